@@ -1,0 +1,29 @@
+# Warnings, sanitizers and the per-library helper shared by every target.
+
+add_library(quellora_options INTERFACE)
+target_compile_options(quellora_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+    -Wimplicit-fallthrough -Wdouble-promotion -Wcast-qual -Wformat=2)
+if(QUELLORA_WARNINGS_AS_ERRORS)
+    target_compile_options(quellora_options INTERFACE -Werror)
+endif()
+
+if(QUELLORA_SANITIZE STREQUAL "address")
+    target_compile_options(quellora_options INTERFACE
+        -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(quellora_options INTERFACE -fsanitize=address,undefined)
+elseif(QUELLORA_SANITIZE STREQUAL "thread")
+    target_compile_options(quellora_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+    target_link_options(quellora_options INTERFACE -fsanitize=thread)
+elseif(NOT QUELLORA_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "QUELLORA_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+# quellora_add_library(NAME SOURCES... [DEPENDS libs...]): one static library per
+# source folder, its headers included as "folder/file.h" from src/.
+function(quellora_add_library name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    add_library(${name} STATIC ${ARG_SOURCES})
+    target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE quellora_options)
+endfunction()
