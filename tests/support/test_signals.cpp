@@ -36,3 +36,48 @@ float decibelsToAmplitude(float decibels) {
 }
 
 } // namespace quellora::testing
+
+namespace quellora::testing {
+
+std::vector<float> programmeSignal(std::int64_t frames, float sampleRate, std::uint32_t seed) {
+    const auto noise = stereoNoise(frames, 1.0f, seed);
+    const auto tone = sineTone(frames, 2, 1.0f, 997.0f, sampleRate);
+    std::vector<float> samples(static_cast<std::size_t>(frames * 2));
+    const auto segment = static_cast<std::int64_t>(sampleRate * 0.15f);
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const auto index = static_cast<std::size_t>(i * 2);
+        float left = 0.0f;
+        float right = 0.0f;
+        switch ((i / segment) % 5) {
+        case 0: // dialogue level
+            left = 0.02f * noise[index];
+            right = 0.015f * noise[index + 1];
+            break;
+        case 1: // loud scene
+            left = 0.5f * noise[index];
+            right = 0.45f * noise[index + 1];
+            break;
+        case 2: { // tone around -9 dBFS with a slow tremolo, left louder
+            // The tremolo keeps the detector moving: a perfectly steady tone
+            // leaves the hold stage deciding on rounding noise, where no two
+            // correct evaluations need agree.
+            const float tremolo =
+                0.75f + 0.25f * std::sin(static_cast<float>(i) * 6.2831853f * 5.0f / sampleRate);
+            left = 0.355f * tremolo * tone[index];
+            right = 0.2f * tremolo * tone[index + 1];
+            break;
+        }
+        case 3: // silence
+            break;
+        default: // full-scale burst
+            left = noise[index];
+            right = -noise[index];
+            break;
+        }
+        samples[index] = left;
+        samples[index + 1] = right;
+    }
+    return samples;
+}
+
+} // namespace quellora::testing

@@ -1,0 +1,300 @@
+#include "dsp/audio_compressor.h"
+#include "support/test_signals.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <thread>
+#include <vector>
+
+namespace quellora {
+namespace {
+
+constexpr float sampleRate = 48000.0f;
+
+// Interleaved stereo helpers.
+float& left(std::vector<float>& frames, std::int64_t i) {
+    return frames[static_cast<std::size_t>(i * 2)];
+}
+float& right(std::vector<float>& frames, std::int64_t i) {
+    return frames[static_cast<std::size_t>(i * 2 + 1)];
+}
+
+std::vector<float> constant(std::int64_t frames, float value) {
+    return std::vector<float>(static_cast<std::size_t>(frames * 2), value);
+}
+
+class AudioCompressorTest : public ::testing::Test {
+protected:
+    void SetUp() override { compressor.updateParams(CompressorParams::defaults(), sampleRate); }
+
+    std::vector<float> process(std::vector<float> frames, std::int64_t blockFrames = 256) {
+        const auto total = static_cast<std::int64_t>(frames.size() / 2);
+        for (std::int64_t start = 0; start < total; start += blockFrames) {
+            compressor.processInterleaved(frames.data() + start * 2,
+                                          std::min(blockFrames, total - start), 2);
+        }
+        return frames;
+    }
+
+    AudioCompressor compressor;
+};
+
+TEST_F(AudioCompressorTest, DerivesTheStandardCoefficientsAt48kHz) {
+    EXPECT_FLOAT_EQ(compressor.attackCoeff(), 1.0f - std::exp(-1.0f / 384.0f));
+    EXPECT_FLOAT_EQ(compressor.releaseCoeff(), 1.0f - std::exp(-1.0f / 28800.0f));
+    EXPECT_FLOAT_EQ(compressor.secondaryCoeff(), 1.0f - std::exp(-1.0f / 96.0f));
+    EXPECT_EQ(compressor.holdSamples(), 960);
+    EXPECT_EQ(compressor.lookaheadSamples(), 240);
+    EXPECT_FLOAT_EQ(compressor.bypassRampStep(), 1.0f / 480.0f);
+    EXPECT_NEAR(compressor.makeupDb(), 2.16f, 1e-5f);
+}
+
+TEST_F(AudioCompressorTest, LookaheadAndHoldFollowTheRate) {
+    compressor.updateParams(CompressorParams::defaults(), 44100.0f);
+    EXPECT_EQ(compressor.holdSamples(), 882);
+    EXPECT_EQ(compressor.lookaheadSamples(), 220);
+    compressor.updateParams(CompressorParams::defaults(), 384000.0f);
+    EXPECT_EQ(compressor.lookaheadSamples(), 960);
+    compressor.updateParams(CompressorParams::defaults(), 0.5f);
+    EXPECT_EQ(compressor.lookaheadSamples(), 0);
+}
+
+struct ImpulseCase {
+    std::int64_t blockFrames;
+    std::int64_t impulseFrame;
+};
+
+class ImpulseTest : public AudioCompressorTest,
+                    public ::testing::WithParamInterface<ImpulseCase> {};
+
+TEST_P(ImpulseTest, LeavesExactlyOneLookaheadLater) {
+    auto input = constant(2048, 0.0f);
+    left(input, GetParam().impulseFrame) = 0.5f;
+    right(input, GetParam().impulseFrame) = -0.25f;
+    auto output = process(input, GetParam().blockFrames);
+    const auto expectedAt = GetParam().impulseFrame + 240;
+    for (std::int64_t i = 0; i < 2048; ++i) {
+        if (i == expectedAt) {
+            EXPECT_GT(left(output, i), 0.0f);
+            EXPECT_FLOAT_EQ(right(output, i), -0.5f * left(output, i));
+        } else {
+            ASSERT_EQ(left(output, i), 0.0f) << "frame " << i;
+            ASSERT_EQ(right(output, i), 0.0f) << "frame " << i;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockBoundaries, ImpulseTest,
+                         ::testing::Values(ImpulseCase{1024, 0}, ImpulseCase{512, 250},
+                                           ImpulseCase{100, 0}, ImpulseCase{7, 1000},
+                                           ImpulseCase{1, 3}, ImpulseCase{256, 17}));
+
+// A tone at the Nyquist frequency has a constant magnitude and passes the
+// sidechain high-pass at unity, so the detector sees a steady -9 dBFS.
+TEST_F(AudioCompressorTest, SteadyToneAboveTheKneeSettlesAtMinus12dB) {
+    const float peak = testing::decibelsToAmplitude(-9.0f);
+    auto input = constant(48000, peak);
+    for (std::int64_t i = 1; i < 48000; i += 2) {
+        left(input, i) = right(input, i) = -peak;
+    }
+    for (const float mix : {1.0f, 0.95f}) {
+        auto params = CompressorParams::defaults();
+        params.mix = mix;
+        AudioCompressor fresh;
+        fresh.updateParams(params, sampleRate);
+        auto output = input;
+        fresh.processInterleaved(output.data(), 48000, 2);
+        // -12 dB from the curve, 2.16 dB of makeup back, then the mix.
+        const float wet = std::pow(10.0f, (-12.0f + 2.16f) / 20.0f);
+        const float expectedGain = (1.0f - mix) + wet * mix;
+        EXPECT_NEAR(std::fabs(left(output, 47999)) / peak, expectedGain, 1e-4f) << mix;
+    }
+}
+
+TEST_F(AudioCompressorTest, NonFiniteInputBecomesSilenceWithoutDisturbingTheDetector) {
+    const auto noise = testing::stereoNoise(4096, 0.3f);
+    auto poisoned = noise;
+    auto zeroed = noise;
+    left(poisoned, 1000) = std::numeric_limits<float>::quiet_NaN();
+    right(poisoned, 2000) = std::numeric_limits<float>::infinity();
+    left(zeroed, 1000) = 0.0f;
+    right(zeroed, 2000) = 0.0f;
+
+    const auto fromPoisoned = process(poisoned);
+    compressor.reset();
+    const auto fromZeroed = process(zeroed);
+
+    EXPECT_EQ(fromPoisoned, fromZeroed);
+    EXPECT_EQ(fromPoisoned[static_cast<std::size_t>(1240 * 2)], 0.0f);
+}
+
+TEST_F(AudioCompressorTest, SamplesNearTheFloatLimitDoNotPoisonTheState) {
+    auto input = testing::stereoNoise(8192, 0.3f);
+    for (std::int64_t i = 1000; i < 1100; ++i) {
+        left(input, i) = (i % 2 ? 1.0f : -1.0f) * 3.0e38f;
+    }
+    const auto output = process(input);
+    for (float sample : output) {
+        ASSERT_TRUE(std::isfinite(sample));
+        ASSERT_LE(std::fabs(sample), 1.0f);
+    }
+    EXPECT_GT(std::fabs(left(const_cast<std::vector<float>&>(output), 8000)), 0.0f);
+}
+
+TEST_F(AudioCompressorTest, DryMixPassesTheDelayedInputUnchanged) {
+    auto params = CompressorParams::defaults();
+    params.mix = 0.0f;
+    AudioCompressor dry; // the first parameters set the mix without a glide
+    dry.updateParams(params, sampleRate);
+    auto output = testing::stereoNoise(4096, 0.9f);
+    const auto input = output;
+    dry.processInterleaved(output.data(), 4096, 2);
+    for (std::size_t i = 240 * 2; i < output.size(); ++i) {
+        ASSERT_EQ(output[i], input[i - 240 * 2]) << i;
+    }
+}
+
+TEST_F(AudioCompressorTest, UnityRatioConvergesToUnityGain) {
+    auto params = CompressorParams::defaults();
+    params.ratio = 1.0f;
+    params.mix = 1.0f;
+    compressor.updateParams(params, sampleRate);
+    EXPECT_EQ(compressor.makeupDb(), 0.0f);
+    const auto input = testing::stereoNoise(48000, 0.9f);
+    const auto output = process(input);
+    for (std::size_t i = 40000 * 2; i < output.size(); ++i) {
+        ASSERT_NEAR(output[i], input[i - 240 * 2], 1e-6f);
+    }
+    EXPECT_EQ(compressor.levelBuffer().recentSamples(1)[0].gainReduction, 0.0f);
+}
+
+// With a level far below the knee the detector never reduces, so the net gain
+// is the makeup through the mix: 0.05 + 0.95 * 10^(2.16 / 20).
+TEST_F(AudioCompressorTest, BypassCrossfadesLinearlyOver10ms) {
+    const float level = 0.001f;
+    const float compressedGain = 0.05f + 0.95f * std::pow(10.0f, 2.16f / 20.0f);
+    process(constant(48000, level));
+
+    compressor.setBypassed(true);
+    auto output = process(constant(1000, level));
+    const auto gainAt = [&](std::int64_t i) {
+        return left(output, i) / level;
+    };
+    EXPECT_NEAR(gainAt(0), compressedGain + (1.0f - compressedGain) / 480.0f, 1e-4f);
+    EXPECT_NEAR(gainAt(239), (compressedGain + 1.0f) / 2.0f, 1e-4f);
+    EXPECT_NEAR(gainAt(479), 1.0f, 1e-5f);
+    EXPECT_FLOAT_EQ(gainAt(999), 1.0f);
+
+    compressor.setBypassed(false);
+    output = process(constant(1000, level));
+    EXPECT_NEAR(gainAt(239), (compressedGain + 1.0f) / 2.0f, 1e-4f);
+    EXPECT_NEAR(gainAt(480), compressedGain, 1e-4f);
+}
+
+TEST_F(AudioCompressorTest, ResetClearsHistoryAndCompletesTheCrossfade) {
+    process(testing::stereoNoise(4096, 0.5f));
+    compressor.setBypassed(true);
+    compressor.reset();
+    EXPECT_TRUE(compressor.levelBuffer().recentSamples(512).empty());
+
+    auto input = testing::stereoNoise(1024, 0.5f, 3);
+    const auto output = process(input);
+    for (std::int64_t i = 0; i < 240; ++i) {
+        ASSERT_EQ(left(const_cast<std::vector<float>&>(output), i), 0.0f);
+    }
+    // Fully bypassed from the first frame: the delayed input, unchanged.
+    EXPECT_EQ(output[240 * 2], input[0]);
+    EXPECT_EQ(output[1000 * 2 + 1], input[760 * 2 + 1]);
+}
+
+TEST_F(AudioCompressorTest, ResumeStartsAtUnityAndKeepsTheDelayedAudio) {
+    auto params = CompressorParams::defaults();
+    params.mix = 1.0f;
+    compressor.updateParams(params, sampleRate);
+    const auto loud = testing::stereoNoise(48000, 0.9f);
+    process(loud);
+    compressor.prepareForResume();
+
+    const auto output = process(constant(480, 0.0f));
+    // The first resumed frames play the delayed audio at about unity gain
+    // (the 2 ms smoother has taken its first step), not at the deep reduction
+    // the loud passage had reached.
+    const float firstGain = output[0] / loud[static_cast<std::size_t>((48000 - 240) * 2)];
+    EXPECT_GE(firstGain, 1.0f);
+    EXPECT_LT(firstGain, 1.003f);
+}
+
+TEST_F(AudioCompressorTest, NewLookaheadStartsWithSilence) {
+    process(testing::stereoNoise(4096, 0.5f));
+    compressor.updateParams(CompressorParams::defaults(), 44100.0f);
+    const auto output = process(testing::stereoNoise(1024, 0.5f, 9));
+    for (std::int64_t i = 0; i < 220; ++i) {
+        ASSERT_EQ(output[static_cast<std::size_t>(i * 2)], 0.0f) << i;
+    }
+    EXPECT_NE(output[220 * 2], 0.0f);
+}
+
+TEST_F(AudioCompressorTest, EmptyBuffersAndMissingLookahead) {
+    compressor.processInterleaved(nullptr, 0, 2);
+    EXPECT_EQ(compressor.levelBuffer().recentSamples(1).at(0), LevelSample{});
+
+    AudioCompressor unconfigured;
+    unconfigured.updateParams(CompressorParams::defaults(), 1.0f);
+    auto input = testing::stereoNoise(64, 0.5f);
+    auto output = input;
+    unconfigured.processInterleaved(output.data(), 64, 2);
+    EXPECT_EQ(output, input);
+    EXPECT_TRUE(unconfigured.levelBuffer().recentSamples(1).empty());
+}
+
+TEST_F(AudioCompressorTest, ChannelsBeyondTheFirstTwoAreLeftAlone) {
+    std::vector<float> six(6 * 512);
+    for (std::size_t i = 0; i < six.size(); ++i) {
+        six[i] = static_cast<float>(i % 6) * 0.1f;
+    }
+    compressor.processInterleaved(six.data(), 512, 6);
+    for (std::size_t frame = 0; frame < 512; ++frame) {
+        for (std::size_t channel = 2; channel < 6; ++channel) {
+            ASSERT_EQ(six[frame * 6 + channel], static_cast<float>(channel) * 0.1f);
+        }
+    }
+}
+
+TEST_F(AudioCompressorTest, MonoMetersItsOneChannel) {
+    std::vector<float> mono(480, 0.5f);
+    compressor.processMono(mono.data(), 480);
+    const auto sample = compressor.levelBuffer().recentSamples(1)[0];
+    EXPECT_NEAR(sample.inputPeak, 20.0f * std::log10(0.5f), 1e-5f);
+    EXPECT_GT(sample.outputPeak, -80.0f);
+}
+
+// The main thread may change parameters and the bypass while audio runs.
+TEST(AudioCompressorThreadedTest, ParameterChangesWhileProcessing) {
+    AudioCompressor compressor;
+    compressor.updateParams(CompressorParams::defaults(), sampleRate);
+    std::atomic<bool> done{false};
+    std::thread audio([&] {
+        auto block = testing::stereoNoise(256, 0.7f);
+        for (int call = 0; call < 4000; ++call) {
+            compressor.processInterleaved(block.data(), 256, 2);
+            for (float sample : block) {
+                ASSERT_TRUE(std::isfinite(sample));
+            }
+        }
+        done.store(true);
+    });
+    auto params = CompressorParams::defaults();
+    for (int change = 0; !done.load(); ++change) {
+        params.threshold = -10.0f - static_cast<float>(change % 40);
+        compressor.updateParams(params, sampleRate);
+        compressor.setBypassed(change % 2 == 0);
+        compressor.levelBuffer().recentSamples(96);
+    }
+    audio.join();
+}
+
+} // namespace
+} // namespace quellora
