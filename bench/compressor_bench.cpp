@@ -41,6 +41,12 @@ void BM_CompressorInterleaved(benchmark::State& state) {
     runInterleaved(state, compressor);
 }
 
+// The form that runs on processors without AVX2.
+void BM_CompressorInterleavedPortable(benchmark::State& state) {
+    quellora::AudioCompressor compressor(quellora::AudioCompressor::InstructionSet::portable);
+    runInterleaved(state, compressor);
+}
+
 void BM_ReferenceCompressorInterleaved(benchmark::State& state) {
     quellora::testing::ReferenceCompressor compressor;
     runInterleaved(state, compressor);
@@ -48,6 +54,7 @@ void BM_ReferenceCompressorInterleaved(benchmark::State& state) {
 }
 
 BENCHMARK(BM_CompressorInterleaved)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_CompressorInterleavedPortable)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_ReferenceCompressorInterleaved)->Arg(256)->Arg(512)->Arg(1024);
 
 } // namespace
