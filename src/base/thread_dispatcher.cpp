@@ -1,0 +1,81 @@
+#include "base/thread_dispatcher.h"
+
+#include <algorithm>
+
+namespace quellora {
+namespace {
+
+template <typename Entry>
+typename std::vector<Entry>::iterator earliest(std::vector<Entry>& queue) {
+    return std::min_element(queue.begin(), queue.end(), [](const Entry& a, const Entry& b) {
+        return a.due != b.due ? a.due < b.due : a.sequence < b.sequence;
+    });
+}
+
+} // namespace
+
+ThreadDispatcher::ThreadDispatcher()
+    : thread_([this] { run(); }) {}
+
+ThreadDispatcher::~ThreadDispatcher() {
+    {
+        const std::scoped_lock lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+std::shared_ptr<WorkItem> ThreadDispatcher::postAfter(Duration delay, std::function<void()> work) {
+    auto item = std::make_shared<WorkItem>(std::move(work));
+    {
+        const std::scoped_lock lock(mutex_);
+        queue_.push_back({Clock::now() + std::max(delay, Duration::zero()), nextSequence_++, item});
+    }
+    wake_.notify_all();
+    return item;
+}
+
+bool ThreadDispatcher::runOneDue(std::unique_lock<std::mutex>& lock, TimePoint limit) {
+    const auto next = earliest(queue_);
+    if (next == queue_.end() || next->due > std::min(limit, Clock::now())) {
+        return false;
+    }
+    const auto item = next->item;
+    queue_.erase(next);
+    lock.unlock();
+    item->perform();
+    lock.lock();
+    return true;
+}
+
+void ThreadDispatcher::run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (runOneDue(lock, TimePoint::max())) {
+            continue;
+        }
+        const auto next = earliest(queue_);
+        if (next == queue_.end()) {
+            wake_.wait(lock);
+        } else {
+            wake_.wait_until(lock, next->due);
+        }
+    }
+}
+
+void ThreadDispatcher::runFor(Duration duration) {
+    const auto limit = Clock::now() + duration;
+    if (std::this_thread::get_id() != thread_.get_id()) {
+        std::this_thread::sleep_until(limit);
+        return;
+    }
+    std::unique_lock lock(mutex_);
+    while (Clock::now() < limit && !stopping_) {
+        if (!runOneDue(lock, limit)) {
+            wake_.wait_until(lock, limit);
+        }
+    }
+}
+
+} // namespace quellora

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "engine/hal/audio_hal.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace quellora {
+
+// Frame counts that make up the latency of the pipeline.
+struct LatencyBreakdown {
+    std::int64_t lookaheadFrames = 0;
+    std::int64_t bufferFrames = 0;
+    std::int64_t inputBufferFrames = 0;
+    std::int64_t deviceLatencyFrames = 0;
+    std::int64_t safetyOffsetFrames = 0;
+
+    std::int64_t addedFrames() const { return lookaheadFrames + bufferFrames + inputBufferFrames; }
+    std::int64_t deviceCompensatedFrames() const {
+        return deviceLatencyFrames + safetyOffsetFrames;
+    }
+    double addedMs(double sampleRate) const {
+        return sampleRate > 0 ? static_cast<double>(addedFrames()) / sampleRate * 1000.0 : 0.0;
+    }
+    double deviceCompensatedMs(double sampleRate) const {
+        return sampleRate > 0 ? static_cast<double>(deviceCompensatedFrames()) / sampleRate * 1000.0
+                              : 0.0;
+    }
+
+    friend bool operator==(const LatencyBreakdown&, const LatencyBreakdown&) = default;
+};
+
+struct BufferFrameRange {
+    std::int64_t min = 0;
+    std::int64_t max = 0;
+};
+
+// Pure decisions.
+std::string transportTypeName(std::uint32_t code);
+bool isBluetoothTransport(std::uint32_t code);
+std::string bluetoothProfileName(double sampleRate, std::int64_t inputStreamCount);
+std::int64_t clampBufferFrames(std::int64_t desired, std::int64_t min, std::int64_t max);
+
+// Single-property reads and writes. They keep no state, never throw and never
+// log; a property a device lacks or cannot deliver gives the neutral value.
+std::optional<std::uint32_t> audioObjectUInt32(AudioHal& hal, AudioObjectID object,
+                                               FourCharCode selector, FourCharCode scope);
+std::uint32_t queryTransportType(AudioHal& hal, AudioObjectID device);
+double deviceNominalSampleRate(AudioHal& hal, AudioObjectID device);
+std::int64_t deviceInputStreamCount(AudioHal& hal, AudioObjectID device);
+std::optional<std::int64_t> queryBufferFrameSize(AudioHal& hal, AudioObjectID device);
+std::optional<BufferFrameRange> queryBufferFrameSizeRange(AudioHal& hal, AudioObjectID device);
+// Sets the device's IO buffer size, clamped to its range; the size it reports
+// afterwards, or nothing when it cannot be set.
+std::optional<std::int64_t> applyBufferFrameSize(AudioHal& hal, AudioObjectID device,
+                                                 std::int64_t desired);
+LatencyBreakdown queryAddedLatency(AudioHal& hal, AudioObjectID device,
+                                   std::int64_t lookaheadFrames);
+
+} // namespace quellora

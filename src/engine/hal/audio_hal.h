@@ -1,0 +1,218 @@
+#pragma once
+
+#include "base/uuid.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+// The audio server as the engine sees it: objects with 32-bit IDs, properties
+// addressed by four-character selectors and scopes, process taps, aggregate
+// devices and IO procedures. The operations mirror Core Audio's one to one, so
+// that a macOS adapter is a thin forwarder; PipeWireHal builds the same model
+// from PipeWire objects, SimulatedHal in-process for tests.
+//
+// Every operation returns a status, 0 for success. Control operations are
+// called on the main thread; IO blocks run on the server's real-time threads;
+// listener blocks are delivered on the main dispatcher.
+
+using AudioObjectID = std::uint32_t;
+using OSStatus = std::int32_t;
+using FourCharCode = std::uint32_t;
+
+constexpr FourCharCode fourCharCode(const char (&code)[5]) {
+    return (static_cast<FourCharCode>(static_cast<unsigned char>(code[0])) << 24) |
+           (static_cast<FourCharCode>(static_cast<unsigned char>(code[1])) << 16) |
+           (static_cast<FourCharCode>(static_cast<unsigned char>(code[2])) << 8) |
+           static_cast<FourCharCode>(static_cast<unsigned char>(code[3]));
+}
+
+inline constexpr AudioObjectID kAudioObjectUnknown = 0;
+inline constexpr AudioObjectID kAudioObjectSystemObject = 1;
+
+inline constexpr OSStatus kAudioHardwareNoError = 0;
+inline constexpr OSStatus kAudioHardwareUnspecifiedError = fourCharCode("what");
+inline constexpr OSStatus kAudioHardwareUnknownPropertyError = fourCharCode("who?");
+inline constexpr OSStatus kAudioHardwareBadPropertySizeError = fourCharCode("!siz");
+inline constexpr OSStatus kAudioHardwareIllegalOperationError = fourCharCode("nope");
+inline constexpr OSStatus kAudioHardwareBadObjectError = fourCharCode("!obj");
+inline constexpr OSStatus kAudioHardwareBadDeviceError = fourCharCode("!dev");
+inline constexpr OSStatus kAudioHardwareNotRunningError = fourCharCode("stop");
+
+namespace AudioScope {
+inline constexpr FourCharCode global = fourCharCode("glob");
+inline constexpr FourCharCode input = fourCharCode("inpt");
+inline constexpr FourCharCode output = fourCharCode("outp");
+} // namespace AudioScope
+
+// Property selectors the engine reads, writes or listens to.
+namespace AudioProperty {
+// System object.
+inline constexpr FourCharCode processObjectList = fourCharCode("prs#");   // AudioObjectID[]
+inline constexpr FourCharCode defaultOutputDevice = fourCharCode("dOut"); // AudioObjectID
+// Process objects.
+inline constexpr FourCharCode processPID = fourCharCode("ppid");             // int32
+inline constexpr FourCharCode processIsRunningOutput = fourCharCode("piro"); // uint32
+// Taps.
+inline constexpr FourCharCode tapFormat = fourCharCode("tfmt"); // AudioStreamBasicDescription
+// Devices.
+inline constexpr FourCharCode deviceUID = fourCharCode("uid ");                // string
+inline constexpr FourCharCode deviceIsAlive = fourCharCode("livn");            // uint32
+inline constexpr FourCharCode nominalSampleRate = fourCharCode("nsrt");        // float64
+inline constexpr FourCharCode bufferFrameSize = fourCharCode("fsiz");          // uint32
+inline constexpr FourCharCode bufferFrameSizeRange = fourCharCode("fsz#");     // float64[2]
+inline constexpr FourCharCode transportType = fourCharCode("tran");            // uint32
+inline constexpr FourCharCode streams = fourCharCode("stm#");                  // AudioObjectID[]
+inline constexpr FourCharCode latency = fourCharCode("ltnc");                  // uint32
+inline constexpr FourCharCode safetyOffset = fourCharCode("saft");             // uint32
+inline constexpr FourCharCode deviceIsRunningSomewhere = fourCharCode("gone"); // uint32
+inline constexpr FourCharCode processorOverload = fourCharCode("over");        // notification only
+} // namespace AudioProperty
+
+// Transport type codes.
+namespace AudioTransport {
+inline constexpr std::uint32_t unknown = 0;
+inline constexpr std::uint32_t builtIn = fourCharCode("bltn");
+inline constexpr std::uint32_t aggregate = fourCharCode("grup");
+inline constexpr std::uint32_t virtualDevice = fourCharCode("virt");
+inline constexpr std::uint32_t pci = fourCharCode("pci ");
+inline constexpr std::uint32_t usb = fourCharCode("usb ");
+inline constexpr std::uint32_t fireWire = fourCharCode("1394");
+inline constexpr std::uint32_t bluetooth = fourCharCode("blue");
+inline constexpr std::uint32_t bluetoothLE = fourCharCode("blea");
+inline constexpr std::uint32_t hdmi = fourCharCode("hdmi");
+inline constexpr std::uint32_t displayPort = fourCharCode("dprt");
+inline constexpr std::uint32_t airPlay = fourCharCode("airp");
+inline constexpr std::uint32_t thunderbolt = fourCharCode("thun");
+} // namespace AudioTransport
+
+struct AudioObjectPropertyAddress {
+    FourCharCode mSelector = 0;
+    FourCharCode mScope = AudioScope::global;
+    std::uint32_t mElement = 0;
+};
+
+// The stream format of a tap (40 bytes, as the platform lays it out).
+struct AudioStreamBasicDescription {
+    double mSampleRate = 0;
+    std::uint32_t mFormatID = 0;
+    std::uint32_t mFormatFlags = 0;
+    std::uint32_t mBytesPerPacket = 0;
+    std::uint32_t mFramesPerPacket = 0;
+    std::uint32_t mBytesPerFrame = 0;
+    std::uint32_t mChannelsPerFrame = 0;
+    std::uint32_t mBitsPerChannel = 0;
+    std::uint32_t mReserved = 0;
+};
+static_assert(sizeof(AudioStreamBasicDescription) == 40);
+
+struct AudioBuffer {
+    std::uint32_t mNumberChannels = 0;
+    std::uint32_t mDataByteSize = 0;
+    void* mData = nullptr; // may be absent
+};
+
+// A view of the buffers of one IO cycle; the server owns the storage.
+struct AudioBufferList {
+    std::uint32_t mNumberBuffers = 0;
+    AudioBuffer* mBuffers = nullptr;
+};
+
+// A global tap of every process except the excluded ones, muting what it taps.
+struct TapDescription {
+    enum class MuteBehavior : std::int32_t { unmuted = 0, muted = 1, mutedWhenTapped = 2 };
+
+    std::vector<AudioObjectID> excludedProcesses;
+    bool stereo = true;
+    Uuid uuid;
+    std::string name;
+    MuteBehavior muteBehavior = MuteBehavior::mutedWhenTapped;
+    bool isPrivate = true;
+};
+
+// The aggregate device's description dictionary, typed.
+struct AggregateDeviceDescription {
+    struct SubDevice {
+        std::string uid;
+        bool driftCompensation = false;
+    };
+    struct SubTap {
+        std::string uid; // the tap description's UUID in upper-case text
+        bool driftCompensation = true;
+    };
+
+    std::string name;
+    std::string uid;
+    std::string mainSubDevice; // "master"
+    std::string clockDevice;   // "clock"
+    bool isPrivate = true;
+    bool isStacked = true;
+    bool tapAutoStart = true;
+    std::vector<SubDevice> subDevices;
+    std::vector<SubTap> taps;
+};
+
+// One IO cycle: the input buffers (from the tap, for an aggregate) and the
+// device's output buffers. Runs on a real-time thread: never allocate, lock,
+// log or block inside.
+using AudioDeviceIOBlock =
+    std::function<void(const AudioBufferList& input, AudioBufferList& output)>;
+using AudioDeviceIOProcID = std::uint64_t;
+
+// Runs on the main dispatcher after a listened property changed.
+using AudioObjectPropertyListenerBlock = std::function<void()>;
+using AudioObjectPropertyListenerID = std::uint64_t;
+
+class AudioHal {
+public:
+    virtual ~AudioHal() = default;
+
+    virtual bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) = 0;
+    virtual OSStatus getPropertyDataSize(AudioObjectID object,
+                                         const AudioObjectPropertyAddress& address,
+                                         std::uint32_t& size) = 0;
+    // Reads up to `size` bytes into `data`; on return `size` is what was written.
+    virtual OSStatus getPropertyData(AudioObjectID object,
+                                     const AudioObjectPropertyAddress& address, std::uint32_t& size,
+                                     void* data) = 0;
+    // String-valued properties (the device UID): the platform's string object,
+    // as text. A status of 0 with no value means the property had none.
+    virtual OSStatus getPropertyString(AudioObjectID object,
+                                       const AudioObjectPropertyAddress& address,
+                                       std::optional<std::string>& value) = 0;
+    virtual OSStatus setPropertyData(AudioObjectID object,
+                                     const AudioObjectPropertyAddress& address, std::uint32_t size,
+                                     const void* data) = 0;
+
+    virtual OSStatus createProcessTap(const TapDescription& description, AudioObjectID& tap) = 0;
+    virtual OSStatus destroyProcessTap(AudioObjectID tap) = 0;
+
+    virtual OSStatus createAggregateDevice(const AggregateDeviceDescription& description,
+                                           AudioObjectID& device) = 0;
+    virtual OSStatus destroyAggregateDevice(AudioObjectID device) = 0;
+
+    // The block never runs after destroyIOProcID returns.
+    virtual OSStatus createIOProcID(AudioObjectID device, AudioDeviceIOBlock block,
+                                    AudioDeviceIOProcID& procID) = 0;
+    virtual OSStatus destroyIOProcID(AudioObjectID device, AudioDeviceIOProcID procID) = 0;
+    virtual OSStatus deviceStart(AudioObjectID device, AudioDeviceIOProcID procID) = 0;
+    // The block does not run after deviceStop returns.
+    virtual OSStatus deviceStop(AudioObjectID device, AudioDeviceIOProcID procID) = 0;
+
+    virtual OSStatus addPropertyListener(AudioObjectID object,
+                                         const AudioObjectPropertyAddress& address,
+                                         AudioObjectPropertyListenerBlock block,
+                                         AudioObjectPropertyListenerID& listener) = 0;
+    virtual OSStatus removePropertyListener(AudioObjectID object,
+                                            const AudioObjectPropertyAddress& address,
+                                            AudioObjectPropertyListenerID listener) = 0;
+
+    // This process's identifier as the server knows it.
+    virtual std::int32_t ownProcessID() = 0;
+};
+
+} // namespace quellora
