@@ -1,19 +1,50 @@
 #include "cli/command_line.h"
 
-#include <cstdio>
-#include <string_view>
+#include "cli/command_error.h"
+#include "cli/process_command.h"
+
+#include <unistd.h>
+
+#include <iostream>
 
 namespace quellora {
+namespace {
+
+constexpr const char* usage = "usage: quellora COMMAND [options]\n"
+                              "\n"
+                              "commands:\n"
+                              "  process INPUT OUTPUT   compress an audio file and report its "
+                              "loudness before and after\n"
+                              "\n"
+                              "  quellora COMMAND --help   options of a command\n"
+                              "  quellora --version        the version of this program\n";
+
+} // namespace
 
 int runCommandLine(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs("usage: quellora process INPUT OUTPUT [options]\n", stderr);
-        return 2;
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return runCommandLine(args, {std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1});
+}
+
+int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& console) {
+    if (args.empty()) {
+        console.err << usage;
+        return static_cast<int>(ExitStatus::badInput);
     }
-    const std::string_view command = argv[1];
-    std::fprintf(stderr, "quellora: unknown command \"%.*s\"\n", static_cast<int>(command.size()),
-                 command.data());
-    return 2;
+    const auto& command = args.front();
+    if (command == "-h" || command == "--help") {
+        console.out << usage;
+        return static_cast<int>(ExitStatus::success);
+    }
+    if (command == "--version") {
+        console.out << "quellora " << QUELLORA_VERSION << '\n';
+        return static_cast<int>(ExitStatus::success);
+    }
+    if (command == "process") {
+        return runProcessCommand({args.begin() + 1, args.end()}, console);
+    }
+    console.err << "quellora: unknown command \"" << command << "\" (see quellora --help)\n";
+    return static_cast<int>(ExitStatus::badInput);
 }
 
 } // namespace quellora

@@ -1,9 +1,17 @@
 #pragma once
 
+#include "cli/console_streams.h"
+
+#include <string>
+#include <vector>
+
 namespace quellora {
 
 // Entry of the `quellora` executable: dispatches to the subcommands.
 // Returns the process exit status.
 int runCommandLine(int argc, char** argv);
+
+// The same, for arguments already collected (without the program name).
+int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& console);
 
 } // namespace quellora

@@ -1,0 +1,55 @@
+#include "cli/offline_processor.h"
+
+#include <algorithm>
+
+namespace quellora {
+
+OfflineProcessor::OfflineProcessor(const Settings& settings)
+    : channels(settings.channels)
+    , blockFrames(settings.blockFrames)
+    , align(settings.align)
+    , keepBlockMeters(settings.keepBlockMeters) {
+    compressor.updateParams(settings.params, settings.sampleRate);
+    framesToDrop = align ? compressor.lookaheadSamples() : 0;
+}
+
+std::span<const float> OfflineProcessor::process(float* frames, std::int64_t frameCount) {
+    meters.clear();
+    compressBlocks(frames, frameCount);
+    return dropLookahead(frames, frameCount);
+}
+
+std::span<const float> OfflineProcessor::finish() {
+    meters.clear();
+    if (!align) {
+        return {};
+    }
+    flush.assign(static_cast<std::size_t>(compressor.lookaheadSamples() * channels), 0.0f);
+    compressBlocks(flush.data(), compressor.lookaheadSamples());
+    return dropLookahead(flush.data(), compressor.lookaheadSamples());
+}
+
+void OfflineProcessor::compressBlocks(float* frames, std::int64_t frameCount) {
+    for (std::int64_t done = 0; done < frameCount; done += blockFrames) {
+        const auto count = std::min(blockFrames, frameCount - done);
+        float* block = frames + done * channels;
+        if (channels == 1) {
+            compressor.processMono(block, count);
+        } else {
+            compressor.processInterleaved(block, count, channels);
+        }
+        if (keepBlockMeters) {
+            meters.push_back(compressor.levelBuffer().recentSamples(1).front());
+        }
+    }
+}
+
+std::span<const float> OfflineProcessor::dropLookahead(const float* frames,
+                                                       std::int64_t frameCount) {
+    const auto dropped = std::min(framesToDrop, frameCount);
+    framesToDrop -= dropped;
+    return {frames + dropped * channels,
+            static_cast<std::size_t>((frameCount - dropped) * channels)};
+}
+
+} // namespace quellora

@@ -1,0 +1,85 @@
+#include "cli/preset_selection.h"
+
+#include "cli/command_error.h"
+#include "dsp/saved_preset.h"
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace quellora {
+namespace {
+
+std::string readPresetFile(const std::filesystem::path& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    if (stream) {
+        text << stream.rdbuf();
+    }
+    if (!stream || stream.bad()) {
+        throw CommandError::badInput(
+            fmt::format("cannot read preset file \"{}\": {}", path.string(), std::strerror(errno)));
+    }
+    return std::move(text).str();
+}
+
+std::string quotedNames(const std::vector<SavedPreset>& presets) {
+    std::string names;
+    for (const auto& preset : presets) {
+        names += fmt::format("{}\"{}\"", names.empty() ? "" : ", ", preset.name);
+    }
+    return names;
+}
+
+CompressorParams savedPresetParams(const SavedPresetChoice& choice) {
+    const auto file = choice.file.string();
+    std::vector<SavedPreset> presets;
+    try {
+        presets = decodeSavedPresets(readPresetFile(choice.file));
+    } catch (const PresetCodingError& error) {
+        throw CommandError::badInput(fmt::format("preset file \"{}\": {}", file, error.what()));
+    }
+    const auto available = presets.empty()
+                               ? fmt::format("\"{}\" holds no presets", file)
+                               : fmt::format("\"{}\" holds {}", file, quotedNames(presets));
+    if (!choice.name) {
+        throw CommandError::badInput(
+            fmt::format("--preset-file needs --preset-name; {}", available));
+    }
+    for (const auto& preset : presets) {
+        if (preset.name == *choice.name) {
+            return preset.params;
+        }
+    }
+    throw CommandError::badInput(
+        fmt::format("no preset named \"{}\"; {}", *choice.name, available));
+}
+
+} // namespace
+
+CompressorParams selectCompressorParams(const ProcessOptions& options) {
+    const auto preset = options.savedPreset ? savedPresetParams(*options.savedPreset)
+                                            : CompressorParams::defaults();
+    auto params = preset;
+    for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
+        const auto& field = compressorParamFields[index];
+        if (const auto& given = options.parameterOverrides[index]) {
+            params.*field.member = *given;
+            continue;
+        }
+        // The options were range-checked as they were parsed; a stored preset
+        // may have been written by something less careful.
+        const float value = preset.*field.member;
+        if (!field.range.contains(value)) {
+            throw CommandError::badInput(fmt::format(
+                "preset \"{}\": {} {} is outside {} to {}", options.savedPreset->name.value_or(""),
+                field.key, value, field.range.lowerBound, field.range.upperBound));
+        }
+    }
+    return params;
+}
+
+} // namespace quellora

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "cli/console_streams.h"
+#include "cli/loudness_meter.h"
+#include "cli/process_options.h"
+#include "dsp/compressor_params.h"
+
+namespace quellora {
+
+struct LoudnessComparison {
+    LoudnessMeasurement input;
+    LoudnessMeasurement output;
+};
+
+// Compresses options.input into options.output (and the meter log, if
+// asked for) with `params`, measuring the loudness of both sides on the
+// way. Notes about the output's form go to console.out, progress to
+// console.err. Throws CommandError; nothing at the output paths changes
+// unless the whole job succeeds.
+LoudnessComparison runProcessJob(const ProcessOptions& options, const CompressorParams& params,
+                                 const ConsoleStreams& console);
+
+} // namespace quellora

@@ -1,0 +1,77 @@
+#include "cli_test_files.h"
+
+#include "cli/process_command.h"
+
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace quellora::testing {
+
+TemporaryDirectory::TemporaryDirectory() {
+    auto pattern = (std::filesystem::temp_directory_path() / "quellora-cli-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary directory");
+    }
+    root = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(root, ignored);
+}
+
+std::map<std::string, std::string> TemporaryDirectory::snapshot() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        std::string bytes;
+        if (entry.is_regular_file()) {
+            std::ifstream stream(entry.path(), std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(stream), {});
+        }
+        files[std::filesystem::relative(entry.path(), root).string()] = bytes;
+    }
+    return files;
+}
+
+void writeAudioFile(const std::filesystem::path& path, const std::vector<float>& samples,
+                    int channels, int sampleRate, int sndfileFormat) {
+    SF_INFO info{};
+    info.channels = channels;
+    info.samplerate = sampleRate;
+    info.format = sndfileFormat;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const auto frames = static_cast<sf_count_t>(samples.size()) / channels;
+    EXPECT_EQ(sf_writef_float(file, samples.data(), frames), frames);
+    EXPECT_EQ(sf_close(file), 0);
+}
+
+AudioFileContents readAudioFile(const std::filesystem::path& path) {
+    SoundFileReader reader(path);
+    AudioFileContents contents{reader.info(), {}};
+    std::vector<float> buffer(static_cast<std::size_t>(4096 * contents.info.channels));
+    while (const auto frames = reader.read(buffer.data(), 4096)) {
+        contents.samples.insert(contents.samples.end(), buffer.begin(),
+                                buffer.begin() + frames * contents.info.channels);
+    }
+    return contents;
+}
+
+void writeTextFile(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+CommandRun runProcess(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = runProcessCommand(args, {out, err, false});
+    return {status, out.str(), err.str()};
+}
+
+} // namespace quellora::testing

@@ -1,0 +1,53 @@
+#include "cli/command_line.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace quellora {
+namespace {
+
+using ::testing::ContainsRegex;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Matcher;
+
+struct DispatchCase {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    Matcher<std::string> out;
+    Matcher<std::string> err;
+};
+
+class CommandLineDispatch : public ::testing::TestWithParam<DispatchCase> {};
+
+TEST_P(CommandLineDispatch, routesToTheRightAnswer) {
+    std::ostringstream out;
+    std::ostringstream err;
+
+    EXPECT_EQ(runCommandLine(GetParam().args, {out, err, false}), GetParam().status);
+
+    EXPECT_THAT(out.str(), GetParam().out);
+    EXPECT_THAT(err.str(), GetParam().err);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, CommandLineDispatch,
+    ::testing::Values(
+        DispatchCase{"version",
+                     {"--version"},
+                     0,
+                     ContainsRegex("^quellora [0-9]+\\.[0-9]+\\.[0-9]+\n$"),
+                     IsEmpty()},
+        DispatchCase{"help", {"--help"}, 0, HasSubstr("process INPUT OUTPUT"), IsEmpty()},
+        DispatchCase{"nothing", {}, 2, IsEmpty(), HasSubstr("usage: quellora")},
+        DispatchCase{"unknownCommand", {"mix"}, 2, IsEmpty(), HasSubstr("unknown command \"mix\"")},
+        DispatchCase{"processHelp", {"process", "--help"}, 0, HasSubstr("--sc-hpf HZ"), IsEmpty()},
+        DispatchCase{
+            "processArguments", {"process"}, 2, IsEmpty(), HasSubstr("missing INPUT and OUTPUT")}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+} // namespace
+} // namespace quellora

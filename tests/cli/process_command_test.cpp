@@ -1,0 +1,487 @@
+#include "cli/demo_clip.h"
+#include "cli/process_command.h"
+#include "cli_test_files.h"
+#include "dsp/audio_compressor.h"
+#include "dsp/saved_preset.h"
+#include "support/test_signals.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fmt/format.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace quellora::testing {
+namespace {
+
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+constexpr int rate = 48000;
+
+// Noise stepping from quiet to loud and back, so that the compressor both
+// attacks and releases within the file.
+std::vector<float> steppedNoise(std::int64_t frames, int channels) {
+    const auto noise = stereoNoise(frames, 1.0f, 7);
+    std::vector<float> samples(static_cast<std::size_t>(frames * channels));
+    for (std::int64_t frame = 0; frame < frames; ++frame) {
+        const float level = frame < frames / 3 ? -40.0f : frame < 2 * frames / 3 ? -6.0f : -30.0f;
+        for (int channel = 0; channel < channels; ++channel) {
+            samples[static_cast<std::size_t>(frame * channels + channel)] =
+                noise[static_cast<std::size_t>(frame * 2 + channel)] * decibelsToAmplitude(level);
+        }
+    }
+    return samples;
+}
+
+// The compressor's own output for `input` in blocks of `blockFrames`, with
+// the lookahead flushed by silence in further blocks when aligned; one meter
+// sample per block.
+struct Reference {
+    std::vector<float> samples;
+    std::vector<LevelSample> meters;
+    std::int64_t lookahead = 0;
+};
+
+Reference compressDirectly(std::vector<float> input, int channels, const CompressorParams& params,
+                           std::int64_t blockFrames = 512, bool align = true,
+                           int sampleRate = rate) {
+    AudioCompressor compressor;
+    compressor.updateParams(params, static_cast<float>(sampleRate));
+    Reference reference{{}, {}, compressor.lookaheadSamples()};
+    std::vector<float> flush(static_cast<std::size_t>(reference.lookahead * channels), 0.0f);
+    for (auto* part : {&input, align ? &flush : nullptr}) {
+        if (part == nullptr) {
+            continue;
+        }
+        const auto frames = static_cast<std::int64_t>(part->size()) / channels;
+        for (std::int64_t done = 0; done < frames; done += blockFrames) {
+            float* block = part->data() + done * channels;
+            const auto count = std::min(blockFrames, frames - done);
+            if (channels == 1) {
+                compressor.processMono(block, count);
+            } else {
+                compressor.processInterleaved(block, count, channels);
+            }
+            reference.meters.push_back(compressor.levelBuffer().recentSamples(1).front());
+        }
+    }
+    reference.samples = input;
+    if (align) {
+        reference.samples.insert(reference.samples.end(), flush.begin(), flush.end());
+        reference.samples.erase(reference.samples.begin(),
+                                reference.samples.begin() + reference.lookahead * channels);
+    }
+    return reference;
+}
+
+float maxDifference(const std::vector<float>& a, const std::vector<float>& b) {
+    EXPECT_EQ(a.size(), b.size());
+    float difference = 0.0f;
+    for (std::size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
+        difference = std::max(difference, std::fabs(a[i] - b[i]));
+    }
+    return difference;
+}
+
+class ProcessCommandTest : public ::testing::Test {
+protected:
+    std::string path(const std::string& name) const { return (dir / name).string(); }
+
+    TemporaryDirectory dir;
+};
+
+// --- Alignment ----------------------------------------------------------
+
+struct BlockCase {
+    int channels;
+    std::int64_t blockFrames;
+};
+
+class AlignedOutput : public ProcessCommandTest, public ::testing::WithParamInterface<BlockCase> {};
+
+TEST_P(AlignedOutput, isTheCompressorOutputShiftedBackByTheLookahead) {
+    const auto [channels, blockFrames] = GetParam();
+    constexpr std::int64_t frames = 30011;
+    const auto input = steppedNoise(frames, channels);
+    writeAudioFile(path("in.wav"), input, channels, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+
+    const auto run =
+        runProcess({path("in.wav"), path("out.wav"), "--block", std::to_string(blockFrames)});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const auto output = readAudioFile(path("out.wav"));
+    EXPECT_EQ(output.info.frames, frames);
+    // Whatever the block size, the result is that of the usual 512.
+    const auto expected = compressDirectly(input, channels, CompressorParams::defaults());
+    EXPECT_LE(maxDifference(output.samples, expected.samples), 1e-6f);
+}
+
+INSTANTIATE_TEST_SUITE_P(BlockSizes, AlignedOutput,
+                         ::testing::Values(BlockCase{1, 512}, BlockCase{2, 512}, BlockCase{1, 1},
+                                           BlockCase{2, 1}, BlockCase{2, 7}, BlockCase{1, 7},
+                                           BlockCase{2, 8192}, BlockCase{1, 8192}),
+                         [](const auto& row) {
+                             return fmt::format("{}ch_block{}", row.param.channels,
+                                                row.param.blockFrames);
+                         });
+
+struct ImpulseCase {
+    int sampleRate;
+    int channels;
+    bool align;
+};
+
+class ImpulsePosition : public ProcessCommandTest,
+                        public ::testing::WithParamInterface<ImpulseCase> {};
+
+TEST_P(ImpulsePosition, movesByTheLookaheadOnlyWithoutAlignment) {
+    const auto [sampleRate, channels, align] = GetParam();
+    constexpr std::int64_t frames = 4000;
+    constexpr std::int64_t impulseAt = 1000;
+    std::vector<float> input(static_cast<std::size_t>(frames * channels), 0.0f);
+    for (int channel = 0; channel < channels; ++channel) {
+        input[static_cast<std::size_t>(impulseAt * channels + channel)] = 0.5f;
+    }
+    writeAudioFile(path("in.wav"), input, channels, sampleRate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<std::string> args{path("in.wav"), path("out.wav")};
+    if (!align) {
+        args.emplace_back("--no-align");
+    }
+
+    ASSERT_EQ(runProcess(args).status, 0);
+
+    const auto output = readAudioFile(path("out.wav"));
+    ASSERT_EQ(output.info.frames, frames);
+    const auto loudest =
+        std::max_element(output.samples.begin(), output.samples.end(),
+                         [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    const auto lookahead = compressDirectly({}, channels, {}, 512, false, sampleRate).lookahead;
+    EXPECT_EQ((loudest - output.samples.begin()) / channels, impulseAt + (align ? 0 : lookahead));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RatesAndLayouts, ImpulsePosition,
+    ::testing::Values(ImpulseCase{48000, 1, true}, ImpulseCase{48000, 2, false},
+                      ImpulseCase{44100, 2, true}, ImpulseCase{44100, 1, false}),
+    [](const auto& row) {
+        return fmt::format("{}Hz_{}ch_{}", row.param.sampleRate, row.param.channels,
+                           row.param.align ? "aligned" : "unaligned");
+    });
+
+// --- Where the parameters come from ----------------------------------------
+
+struct ParameterCase {
+    const char* name;
+    std::vector<std::string> options;
+    CompressorParams expected;
+};
+
+class ParameterSource : public ProcessCommandTest,
+                        public ::testing::WithParamInterface<ParameterCase> {};
+
+TEST_P(ParameterSource, reachesTheCompressor) {
+    const std::vector<SavedPreset> presets{{*Uuid::parse("9B2F5E0C-3A7D-4C1E-8F60-1D2C3B4A5968"),
+                                            "Night",
+                                            {-45, 6, 3, 900, 4, 1, 200}}};
+    writeTextFile(path("presets.json"), encodeSavedPresets(presets));
+    const auto input = steppedNoise(12000, 2);
+    writeAudioFile(path("in.wav"), input, 2, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<std::string> args{path("in.wav"), path("out.wav")};
+    for (const auto& option : GetParam().options) {
+        args.push_back(option == "@presets" ? path("presets.json") : option);
+    }
+
+    const auto run = runProcess(args);
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto expected = compressDirectly(input, 2, GetParam().expected);
+    EXPECT_LE(maxDifference(readAudioFile(path("out.wav")).samples, expected.samples), 1e-6f);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, ParameterSource,
+    ::testing::Values(
+        ParameterCase{"everyOption",
+                      {"--threshold", "-40", "--ratio=6", "--attack", "2", "--release=300",
+                       "--knee", "6", "--mix", "0.7", "--sc-hpf", "300"},
+                      {-40, 6, 2, 300, 6, 0.7f, 300}},
+        ParameterCase{"savedPresetWithOverride",
+                      {"--preset-file", "@presets", "--preset-name", "Night", "--ratio", "3"},
+                      {-45, 3, 3, 900, 4, 1, 200}},
+        ParameterCase{"standardPreset", {"--preset", "standard"}, CompressorParams::defaults()}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// --- Output format ------------------------------------------------------
+
+struct FormatCase {
+    const char* name;
+    int inputFormat;
+    int sampleRate;
+    int channels;
+    const char* outputName;
+    int expectedFormat;
+    bool announced; // a note says the samples change form
+};
+
+class OutputFormatRules : public ProcessCommandTest,
+                          public ::testing::WithParamInterface<FormatCase> {};
+
+TEST_P(OutputFormatRules, keepTheInputsSamplesWhereTheContainerAllows) {
+    const auto& format = GetParam();
+    constexpr std::int64_t frames = 6000;
+    writeAudioFile(path("in.in"), sineTone(frames, format.channels, 0.3f, 440.0f, 48000.0f),
+                   format.channels, format.sampleRate, format.inputFormat);
+
+    const auto run = runProcess({path("in.in"), path(format.outputName)});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto output = readAudioFile(path(format.outputName));
+    EXPECT_EQ(output.info.sndfileFormat & ~SF_FORMAT_ENDMASK, format.expectedFormat);
+    EXPECT_EQ(output.info.sampleRate, format.sampleRate);
+    EXPECT_EQ(output.info.channels, format.channels);
+    if ((format.expectedFormat & SF_FORMAT_SUBMASK) != SF_FORMAT_VORBIS) {
+        EXPECT_EQ(output.info.frames, frames);
+    }
+    EXPECT_EQ(run.out.find("note: ") != std::string::npos, format.announced) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, OutputFormatRules,
+    ::testing::Values(FormatCase{"pcm16StaysPcm16", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2,
+                                 "out.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, false},
+                      FormatCase{"floatStaysFloat", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1,
+                                 "out.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, false},
+                      FormatCase{"floatIntoFlacIs24Bit", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 2,
+                                 "out.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, true},
+                      FormatCase{"flac16IntoAiff", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 22050, 1,
+                                 "out.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, false},
+                      FormatCase{"eightBitChangesSign", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 1,
+                                 "out.aif", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, false},
+                      FormatCase{"pcm24IntoCaf", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 96000, 2,
+                                 "out.caf", SF_FORMAT_CAF | SF_FORMAT_PCM_24, false},
+                      FormatCase{"vorbisBecomesFloat", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 48000, 2,
+                                 "out.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT, false},
+                      FormatCase{"oggIsVorbis", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2,
+                                 "out.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, false},
+                      FormatCase{"extensionInAnyCase", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1,
+                                 "OUT.WAV", SF_FORMAT_WAV | SF_FORMAT_PCM_16, false}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// --- Meter log ----------------------------------------------------------
+
+struct MeterCase {
+    std::int64_t blockFrames;
+    bool align;
+};
+
+class MeterLog : public ProcessCommandTest, public ::testing::WithParamInterface<MeterCase> {};
+
+std::vector<float> parseCsvLine(const std::string& line) {
+    std::vector<float> values;
+    std::istringstream fields(line);
+    for (std::string field; std::getline(fields, field, ',');) {
+        float value = 0.0f;
+        const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+        EXPECT_TRUE(error == std::errc() && end == field.data() + field.size()) << line;
+        values.push_back(value);
+    }
+    return values;
+}
+
+TEST_P(MeterLog, hasOneLineOfThreeReadingsPerCompressorCall) {
+    const auto [blockFrames, align] = GetParam();
+    constexpr std::int64_t frames = 5000;
+    const auto input = steppedNoise(frames, 2);
+    writeAudioFile(path("in.wav"), input, 2, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<std::string> args{path("in.wav"), path("out.wav"), "--meters=" + path("m.csv"),
+                                  "--block", std::to_string(blockFrames)};
+    if (!align) {
+        args.emplace_back("--no-align");
+    }
+
+    ASSERT_EQ(runProcess(args).status, 0);
+
+    const auto reference = compressDirectly(input, 2, {}, blockFrames, align);
+    const auto blocks = [&](std::int64_t n) {
+        return (n + blockFrames - 1) / blockFrames;
+    };
+    std::ifstream csv(path("m.csv"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(csv, line);) {
+        lines.push_back(line);
+    }
+    ASSERT_EQ(static_cast<std::int64_t>(lines.size()),
+              blocks(frames) + (align ? blocks(reference.lookahead) : 0));
+    ASSERT_EQ(lines.size(), reference.meters.size());
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const auto& meter = reference.meters[i];
+        EXPECT_THAT(parseCsvLine(lines[i]),
+                    ::testing::ElementsAre(meter.inputPeak, meter.outputPeak, meter.gainReduction))
+            << "line " << i + 1;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Blocks, MeterLog,
+                         ::testing::Values(MeterCase{512, true}, MeterCase{7, true},
+                                           MeterCase{1000, false}),
+                         [](const auto& row) {
+                             return fmt::format("block{}_{}", row.param.blockFrames,
+                                                row.param.align ? "aligned" : "unaligned");
+                         });
+
+// --- Loudness report ----------------------------------------------------
+
+struct ReportRow {
+    double loudness = 0.0;
+    double range = 0.0;
+    double truePeak = 0.0;
+};
+
+// The numbers of the table row starting with `label`.
+ReportRow reportRow(const std::string& report, const std::string& label) {
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string first, loudness, lufs, range, lu, peak;
+        if (words >> first >> loudness >> lufs >> range >> lu >> peak && first == label) {
+            return {std::strtod(loudness.c_str(), nullptr), std::strtod(range.c_str(), nullptr),
+                    std::strtod(peak.c_str(), nullptr)};
+        }
+    }
+    ADD_FAILURE() << "no row \"" << label << "\" in:\n" << report;
+    return {};
+}
+
+TEST_F(ProcessCommandTest, demoClipComesOutWithASmallerLoudnessRange) {
+    writeDemoClip(path("demo.wav"), 20.0);
+
+    const auto run = runProcess({path("demo.wav"), path("out.wav")});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto input = reportRow(run.out, "input");
+    const auto output = reportRow(run.out, "output");
+    EXPECT_GT(input.range - output.range, 2.0) << run.out;
+    EXPECT_GT(input.range, 5.0) << run.out;
+    EXPECT_LT(input.truePeak, 0.0);
+}
+
+TEST_F(ProcessCommandTest, silenceReportsMinusInfinityInAlignedColumns) {
+    writeAudioFile(path("in.wav"), std::vector<float>(2 * rate, 0.0f), 2, rate,
+                   SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+
+    const auto run = runProcess({path("in.wav"), path("out.wav")});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto output = reportRow(run.out, "output");
+    EXPECT_TRUE(std::isinf(output.loudness) && output.loudness < 0) << run.out;
+    EXPECT_TRUE(std::isinf(output.truePeak) && output.truePeak < 0) << run.out;
+    std::istringstream lines(run.out);
+    std::vector<std::size_t> widths;
+    for (std::string line; std::getline(lines, line);) {
+        widths.push_back(line.size());
+    }
+    EXPECT_THAT(widths, ::testing::SizeIs(3));
+    EXPECT_THAT(widths, ::testing::Each(widths.front()));
+}
+
+// --- Progress, interruption, write failures ---------------------------------
+
+// A terminal stand-in that sends SIGINT to the process the first time
+// anything is drawn on it, that is, while the job runs.
+class InterruptingBuffer : public std::stringbuf {
+protected:
+    std::streamsize xsputn(const char* text, std::streamsize count) override {
+        if (!raised) {
+            raised = true;
+            std::raise(SIGINT);
+        }
+        return std::stringbuf::xsputn(text, count);
+    }
+
+private:
+    bool raised = false;
+};
+
+class LongRecording : public ProcessCommandTest {
+protected:
+    void SetUp() override {
+        // Long enough to earn a progress display, at a rate that keeps it small.
+        writeAudioFile(path("in.wav"), sineTone(121 * 8000, 1, 0.3f, 440.0f, 8000.0f), 1, 8000,
+                       SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+        writeTextFile(path("out.wav"), "earlier output");
+    }
+};
+
+TEST_F(LongRecording, drawsProgressOnATerminalAndWipesIt) {
+    std::ostringstream out;
+    std::ostringstream err;
+
+    ASSERT_EQ(runProcessCommand({path("in.wav"), path("out.wav")}, {out, err, true}), 0);
+
+    EXPECT_THAT(err.str(), StartsWith("\rProcessing\u2026 0%"));
+    EXPECT_THAT(err.str(), HasSubstr("\rProcessing\u2026 100%"));
+    EXPECT_THAT(err.str(), EndsWith("\r"));
+}
+
+TEST_F(LongRecording, drawsNoProgressWhenStderrIsNoTerminal) {
+    const auto run = runProcess({path("in.wav"), path("out.wav")});
+
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+}
+
+void testInterruptHandler(int) {}
+
+TEST_F(LongRecording, interruptionStopsCleanlyAndRestoresTheSignalHandler) {
+    // A handler of our own, so that a guard that forgets to restore cannot
+    // pass by leaving behind what an earlier run left.
+    const auto previous = std::signal(SIGINT, testInterruptHandler);
+    const auto files = dir.snapshot();
+    InterruptingBuffer terminal;
+    std::ostream err(&terminal);
+    std::ostringstream out;
+
+    const int status = runProcessCommand(
+        {path("in.wav"), path("out.wav"), "--meters", path("m.csv")}, {out, err, true});
+
+    EXPECT_EQ(status, 130);
+    EXPECT_THAT(terminal.str(), EndsWith("quellora process: interrupted\n"));
+    EXPECT_EQ(dir.snapshot(), files);
+    EXPECT_EQ(std::signal(SIGINT, previous), testInterruptHandler);
+}
+
+TEST_F(ProcessCommandTest, writeFailureExitsOneAndLeavesNoTrace) {
+    writeAudioFile(path("in.wav"), stereoNoise(2 * rate, 0.5f), 2, rate,
+                   SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    writeTextFile(path("out.wav"), "earlier output");
+    const auto files = dir.snapshot();
+    // A file size limit stands in for a full disk.
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{256 * 1024, limit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+
+    const auto run = runProcess({path("in.wav"), path("out.wav"), "--meters", path("m.csv")});
+
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previousHandler);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, StartsWith("quellora process: cannot write"));
+    EXPECT_EQ(dir.snapshot(), files);
+}
+
+} // namespace
+} // namespace quellora::testing
