@@ -43,7 +43,7 @@ void BM_CompressorInterleaved(benchmark::State& state) {
 
 // The form that runs on processors without AVX2.
 void BM_CompressorInterleavedPortable(benchmark::State& state) {
-    quellora::AudioCompressor compressor(quellora::AudioCompressor::InstructionSet::portable);
+    quellora::AudioCompressor compressor(quellora::InstructionSet::portable);
     runInterleaved(state, compressor);
 }
 

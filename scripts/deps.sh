@@ -6,10 +6,10 @@ set -euo pipefail
 build_packages=(
     cmake ninja-build g++ pkg-config
     libfmt-dev nlohmann-json3-dev uuid-dev libsystemd-dev
-    libsndfile1-dev libebur128-dev
+    libsndfile1-dev
 )
 test_packages=(
-    libgtest-dev libgmock-dev libbenchmark-dev clang-format
+    libgtest-dev libgmock-dev libbenchmark-dev clang-format libebur128-dev
 )
 
 case "${1:-build}" in

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/loudness_meter.h"
+#include "dsp/loudness_meter.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -13,12 +13,13 @@
 
 namespace quellora {
 
-// A LoudnessMeter on a thread of its own. Measuring costs more than
+// A LoudnessMeter on a thread of its own. Measuring costs about as much as
 // decoding, compressing and encoding together (the true-peak oversampling
 // above all), so it runs beside them instead of after each pass.
 class BackgroundLoudnessMeter {
 public:
-    // Throws CommandError like LoudnessMeter.
+    // Throws std::invalid_argument like LoudnessMeter; the caller has
+    // already refused the formats it names.
     BackgroundLoudnessMeter(int channels, int sampleRate);
     // Abandons whatever is still queued.
     ~BackgroundLoudnessMeter();

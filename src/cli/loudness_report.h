@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/loudness_meter.h"
+#include "dsp/loudness_meter.h"
 
 #include <string>
 

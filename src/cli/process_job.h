@@ -1,9 +1,9 @@
 #pragma once
 
 #include "cli/console_streams.h"
-#include "cli/loudness_meter.h"
 #include "cli/process_options.h"
 #include "dsp/compressor_params.h"
+#include "dsp/loudness_meter.h"
 
 namespace quellora {
 

@@ -19,10 +19,11 @@ LevelSample processBlockPortable(const kernel::Coefficients& coefficients,
     return kernel::processBlock<4>(coefficients, workspace, channels, frameCount);
 }
 
-#if defined(__x86_64__)
-__attribute__((target("avx2,fma"))) LevelSample
-processBlockAvx2(const kernel::Coefficients& coefficients, kernel::Workspace& workspace,
-                 const kernel::Channels& channels, std::int64_t frameCount) {
+#if QUELLORA_HAS_AVX2_KERNELS
+QUELLORA_TARGET_AVX2 LevelSample processBlockAvx2(const kernel::Coefficients& coefficients,
+                                                  kernel::Workspace& workspace,
+                                                  const kernel::Channels& channels,
+                                                  std::int64_t frameCount) {
     return kernel::processBlock<8>(coefficients, workspace, channels, frameCount);
 }
 #endif
@@ -35,20 +36,10 @@ std::int64_t truncatedSamples(float samples) {
 
 } // namespace
 
-AudioCompressor::InstructionSet AudioCompressor::bestInstructionSet() {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        return InstructionSet::avx2;
-    }
-#endif
-    return InstructionSet::portable;
-}
-
 AudioCompressor::AudioCompressor(InstructionSet instructionSet)
     : processBlock(processBlockPortable)
     , workspace(std::make_unique<kernel::Workspace>()) {
-#if defined(__x86_64__)
+#if QUELLORA_HAS_AVX2_KERNELS
     if (instructionSet == InstructionSet::avx2) {
         processBlock = processBlockAvx2;
     }

@@ -2,6 +2,7 @@
 
 #include "dsp/audio_level_buffer.h"
 #include "dsp/compressor_params.h"
+#include "dsp/instruction_set.h"
 
 #include <array>
 #include <atomic>
@@ -39,11 +40,6 @@ public:
 class AudioCompressor final : public DynamicsProcessor {
 public:
     static constexpr std::int64_t maxLookaheadSamples = 960;
-
-    // Which compiled form of the processing to run; both give the same
-    // results within float rounding.
-    enum class InstructionSet { portable, avx2 };
-    static InstructionSet bestInstructionSet();
 
     explicit AudioCompressor(InstructionSet instructionSet = bestInstructionSet());
     ~AudioCompressor() override;

@@ -15,8 +15,6 @@
 namespace quellora {
 namespace {
 
-using InstructionSet = AudioCompressor::InstructionSet;
-
 enum class Layout { stereo, mono, planar, sixChannels };
 
 enum class Scenario { standard, hardKneeExtreme, bypassAndParameterChanges };
@@ -113,8 +111,7 @@ class ReferenceComparisonTest : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ReferenceComparisonTest, OutputAndMetersMatchTheFrameByFrameEvaluation) {
     const auto [instructionSet, layout, scenario, blockFrames] = GetParam();
-    if (instructionSet == InstructionSet::avx2 &&
-        AudioCompressor::bestInstructionSet() != InstructionSet::avx2) {
+    if (instructionSet == InstructionSet::avx2 && bestInstructionSet() != InstructionSet::avx2) {
         GTEST_SKIP() << "this processor has no AVX2";
     }
     const auto stereo = testing::programmeSignal(totalFrames, sampleRate);

@@ -1,42 +1,37 @@
-#include "cli/loudness_meter.h"
-
-#include "cli/command_error.h"
+#include "support/reference_loudness_meter.h"
 
 #include <ebur128.h>
-#include <fmt/format.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <stdexcept>
 
-namespace quellora {
+namespace quellora::testing {
 
-LoudnessMeter::LoudnessMeter(int channels_, int sampleRate)
-    : channels(channels_) {
-    if (channels_ < 1 || sampleRate < 1) {
-        throw CommandError::badInput(
-            fmt::format("cannot measure {} channel(s) at {} Hz", channels_, sampleRate));
-    }
-    state = ebur128_init(static_cast<unsigned>(channels_), static_cast<unsigned long>(sampleRate),
-                         EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+ReferenceLoudnessMeter::ReferenceLoudnessMeter(int channelCount, int sampleRate)
+    : channels(channelCount) {
+    state =
+        ebur128_init(static_cast<unsigned>(channelCount), static_cast<unsigned long>(sampleRate),
+                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
     if (state == nullptr) {
-        throw CommandError::badInput(fmt::format("cannot measure loudness at {} Hz", sampleRate));
+        throw std::runtime_error("libebur128 refused the format");
     }
 }
 
-LoudnessMeter::~LoudnessMeter() {
+ReferenceLoudnessMeter::~ReferenceLoudnessMeter() {
     ebur128_destroy(&state);
 }
 
-void LoudnessMeter::add(const float* frames, std::int64_t frameCount) {
+void ReferenceLoudnessMeter::add(const float* frames, std::int64_t frameCount) {
     if (frameCount > 0 &&
         ebur128_add_frames_float(state, frames, static_cast<std::size_t>(frameCount)) !=
             EBUR128_SUCCESS) {
-        throw CommandError::failure("out of memory while measuring loudness");
+        throw std::runtime_error("libebur128 failed");
     }
 }
 
-LoudnessMeasurement LoudnessMeter::measurement() const {
+LoudnessMeasurement ReferenceLoudnessMeter::measurement() const {
     LoudnessMeasurement result;
     if (ebur128_loudness_global(state, &result.integratedLufs) != EBUR128_SUCCESS) {
         result.integratedLufs = -std::numeric_limits<double>::infinity();
@@ -56,4 +51,4 @@ LoudnessMeasurement LoudnessMeter::measurement() const {
     return result;
 }
 
-} // namespace quellora
+} // namespace quellora::testing
