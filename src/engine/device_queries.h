@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quellora {
 
@@ -44,6 +45,8 @@ std::int64_t clampBufferFrames(std::int64_t desired, std::int64_t min, std::int6
 
 // Single-property reads and writes. They keep no state, never throw and never
 // log; a property a device lacks or cannot deliver gives the neutral value.
+// The server's process objects; empty when the list cannot be read.
+std::vector<AudioObjectID> readProcessObjectList(AudioHal& hal);
 std::optional<std::uint32_t> audioObjectUInt32(AudioHal& hal, AudioObjectID object,
                                                FourCharCode selector, FourCharCode scope);
 std::uint32_t queryTransportType(AudioHal& hal, AudioObjectID device);

@@ -1,0 +1,166 @@
+#pragma once
+
+#include "base/dispatcher.h"
+#include "base/lifetime.h"
+#include "base/log.h"
+#include "base/observable.h"
+#include "dsp/compressor_params.h"
+#include "engine/audio_activity_gate.h"
+#include "engine/engine_io_state.h"
+#include "engine/engine_switches.h"
+#include "engine/hal/audio_hal.h"
+#include "engine/pipeline_retry.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace quellora {
+
+// Captures the mix of every other process through a tap, compresses it and
+// plays it on the default output. The pipeline (tap, aggregate device, two
+// IOProcs) is built in numbered generations: rebuilt when the default output
+// or its sample rate changes, retried without end when a build fails, and its
+// IO suspended while nothing plays.
+//
+// All members run on the main queue; the IOProcs run on the server's IO
+// threads and touch only the shared EngineIOState. The implementation is split
+// by concern: construction, lifecycle, idle suspend, diagnostics.
+class AudioEngine {
+public:
+    AudioEngine(AudioHal& hal, Dispatcher& mainQueue, Dispatcher& diagnosticsQueue,
+                const EngineSwitchValues& switches);
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    void start();
+    void stop();
+
+    const Observable<bool>& isRunning() const { return isRunning_; }
+    const Observable<bool>& ioSuspended() const { return ioSuspended_; }
+    const Observable<std::optional<CompressorParams>>& lastParams() const { return _lastParams; }
+
+    // Called each time a pipeline generation has started.
+    std::function<void()> onRunning;
+    // Called with the user-facing text when a failed start is due to be reported.
+    std::function<void(const std::string&)> onFailed;
+
+    void updateCompressorParams(const CompressorParams& params);
+    AudioCompressor& compressor() { return io_->compressor; }
+
+    // For diagnostics and tests.
+    const EngineIOState& ioState() const { return *io_; }
+    std::int64_t pipelineGeneration() const { return pipelineLifecycleGeneration; }
+    float processingSampleRate() const { return io_->_sampleRate.load(std::memory_order_relaxed); }
+    std::int64_t outputBufferFrames() const { return _outputBufferFrames; }
+    AudioObjectID aggregateDevice() const { return aggregateDeviceID; }
+    AudioObjectID outputDevice() const { return outputDeviceID; }
+    double builtOutputRate() const { return builtOutputNominalRate; }
+
+private:
+    struct DefaultOutput {
+        AudioObjectID id;
+        std::string uid;
+    };
+
+    // Construction and teardown of one generation.
+    DefaultOutput getDefaultOutputDevice();
+    void createTap();
+    void createAggregateDevice();
+    void waitForAggregateToComeAlive();
+    void configureBufferSize();
+    void installIOCallbacks();
+    void startDevice();
+    void stopDevice();
+    void destroyIOProc();
+    void destroyAggregateDevice();
+    void destroyTap();
+    void tearDownPipeline();
+
+    // Lifecycle and recovery.
+    void rebuildPipeline(const std::string& reason);
+    void disposePipelineForRestart();
+    void schedulePipelineStart(std::int64_t generation, std::optional<std::string> expectedOutputUID,
+                               int attempt, double delaySeconds);
+    void startPipelineGeneration(std::int64_t generation,
+                                 const std::optional<std::string>& expectedOutputUID, int attempt);
+    void handleDeviceChange();
+    void handleSampleRateChange();
+    void installSampleRateListener(AudioObjectID device);
+    void removeSampleRateListener();
+
+    // Idle suspend.
+    bool audioSourceActive();
+    void startActivityMonitor();
+    void stopActivityMonitor();
+    void activityTick();
+    void suspendIO();
+    void resumeIO();
+    void installDeviceRunningListener();
+    void removeDeviceRunningListener();
+    void setIOSuspended(bool suspended);
+
+    // Diagnostics.
+    void logLatencyDiagnostics();
+    void startLoadLogging();
+    void stopLoadLogging();
+    void startClickDebug();
+    void stopClickDebug();
+    void installOverloadListener();
+    void removeOverloadListener();
+    void handleOverload();
+
+    void setSampleRate(float sampleRate) { io_->_sampleRate.store(sampleRate, std::memory_order_relaxed); }
+    std::optional<AudioObjectPropertyListenerID> addListener(AudioObjectID object, FourCharCode selector,
+                                                             std::function<void()> handler,
+                                                             OSStatus& status);
+
+    AudioHal& hal;
+    Dispatcher& mainQueue;
+    Dispatcher& diagnosticsQueue;
+    Logger log{"AudioEngine"};
+    std::shared_ptr<EngineIOState> io_;
+    Lifetime lifetime;
+
+    Observable<bool> isRunning_{false};
+    Observable<bool> ioSuspended_{false};
+    Observable<std::optional<CompressorParams>> _lastParams;
+
+    // The current generation's platform objects; 0 or empty when absent.
+    std::optional<TapDescription> tapDescription;
+    AudioObjectID tapID = 0;
+    AudioObjectID aggregateDeviceID = 0;
+    AudioObjectID outputDeviceID = 0;
+    std::optional<AudioDeviceIOProcID> deviceProcID;
+    std::optional<AudioDeviceIOProcID> outputProcID;
+    AudioObjectID outputProcDeviceID = 0;
+    std::int64_t _outputBufferFrames = 256;
+    double builtOutputNominalRate = 0;
+
+    // Recovery.
+    const PipelineRetry retry;
+    std::int64_t pipelineLifecycleGeneration = 0;
+    std::shared_ptr<WorkItem> pendingPipelineRestart;
+    std::shared_ptr<WorkItem> pendingRateRebuild;
+    bool deviceChangeListenerInstalled = false;
+    std::optional<AudioObjectPropertyListenerID> deviceChangeListener;
+    std::optional<AudioObjectPropertyListenerID> sampleRateListener;
+    AudioObjectID sampleRateListenerDeviceID = 0;
+
+    // Idle suspend.
+    AudioActivityGate activityGate;
+    std::unique_ptr<RepeatingTimer> activityTimer;
+    std::optional<AudioObjectPropertyListenerID> deviceRunningListener;
+    AudioObjectID deviceRunningListenerDeviceID = 0;
+
+    // Diagnostics.
+    std::unique_ptr<RepeatingTimer> loadTimer;
+    std::unique_ptr<RepeatingTimer> clickTimer;
+    std::optional<AudioObjectPropertyListenerID> overloadListener;
+    bool overloadListenerInstalled = false;
+};
+
+} // namespace quellora

@@ -1,0 +1,281 @@
+// Building one pipeline generation (tap, aggregate device, IOProcs, start)
+// and tearing it down again.
+
+#include "engine/audio_engine.h"
+#include "engine/device_queries.h"
+#include "engine/engine_error.h"
+
+#include <cstring>
+#include <vector>
+
+namespace quellora {
+namespace {
+
+constexpr auto aggregateAliveTimeout = seconds(2.0);
+constexpr auto aggregateAlivePoll = seconds(0.01);
+
+} // namespace
+
+AudioEngine::DefaultOutput AudioEngine::getDefaultOutputDevice() {
+    AudioObjectID device = 0;
+    std::uint32_t size = sizeof device;
+    const auto status = hal.getPropertyData(kAudioObjectSystemObject,
+                                            {AudioProperty::defaultOutputDevice, AudioScope::global, 0},
+                                            size, &device);
+    if (status != kAudioHardwareNoError) {
+        throw EngineError(EngineError::Kind::noOutputDevice, status);
+    }
+    std::optional<std::string> uid;
+    const auto uidStatus =
+        hal.getPropertyString(device, {AudioProperty::deviceUID, AudioScope::global, 0}, uid);
+    if (uidStatus != kAudioHardwareNoError || !uid) {
+        throw EngineError(EngineError::Kind::noOutputDevice, uidStatus);
+    }
+    return {device, *uid};
+}
+
+void AudioEngine::createTap() {
+    const auto ownPID = hal.ownProcessID();
+    std::vector<AudioObjectID> excluded;
+    for (const auto process : readProcessObjectList(hal)) {
+        std::int32_t pid = -1;
+        std::uint32_t size = sizeof pid;
+        if (hal.getPropertyData(process, {AudioProperty::processPID, AudioScope::global, 0}, size, &pid) ==
+                kAudioHardwareNoError &&
+            pid == ownPID) {
+            excluded.push_back(process);
+        }
+    }
+
+    TapDescription description;
+    description.excludedProcesses = std::move(excluded);
+    description.stereo = true;
+    description.uuid = Uuid::random();
+    description.name = "Quellora";
+    description.muteBehavior = TapDescription::MuteBehavior::mutedWhenTapped;
+    description.isPrivate = true;
+    tapDescription = description;
+
+    AudioObjectID tap = 0;
+    const auto status = hal.createProcessTap(description, tap);
+    if (status != kAudioHardwareNoError) {
+        log.error("Tap creation failed, OSStatus=%{public}d", status);
+        throw EngineError(EngineError::Kind::tapCreationFailed, status);
+    }
+    tapID = tap;
+    log.info("Process tap created (global), tapID=%{public}u", tapID);
+
+    AudioStreamBasicDescription format;
+    std::uint32_t size = sizeof format;
+    if (hal.getPropertyData(tapID, {AudioProperty::tapFormat, AudioScope::global, 0}, size, &format) ==
+            kAudioHardwareNoError &&
+        format.mSampleRate > 0) {
+        setSampleRate(static_cast<float>(format.mSampleRate));
+    }
+}
+
+void AudioEngine::createAggregateDevice() {
+    if (!tapDescription) {
+        throw EngineError(EngineError::Kind::noTap);
+    }
+    const auto output = getDefaultOutputDevice();
+    outputDeviceID = output.id;
+
+    const bool driftCompensation = io_->switches.tapDriftCompensation;
+    AggregateDeviceDescription description;
+    description.name = "QuelloraAgg";
+    description.uid = Uuid::random().uppercaseString();
+    description.mainSubDevice = output.uid;
+    description.clockDevice = output.uid;
+    description.isPrivate = true;
+    description.isStacked = true;
+    description.tapAutoStart = true;
+    description.subDevices = {{output.uid, false}};
+    description.taps = {{tapDescription->uuid.uppercaseString(), driftCompensation}};
+
+    AudioObjectID aggregate = 0;
+    const auto status = hal.createAggregateDevice(description, aggregate);
+    if (status != kAudioHardwareNoError) {
+        log.error("Aggregate device creation failed, OSStatus=%{public}d", status);
+        throw EngineError(EngineError::Kind::aggregateDeviceFailed, status);
+    }
+    aggregateDeviceID = aggregate;
+    log.info("Aggregate device created, deviceID=%{public}u, output=%{public}s, tapDriftComp=%{bool,public}d",
+             aggregateDeviceID, output.uid, driftCompensation);
+
+    waitForAggregateToComeAlive();
+
+    // The aggregate's rate is the one the IO runs at, so the DSP follows it.
+    const float tapRate = processingSampleRate();
+    const double aggregateRate = deviceNominalSampleRate(hal, aggregateDeviceID);
+    if (aggregateRate > 0) {
+        setSampleRate(static_cast<float>(aggregateRate));
+    }
+    if (processingSampleRate() != tapRate) {
+        log.notice("Processing rate %{public}fHz (aggregate) overrides tap format %{public}fHz — DSP "
+                   "time constants follow the aggregate",
+                   processingSampleRate(), tapRate);
+    }
+    if (const auto& params = _lastParams.get()) {
+        io_->compressor.updateParams(*params, processingSampleRate());
+    }
+
+    configureBufferSize();
+    builtOutputNominalRate = deviceNominalSampleRate(hal, outputDeviceID);
+    logLatencyDiagnostics();
+    installSampleRateListener(outputDeviceID);
+}
+
+// Not coming alive in time is not an error: the build goes on and fails
+// later if the device really is unusable. Main-queue work runs meanwhile.
+void AudioEngine::waitForAggregateToComeAlive() {
+    const auto deadline = mainQueue.now() + aggregateAliveTimeout;
+    do {
+        std::uint32_t alive = 0;
+        std::uint32_t size = sizeof alive;
+        if (hal.getPropertyData(aggregateDeviceID, {AudioProperty::deviceIsAlive, AudioScope::global, 0},
+                                size, &alive) == kAudioHardwareNoError &&
+            alive != 0) {
+            return;
+        }
+        mainQueue.runFor(aggregateAlivePoll);
+    } while (mainQueue.now() < deadline);
+}
+
+void AudioEngine::configureBufferSize() {
+    const auto desired = io_->switches.desiredBufferFrames;
+    if (desired < 1) {
+        if (const auto frames = queryBufferFrameSize(hal, outputDeviceID)) {
+            _outputBufferFrames = *frames;
+        }
+        log.notice("Buffer frame size: leaving system default (%{public}ld frames)", _outputBufferFrames);
+        return;
+    }
+    const auto range = queryBufferFrameSizeRange(hal, aggregateDeviceID);
+    const auto applied = applyBufferFrameSize(hal, aggregateDeviceID, desired);
+    if (!applied) {
+        log.error("Buffer frame size: failed to set %{public}ld frames; keeping default", desired);
+        return;
+    }
+    log.notice("Buffer frame size: requested=%{public}ld applied=%{public}ld frames "
+               "range=[%{public}ld…%{public}ld]",
+               desired, *applied, range ? range->min : -1, range ? range->max : -1);
+    if (const auto outputApplied = applyBufferFrameSize(hal, outputDeviceID, desired)) {
+        _outputBufferFrames = *outputApplied;
+        log.notice("Output client buffer frame size: applied=%{public}ld frames (= ring fill target)",
+                   _outputBufferFrames);
+    } else {
+        _outputBufferFrames = desired;
+    }
+}
+
+void AudioEngine::installIOCallbacks() {
+    auto& io = *io_;
+    io._captureScratch = std::make_unique<float[]>(EngineIOState::scratchFloats);
+    io._outputScratch = std::make_unique<float[]>(EngineIOState::scratchFloats);
+
+    EngineIOState* state = io_.get();
+    AudioDeviceIOProcID capture = 0;
+    auto status = hal.createIOProcID(
+        aggregateDeviceID,
+        [state](const AudioBufferList& input, AudioBufferList& output) {
+            runCaptureCallback(*state, input, output);
+        },
+        capture);
+    if (status != kAudioHardwareNoError) {
+        log.error("Capture IOProc creation failed, OSStatus=%{public}d", status);
+        throw EngineError(EngineError::Kind::ioProcFailed, status);
+    }
+    deviceProcID = capture;
+
+    AudioDeviceIOProcID playback = 0;
+    status = hal.createIOProcID(
+        outputDeviceID,
+        [state](const AudioBufferList&, AudioBufferList& output) { runOutputCallback(*state, output); },
+        playback);
+    if (status != kAudioHardwareNoError) {
+        log.error("Output IOProc creation failed, OSStatus=%{public}d", status);
+        destroyIOProc();
+        throw EngineError(EngineError::Kind::ioProcFailed, status);
+    }
+    outputProcID = playback;
+    outputProcDeviceID = outputDeviceID;
+    io.ring.reset();
+    io._ringStarted.store(false, std::memory_order_relaxed);
+}
+
+void AudioEngine::startDevice() {
+    if (!deviceProcID || !outputProcID) {
+        throw EngineError(EngineError::Kind::noIOProc);
+    }
+    // Output first, so that it is waiting when the first captured buffer arrives.
+    auto status = hal.deviceStart(outputProcDeviceID, *outputProcID);
+    if (status != kAudioHardwareNoError) {
+        log.error("Output AudioDeviceStart failed, OSStatus=%{public}d", status);
+        throw EngineError(EngineError::Kind::startFailed, status);
+    }
+    status = hal.deviceStart(aggregateDeviceID, *deviceProcID);
+    if (status != kAudioHardwareNoError) {
+        hal.deviceStop(outputProcDeviceID, *outputProcID);
+        log.error("AudioDeviceStart failed, OSStatus=%{public}d", status);
+        throw EngineError(EngineError::Kind::startFailed, status);
+    }
+    if (!overloadListenerInstalled && aggregateDeviceID != 0) {
+        installOverloadListener();
+    }
+    log.info("IO threads started, aggregate=%{public}u output=%{public}u", aggregateDeviceID,
+             outputProcDeviceID);
+}
+
+// Teardown steps tolerate whatever is missing and ignore the server's statuses.
+
+void AudioEngine::stopDevice() {
+    removeOverloadListener();
+    if (deviceProcID) {
+        hal.deviceStop(aggregateDeviceID, *deviceProcID);
+    }
+    if (outputProcID) {
+        hal.deviceStop(outputProcDeviceID, *outputProcID);
+    }
+}
+
+void AudioEngine::destroyIOProc() {
+    if (deviceProcID) {
+        hal.destroyIOProcID(aggregateDeviceID, *deviceProcID);
+        deviceProcID.reset();
+    }
+    if (outputProcID) {
+        hal.destroyIOProcID(outputProcDeviceID, *outputProcID);
+        outputProcID.reset();
+    }
+    outputProcDeviceID = 0;
+    // Only now can no callback be using them.
+    io_->_captureScratch.reset();
+    io_->_outputScratch.reset();
+    io_->_ringStarted.store(false, std::memory_order_relaxed);
+}
+
+void AudioEngine::destroyAggregateDevice() {
+    removeSampleRateListener();
+    if (aggregateDeviceID != 0) {
+        hal.destroyAggregateDevice(aggregateDeviceID);
+        aggregateDeviceID = 0;
+    }
+}
+
+void AudioEngine::destroyTap() {
+    if (tapID != 0) {
+        hal.destroyProcessTap(tapID);
+        tapID = 0;
+    }
+    tapDescription.reset();
+}
+
+void AudioEngine::tearDownPipeline() {
+    stopDevice();
+    destroyIOProc();
+    destroyAggregateDevice();
+    destroyTap();
+}
+
+} // namespace quellora

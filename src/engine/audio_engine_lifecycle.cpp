@@ -1,0 +1,210 @@
+// Start, stop and recovery: the pipeline is rebuilt in numbered generations,
+// each built only once the same live default output has been seen on two
+// checks in a row, and retried without end when its build fails.
+
+#include "engine/audio_engine.h"
+#include "engine/device_queries.h"
+#include "engine/engine_error.h"
+
+namespace quellora {
+
+void AudioEngine::start() {
+    if (isRunning_.get()) {
+        return;
+    }
+    log.notice("Starting audio engine");
+    isRunning_.set(true);
+    if (!deviceChangeListenerInstalled) {
+        // A failed install only means that output changes go unnoticed.
+        OSStatus status = kAudioHardwareNoError;
+        deviceChangeListener = addListener(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice,
+                                           [this] { handleDeviceChange(); }, status);
+        deviceChangeListenerInstalled = true;
+    }
+    startLoadLogging();
+    startClickDebug();
+    rebuildPipeline("engine start");
+}
+
+void AudioEngine::stop() {
+    log.notice("Stopping audio engine");
+    ++pipelineLifecycleGeneration;
+    if (pendingPipelineRestart) {
+        pendingPipelineRestart->cancel();
+        pendingPipelineRestart.reset();
+    }
+    stopActivityMonitor();
+    removeDeviceRunningListener();
+    setIOSuspended(false);
+    io_->_fadeInRemaining.store(0, std::memory_order_relaxed);
+    if (pendingRateRebuild) {
+        pendingRateRebuild->cancel();
+        pendingRateRebuild.reset();
+    }
+    stopLoadLogging();
+    stopClickDebug();
+    if (deviceChangeListenerInstalled && deviceChangeListener) {
+        hal.removePropertyListener(kAudioObjectSystemObject,
+                                   {AudioProperty::defaultOutputDevice, AudioScope::global, 0},
+                                   *deviceChangeListener);
+        deviceChangeListenerInstalled = false;
+        deviceChangeListener.reset();
+    }
+    tearDownPipeline();
+    isRunning_.set(false);
+}
+
+void AudioEngine::rebuildPipeline(const std::string& reason) {
+    if (pendingRateRebuild) {
+        pendingRateRebuild->cancel();
+        pendingRateRebuild.reset();
+    }
+    if (pendingPipelineRestart) {
+        pendingPipelineRestart->cancel();
+        pendingPipelineRestart.reset();
+    }
+    const auto generation = ++pipelineLifecycleGeneration;
+    disposePipelineForRestart();
+    std::optional<std::string> expected;
+    try {
+        expected = getDefaultOutputDevice().uid;
+    } catch (const EngineError&) {
+    }
+    log.notice("Audio pipeline generation %{public}ld disposed; waiting for stable output (reason=%{public}s)",
+               generation, reason);
+    schedulePipelineStart(generation, expected, 1, retry.settleDelay);
+}
+
+void AudioEngine::disposePipelineForRestart() {
+    stopActivityMonitor();
+    removeDeviceRunningListener();
+    setIOSuspended(false);
+    io_->_fadeInRemaining.store(0, std::memory_order_relaxed);
+    tearDownPipeline();
+    io_->compressor.reset();
+}
+
+void AudioEngine::schedulePipelineStart(std::int64_t generation,
+                                        std::optional<std::string> expectedOutputUID, int attempt,
+                                        double delaySeconds) {
+    pendingPipelineRestart = mainQueue.postAfter(
+        seconds(delaySeconds),
+        lifetime.guard([this, generation, expected = std::move(expectedOutputUID), attempt] {
+            startPipelineGeneration(generation, expected, attempt);
+        }));
+}
+
+void AudioEngine::startPipelineGeneration(std::int64_t generation,
+                                          const std::optional<std::string>& expectedOutputUID,
+                                          int attempt) {
+    if (!isRunning_.get() || generation != pipelineLifecycleGeneration) {
+        return;
+    }
+    pendingPipelineRestart.reset();
+
+    std::optional<DefaultOutput> output;
+    try {
+        output = getDefaultOutputDevice();
+    } catch (const EngineError&) {
+    }
+    const bool alive = output && output->id != 0 &&
+                       audioObjectUInt32(hal, output->id, AudioProperty::deviceIsAlive, AudioScope::global)
+                               .value_or(0) != 0;
+    if (!alive) {
+        log.debug("No live default output while settling generation %{public}ld; waiting", generation);
+        schedulePipelineStart(generation, std::nullopt, attempt, retry.settleDelay);
+        return;
+    }
+    if (expectedOutputUID != output->uid) {
+        log.debug("Default output still changing while settling generation %{public}ld; waiting", generation);
+        schedulePipelineStart(generation, output->uid, attempt, retry.settleDelay);
+        return;
+    }
+
+    try {
+        createTap();
+        createAggregateDevice();
+        installIOCallbacks();
+        startDevice();
+    } catch (const EngineError& error) {
+        const auto& message = error.errorDescription();
+        log.error("Audio pipeline generation %{public}ld start attempt %{public}ld failed: %{public}s",
+                  generation, attempt, message);
+        disposePipelineForRestart();
+        if (retry.shouldReport(attempt) && onFailed) {
+            onFailed(message);
+        }
+        schedulePipelineStart(generation, output->uid, attempt + 1, retry.delay(attempt));
+        return;
+    }
+
+    activityGate.reset();
+    startActivityMonitor();
+    log.notice("Audio pipeline generation %{public}ld started on stable output %{public}s", generation,
+               output->uid);
+    if (onRunning) {
+        onRunning();
+    }
+}
+
+void AudioEngine::handleDeviceChange() {
+    if (!isRunning_.get()) {
+        return;
+    }
+    log.notice("Output device changed, cold-restarting audio pipeline");
+    rebuildPipeline("output device change");
+}
+
+// Rate notifications come in bursts; only the rate that holds 0.4 s later
+// counts, and only if it differs from the one the generation was built at.
+void AudioEngine::handleSampleRateChange() {
+    if (!isRunning_.get()) {
+        return;
+    }
+    if (pendingRateRebuild) {
+        pendingRateRebuild->cancel();
+    }
+    pendingRateRebuild = mainQueue.postAfter(seconds(retry.settleDelay), lifetime.guard([this] {
+        if (!isRunning_.get()) {
+            return;
+        }
+        const double rate = deviceNominalSampleRate(hal, outputDeviceID);
+        if (rate > 0 && rate != builtOutputNominalRate) {
+            log.notice("Output sample-rate changed %{public}f→%{public}f Hz, cold-restarting audio pipeline",
+                       builtOutputNominalRate, rate);
+            rebuildPipeline("output sample-rate change");
+        } else {
+            log.debug("Sample-rate notification settled with no net change; skipping rebuild");
+        }
+    }));
+}
+
+void AudioEngine::installSampleRateListener(AudioObjectID device) {
+    removeSampleRateListener();
+    if (device == 0) {
+        return;
+    }
+    OSStatus status = kAudioHardwareNoError;
+    sampleRateListener = addListener(device, AudioProperty::nominalSampleRate,
+                                     [this] { handleSampleRateChange(); }, status);
+    if (!sampleRateListener) {
+        log.error("Sample-rate listener install failed, OSStatus=%{public}d", status);
+        return;
+    }
+    sampleRateListenerDeviceID = device;
+}
+
+void AudioEngine::removeSampleRateListener() {
+    if (!sampleRateListener) {
+        return;
+    }
+    if (sampleRateListenerDeviceID != 0) {
+        hal.removePropertyListener(sampleRateListenerDeviceID,
+                                   {AudioProperty::nominalSampleRate, AudioScope::global, 0},
+                                   *sampleRateListener);
+    }
+    sampleRateListener.reset();
+    sampleRateListenerDeviceID = 0;
+}
+
+} // namespace quellora

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "base/dispatcher.h"
+#include "engine/hal/audio_hal.h"
+#include "engine/hal/simulated/simulated_device_clock.h"
+#include "engine/hal/simulated/simulated_io_proc_table.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+// The 'fsz#' value: the smallest and largest IO buffer, in frames.
+struct FrameSizeRange {
+    double minimum = 0;
+    double maximum = 0;
+};
+
+// What the server knows about one device, an output device or an aggregate.
+// Main thread only, except the proc table, which the device's IO thread shares.
+struct SimulatedDevice {
+    std::optional<std::string> uid;
+    bool aliveFlag = true;
+    // Aggregates come alive a while after creation.
+    Dispatcher::TimePoint aliveFrom{};
+    double nominalRate = 0;
+    std::uint32_t bufferFrameSize = 0;
+    std::optional<std::uint32_t> reportedBufferFrameSize;
+    std::optional<std::uint32_t> lastBufferFrameSizeSet;
+    std::optional<FrameSizeRange> bufferFrameSizeRange;
+    std::uint32_t transportType = AudioTransport::unknown;
+    std::vector<AudioObjectID> inputStreams;
+    std::uint32_t latencyFrames = 0;
+    std::uint32_t safetyOffsetFrames = 0;
+    std::uint32_t outputChannelCount = 2;
+
+    // Aggregates only.
+    std::optional<AggregateDeviceDescription> aggregate;
+    AudioObjectID mainDevice = kAudioObjectUnknown;
+    bool followsMainRate = false;
+
+    std::shared_ptr<SimulatedIoProcTable> procs = std::make_shared<SimulatedIoProcTable>();
+    // While the device runs on its own thread.
+    std::unique_ptr<SimulatedDeviceClock> clock;
+
+    // What the device reads back, and runs at.
+    std::uint32_t reportedFrames() const {
+        return reportedBufferFrameSize.value_or(bufferFrameSize);
+    }
+};
+
+} // namespace quellora

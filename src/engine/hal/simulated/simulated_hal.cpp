@@ -1,0 +1,481 @@
+#include "engine/hal/simulated/simulated_hal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+
+namespace quellora {
+namespace {
+
+constexpr std::uint32_t kLinearPCM = fourCharCode("lpcm");
+constexpr std::uint32_t kFormatFlagsFloatPacked = 0x1 | 0x8;
+
+bool isGlobal(const AudioObjectPropertyAddress& address) {
+    return address.mScope == AudioScope::global;
+}
+
+// The scopes at which a device has each of its properties.
+bool deviceHasPropertyAtScope(const AudioObjectPropertyAddress& address) {
+    switch (address.mSelector) {
+    case AudioProperty::bufferFrameSize:
+        return address.mScope == AudioScope::global || address.mScope == AudioScope::input;
+    case AudioProperty::streams:
+        return address.mScope == AudioScope::input;
+    case AudioProperty::latency:
+    case AudioProperty::safetyOffset:
+        return address.mScope == AudioScope::output;
+    default:
+        return isGlobal(address);
+    }
+}
+
+// The server stores sizes as whole frames, inside the range where it has one.
+std::uint32_t clampToRange(std::uint32_t frames, const std::optional<FrameSizeRange>& range) {
+    if (!range || !(range->minimum <= range->maximum) || range->maximum < 1) {
+        return frames;
+    }
+    const auto minimum = std::max(1.0, std::ceil(range->minimum));
+    const auto maximum = std::floor(range->maximum);
+    return static_cast<std::uint32_t>(std::clamp(static_cast<double>(frames), minimum, maximum));
+}
+
+} // namespace
+
+SimulatedHal::SimulatedHal(Dispatcher& mainDispatcher, std::int32_t ownPID)
+    : dispatcher_(mainDispatcher)
+    , ownPID_(ownPID)
+    , listeners_(std::make_shared<SimulatedListenerRegistry>(mainDispatcher)) {}
+
+SimulatedHal::~SimulatedHal() {
+    stopDeviceThreads();
+}
+
+// Properties
+
+bool SimulatedHal::hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) {
+    return property(object, address).has_value();
+}
+
+OSStatus SimulatedHal::getPropertyDataSize(AudioObjectID object,
+                                           const AudioObjectPropertyAddress& address,
+                                           std::uint32_t& size) {
+    if (const auto failure =
+            failures_.take(HalOperation::getPropertyDataSize, object, address.mSelector)) {
+        return failure;
+    }
+    std::optional<SimulatedPropertyValue> value;
+    if (const auto status = lookUp(object, address, value)) {
+        return status;
+    }
+    if (value->isString()) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    size = value->byteSize();
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::getPropertyData(AudioObjectID object,
+                                       const AudioObjectPropertyAddress& address,
+                                       std::uint32_t& size, void* data) {
+    if (const auto failure =
+            failures_.take(HalOperation::getPropertyData, object, address.mSelector)) {
+        return failure;
+    }
+    std::optional<SimulatedPropertyValue> value;
+    if (const auto status = lookUp(object, address, value)) {
+        return status;
+    }
+    return value->copyTo(size, data);
+}
+
+OSStatus SimulatedHal::getPropertyString(AudioObjectID object,
+                                         const AudioObjectPropertyAddress& address,
+                                         std::optional<std::string>& text) {
+    if (const auto failure =
+            failures_.take(HalOperation::getPropertyString, object, address.mSelector)) {
+        return failure;
+    }
+    std::optional<SimulatedPropertyValue> value;
+    if (const auto status = lookUp(object, address, value)) {
+        return status;
+    }
+    if (!value->isString()) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    text = value->text();
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::setPropertyData(AudioObjectID object,
+                                       const AudioObjectPropertyAddress& address,
+                                       std::uint32_t size, const void* data) {
+    if (const auto failure =
+            failures_.take(HalOperation::setPropertyData, object, address.mSelector)) {
+        return failure;
+    }
+    std::optional<SimulatedPropertyValue> value;
+    if (const auto status = lookUp(object, address, value)) {
+        return status;
+    }
+    // The buffer frame size is the one property the engine writes.
+    if (!devices_.contains(object) || address.mSelector != AudioProperty::bufferFrameSize) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    std::uint32_t frames = 0;
+    if (size != sizeof frames) {
+        return kAudioHardwareBadPropertySizeError;
+    }
+    if (data == nullptr) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    std::memcpy(&frames, data, sizeof frames);
+    auto& target = device(object);
+    target.lastBufferFrameSizeSet = frames;
+    if (frames == 0) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    target.bufferFrameSize = clampToRange(frames, target.bufferFrameSizeRange);
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::deviceStatus(AudioObjectID id) const {
+    if (devices_.contains(id)) {
+        return kAudioHardwareNoError;
+    }
+    return objectExists(id) ? kAudioHardwareBadDeviceError : kAudioHardwareBadObjectError;
+}
+
+OSStatus SimulatedHal::lookUp(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                              std::optional<SimulatedPropertyValue>& value) const {
+    if (!objectExists(object)) {
+        return kAudioHardwareBadObjectError;
+    }
+    value = property(object, address);
+    return value ? kAudioHardwareNoError : kAudioHardwareUnknownPropertyError;
+}
+
+std::optional<SimulatedPropertyValue>
+SimulatedHal::property(AudioObjectID object, const AudioObjectPropertyAddress& address) const {
+    if (removedProperties_.contains({object, address.mSelector, address.mScope})) {
+        return std::nullopt;
+    }
+    if (object == kAudioObjectSystemObject) {
+        return systemProperty(address);
+    }
+    if (const auto found = processes_.find(object); found != processes_.end()) {
+        return processProperty(found->second, address);
+    }
+    if (const auto found = taps_.find(object); found != taps_.end()) {
+        return tapProperty(found->second, address);
+    }
+    if (devices_.contains(object)) {
+        return deviceProperty(object, address);
+    }
+    return std::nullopt;
+}
+
+std::optional<SimulatedPropertyValue>
+SimulatedHal::systemProperty(const AudioObjectPropertyAddress& address) const {
+    if (!isGlobal(address)) {
+        return std::nullopt;
+    }
+    switch (address.mSelector) {
+    case AudioProperty::processObjectList: {
+        std::vector<AudioObjectID> list;
+        for (const auto& [id, entry] : processes_) {
+            list.push_back(id);
+        }
+        return SimulatedPropertyValue::array(list);
+    }
+    case AudioProperty::defaultOutputDevice:
+        return SimulatedPropertyValue::fixed(defaultOutput_);
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<SimulatedPropertyValue>
+SimulatedHal::processProperty(const Process& entry,
+                              const AudioObjectPropertyAddress& address) const {
+    if (!isGlobal(address)) {
+        return std::nullopt;
+    }
+    switch (address.mSelector) {
+    case AudioProperty::processPID:
+        return SimulatedPropertyValue::fixed(entry.pid);
+    case AudioProperty::processIsRunningOutput:
+        return SimulatedPropertyValue::fixed(std::uint32_t{entry.playingOn != kAudioObjectUnknown});
+    default:
+        return std::nullopt;
+    }
+}
+
+std::optional<SimulatedPropertyValue>
+SimulatedHal::tapProperty(const Tap& entry, const AudioObjectPropertyAddress& address) const {
+    if (!isGlobal(address) || address.mSelector != AudioProperty::tapFormat) {
+        return std::nullopt;
+    }
+    const std::uint32_t channels = entry.description.stereo ? 2 : 1;
+    AudioStreamBasicDescription format;
+    format.mSampleRate = entry.sampleRate;
+    format.mFormatID = kLinearPCM;
+    format.mFormatFlags = kFormatFlagsFloatPacked;
+    format.mBytesPerPacket = channels * sizeof(float);
+    format.mFramesPerPacket = 1;
+    format.mBytesPerFrame = channels * sizeof(float);
+    format.mChannelsPerFrame = channels;
+    format.mBitsPerChannel = 32;
+    return SimulatedPropertyValue::fixed(format);
+}
+
+std::optional<SimulatedPropertyValue>
+SimulatedHal::deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress& address) const {
+    if (!deviceHasPropertyAtScope(address)) {
+        return std::nullopt;
+    }
+    const auto& entry = device(id);
+    switch (address.mSelector) {
+    case AudioProperty::deviceUID:
+        return SimulatedPropertyValue::string(entry.uid);
+    case AudioProperty::deviceIsAlive:
+        return SimulatedPropertyValue::fixed(std::uint32_t{isAlive(entry)});
+    case AudioProperty::nominalSampleRate:
+        return SimulatedPropertyValue::fixed(entry.nominalRate);
+    case AudioProperty::bufferFrameSize:
+        return SimulatedPropertyValue::fixed(entry.reportedFrames());
+    case AudioProperty::bufferFrameSizeRange:
+        if (!entry.bufferFrameSizeRange) {
+            return std::nullopt;
+        }
+        return SimulatedPropertyValue::fixed(*entry.bufferFrameSizeRange);
+    case AudioProperty::transportType:
+        return SimulatedPropertyValue::fixed(entry.transportType);
+    case AudioProperty::streams:
+        return SimulatedPropertyValue::array(entry.inputStreams);
+    case AudioProperty::latency:
+        return SimulatedPropertyValue::fixed(entry.latencyFrames);
+    case AudioProperty::safetyOffset:
+        return SimulatedPropertyValue::fixed(entry.safetyOffsetFrames);
+    case AudioProperty::deviceIsRunningSomewhere:
+        return SimulatedPropertyValue::fixed(std::uint32_t{isRunningSomewhere(id)});
+    default:
+        return std::nullopt;
+    }
+}
+
+// Taps and aggregates
+
+OSStatus SimulatedHal::createProcessTap(const TapDescription& description, AudioObjectID& tap) {
+    if (const auto failure = failures_.take(HalOperation::createProcessTap, 0, 0)) {
+        return failure;
+    }
+    const auto defaultRate =
+        devices_.contains(defaultOutput_) ? device(defaultOutput_).nominalRate : 0.0;
+    tap = newObjectID();
+    taps_.emplace(tap, Tap{description, tapSampleRateOverride_.value_or(defaultRate)});
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::destroyProcessTap(AudioObjectID tap) {
+    if (const auto failure = failures_.take(HalOperation::destroyProcessTap, tap, 0)) {
+        return failure;
+    }
+    if (taps_.erase(tap) == 0) {
+        return kAudioHardwareBadObjectError;
+    }
+    std::erase_if(removedProperties_, [tap](const auto& key) { return std::get<0>(key) == tap; });
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::createAggregateDevice(const AggregateDeviceDescription& description,
+                                             AudioObjectID& result) {
+    if (const auto failure = failures_.take(HalOperation::createAggregateDevice, 0, 0)) {
+        return failure;
+    }
+    const auto main = deviceWithUID(description.mainSubDevice);
+    if (!main) {
+        return kAudioHardwareBadDeviceError;
+    }
+    for (const auto& subTap : description.taps) {
+        const auto named = std::any_of(taps_.begin(), taps_.end(), [&](const auto& entry) {
+            return entry.second.description.uuid.uppercaseString() == subTap.uid;
+        });
+        if (!named) {
+            return kAudioHardwareBadDeviceError;
+        }
+    }
+    if (description.uid.empty() || deviceWithUID(description.uid)) {
+        return kAudioHardwareIllegalOperationError;
+    }
+
+    const auto& mainDevice = device(*main);
+    auto aggregate = std::make_unique<SimulatedDevice>();
+    aggregate->uid = description.uid;
+    aggregate->aliveFrom = dispatcher_.now() + aggregateAliveDelay_;
+    aggregate->nominalRate = mainDevice.nominalRate;
+    aggregate->bufferFrameSize = mainDevice.bufferFrameSize;
+    aggregate->bufferFrameSizeRange = mainDevice.bufferFrameSizeRange;
+    aggregate->transportType = AudioTransport::aggregate;
+    aggregate->latencyFrames = mainDevice.latencyFrames;
+    aggregate->safetyOffsetFrames = mainDevice.safetyOffsetFrames;
+    aggregate->outputChannelCount = aggregateChannelCount;
+    for (std::size_t index = 0; index < description.taps.size(); ++index) {
+        aggregate->inputStreams.push_back(newObjectID());
+    }
+    aggregate->aggregate = description;
+    aggregate->mainDevice = *main;
+    aggregate->followsMainRate = true;
+    result = insertDevice(std::move(aggregate));
+
+    if (aggregateAliveDelay_ > Dispatcher::Duration::zero()) {
+        dispatcher_.postAfter(
+            aggregateAliveDelay_, [this, lifetime = std::weak_ptr(lifetime_), id = result] {
+                if (lifetime.lock() && devices_.contains(id) && isAlive(device(id))) {
+                    listeners_->notify(id, AudioProperty::deviceIsAlive);
+                }
+            });
+    }
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::destroyAggregateDevice(AudioObjectID id) {
+    if (const auto failure = failures_.take(HalOperation::destroyAggregateDevice, id, 0)) {
+        return failure;
+    }
+    if (const auto status = deviceStatus(id)) {
+        return status;
+    }
+    if (!device(id).aggregate) {
+        return kAudioHardwareBadDeviceError;
+    }
+    eraseDevice(id);
+    return kAudioHardwareNoError;
+}
+
+// IO procs
+
+OSStatus SimulatedHal::createIOProcID(AudioObjectID id, AudioDeviceIOBlock block,
+                                      AudioDeviceIOProcID& procID) {
+    if (const auto failure = failures_.take(HalOperation::createIOProcID, id, 0)) {
+        return failure;
+    }
+    if (const auto status = deviceStatus(id)) {
+        return status;
+    }
+    if (!block) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    procID = nextProcID_++;
+    device(id).procs->add(procID, std::move(block));
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::destroyIOProcID(AudioObjectID id, AudioDeviceIOProcID procID) {
+    if (const auto failure = failures_.take(HalOperation::destroyIOProcID, id, 0)) {
+        return failure;
+    }
+    if (const auto status = deviceStatus(id)) {
+        return status;
+    }
+    auto& procs = *device(id).procs;
+    bool removed = false;
+    trackRunningState({id}, [&] { removed = procs.remove(procID); });
+    if (!removed) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    if (procs.startedCount() == 0) {
+        stopClock(id);
+    }
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::deviceStart(AudioObjectID id, AudioDeviceIOProcID procID) {
+    if (const auto failure = failures_.take(HalOperation::deviceStart, id, 0)) {
+        return failure;
+    }
+    if (const auto status = deviceStatus(id)) {
+        return status;
+    }
+    auto& target = device(id);
+    if (!target.procs->contains(procID)) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    if (!isAlive(target)) {
+        return kAudioHardwareNotRunningError;
+    }
+    trackRunningState({id}, [&] { target.procs->setStarted(procID, true); });
+    startClockIfNeeded(id);
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::deviceStop(AudioObjectID id, AudioDeviceIOProcID procID) {
+    if (const auto failure = failures_.take(HalOperation::deviceStop, id, 0)) {
+        return failure;
+    }
+    if (const auto status = deviceStatus(id)) {
+        return status;
+    }
+    auto& procs = *device(id).procs;
+    if (!procs.contains(procID)) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    // Waits for a cycle in progress, so the proc is not called after this.
+    trackRunningState({id}, [&] { procs.setStarted(procID, false); });
+    if (procs.startedCount() == 0) {
+        stopClock(id);
+    }
+    return kAudioHardwareNoError;
+}
+
+int SimulatedHal::runIOCycle(AudioObjectID id, const AudioBufferList& input,
+                             AudioBufferList& output) {
+    if (!devices_.contains(id)) {
+        return 0;
+    }
+    auto& target = device(id);
+    if (target.clock) {
+        throw std::logic_error("SimulatedHal: the device runs on its own thread");
+    }
+    return target.procs->runCycle(input, output);
+}
+
+// Listeners
+
+OSStatus SimulatedHal::addPropertyListener(AudioObjectID object,
+                                           const AudioObjectPropertyAddress& address,
+                                           AudioObjectPropertyListenerBlock block,
+                                           AudioObjectPropertyListenerID& listener) {
+    if (const auto failure =
+            failures_.take(HalOperation::addPropertyListener, object, address.mSelector)) {
+        return failure;
+    }
+    if (!objectExists(object)) {
+        return kAudioHardwareBadObjectError;
+    }
+    if (!block) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    listener = listeners_->add(object, address, std::move(block));
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::removePropertyListener(AudioObjectID object,
+                                              const AudioObjectPropertyAddress& address,
+                                              AudioObjectPropertyListenerID listener) {
+    if (const auto failure =
+            failures_.take(HalOperation::removePropertyListener, object, address.mSelector)) {
+        return failure;
+    }
+    if (listeners_->remove(object, address, listener)) {
+        return kAudioHardwareNoError;
+    }
+    return objectExists(object) ? kAudioHardwareIllegalOperationError
+                                : kAudioHardwareBadObjectError;
+}
+
+std::size_t SimulatedHal::listenerCount(AudioObjectID object, FourCharCode selector) const {
+    return listeners_->count(object, selector);
+}
+
+} // namespace quellora

@@ -1,0 +1,362 @@
+#include "engine/hal/simulated/simulated_hal.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <utility>
+
+namespace quellora {
+namespace {
+
+[[noreturn]] void noSuchObject(const char* kind, AudioObjectID object) {
+    throw std::invalid_argument(std::string("SimulatedHal: no ") + kind + " with ID " +
+                                std::to_string(object));
+}
+
+template <typename Map>
+auto& entryOrThrow(Map& map, AudioObjectID id, const char* kind) {
+    const auto found = map.find(id);
+    if (found == map.end()) {
+        noSuchObject(kind, id);
+    }
+    return found->second;
+}
+
+} // namespace
+
+// Test controls
+
+AudioObjectID SimulatedHal::addOutputDevice(const OutputDeviceProfile& profile) {
+    if (!profile.uid.empty() && deviceWithUID(profile.uid)) {
+        throw std::invalid_argument("SimulatedHal: a device with UID " + profile.uid +
+                                    " exists already");
+    }
+    auto entry = std::make_unique<SimulatedDevice>();
+    entry->aliveFlag = profile.alive;
+    entry->nominalRate = profile.nominalSampleRate;
+    entry->bufferFrameSize = profile.bufferFrameSize;
+    entry->bufferFrameSizeRange = profile.bufferFrameSizeRange;
+    entry->transportType = profile.transportType;
+    for (std::uint32_t index = 0; index < profile.inputStreamCount; ++index) {
+        entry->inputStreams.push_back(newObjectID());
+    }
+    entry->latencyFrames = profile.latencyFrames;
+    entry->safetyOffsetFrames = profile.safetyOffsetFrames;
+    entry->outputChannelCount = profile.outputChannelCount;
+    const auto id = insertDevice(std::move(entry));
+    device(id).uid = profile.uid.empty() ? "simulated-output-" + std::to_string(id) : profile.uid;
+    return id;
+}
+
+void SimulatedHal::setDefaultOutput(AudioObjectID id) {
+    if (id != kAudioObjectUnknown) {
+        expectDevice(id);
+    }
+    if (std::exchange(defaultOutput_, id) != id) {
+        listeners_->notify(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
+    }
+}
+
+void SimulatedHal::setDeviceAlive(AudioObjectID id, bool alive) {
+    expectDevice(id);
+    setAlive(id, alive);
+}
+
+void SimulatedHal::setNominalSampleRate(AudioObjectID id, double rate) {
+    device(id).followsMainRate = false;
+    changeRate(id, rate);
+}
+
+void SimulatedHal::setDeviceUID(AudioObjectID id, std::optional<std::string> uid) {
+    device(id).uid = std::move(uid);
+}
+
+void SimulatedHal::overrideReportedBufferFrameSize(AudioObjectID id,
+                                                   std::optional<std::uint32_t> frames) {
+    device(id).reportedBufferFrameSize = frames;
+}
+
+void SimulatedHal::removeDevice(AudioObjectID id) {
+    expectDevice(id);
+    listeners_->notify(id, AudioProperty::deviceIsAlive);
+    eraseDevice(id);
+}
+
+void SimulatedHal::removeProperty(AudioObjectID object, FourCharCode selector, FourCharCode scope) {
+    if (!objectExists(object)) {
+        noSuchObject("object", object);
+    }
+    removedProperties_.insert({object, selector, scope});
+}
+
+AudioObjectID SimulatedHal::addProcess(std::int32_t pid) {
+    const auto id = newObjectID();
+    processes_.emplace(id, Process{pid, kAudioObjectUnknown});
+    listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
+    return id;
+}
+
+void SimulatedHal::removeProcess(AudioObjectID id) {
+    setPlayback(id, kAudioObjectUnknown);
+    processes_.erase(id);
+    std::erase_if(removedProperties_, [id](const auto& key) { return std::get<0>(key) == id; });
+    listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
+}
+
+void SimulatedHal::startPlayback(AudioObjectID processID, AudioObjectID deviceID) {
+    expectDevice(deviceID);
+    setPlayback(processID, deviceID);
+}
+
+void SimulatedHal::stopPlayback(AudioObjectID processID) {
+    setPlayback(processID, kAudioObjectUnknown);
+}
+
+void SimulatedHal::reportOverload(AudioObjectID id) {
+    expectDevice(id);
+    listeners_->notify(id, AudioProperty::processorOverload);
+}
+
+void SimulatedHal::injectFailure(HalOperation operation, OSStatus status, int times,
+                                 FourCharCode selector, AudioObjectID object) {
+    failures_.inject(operation, status, times, selector, object);
+}
+
+// State for tests to check
+
+std::vector<AudioObjectID> SimulatedHal::taps() const {
+    std::vector<AudioObjectID> result;
+    for (const auto& [id, entry] : taps_) {
+        result.push_back(id);
+    }
+    return result;
+}
+
+std::optional<TapDescription> SimulatedHal::tapDescription(AudioObjectID tap) const {
+    const auto found = taps_.find(tap);
+    return found != taps_.end() ? std::optional(found->second.description) : std::nullopt;
+}
+
+std::vector<AudioObjectID> SimulatedHal::aggregateDevices() const {
+    std::vector<AudioObjectID> result;
+    for (const auto& [id, entry] : devices_) {
+        if (entry->aggregate) {
+            result.push_back(id);
+        }
+    }
+    return result;
+}
+
+std::optional<AggregateDeviceDescription>
+SimulatedHal::aggregateDescription(AudioObjectID id) const {
+    const auto found = devices_.find(id);
+    return found != devices_.end() ? found->second->aggregate : std::nullopt;
+}
+
+std::optional<AudioObjectID> SimulatedHal::deviceWithUID(const std::string& uid) const {
+    for (const auto& [id, entry] : devices_) {
+        if (entry->uid == uid) {
+            return id;
+        }
+    }
+    return std::nullopt;
+}
+
+std::size_t SimulatedHal::ioProcCount(AudioObjectID id) const {
+    return devices_.contains(id) ? device(id).procs->count() : 0;
+}
+
+std::size_t SimulatedHal::startedIOProcCount(AudioObjectID id) const {
+    return devices_.contains(id) ? device(id).procs->startedCount() : 0;
+}
+
+bool SimulatedHal::isIOProcStarted(AudioObjectID id, AudioDeviceIOProcID procID) const {
+    return devices_.contains(id) && device(id).procs->isStarted(procID);
+}
+
+std::optional<std::uint32_t> SimulatedHal::lastBufferFrameSizeSet(AudioObjectID id) const {
+    return devices_.contains(id) ? device(id).lastBufferFrameSizeSet : std::nullopt;
+}
+
+// Threaded IO
+
+void SimulatedHal::runDevicesOnThreads(ThreadedClockOptions options) {
+    if (!(options.timeScale > 0) || !(options.aggregateDrift > -1) || !(options.outputDrift > -1)) {
+        throw std::invalid_argument("SimulatedHal: clocks need a positive rate");
+    }
+    threadedClocks_ = std::move(options);
+    for (const auto& [id, entry] : devices_) {
+        startClockIfNeeded(id);
+    }
+}
+
+void SimulatedHal::stopDeviceThreads() {
+    for (const auto& [id, entry] : devices_) {
+        stopClock(id);
+    }
+    threadedClocks_.reset();
+}
+
+bool SimulatedHal::isRunningOnThread(AudioObjectID id) const {
+    return devices_.contains(id) && device(id).clock != nullptr;
+}
+
+std::uint64_t SimulatedHal::cycleCount(AudioObjectID id) const {
+    return devices_.contains(id) ? device(id).procs->cycleCount() : 0;
+}
+
+bool SimulatedHal::waitForCycles(AudioObjectID id, std::uint64_t cycles,
+                                 std::chrono::milliseconds timeout) const {
+    return devices_.contains(id) && device(id).procs->waitForCycles(cycles, timeout);
+}
+
+// A device without a usable rate or buffer size has no clock to run on.
+void SimulatedHal::startClockIfNeeded(AudioObjectID id) {
+    auto& target = device(id);
+    const auto frames = target.reportedFrames();
+    if (!threadedClocks_ || target.clock || target.procs->startedCount() == 0 ||
+        !(target.nominalRate > 0) || frames == 0) {
+        return;
+    }
+    const auto& options = *threadedClocks_;
+    const bool isAggregate = target.aggregate.has_value();
+    const auto drift = isAggregate ? options.aggregateDrift : options.outputDrift;
+
+    SimulatedDeviceClock::Setup setup;
+    setup.period = std::chrono::duration<double>(
+        static_cast<double>(frames) / (target.nominalRate * (1.0 + drift)) / options.timeScale);
+    if (isAggregate) {
+        setup.input = SimulatedBufferList::interleaved(aggregateChannelCount, frames);
+        setup.fillInput = options.tapSource;
+    }
+    setup.output = SimulatedBufferList::interleaved(target.outputChannelCount, frames);
+    if (!isAggregate && options.outputSink) {
+        setup.drainOutput = [sink = options.outputSink, id](const AudioBufferList& output) {
+            sink(id, output);
+        };
+    }
+    target.clock = std::make_unique<SimulatedDeviceClock>(target.procs, std::move(setup));
+}
+
+void SimulatedHal::stopClock(AudioObjectID id) {
+    auto& target = device(id);
+    if (target.clock) {
+        target.clock->stop();
+        target.clock.reset();
+    }
+}
+
+// Object bookkeeping
+
+SimulatedDevice& SimulatedHal::device(AudioObjectID id) {
+    return *entryOrThrow(devices_, id, "device");
+}
+
+const SimulatedDevice& SimulatedHal::device(AudioObjectID id) const {
+    return *entryOrThrow(devices_, id, "device");
+}
+
+SimulatedHal::Process& SimulatedHal::process(AudioObjectID id) {
+    return entryOrThrow(processes_, id, "process");
+}
+
+void SimulatedHal::expectDevice(AudioObjectID id) const {
+    device(id);
+}
+
+bool SimulatedHal::objectExists(AudioObjectID object) const {
+    return object == kAudioObjectSystemObject || processes_.contains(object) ||
+           taps_.contains(object) || devices_.contains(object);
+}
+
+bool SimulatedHal::isAlive(const SimulatedDevice& entry) const {
+    return entry.aliveFlag && dispatcher_.now() >= entry.aliveFrom;
+}
+
+bool SimulatedHal::isRunningSomewhere(AudioObjectID id) const {
+    return device(id).procs->startedCount() > 0 ||
+           std::any_of(processes_.begin(), processes_.end(),
+                       [id](const auto& entry) { return entry.second.playingOn == id; });
+}
+
+AudioObjectID SimulatedHal::insertDevice(std::unique_ptr<SimulatedDevice> entry) {
+    const auto id = newObjectID();
+    devices_.emplace(id, std::move(entry));
+    return id;
+}
+
+void SimulatedHal::eraseDevice(AudioObjectID id) {
+    stopClock(id);
+    device(id).procs->clear();
+    devices_.erase(id);
+    std::erase_if(removedProperties_, [id](const auto& key) { return std::get<0>(key) == id; });
+
+    // What depended on the device, announced as it changes.
+    for (auto& [processID, entry] : processes_) {
+        if (entry.playingOn == id) {
+            setPlayback(processID, kAudioObjectUnknown);
+        }
+    }
+    if (defaultOutput_ == id) {
+        setDefaultOutput(kAudioObjectUnknown);
+    }
+    for (auto& [aggregateID, entry] : devices_) {
+        if (entry->mainDevice == id) {
+            entry->mainDevice = kAudioObjectUnknown;
+            entry->followsMainRate = false;
+            setAlive(aggregateID, false);
+        }
+    }
+}
+
+void SimulatedHal::setPlayback(AudioObjectID processID, AudioObjectID deviceID) {
+    auto& entry = process(processID);
+    const auto previous = entry.playingOn;
+    if (previous == deviceID) {
+        return;
+    }
+    trackRunningState({previous, deviceID}, [&] { entry.playingOn = deviceID; });
+    if ((previous == kAudioObjectUnknown) != (deviceID == kAudioObjectUnknown)) {
+        listeners_->notify(processID, AudioProperty::processIsRunningOutput);
+    }
+}
+
+void SimulatedHal::changeRate(AudioObjectID id, double rate) {
+    auto& target = device(id);
+    if (target.nominalRate == rate) {
+        return;
+    }
+    target.nominalRate = rate;
+    listeners_->notify(id, AudioProperty::nominalSampleRate);
+    for (const auto& [aggregateID, entry] : devices_) {
+        if (entry->mainDevice == id && entry->followsMainRate) {
+            changeRate(aggregateID, rate);
+        }
+    }
+}
+
+void SimulatedHal::setAlive(AudioObjectID id, bool alive) {
+    auto& target = device(id);
+    const bool wasAlive = isAlive(target);
+    target.aliveFlag = alive;
+    if (isAlive(target) != wasAlive) {
+        listeners_->notify(id, AudioProperty::deviceIsAlive);
+    }
+}
+
+void SimulatedHal::trackRunningState(std::initializer_list<AudioObjectID> ids,
+                                     const std::function<void()>& change) {
+    std::vector<std::pair<AudioObjectID, bool>> before;
+    for (const auto id : ids) {
+        if (devices_.contains(id)) {
+            before.emplace_back(id, isRunningSomewhere(id));
+        }
+    }
+    change();
+    for (const auto& [id, wasRunning] : before) {
+        if (devices_.contains(id) && isRunningSomewhere(id) != wasRunning) {
+            listeners_->notify(id, AudioProperty::deviceIsRunningSomewhere);
+        }
+    }
+}
+
+} // namespace quellora
