@@ -16,7 +16,8 @@ public:
 
     template <typename Function>
     auto guard(Function function) const {
-        return [weak = std::weak_ptr<const int>(token_), function = std::move(function)](auto&&... arguments) {
+        return [weak = std::weak_ptr<const int>(token_),
+                function = std::move(function)](auto&&... arguments) {
             if (weak.lock()) {
                 function(std::forward<decltype(arguments)>(arguments)...);
             }

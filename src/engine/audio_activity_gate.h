@@ -19,7 +19,8 @@ struct AudioActivityGate {
             return AudioActivityAction::none;
         }
         idleDurationS += dt;
-        return suspendAfterIdleS <= idleDurationS ? AudioActivityAction::suspend : AudioActivityAction::none;
+        return suspendAfterIdleS <= idleDurationS ? AudioActivityAction::suspend
+                                                  : AudioActivityAction::none;
     }
 
     void reset() { idleDurationS = 0.0; }

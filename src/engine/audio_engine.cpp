@@ -9,16 +9,19 @@ AudioEngine::AudioEngine(AudioHal& audioHal, Dispatcher& main, Dispatcher& diagn
     , diagnosticsQueue(diagnostics)
     , io_(std::make_shared<EngineIOState>(switches)) {}
 
-AudioEngine::~AudioEngine() { stop(); }
+AudioEngine::~AudioEngine() {
+    stop();
+}
 
 void AudioEngine::updateCompressorParams(const CompressorParams& params) {
     _lastParams.set(params);
     io_->compressor.updateParams(params, processingSampleRate());
 }
 
-std::optional<AudioObjectPropertyListenerID>
-AudioEngine::addListener(AudioObjectID object, FourCharCode selector, std::function<void()> handler,
-                         OSStatus& status) {
+std::optional<AudioObjectPropertyListenerID> AudioEngine::addListener(AudioObjectID object,
+                                                                      FourCharCode selector,
+                                                                      std::function<void()> handler,
+                                                                      OSStatus& status) {
     AudioObjectPropertyListenerID listener = 0;
     status = hal.addPropertyListener(object, {selector, AudioScope::global, 0},
                                      lifetime.guard(std::move(handler)), listener);

@@ -83,8 +83,9 @@ private:
     // Lifecycle and recovery.
     void rebuildPipeline(const std::string& reason);
     void disposePipelineForRestart();
-    void schedulePipelineStart(std::int64_t generation, std::optional<std::string> expectedOutputUID,
-                               int attempt, double delaySeconds);
+    void schedulePipelineStart(std::int64_t generation,
+                               std::optional<std::string> expectedOutputUID, int attempt,
+                               double delaySeconds);
     void startPipelineGeneration(std::int64_t generation,
                                  const std::optional<std::string>& expectedOutputUID, int attempt);
     void handleDeviceChange();
@@ -113,8 +114,11 @@ private:
     void removeOverloadListener();
     void handleOverload();
 
-    void setSampleRate(float sampleRate) { io_->_sampleRate.store(sampleRate, std::memory_order_relaxed); }
-    std::optional<AudioObjectPropertyListenerID> addListener(AudioObjectID object, FourCharCode selector,
+    void setSampleRate(float sampleRate) {
+        io_->_sampleRate.store(sampleRate, std::memory_order_relaxed);
+    }
+    std::optional<AudioObjectPropertyListenerID> addListener(AudioObjectID object,
+                                                             FourCharCode selector,
                                                              std::function<void()> handler,
                                                              OSStatus& status);
 

@@ -19,9 +19,9 @@ constexpr auto aggregateAlivePoll = seconds(0.01);
 AudioEngine::DefaultOutput AudioEngine::getDefaultOutputDevice() {
     AudioObjectID device = 0;
     std::uint32_t size = sizeof device;
-    const auto status = hal.getPropertyData(kAudioObjectSystemObject,
-                                            {AudioProperty::defaultOutputDevice, AudioScope::global, 0},
-                                            size, &device);
+    const auto status = hal.getPropertyData(
+        kAudioObjectSystemObject, {AudioProperty::defaultOutputDevice, AudioScope::global, 0}, size,
+        &device);
     if (status != kAudioHardwareNoError) {
         throw EngineError(EngineError::Kind::noOutputDevice, status);
     }
@@ -40,8 +40,8 @@ void AudioEngine::createTap() {
     for (const auto process : readProcessObjectList(hal)) {
         std::int32_t pid = -1;
         std::uint32_t size = sizeof pid;
-        if (hal.getPropertyData(process, {AudioProperty::processPID, AudioScope::global, 0}, size, &pid) ==
-                kAudioHardwareNoError &&
+        if (hal.getPropertyData(process, {AudioProperty::processPID, AudioScope::global, 0}, size,
+                                &pid) == kAudioHardwareNoError &&
             pid == ownPID) {
             excluded.push_back(process);
         }
@@ -67,8 +67,8 @@ void AudioEngine::createTap() {
 
     AudioStreamBasicDescription format;
     std::uint32_t size = sizeof format;
-    if (hal.getPropertyData(tapID, {AudioProperty::tapFormat, AudioScope::global, 0}, size, &format) ==
-            kAudioHardwareNoError &&
+    if (hal.getPropertyData(tapID, {AudioProperty::tapFormat, AudioScope::global, 0}, size,
+                            &format) == kAudioHardwareNoError &&
         format.mSampleRate > 0) {
         setSampleRate(static_cast<float>(format.mSampleRate));
     }
@@ -100,7 +100,8 @@ void AudioEngine::createAggregateDevice() {
         throw EngineError(EngineError::Kind::aggregateDeviceFailed, status);
     }
     aggregateDeviceID = aggregate;
-    log.info("Aggregate device created, deviceID=%{public}u, output=%{public}s, tapDriftComp=%{bool,public}d",
+    log.info("Aggregate device created, deviceID=%{public}u, output=%{public}s, "
+             "tapDriftComp=%{bool,public}d",
              aggregateDeviceID, output.uid, driftCompensation);
 
     waitForAggregateToComeAlive();
@@ -112,9 +113,10 @@ void AudioEngine::createAggregateDevice() {
         setSampleRate(static_cast<float>(aggregateRate));
     }
     if (processingSampleRate() != tapRate) {
-        log.notice("Processing rate %{public}fHz (aggregate) overrides tap format %{public}fHz — DSP "
-                   "time constants follow the aggregate",
-                   processingSampleRate(), tapRate);
+        log.notice(
+            "Processing rate %{public}fHz (aggregate) overrides tap format %{public}fHz — DSP "
+            "time constants follow the aggregate",
+            processingSampleRate(), tapRate);
     }
     if (const auto& params = _lastParams.get()) {
         io_->compressor.updateParams(*params, processingSampleRate());
@@ -133,8 +135,9 @@ void AudioEngine::waitForAggregateToComeAlive() {
     do {
         std::uint32_t alive = 0;
         std::uint32_t size = sizeof alive;
-        if (hal.getPropertyData(aggregateDeviceID, {AudioProperty::deviceIsAlive, AudioScope::global, 0},
-                                size, &alive) == kAudioHardwareNoError &&
+        if (hal.getPropertyData(aggregateDeviceID,
+                                {AudioProperty::deviceIsAlive, AudioScope::global, 0}, size,
+                                &alive) == kAudioHardwareNoError &&
             alive != 0) {
             return;
         }
@@ -148,7 +151,8 @@ void AudioEngine::configureBufferSize() {
         if (const auto frames = queryBufferFrameSize(hal, outputDeviceID)) {
             _outputBufferFrames = *frames;
         }
-        log.notice("Buffer frame size: leaving system default (%{public}ld frames)", _outputBufferFrames);
+        log.notice("Buffer frame size: leaving system default (%{public}ld frames)",
+                   _outputBufferFrames);
         return;
     }
     const auto range = queryBufferFrameSizeRange(hal, aggregateDeviceID);
@@ -162,8 +166,9 @@ void AudioEngine::configureBufferSize() {
                desired, *applied, range ? range->min : -1, range ? range->max : -1);
     if (const auto outputApplied = applyBufferFrameSize(hal, outputDeviceID, desired)) {
         _outputBufferFrames = *outputApplied;
-        log.notice("Output client buffer frame size: applied=%{public}ld frames (= ring fill target)",
-                   _outputBufferFrames);
+        log.notice(
+            "Output client buffer frame size: applied=%{public}ld frames (= ring fill target)",
+            _outputBufferFrames);
     } else {
         _outputBufferFrames = desired;
     }
@@ -191,7 +196,9 @@ void AudioEngine::installIOCallbacks() {
     AudioDeviceIOProcID playback = 0;
     status = hal.createIOProcID(
         outputDeviceID,
-        [state](const AudioBufferList&, AudioBufferList& output) { runOutputCallback(*state, output); },
+        [state](const AudioBufferList&, AudioBufferList& output) {
+            runOutputCallback(*state, output);
+        },
         playback);
     if (status != kAudioHardwareNoError) {
         log.error("Output IOProc creation failed, OSStatus=%{public}d", status);

@@ -76,20 +76,22 @@ void AudioEngine::logLatencyDiagnostics() {
     const double deviceRate = builtOutputNominalRate > 0 ? builtOutputNominalRate : sampleRate;
     const double ringMs =
         sampleRate > 0 ? static_cast<double>(_outputBufferFrames) / sampleRate * 1000.0 : 0.0;
-    log.notice("Audio path: transport=%{public}s sampleRate=%{public}f pipelineLatency=%{public}fms "
-               "[lookahead=%{public}ld buf=%{public}ld inBuf=%{public}ld ring=%{public}ld frames] "
-               "tapPathOverhead≈%{public}fms+slack @ %{public}fHz [dev=%{public}ld safety=%{public}ld "
-               "frames] (true added ≈ pipeline + overhead; see docs/LATENCY.md)",
-               transportTypeName(transport), sampleRate, ringMs + breakdown.addedMs(sampleRate),
-               breakdown.lookaheadFrames, breakdown.bufferFrames, breakdown.inputBufferFrames,
-               _outputBufferFrames, breakdown.deviceCompensatedMs(deviceRate), deviceRate,
-               breakdown.deviceLatencyFrames, breakdown.safetyOffsetFrames);
+    log.notice(
+        "Audio path: transport=%{public}s sampleRate=%{public}f pipelineLatency=%{public}fms "
+        "[lookahead=%{public}ld buf=%{public}ld inBuf=%{public}ld ring=%{public}ld frames] "
+        "tapPathOverhead≈%{public}fms+slack @ %{public}fHz [dev=%{public}ld safety=%{public}ld "
+        "frames] (true added ≈ pipeline + overhead; see docs/LATENCY.md)",
+        transportTypeName(transport), sampleRate, ringMs + breakdown.addedMs(sampleRate),
+        breakdown.lookaheadFrames, breakdown.bufferFrames, breakdown.inputBufferFrames,
+        _outputBufferFrames, breakdown.deviceCompensatedMs(deviceRate), deviceRate,
+        breakdown.deviceLatencyFrames, breakdown.safetyOffsetFrames);
     if (isBluetoothTransport(transport)) {
         const auto inputStreams = deviceInputStreamCount(hal, outputDeviceID);
-        log.notice("Bluetooth output: profile=%{public}s inputStreams=%{public}ld — device is aggregate "
-                   "clock master; tap is drift-compensated. (Active codec name is not exposed by "
-                   "CoreAudio; sample rate is the A2DP↔HFP signal.)",
-                   bluetoothProfileName(sampleRate, inputStreams), inputStreams);
+        log.notice(
+            "Bluetooth output: profile=%{public}s inputStreams=%{public}ld — device is aggregate "
+            "clock master; tap is drift-compensated. (Active codec name is not exposed by "
+            "CoreAudio; sample rate is the A2DP↔HFP signal.)",
+            bluetoothProfileName(sampleRate, inputStreams), inputStreams);
     }
 }
 
@@ -98,8 +100,8 @@ void AudioEngine::startLoadLogging() {
     if (!io_->switches.meteringEnabled) {
         return;
     }
-    loadTimer = diagnosticsQueue.startRepeatingTimer(loadInterval, loadInterval, {},
-                                                     [logger = log, io = io_] { logLoad(logger, *io); });
+    loadTimer = diagnosticsQueue.startRepeatingTimer(
+        loadInterval, loadInterval, {}, [logger = log, io = io_] { logLoad(logger, *io); });
 }
 
 void AudioEngine::stopLoadLogging() {
@@ -119,7 +121,8 @@ void AudioEngine::startClickDebug() {
     io_->_zeroInputBuffers.store(0, std::memory_order_relaxed);
     clickTimer = diagnosticsQueue.startRepeatingTimer(
         clickInterval, clickInterval, {}, [logger = log, io = io_] { logClickDebug(logger, *io); });
-    log.notice("Click debug ENABLED (QUELLORA_CLICK_DEBUG=1) — watching for output discontinuities");
+    log.notice(
+        "Click debug ENABLED (QUELLORA_CLICK_DEBUG=1) — watching for output discontinuities");
 }
 
 void AudioEngine::stopClickDebug() {
@@ -131,8 +134,8 @@ void AudioEngine::stopClickDebug() {
 
 void AudioEngine::installOverloadListener() {
     OSStatus status = kAudioHardwareNoError;
-    overloadListener = addListener(aggregateDeviceID, AudioProperty::processorOverload,
-                                   [this] { handleOverload(); }, status);
+    overloadListener = addListener(
+        aggregateDeviceID, AudioProperty::processorOverload, [this] { handleOverload(); }, status);
     overloadListenerInstalled = overloadListener.has_value();
 }
 

@@ -23,14 +23,15 @@ void AudioEngine::setIOSuspended(bool suspended) {
 bool AudioEngine::audioSourceActive() {
     const auto ownPID = hal.ownProcessID();
     for (const auto process : readProcessObjectList(hal)) {
-        const auto running =
-            audioObjectUInt32(hal, process, AudioProperty::processIsRunningOutput, AudioScope::global);
+        const auto running = audioObjectUInt32(hal, process, AudioProperty::processIsRunningOutput,
+                                               AudioScope::global);
         if (!running || *running == 0) {
             continue;
         }
         std::int32_t pid = -1;
         std::uint32_t pidSize = sizeof pid;
-        hal.getPropertyData(process, {AudioProperty::processPID, AudioScope::global, 0}, pidSize, &pid);
+        hal.getPropertyData(process, {AudioProperty::processPID, AudioScope::global, 0}, pidSize,
+                            &pid);
         if (pid != ownPID) {
             return true;
         }
@@ -40,8 +41,9 @@ bool AudioEngine::audioSourceActive() {
 
 void AudioEngine::startActivityMonitor() {
     stopActivityMonitor();
-    activityTimer = mainQueue.startRepeatingTimer(activityInterval, activityInterval, activityLeeway,
-                                                  lifetime.guard([this] { activityTick(); }));
+    activityTimer =
+        mainQueue.startRepeatingTimer(activityInterval, activityInterval, activityLeeway,
+                                      lifetime.guard([this] { activityTick(); }));
 }
 
 void AudioEngine::stopActivityMonitor() {
@@ -98,14 +100,16 @@ void AudioEngine::installDeviceRunningListener() {
         device, AudioProperty::deviceIsRunningSomewhere,
         [this, device] {
             if (device != 0 &&
-                audioObjectUInt32(hal, device, AudioProperty::deviceIsRunningSomewhere, AudioScope::global)
+                audioObjectUInt32(hal, device, AudioProperty::deviceIsRunningSomewhere,
+                                  AudioScope::global)
                         .value_or(0) != 0) {
                 resumeIO();
             }
         },
         status);
     if (!deviceRunningListener) {
-        log.error("DeviceIsRunningSomewhere listener install failed, OSStatus=%{public}d; falling back to poll",
+        log.error("DeviceIsRunningSomewhere listener install failed, OSStatus=%{public}d; falling "
+                  "back to poll",
                   status);
         startActivityMonitor();
         return;

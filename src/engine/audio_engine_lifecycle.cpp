@@ -17,8 +17,9 @@ void AudioEngine::start() {
     if (!deviceChangeListenerInstalled) {
         // A failed install only means that output changes go unnoticed.
         OSStatus status = kAudioHardwareNoError;
-        deviceChangeListener = addListener(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice,
-                                           [this] { handleDeviceChange(); }, status);
+        deviceChangeListener = addListener(
+            kAudioObjectSystemObject, AudioProperty::defaultOutputDevice,
+            [this] { handleDeviceChange(); }, status);
         deviceChangeListenerInstalled = true;
     }
     startLoadLogging();
@@ -70,7 +71,8 @@ void AudioEngine::rebuildPipeline(const std::string& reason) {
         expected = getDefaultOutputDevice().uid;
     } catch (const EngineError&) {
     }
-    log.notice("Audio pipeline generation %{public}ld disposed; waiting for stable output (reason=%{public}s)",
+    log.notice("Audio pipeline generation %{public}ld disposed; waiting for stable output "
+               "(reason=%{public}s)",
                generation, reason);
     schedulePipelineStart(generation, expected, 1, retry.settleDelay);
 }
@@ -107,16 +109,19 @@ void AudioEngine::startPipelineGeneration(std::int64_t generation,
         output = getDefaultOutputDevice();
     } catch (const EngineError&) {
     }
-    const bool alive = output && output->id != 0 &&
-                       audioObjectUInt32(hal, output->id, AudioProperty::deviceIsAlive, AudioScope::global)
-                               .value_or(0) != 0;
+    const bool alive =
+        output && output->id != 0 &&
+        audioObjectUInt32(hal, output->id, AudioProperty::deviceIsAlive, AudioScope::global)
+                .value_or(0) != 0;
     if (!alive) {
-        log.debug("No live default output while settling generation %{public}ld; waiting", generation);
+        log.debug("No live default output while settling generation %{public}ld; waiting",
+                  generation);
         schedulePipelineStart(generation, std::nullopt, attempt, retry.settleDelay);
         return;
     }
     if (expectedOutputUID != output->uid) {
-        log.debug("Default output still changing while settling generation %{public}ld; waiting", generation);
+        log.debug("Default output still changing while settling generation %{public}ld; waiting",
+                  generation);
         schedulePipelineStart(generation, output->uid, attempt, retry.settleDelay);
         return;
     }
@@ -128,8 +133,9 @@ void AudioEngine::startPipelineGeneration(std::int64_t generation,
         startDevice();
     } catch (const EngineError& error) {
         const auto& message = error.errorDescription();
-        log.error("Audio pipeline generation %{public}ld start attempt %{public}ld failed: %{public}s",
-                  generation, attempt, message);
+        log.error(
+            "Audio pipeline generation %{public}ld start attempt %{public}ld failed: %{public}s",
+            generation, attempt, message);
         disposePipelineForRestart();
         if (retry.shouldReport(attempt) && onFailed) {
             onFailed(message);
@@ -140,8 +146,8 @@ void AudioEngine::startPipelineGeneration(std::int64_t generation,
 
     activityGate.reset();
     startActivityMonitor();
-    log.notice("Audio pipeline generation %{public}ld started on stable output %{public}s", generation,
-               output->uid);
+    log.notice("Audio pipeline generation %{public}ld started on stable output %{public}s",
+               generation, output->uid);
     if (onRunning) {
         onRunning();
     }
@@ -170,7 +176,8 @@ void AudioEngine::handleSampleRateChange() {
         }
         const double rate = deviceNominalSampleRate(hal, outputDeviceID);
         if (rate > 0 && rate != builtOutputNominalRate) {
-            log.notice("Output sample-rate changed %{public}f→%{public}f Hz, cold-restarting audio pipeline",
+            log.notice("Output sample-rate changed %{public}f→%{public}f Hz, cold-restarting audio "
+                       "pipeline",
                        builtOutputNominalRate, rate);
             rebuildPipeline("output sample-rate change");
         } else {
@@ -185,8 +192,8 @@ void AudioEngine::installSampleRateListener(AudioObjectID device) {
         return;
     }
     OSStatus status = kAudioHardwareNoError;
-    sampleRateListener = addListener(device, AudioProperty::nominalSampleRate,
-                                     [this] { handleSampleRateChange(); }, status);
+    sampleRateListener = addListener(
+        device, AudioProperty::nominalSampleRate, [this] { handleSampleRateChange(); }, status);
     if (!sampleRateListener) {
         log.error("Sample-rate listener install failed, OSStatus=%{public}d", status);
         return;

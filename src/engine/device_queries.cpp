@@ -88,15 +88,16 @@ std::int64_t clampBufferFrames(std::int64_t desired, std::int64_t min, std::int6
 }
 
 std::vector<AudioObjectID> readProcessObjectList(AudioHal& hal) {
-    const AudioObjectPropertyAddress address{AudioProperty::processObjectList, AudioScope::global, 0};
+    const AudioObjectPropertyAddress address{AudioProperty::processObjectList, AudioScope::global,
+                                             0};
     std::uint32_t size = 0;
     if (hal.getPropertyDataSize(kAudioObjectSystemObject, address, size) != kAudioHardwareNoError) {
         return {};
     }
     std::vector<AudioObjectID> processes(size / sizeof(AudioObjectID));
     size = static_cast<std::uint32_t>(processes.size() * sizeof(AudioObjectID));
-    if (processes.empty() ||
-        hal.getPropertyData(kAudioObjectSystemObject, address, size, processes.data()) != kAudioHardwareNoError) {
+    if (processes.empty() || hal.getPropertyData(kAudioObjectSystemObject, address, size,
+                                                 processes.data()) != kAudioHardwareNoError) {
         return {};
     }
     processes.resize(size / sizeof(AudioObjectID));

@@ -21,7 +21,8 @@ struct EngineIOState {
     static constexpr std::int64_t scratchFloats = 2 * maxCallbackFrames;
     static constexpr std::int64_t fadeInFrames = 24000;
 
-    explicit EngineIOState(const EngineSwitchValues& switchValues) : switches(switchValues) {}
+    explicit EngineIOState(const EngineSwitchValues& switchValues)
+        : switches(switchValues) {}
 
     const EngineSwitchValues switches;
     AudioRingBuffer ring{16384, 2};

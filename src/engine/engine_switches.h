@@ -18,8 +18,8 @@ struct EngineSwitchValues {
 
     static EngineSwitchValues fromEnvironment(bool meteringEnabled) {
         return {EngineSwitches::desiredBufferFrames(), EngineSwitches::tapDriftCompensation(),
-                EngineSwitches::keepAlive(),          EngineSwitches::keepAliveAmp(),
-                EngineSwitches::clickDebug(),         meteringEnabled};
+                EngineSwitches::keepAlive(),           EngineSwitches::keepAliveAmp(),
+                EngineSwitches::clickDebug(),          meteringEnabled};
     }
 };
 

@@ -10,10 +10,16 @@ namespace {
 
 constexpr std::int64_t maxFrames = EngineIOState::maxCallbackFrames;
 
-std::int64_t floatsIn(const AudioBuffer& buffer) { return buffer.mDataByteSize / sizeof(float); }
+std::int64_t floatsIn(const AudioBuffer& buffer) {
+    return buffer.mDataByteSize / sizeof(float);
+}
 
-const float* samplesOf(const AudioBuffer& buffer) { return static_cast<const float*>(buffer.mData); }
-float* samplesOf(AudioBuffer& buffer) { return static_cast<float*>(buffer.mData); }
+const float* samplesOf(const AudioBuffer& buffer) {
+    return static_cast<const float*>(buffer.mData);
+}
+float* samplesOf(AudioBuffer& buffer) {
+    return static_cast<float*>(buffer.mData);
+}
 
 void zeroBuffersWithData(AudioBufferList& list) {
     for (std::uint32_t b = 0; b < list.mNumberBuffers; ++b) {

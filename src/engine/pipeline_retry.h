@@ -11,7 +11,9 @@ struct PipelineRetry {
     double idleDelay = 5.0;   // s
 
     bool shouldReport(int attempt) const { return attempt >= attemptsBeforeReporting; }
-    double delay(int attempt) const { return attempt < attemptsBeforeReporting ? settleDelay : idleDelay; }
+    double delay(int attempt) const {
+        return attempt < attemptsBeforeReporting ? settleDelay : idleDelay;
+    }
 };
 
 } // namespace quellora

@@ -28,8 +28,9 @@ TEST(AudioActivityGateTest, SuspendsAfterTwoIdleSecondsAndResumesOnActivity) {
     EXPECT_EQ(gate.update(true, 1.0, false), AudioActivityAction::none); // one active tick restarts
     EXPECT_EQ(gate.update(false, 1.0, false), AudioActivityAction::none);
     EXPECT_EQ(gate.update(false, 1.0, false), AudioActivityAction::suspend);
-    EXPECT_EQ(gate.update(false, 1.0, false), AudioActivityAction::suspend); // not cleared by suspending
-    EXPECT_EQ(gate.update(false, 1.0, true), AudioActivityAction::none);   // nothing accumulates
+    EXPECT_EQ(gate.update(false, 1.0, false),
+              AudioActivityAction::suspend); // not cleared by suspending
+    EXPECT_EQ(gate.update(false, 1.0, true), AudioActivityAction::none); // nothing accumulates
     EXPECT_DOUBLE_EQ(gate.idleDurationS, 3.0);
     EXPECT_EQ(gate.update(true, 1.0, true), AudioActivityAction::resume);
     EXPECT_DOUBLE_EQ(gate.idleDurationS, 0.0);
@@ -47,8 +48,10 @@ TEST(DeviceQueriesTest, TransportNames) {
 
 TEST(DeviceQueriesTest, BluetoothProfileFromRateAndMicrophone) {
     EXPECT_EQ(bluetoothProfileName(0, 0), "A2DP (high quality)");
-    EXPECT_EQ(bluetoothProfileName(24000, 0), "HFP/call mode (degraded — mic forced the link down)");
-    EXPECT_EQ(bluetoothProfileName(16000, 1), "HFP/call mode (degraded — mic forced the link down)");
+    EXPECT_EQ(bluetoothProfileName(24000, 0),
+              "HFP/call mode (degraded — mic forced the link down)");
+    EXPECT_EQ(bluetoothProfileName(16000, 1),
+              "HFP/call mode (degraded — mic forced the link down)");
     EXPECT_EQ(bluetoothProfileName(48000, 1), "HFP-capable (mic input present)");
 }
 
@@ -74,9 +77,9 @@ TEST(EngineErrorTest, DescriptionsAreTheUserFacingTexts) {
     EXPECT_EQ(EngineError(EngineError::Kind::tapCreationFailed, 5).errorDescription(),
               "Quellora can't access your audio. Open System Settings > Privacy & Security > "
               "Screen & System Audio Recording, and turn on Quellora.");
-    for (const auto kind : {EngineError::Kind::aggregateDeviceFailed, EngineError::Kind::ioProcFailed,
-                            EngineError::Kind::startFailed, EngineError::Kind::noTap,
-                            EngineError::Kind::noIOProc}) {
+    for (const auto kind :
+         {EngineError::Kind::aggregateDeviceFailed, EngineError::Kind::ioProcFailed,
+          EngineError::Kind::startFailed, EngineError::Kind::noTap, EngineError::Kind::noIOProc}) {
         EXPECT_EQ(EngineError(kind).errorDescription(), "Reconnecting to your audio…");
     }
     EXPECT_EQ(EngineError(EngineError::Kind::startFailed, 7).status(), 7);
