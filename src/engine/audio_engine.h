@@ -65,12 +65,14 @@ private:
         AudioObjectID id;
         std::string uid;
     };
+    // Thrown out of a build whose generation a newer rebuild or stop() replaced.
+    struct PipelineSuperseded {};
 
     // Construction and teardown of one generation.
     DefaultOutput getDefaultOutputDevice();
     void createTap();
-    void createAggregateDevice();
-    void waitForAggregateToComeAlive();
+    void createAggregateDevice(std::int64_t generation);
+    void waitForAggregateToComeAlive(std::int64_t generation);
     void configureBufferSize();
     void installIOCallbacks();
     void startDevice();

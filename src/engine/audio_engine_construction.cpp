@@ -74,7 +74,7 @@ void AudioEngine::createTap() {
     }
 }
 
-void AudioEngine::createAggregateDevice() {
+void AudioEngine::createAggregateDevice(std::int64_t generation) {
     if (!tapDescription) {
         throw EngineError(EngineError::Kind::noTap);
     }
@@ -104,7 +104,7 @@ void AudioEngine::createAggregateDevice() {
              "tapDriftComp=%{bool,public}d",
              aggregateDeviceID, output.uid, driftCompensation);
 
-    waitForAggregateToComeAlive();
+    waitForAggregateToComeAlive(generation);
 
     // The aggregate's rate is the one the IO runs at, so the DSP follows it.
     const float tapRate = processingSampleRate();
@@ -129,10 +129,15 @@ void AudioEngine::createAggregateDevice() {
 }
 
 // Not coming alive in time is not an error: the build goes on and fails
-// later if the device really is unusable. Main-queue work runs meanwhile.
-void AudioEngine::waitForAggregateToComeAlive() {
+// later if the device really is unusable. Main-queue work runs meanwhile; if
+// that work rebuilds or stops the engine, this build is abandoned at once, as
+// its objects are gone or already belong to the newer generation.
+void AudioEngine::waitForAggregateToComeAlive(std::int64_t generation) {
     const auto deadline = mainQueue.now() + aggregateAliveTimeout;
     do {
+        if (generation != pipelineLifecycleGeneration || !isRunning_.get()) {
+            throw PipelineSuperseded{};
+        }
         std::uint32_t alive = 0;
         std::uint32_t size = sizeof alive;
         if (hal.getPropertyData(aggregateDeviceID,
@@ -143,6 +148,9 @@ void AudioEngine::waitForAggregateToComeAlive() {
         }
         mainQueue.runFor(aggregateAlivePoll);
     } while (mainQueue.now() < deadline);
+    if (generation != pipelineLifecycleGeneration || !isRunning_.get()) {
+        throw PipelineSuperseded{};
+    }
 }
 
 void AudioEngine::configureBufferSize() {

@@ -128,9 +128,13 @@ void AudioEngine::startPipelineGeneration(std::int64_t generation,
 
     try {
         createTap();
-        createAggregateDevice();
+        createAggregateDevice(generation);
         installIOCallbacks();
         startDevice();
+    } catch (const PipelineSuperseded&) {
+        log.debug("Audio pipeline generation %{public}ld superseded while it was being built",
+                  generation);
+        return;
     } catch (const EngineError& error) {
         const auto& message = error.errorDescription();
         log.error(

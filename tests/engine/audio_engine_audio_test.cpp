@@ -1,0 +1,174 @@
+// Audio through a running engine: compressed on the capture side, played on
+// the output, without allocating on either IO path; and a threaded soak with
+// drifting clocks.
+
+#include "engine_test_fixture.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+
+namespace {
+
+// Counts allocations made on the current thread while counting is on.
+thread_local bool countingAllocations = false;
+thread_local int allocations = 0;
+
+} // namespace
+
+void* operator new(std::size_t size) {
+    if (countingAllocations) {
+        ++allocations;
+    }
+    if (void* memory = std::malloc(size ? size : 1)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
+namespace quellora {
+namespace {
+
+// A tone at the Nyquist frequency: constant magnitude, unity through the
+// sidechain filter, so the compressed level is known exactly.
+constexpr float toneLevel = 0.35481339f; // -9 dBFS
+// The standard preset at -9 dBFS: -12 dB from the curve, 2.16 dB makeup, 95 % wet.
+const float compressedLevel =
+    toneLevel * (0.05f + 0.95f * std::pow(10.0f, (-12.0f + 2.16f) / 20.0f));
+
+void fillTone(float* interleaved, std::uint32_t frames, std::uint64_t& phase) {
+    for (std::uint32_t i = 0; i < frames; ++i, ++phase) {
+        const float sample = phase % 2 ? -toneLevel : toneLevel;
+        interleaved[i * 2] = sample;
+        interleaved[i * 2 + 1] = sample;
+    }
+}
+
+using AudioEngineAudioTest = EngineTest;
+
+TEST_F(AudioEngineAudioTest, TheOutputPlaysTheCompressedTapWithoutAllocating) {
+    auto& audio = startedEngine();
+    audio.updateCompressorParams(CompressorParams::defaults());
+    audio.compressor().setBypassed(false);
+    auto tap = SimulatedBufferList::interleaved(2, 512);
+    auto aggregateOutput = SimulatedBufferList::interleaved(2, 512);
+    auto none = SimulatedBufferList::empty();
+    auto output = SimulatedBufferList::interleaved(2, 512);
+    const auto capture = aggregate();
+    std::uint64_t phase = 0;
+    for (int period = 0; period < 200; ++period) {
+        fillTone(tap.samples(0).data(), 512, phase);
+        countingAllocations = true;
+        hal.runIOCycle(capture, tap.list(), aggregateOutput.list());
+        hal.runIOCycle(speakers, none.list(), output.list());
+        countingAllocations = false;
+    }
+    EXPECT_EQ(allocations, 0);
+    for (std::uint32_t frame = 0; frame < 512; ++frame) {
+        ASSERT_NEAR(std::fabs(output.at(0, frame, 0)), compressedLevel, 2e-4f) << frame;
+    }
+    EXPECT_EQ(audio.ioState()._ringUnderflowFrames.load(), 0);
+    EXPECT_EQ(audio.compressor().levelBuffer().writeCount(), 200);
+}
+
+TEST_F(AudioEngineAudioTest, KeepAliveAndClickPathsDoNotAllocateEither) {
+    startedEngine({.keepAlive = true, .clickDebug = true, .meteringEnabled = true});
+    auto tap = SimulatedBufferList::interleaved(6, 480);
+    auto missing = SimulatedBufferList({{2, false}}, 480);
+    auto aggregateOutput = SimulatedBufferList::interleaved(2, 480);
+    auto none = SimulatedBufferList::empty();
+    auto output = SimulatedBufferList::interleaved(1, 480);
+    const auto capture = aggregate();
+    countingAllocations = true;
+    for (int period = 0; period < 50; ++period) {
+        hal.runIOCycle(capture, (period % 3 ? tap : missing).list(), aggregateOutput.list());
+        hal.runIOCycle(speakers, none.list(), output.list());
+    }
+    countingAllocations = false;
+    EXPECT_EQ(allocations, 0);
+}
+
+// Thirty seconds of audio with the capture clock 0.1 % fast: the ring's
+// latency cap keeps absorbing the drift, nothing is dropped, and what plays is
+// the compressed tone. The clocks run ten times faster than real time, so the
+// scheduler's jitter weighs ten times more than on a real device: a few
+// underflows are allowed.
+TEST(AudioEngineSoakThreadedTest, DriftingClocksForThirtySecondsOfAudio) {
+    Log::setSinks({std::make_shared<MemoryLogSink>()});
+    ManualDispatcher mainQueue;
+    ManualDispatcher diagnosticsQueue;
+    SimulatedHal hal(mainQueue);
+    const auto speakers = hal.addOutputDevice({.uid = "speakers", .bufferFrameSize = 512});
+    hal.setDefaultOutput(speakers);
+    mainQueue.runUntilIdle();
+
+    struct Recording {
+        std::mutex mutex;
+        std::int64_t frames = 0;
+        std::int64_t atLevel = 0;
+        std::int64_t silent = 0;
+        std::int64_t nonFinite = 0;
+    } recording;
+    std::uint64_t tapPhase = 0; // only the aggregate's thread touches it
+    ThreadedClockOptions clocks;
+    clocks.timeScale = 10.0;
+    clocks.aggregateDrift = 0.001;
+    clocks.tapSource = [&tapPhase](float* samples, std::uint32_t frames, std::uint32_t) {
+        fillTone(samples, frames, tapPhase);
+    };
+    clocks.outputSink = [&](AudioObjectID, const AudioBufferList& output) {
+        const auto* samples = static_cast<const float*>(output.mBuffers[0].mData);
+        const auto frames = output.mBuffers[0].mDataByteSize / sizeof(float) / 2;
+        const std::scoped_lock lock(recording.mutex);
+        for (std::size_t i = 0; i < frames; ++i, ++recording.frames) {
+            const float magnitude = std::fabs(samples[i * 2]);
+            if (!std::isfinite(samples[i * 2])) {
+                ++recording.nonFinite;
+            } else if (recording.frames >= 48000 * 10 &&
+                       std::fabs(magnitude - compressedLevel) < 0.002f) {
+                ++recording.atLevel;
+            } else if (recording.frames >= 48000 * 10 && magnitude == 0.0f) {
+                ++recording.silent;
+            }
+        }
+    };
+    hal.runDevicesOnThreads(clocks);
+
+    {
+        AudioEngine engine(hal, mainQueue, diagnosticsQueue, {.meteringEnabled = true});
+        engine.updateCompressorParams(CompressorParams::defaults());
+        engine.start();
+        mainQueue.advance(seconds(0.4));
+        ASSERT_TRUE(hal.isRunningOnThread(speakers));
+        const std::uint64_t periods = 30 * 48000 / 512;
+        ASSERT_TRUE(hal.waitForCycles(speakers, periods, std::chrono::seconds(120)));
+
+        const auto& io = engine.ioState();
+        EXPECT_EQ(io._ringDroppedFrames.load(), 0);
+        EXPECT_GT(io._ringSkippedFrames.load(), 0);
+        EXPECT_LT(io._ringSkippedFrames.load(), 48000 * 30 / 100);
+        EXPECT_LT(io._ringUnderflowFrames.load(), 48000 * 30 / 200);
+        EXPECT_LE(engine.ioState().ring.fillFrames(), 4 * 512);
+        engine.stop();
+    }
+    hal.stopDeviceThreads();
+    Log::setSinks(Log::defaultSinks());
+
+    const std::scoped_lock lock(recording.mutex);
+    EXPECT_EQ(recording.nonFinite, 0);
+    const auto judged = recording.frames - 48000 * 10;
+    ASSERT_GT(judged, 48000 * 15);
+    EXPECT_GT(recording.atLevel, judged * 99 / 100);
+    EXPECT_LT(recording.silent, judged / 200);
+}
+
+} // namespace
+} // namespace quellora

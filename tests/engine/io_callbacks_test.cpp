@@ -1,0 +1,255 @@
+// The two IO callback bodies on hand-built buffer lists: every tap layout in,
+// every device layout out, and the ring's prefill, underflow, latency cap,
+// fade-in and keep-alive behaviour between them.
+
+#include "engine/engine_io_state.h"
+#include "engine/hal/simulated/simulated_buffer_list.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace quellora {
+namespace {
+
+class IOCallbacksTest : public ::testing::Test {
+protected:
+    explicit IOCallbacksTest(EngineSwitchValues switches = {})
+        : io(switches) {
+        // Fully dry: the callbacks then pass audio through, delayed by the lookahead.
+        auto params = CompressorParams::defaults();
+        params.mix = 0.0f;
+        io.compressor.updateParams(params, 48000.0f);
+        io._captureScratch = std::make_unique<float[]>(EngineIOState::scratchFloats);
+        io._outputScratch = std::make_unique<float[]>(EngineIOState::scratchFloats);
+    }
+
+    void capture(const SimulatedBufferList& input, std::uint32_t outputFrames = 512) {
+        auto aggregateOutput = SimulatedBufferList::interleaved(2, outputFrames);
+        aggregateOutput.samples(0)[0] = 1.0f;
+        runCaptureCallback(io, input.list(), aggregateOutput.list());
+        // The aggregate's own output is always silenced.
+        ASSERT_EQ(aggregateOutput.samples(0)[0], 0.0f);
+    }
+
+    // Stereo frames whose left channel counts up from `first` and whose right is its negative.
+    static SimulatedBufferList numberedStereo(std::uint32_t frames, float first) {
+        auto list = SimulatedBufferList::interleaved(2, frames);
+        for (std::uint32_t i = 0; i < frames; ++i) {
+            list.at(0, i, 0) = (first + static_cast<float>(i)) / 65536.0f;
+            list.at(0, i, 1) = -(first + static_cast<float>(i)) / 65536.0f;
+        }
+        return list;
+    }
+
+    EngineIOState io;
+};
+
+TEST_F(IOCallbacksTest, OutputWaitsForOneBufferThenReadsABufferPerCallback) {
+    auto output = SimulatedBufferList::interleaved(2, 512);
+    capture(numberedStereo(300, 1));
+    runOutputCallback(io, output.list());
+    EXPECT_FALSE(io._ringStarted.load());
+    EXPECT_EQ(io.ring.fillFrames(), 300);
+
+    capture(numberedStereo(300, 301));
+    runOutputCallback(io, output.list());
+    EXPECT_TRUE(io._ringStarted.load());
+    EXPECT_EQ(io.ring.fillFrames(), 88);
+    // The lookahead: the first 240 frames are the delay line's silence.
+    EXPECT_EQ(output.at(0, 239, 0), 0.0f);
+    EXPECT_FLOAT_EQ(output.at(0, 240, 0), 1.0f / 65536.0f);
+    EXPECT_FLOAT_EQ(output.at(0, 511, 1), -272.0f / 65536.0f);
+}
+
+TEST_F(IOCallbacksTest, UnderflowPlaysSilenceWithoutANewPrefill) {
+    auto output = SimulatedBufferList::interleaved(2, 512);
+    capture(numberedStereo(512, 1));
+    runOutputCallback(io, output.list());
+    runOutputCallback(io, output.list()); // the capture side stalled
+    EXPECT_EQ(io._ringUnderflowFrames.load(), 512);
+    EXPECT_EQ(output.at(0, 100, 0), 0.0f);
+    capture(numberedStereo(100, 513));
+    runOutputCallback(io, output.list());
+    EXPECT_EQ(io._ringUnderflowFrames.load(), 512 + 412);
+    EXPECT_NE(output.at(0, 99, 0), 0.0f);
+}
+
+TEST_F(IOCallbacksTest, MoreThanThreeBuffersQueuedGoBackToOne) {
+    for (int i = 0; i < 4; ++i) {
+        capture(numberedStereo(528, 1));
+    }
+    ASSERT_EQ(io.ring.fillFrames(), 2112);
+    auto output = SimulatedBufferList::interleaved(2, 512);
+    runOutputCallback(io, output.list());
+    EXPECT_EQ(io._ringSkippedFrames.load(), 1088);
+    EXPECT_EQ(io.ring.fillFrames(), 512);
+}
+
+TEST_F(IOCallbacksTest, AFullRingCountsTheFramesItDrops) {
+    for (int i = 0; i < 4; ++i) {
+        capture(numberedStereo(4096, 1));
+    }
+    capture(numberedStereo(100, 1));
+    EXPECT_EQ(io.ring.fillFrames(), 16384);
+    EXPECT_EQ(io._ringDroppedFrames.load(), 100);
+}
+
+struct TapLayout {
+    const char* name;
+    std::vector<SimulatedBufferLayout> buffers;
+    std::uint32_t frames;
+    std::int64_t expectedFrames; // reaching the ring
+    float expectedLeft;          // at a frame past the lookahead
+    float expectedRight;
+};
+
+class TapLayoutTest : public IOCallbacksTest, public ::testing::WithParamInterface<TapLayout> {};
+
+TEST_P(TapLayoutTest, BecomesInterleavedStereoFromTheFirstTwoChannels) {
+    SimulatedBufferList input(GetParam().buffers, GetParam().frames);
+    for (std::size_t b = 0; b < input.bufferCount(); ++b) {
+        for (std::uint32_t f = 0; f < input.frames(); ++f) {
+            for (std::uint32_t c = 0; c < input.channels(b) && !input.samples(b).empty(); ++c) {
+                // Channel k of the stream carries (k + 1) / 8.
+                input.at(b, f, c) = static_cast<float>(b + c + 1) / 8.0f;
+            }
+        }
+    }
+    capture(input);
+    EXPECT_EQ(io.ring.fillFrames(), GetParam().expectedFrames);
+    std::vector<float> frames(static_cast<std::size_t>(GetParam().expectedFrames * 2));
+    io.ring.read(frames.data(), GetParam().expectedFrames);
+    EXPECT_FLOAT_EQ(frames[250 * 2], GetParam().expectedLeft);
+    EXPECT_FLOAT_EQ(frames[250 * 2 + 1], GetParam().expectedRight);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, TapLayoutTest,
+    ::testing::Values(TapLayout{"stereo", {{2, true}}, 480, 480, 0.125f, 0.25f},
+                      TapLayout{"mono", {{1, true}}, 480, 480, 0.125f, 0.125f},
+                      TapLayout{"sixChannels", {{6, true}}, 480, 480, 0.125f, 0.25f},
+                      TapLayout{"planar", {{1, true}, {1, true}}, 480, 480, 0.125f, 0.25f},
+                      TapLayout{
+                          "planarWithoutRight", {{1, true}, {1, false}}, 480, 480, 0.125f, 0.125f},
+                      // No tap data: silence sized from the aggregate's 512-frame output.
+                      TapLayout{"missingData", {{2, false}}, 480, 512, 0.0f, 0.0f},
+                      TapLayout{"oversized", {{2, true}}, 10000, 8192, 0.125f, 0.25f}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+struct DeviceLayout {
+    const char* name;
+    std::vector<SimulatedBufferLayout> buffers;
+    // Expected value of channel `c` of buffer `b` at a frame where the ring
+    // plays left 0.5, right 0.25.
+    std::vector<std::vector<float>> expected;
+};
+
+class DeviceLayoutTest : public IOCallbacksTest,
+                         public ::testing::WithParamInterface<DeviceLayout> {};
+
+TEST_P(DeviceLayoutTest, ReceivesLeftAndRightWhereItsChannelsAre) {
+    auto input = SimulatedBufferList::interleaved(2, 1024);
+    for (std::uint32_t f = 0; f < 1024; ++f) {
+        input.at(0, f, 0) = 0.5f;
+        input.at(0, f, 1) = 0.25f;
+    }
+    capture(input);
+    SimulatedBufferList output(GetParam().buffers, 512);
+    for (std::size_t b = 0; b < output.bufferCount(); ++b) {
+        std::fill(output.samples(b).begin(), output.samples(b).end(), 9.0f);
+    }
+    runOutputCallback(io, output.list());
+    runOutputCallback(io, output.list());
+    for (std::size_t b = 0; b < output.bufferCount(); ++b) {
+        if (output.samples(b).empty()) {
+            continue;
+        }
+        for (std::uint32_t c = 0; c < output.channels(b); ++c) {
+            EXPECT_FLOAT_EQ(output.at(b, 300, c), GetParam().expected[b][c]) << b << ":" << c;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, DeviceLayoutTest,
+    ::testing::Values(
+        DeviceLayout{"stereo", {{2, true}}, {{0.5f, 0.25f}}},
+        DeviceLayout{"mono", {{1, true}}, {{0.375f}}},
+        DeviceLayout{"fourChannels", {{4, true}}, {{0.5f, 0.25f, 0.0f, 0.0f}}},
+        DeviceLayout{"planarThree", {{1, true}, {1, true}, {1, true}}, {{0.5f}, {0.25f}, {0.0f}}},
+        DeviceLayout{
+            "planarThirdMissing", {{1, true}, {1, true}, {1, false}}, {{0.5f}, {0.25f}, {}}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(IOCallbacksTest, OutputWithoutDataIsLeftAlone) {
+    auto output = SimulatedBufferList({{2, false}}, 512);
+    capture(numberedStereo(1024, 1));
+    runOutputCallback(io, output.list());
+    EXPECT_FALSE(io._ringStarted.load());
+    EXPECT_EQ(io.ring.fillFrames(), 1024);
+}
+
+TEST_F(IOCallbacksTest, FadeInRampsOverHalfASecondAcrossCallbacks) {
+    auto input = SimulatedBufferList::interleaved(2, 512);
+    std::fill(input.samples(0).begin(), input.samples(0).end(), 0.5f);
+    io._fadeInRemaining.store(EngineIOState::fadeInFrames);
+    auto output = SimulatedBufferList::interleaved(2, 512);
+    capture(input);
+    capture(input);
+    runOutputCallback(io, output.list());
+    // Frame i of the fade gets i / 24000 of the signal.
+    EXPECT_FLOAT_EQ(output.at(0, 300, 0), 0.5f * 300.0f / 24000.0f);
+    capture(input);
+    runOutputCallback(io, output.list());
+    EXPECT_FLOAT_EQ(output.at(0, 10, 1), 0.5f * 522.0f / 24000.0f);
+    EXPECT_EQ(io._fadeInRemaining.load(), 24000 - 1024);
+}
+
+class KeepAliveTest : public IOCallbacksTest {
+protected:
+    KeepAliveTest()
+        : IOCallbacksTest({.keepAlive = true}) {}
+};
+
+TEST_F(KeepAliveTest, SilenceCarriesAFaintNoiseThatChangesEveryCallback) {
+    auto silence = SimulatedBufferList::interleaved(2, 512);
+    auto first = SimulatedBufferList::interleaved(2, 512);
+    auto second = SimulatedBufferList::interleaved(2, 512);
+    capture(silence);
+    capture(silence);
+    runOutputCallback(io, first.list());
+    runOutputCallback(io, second.list());
+    int nonZero = 0;
+    for (std::uint32_t f = 0; f < 512; ++f) {
+        for (std::uint32_t c = 0; c < 2; ++c) {
+            EXPECT_LE(std::fabs(first.at(0, f, c)), 0.0001f);
+            nonZero += first.at(0, f, c) != 0.0f;
+        }
+    }
+    EXPECT_GT(nonZero, 1000);
+    EXPECT_NE(first.at(0, 7, 0), second.at(0, 7, 0));
+}
+
+class ClickDebugTest : public IOCallbacksTest {
+protected:
+    ClickDebugTest()
+        : IOCallbacksTest({.clickDebug = true}) {}
+};
+
+TEST_F(ClickDebugTest, RecordsTheLargestStepAndInputlessCallbacks) {
+    auto input = SimulatedBufferList::interleaved(2, 1024);
+    input.at(0, 600, 0) = 0.8f;
+    capture(input);
+    capture(SimulatedBufferList({{2, false}}, 512));
+    EXPECT_EQ(io._zeroInputBuffers.load(), 1);
+    auto output = SimulatedBufferList::interleaved(2, 1024);
+    runOutputCallback(io, output.list());
+    // 0 -> 0.8 -> 0 on the left, in interleaved order: the largest step is 0.8.
+    EXPECT_EQ(io._clickMaxStepMicro.load(), 800000);
+    EXPECT_EQ(io._clickCode.load(), 1);
+    EXPECT_EQ(io._clickOutputCount.load(), 1);
+}
+
+} // namespace
+} // namespace quellora
