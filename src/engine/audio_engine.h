@@ -42,6 +42,8 @@ public:
     const Observable<bool>& isRunning() const { return isRunning_; }
     const Observable<bool>& ioSuspended() const { return ioSuspended_; }
     const Observable<std::optional<CompressorParams>>& lastParams() const { return _lastParams; }
+    // Whether a generation has been built and started (its IO may be suspended).
+    bool hasLivePipeline() const { return deviceProcID.has_value() && outputProcID.has_value(); }
 
     // Called each time a pipeline generation has started.
     std::function<void()> onRunning;

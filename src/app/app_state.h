@@ -1,0 +1,147 @@
+#pragma once
+
+#include "app/app_mode.h"
+#include "app/login_item.h"
+#include "app/low_volume_detector.h"
+#include "app/system_audio_permission.h"
+#include "base/dispatcher.h"
+#include "base/key_value_store.h"
+#include "base/lifetime.h"
+#include "base/log.h"
+#include "base/observable.h"
+#include "base/uuid.h"
+#include "dsp/compressor_params.h"
+#include "dsp/preset.h"
+#include "dsp/saved_preset.h"
+#include "engine/audio_engine.h"
+
+#include <array>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+// What the model needs from the platform.
+struct AppServices {
+    AudioHal& hal;
+    Dispatcher& mainQueue;
+    Dispatcher& diagnosticsQueue;
+    EngineSwitchValues engineSwitches;
+    std::shared_ptr<KeyValueStore> settings;
+    std::shared_ptr<PermissionSource> permission;
+    std::shared_ptr<LoginItemService> loginItem;
+};
+
+// The seven custom parameters, in the order of compressorParamFields.
+enum class CustomParameter { threshold, ratio, attack, release, knee, mix, scHpfFreq };
+
+// The application model: owns the audio engine, holds everything the user
+// interface shows and runs the state machine that decides when the engine
+// runs. Created once, it restores the user's presets and starts processing at
+// once. Main thread only.
+class AppState {
+public:
+    static constexpr std::size_t maxSavedPresets = 5;
+
+    explicit AppState(AppServices services);
+    ~AppState();
+    AppState(const AppState&) = delete;
+    AppState& operator=(const AppState&) = delete;
+
+    AudioEngine& engine() { return *engine_; }
+
+    // State machine.
+    const Observable<AppMode>& mode() const { return mode_; }
+    const Observable<SystemAudioAuthStatus>& permissionStatus() const { return permissionStatus_; }
+    const Observable<bool>& menuIsOpen() const { return menuIsOpen_; }
+    // Opening the panel re-checks the permission.
+    void setMenuIsOpen(bool open);
+    void send(const AppEvent& event);
+    void recheckPermission();
+    void requestPermission();
+
+    // Presets.
+    const Observable<Preset>& selectedPreset() const { return selectedPreset_; }
+    // Runs the selection rule even when the value does not change.
+    void setSelectedPreset(Preset preset);
+    const Observable<float>& customValue(CustomParameter parameter) const;
+    // The slider rule: switches to the custom selection and saves.
+    void setCustomValue(CustomParameter parameter, float value);
+    const Observable<std::vector<SavedPreset>>& savedPresets() const { return savedPresets_; }
+    const Observable<std::optional<Uuid>>& activePresetID() const { return activePresetID_; }
+    CompressorParams effectiveParams() const;
+    bool isActivePresetEdited() const;
+    bool canUpdatePreset() const { return isActivePresetEdited(); }
+    bool canSaveAsNewPreset() const;
+    std::string currentPresetLabel() const;
+    void selectStandard();
+    void applyPreset(const SavedPreset& preset);
+    void updateActivePreset();
+    void saveAsNewPreset();
+    void deleteActivePreset();
+    void deletePreset(const SavedPreset& preset);
+
+    // Low-volume warning.
+    const Observable<bool>& lowVolumeWarning() const { return lowVolumeWarning_; }
+    void dismissLowVolumeWarning();
+
+    // Launch at login.
+    const Observable<LoginItemStatus>& launchAtLoginStatus() const { return launchAtLoginStatus_; }
+    bool launchAtLogin() const { return launchAtLoginStatus_.get() == LoginItemStatus::enabled; }
+    void setLaunchAtLogin(bool enabled);
+    bool launchAtLoginNeedsApproval() const {
+        return launchAtLoginStatus_.get() == LoginItemStatus::requiresApproval;
+    }
+    void refreshLaunchAtLoginStatus();
+
+private:
+    // State machine steps.
+    void attemptStart();
+    void startEngineBypassed();
+    void enterOnAndMonitor();
+    void enterOff();
+    void enterNeedsPermission();
+    void handleEngineRunning();
+
+    // Presets.
+    void applySelectionRule();
+    void setCustomStores(const CompressorParams& params);
+    void saveCustomParams();
+    void persistSavedPresets();
+    void restorePresets();
+    std::string nextPresetName() const;
+    const SavedPreset* activePreset() const;
+    bool hasUnsavedEdits() const;
+    void pushParamsToEngine();
+
+    // Low-volume warning.
+    void startLowVolumeMonitor();
+    void stopLowVolumeMonitor();
+    void checkLowVolume();
+
+    // Launch at login.
+    void registerLoginItemOnFirstSetup(bool deferred);
+
+    AppServices services;
+    Logger log{"AppState"};
+    std::unique_ptr<AudioEngine> engine_;
+
+    Observable<AppMode> mode_{AppMode::off()};
+    Observable<SystemAudioAuthStatus> permissionStatus_{SystemAudioAuthStatus::undetermined};
+    Observable<bool> menuIsOpen_{false};
+    Observable<bool> lowVolumeWarning_{false};
+    Observable<std::vector<SavedPreset>> savedPresets_;
+    Observable<std::optional<Uuid>> activePresetID_;
+    Observable<Preset> selectedPreset_{Preset::on};
+    std::array<Observable<float>, 7> customStores_;
+    Observable<LoginItemStatus> launchAtLoginStatus_{LoginItemStatus::notRegistered};
+
+    std::unique_ptr<RepeatingTimer> lowVolumeMonitorTimer;
+    bool lowVolumeWarningDismissed = false;
+    LowVolumeDetector lowVolumeDetector;
+    Lifetime lifetime; // last: closures stop working before anything else goes
+};
+
+} // namespace quellora

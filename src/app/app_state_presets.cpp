@@ -1,0 +1,221 @@
+// The standard, custom and saved presets and their persistence.
+
+#include "app/app_state.h"
+#include "dsp/compressor_param_fields.h"
+
+#include <cmath>
+#include <set>
+
+namespace quellora {
+namespace {
+
+// The settings key of each custom value, in the order of compressorParamFields.
+constexpr std::array<std::string_view, 7> customKeys{
+    "custom.threshold", "custom.ratio", "custom.attack",   "custom.release",
+    "custom.knee",      "custom.mix",   "custom.scHpfFreq"};
+constexpr std::string_view selectedPresetKey = "selectedPreset";
+constexpr std::string_view savedPresetsKey = "savedPresets.v1";
+constexpr std::string_view releaseMigratedKey = "custom.releaseV2";
+constexpr std::size_t releaseIndex = static_cast<std::size_t>(CustomParameter::release);
+// Release times were once stored in a unit six times larger.
+constexpr double legacyReleaseFactor = 6.0;
+
+} // namespace
+
+const Observable<float>& AppState::customValue(CustomParameter parameter) const {
+    return customStores_[static_cast<std::size_t>(parameter)];
+}
+
+CompressorParams AppState::effectiveParams() const {
+    CompressorParams params;
+    for (std::size_t i = 0; i < compressorParamFields.size(); ++i) {
+        params.*compressorParamFields[i].member = customStores_[i].get();
+    }
+    return params;
+}
+
+void AppState::setCustomStores(const CompressorParams& params) {
+    for (std::size_t i = 0; i < compressorParamFields.size(); ++i) {
+        customStores_[i].set(params.*compressorParamFields[i].member);
+    }
+}
+
+void AppState::pushParamsToEngine() {
+    engine_->updateCompressorParams(effectiveParams());
+}
+
+void AppState::setSelectedPreset(Preset preset) {
+    selectedPreset_.set(preset);
+    applySelectionRule();
+}
+
+void AppState::applySelectionRule() {
+    services.settings->setValue(selectedPresetKey, std::string(rawValue(selectedPreset_.get())));
+    if (selectedPreset_.get() != Preset::custom) {
+        setCustomStores(CompressorParams::defaults());
+    }
+    pushParamsToEngine();
+}
+
+void AppState::setCustomValue(CustomParameter parameter, float value) {
+    customStores_[static_cast<std::size_t>(parameter)].set(value);
+    if (selectedPreset_.get() != Preset::custom) {
+        setSelectedPreset(Preset::custom);
+    }
+    saveCustomParams();
+    pushParamsToEngine();
+}
+
+void AppState::saveCustomParams() {
+    for (std::size_t i = 0; i < customKeys.size(); ++i) {
+        services.settings->setValue(customKeys[i], static_cast<double>(customStores_[i].get()));
+    }
+    services.settings->setValue(releaseMigratedKey, true);
+}
+
+const SavedPreset* AppState::activePreset() const {
+    const auto& id = activePresetID_.get();
+    if (!id) {
+        return nullptr;
+    }
+    for (const auto& preset : savedPresets_.get()) {
+        if (preset.id == *id) {
+            return &preset;
+        }
+    }
+    return nullptr;
+}
+
+bool AppState::isActivePresetEdited() const {
+    const auto* preset = activePreset();
+    return preset != nullptr && preset->params != effectiveParams();
+}
+
+bool AppState::hasUnsavedEdits() const {
+    return selectedPreset_.get() == Preset::custom &&
+           (!activePresetID_.get() || isActivePresetEdited());
+}
+
+bool AppState::canSaveAsNewPreset() const {
+    return hasUnsavedEdits() && savedPresets_.get().size() < maxSavedPresets;
+}
+
+std::string AppState::currentPresetLabel() const {
+    if (const auto* preset = activePreset()) {
+        return isActivePresetEdited() ? preset->name + " (edited)" : preset->name;
+    }
+    return selectedPreset_.get() == Preset::custom ? "Custom" : "Standard";
+}
+
+void AppState::selectStandard() {
+    activePresetID_.set(std::nullopt);
+    setSelectedPreset(Preset::on);
+}
+
+void AppState::applyPreset(const SavedPreset& preset) {
+    setCustomStores(preset.params);
+    setSelectedPreset(Preset::custom);
+    activePresetID_.set(preset.id);
+    saveCustomParams();
+}
+
+void AppState::updateActivePreset() {
+    const auto& id = activePresetID_.get();
+    if (!id) {
+        return;
+    }
+    auto presets = savedPresets_.get();
+    for (auto& preset : presets) {
+        if (preset.id == *id) {
+            preset.params = effectiveParams();
+            savedPresets_.set(std::move(presets));
+            persistSavedPresets();
+            return;
+        }
+    }
+}
+
+void AppState::saveAsNewPreset() {
+    SavedPreset preset{Uuid::random(), nextPresetName(), effectiveParams()};
+    auto presets = savedPresets_.get();
+    presets.push_back(preset);
+    savedPresets_.set(std::move(presets));
+    activePresetID_.set(preset.id);
+    persistSavedPresets();
+}
+
+std::string AppState::nextPresetName() const {
+    std::set<std::string> names;
+    for (const auto& preset : savedPresets_.get()) {
+        names.insert(preset.name);
+    }
+    for (auto n = savedPresets_.get().size() + 1;; ++n) {
+        auto name = "Preset " + std::to_string(n);
+        if (!names.contains(name)) {
+            return name;
+        }
+    }
+}
+
+void AppState::deleteActivePreset() {
+    if (const auto* preset = activePreset()) {
+        deletePreset(SavedPreset(*preset));
+    }
+}
+
+void AppState::deletePreset(const SavedPreset& preset) {
+    auto presets = savedPresets_.get();
+    std::erase_if(presets, [&](const SavedPreset& saved) { return saved.id == preset.id; });
+    savedPresets_.set(std::move(presets));
+    if (activePresetID_.get() == preset.id) {
+        activePresetID_.set(std::nullopt);
+    }
+    persistSavedPresets();
+}
+
+void AppState::persistSavedPresets() {
+    try {
+        const auto json = encodeSavedPresets(savedPresets_.get());
+        services.settings->setValue(savedPresetsKey, Bytes(json.begin(), json.end()));
+    } catch (const PresetCodingError&) {
+        log.error("Failed to encode saved presets");
+    }
+}
+
+void AppState::restorePresets() {
+    auto& settings = *services.settings;
+    if (const auto stored = settings.string(selectedPresetKey)) {
+        if (const auto preset = presetFromRawValue(*stored)) {
+            setSelectedPreset(*preset);
+        }
+    }
+    if (const auto data = settings.data(savedPresetsKey)) {
+        try {
+            savedPresets_.set(decodeSavedPresets(std::string(data->begin(), data->end())));
+        } catch (const PresetCodingError&) {
+            // Kept empty; the stored data is replaced at the next change of the list.
+        }
+    }
+    if (selectedPreset_.get() != Preset::custom) {
+        setCustomStores(CompressorParams::defaults());
+        return;
+    }
+    if (!settings.contains(customKeys[0])) {
+        return;
+    }
+    if (!settings.boolValue(releaseMigratedKey)) {
+        settings.setValue(customKeys[releaseIndex],
+                          settings.doubleValue(customKeys[releaseIndex]) * legacyReleaseFactor);
+        settings.setValue(releaseMigratedKey, true);
+    }
+    for (std::size_t i = 0; i < customKeys.size(); ++i) {
+        auto stored = static_cast<float>(settings.doubleValue(customKeys[i]));
+        if (!std::isfinite(stored)) {
+            stored = 0.0f; // as if missing; clamping then makes it usable
+        }
+        customStores_[i].set(clamped(stored, compressorParamFields[i].range));
+    }
+    saveCustomParams();
+}
+
+} // namespace quellora

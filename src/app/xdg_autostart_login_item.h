@@ -1,0 +1,39 @@
+#pragma once
+
+#include "app/login_item.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+// The login item as an XDG autostart entry,
+// <autostart folder>/org.quellora.Quellora.desktop. Linux asks nobody for
+// approval, so the status is only ever `enabled` or `notRegistered`.
+class XdgAutostartLoginItem final : public LoginItemService {
+public:
+    // `command` is the executable's path followed by its arguments.
+    XdgAutostartLoginItem(std::filesystem::path autostartDirectory,
+                          std::vector<std::string> command);
+
+    // Launches the running executable (by its absolute path) with `arguments`,
+    // from the user's autostart folder. Throws LoginItemError when either
+    // cannot be found.
+    static XdgAutostartLoginItem forThisExecutable(std::vector<std::string> arguments = {});
+    // $XDG_CONFIG_HOME/autostart, or ~/.config/autostart.
+    static std::filesystem::path defaultAutostartDirectory();
+
+    LoginItemStatus status() const override;
+    void registerItem() override;
+    void unregisterItem() override;
+
+    const std::filesystem::path& entryPath() const { return entryPath_; }
+
+private:
+    std::filesystem::path autostartDirectory_;
+    std::filesystem::path entryPath_;
+    std::vector<std::string> command_;
+};
+
+} // namespace quellora

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "app/app_state.h"
+#include "base/log_sinks.h"
+#include "base/manual_dispatcher.h"
+#include "engine/hal/simulated/simulated_hal.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace quellora {
+
+// A login-item service whose answers a test sets.
+class ScriptedLoginItem final : public LoginItemService {
+public:
+    LoginItemStatus status() const override { return status_; }
+    void registerItem() override {
+        ++registrations;
+        if (!failure.empty()) {
+            throw LoginItemError(failure);
+        }
+        status_ = answerToRegister;
+    }
+    void unregisterItem() override {
+        if (!failure.empty()) {
+            throw LoginItemError(failure);
+        }
+        status_ = LoginItemStatus::notRegistered;
+    }
+
+    LoginItemStatus status_ = LoginItemStatus::notRegistered;
+    LoginItemStatus answerToRegister = LoginItemStatus::enabled;
+    std::string failure; // non-empty: every call throws this
+    int registrations = 0;
+};
+
+// The model on a simulated server with speakers, on virtual time, with
+// settings in memory.
+class AppStateTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Log::setSinks({logSink});
+        hal.setDefaultOutput(speakers);
+        mainQueue.runUntilIdle();
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const auto& message : logSink->messages()) {
+                std::cerr << "  log: " << message << '\n';
+            }
+        }
+        model.reset();
+        Log::setSinks(Log::defaultSinks());
+    }
+
+    AppState& makeModel() {
+        model = std::make_unique<AppState>(
+            AppServices{hal, mainQueue, diagnosticsQueue, {}, settings, permission, loginItem});
+        return *model;
+    }
+    // A model whose engine has started processing.
+    AppState& runningModel() {
+        makeModel();
+        advance(0.4);
+        EXPECT_EQ(model->mode().get(), AppMode::on());
+        EXPECT_FALSE(model->engine().compressor().bypassed());
+        return *model;
+    }
+
+    void advance(double seconds) { mainQueue.advance(quellora::seconds(seconds)); }
+    bool logged(const std::string& message) const { return logSink->contains(message); }
+    std::size_t logCount(const std::string& message) const {
+        const auto messages = logSink->messages();
+        return static_cast<std::size_t>(std::count(messages.begin(), messages.end(), message));
+    }
+
+    std::shared_ptr<MemoryLogSink> logSink = std::make_shared<MemoryLogSink>();
+    ManualDispatcher mainQueue;
+    ManualDispatcher diagnosticsQueue;
+    SimulatedHal hal{mainQueue};
+    AudioObjectID speakers = hal.addOutputDevice({.uid = "speakers"});
+    std::shared_ptr<InMemoryKeyValueStore> settings = std::make_shared<InMemoryKeyValueStore>();
+    std::shared_ptr<ScriptedPermissionSource> permission =
+        std::make_shared<ScriptedPermissionSource>();
+    std::shared_ptr<ScriptedLoginItem> loginItem = std::make_shared<ScriptedLoginItem>();
+    std::unique_ptr<AppState> model;
+};
+
+} // namespace quellora

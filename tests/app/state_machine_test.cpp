@@ -1,0 +1,177 @@
+// The mode/event table, its textual forms, and the model carrying it out.
+
+#include "app_test_fixture.h"
+
+namespace quellora {
+namespace {
+
+using Event = AppEvent::Kind;
+using Transition = StateTransition::Kind;
+
+TEST(ResolveTransitionTest, EveryModeAndEvent) {
+    const auto failed = AppEvent::engineFailed("boom");
+    const std::vector<AppEvent> events{
+        Event::userEnabled,         Event::userDisabled,  Event::permissionIssueDetected,
+        Event::permissionRecovered, Event::engineStarted, failed};
+    const std::vector<std::pair<AppMode, std::vector<StateTransition>>> table{
+        {AppMode::off(),
+         {Transition::attemptStart, Transition::none, Transition::none, Transition::none,
+          Transition::none, Transition::none}},
+        {AppMode::on(),
+         {Transition::none, Transition::enterOff, Transition::enterNeedsPermission,
+          Transition::none, Transition::none, StateTransition::enterError("boom")}},
+        {AppMode::needsPermission(),
+         {Transition::none, Transition::enterOff, Transition::none, Transition::enterOnFromRecovery,
+          Transition::none, StateTransition::enterError("boom")}},
+        {AppMode::error("first"),
+         {Transition::none, Transition::enterOff, Transition::none, Transition::none,
+          Transition::enterOn, Transition::none}},
+    };
+    for (const auto& [mode, row] : table) {
+        for (std::size_t e = 0; e < events.size(); ++e) {
+            EXPECT_EQ(resolveTransition(mode, events[e]), row[e])
+                << describe(mode) << " event " << e;
+        }
+    }
+}
+
+TEST(ResolveTransitionTest, TextualFormsQuoteAndEscapeMessages) {
+    EXPECT_EQ(describe(AppMode::needsPermission()), "needsPermission");
+    EXPECT_EQ(describe(StateTransition(Transition::enterOnFromRecovery)), "enterOnFromRecovery");
+    EXPECT_EQ(describe(AppMode::error("Reconnecting to your audio…")),
+              "error(\"Reconnecting to your audio…\")");
+    EXPECT_EQ(describe(StateTransition::enterError("say \"hi\"\\\n\t\x01")),
+              "enterError(\"say \\\"hi\\\"\\\\\\n\\t\\u{1}\")");
+}
+
+TEST_F(AppStateTest, CreationWithPermissionStartsProcessing) {
+    auto& app = makeModel();
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+    EXPECT_TRUE(logged("Permission preflight: authorized"));
+    EXPECT_TRUE(logged("State transition: off → attemptStart"));
+    // Dry until the engine reports that it runs.
+    EXPECT_TRUE(app.engine().compressor().bypassed());
+    advance(0.4);
+    EXPECT_FALSE(app.engine().compressor().bypassed());
+    EXPECT_EQ(app.engine().lastParams().get(), CompressorParams::defaults());
+    // engineStarted in on changes nothing and logs nothing.
+    EXPECT_EQ(logCount("State transition: on → enterOn"), 0u);
+}
+
+TEST_F(AppStateTest, CreationWithoutPermission) {
+    permission->setStatus(SystemAudioAuthStatus::undetermined);
+    auto& app = makeModel();
+    EXPECT_EQ(app.mode().get(), AppMode::needsPermission());
+    EXPECT_FALSE(app.engine().isRunning().get());
+    EXPECT_EQ(loginItem->registrations, 1); // at once, for the permission screen
+    EXPECT_TRUE(logged("Login item registered (immediate, permission screen)."));
+
+    model.reset();
+    settings = std::make_shared<InMemoryKeyValueStore>(); // a user never set up before
+    permission->setStatus(SystemAudioAuthStatus::denied);
+    loginItem->registrations = 0;
+    EXPECT_EQ(makeModel().mode().get(), AppMode::needsPermission());
+    EXPECT_EQ(loginItem->registrations, 0);
+}
+
+TEST_F(AppStateTest, SwitchingOffStopsTheEngineAfterTheCrossfade) {
+    auto& app = runningModel();
+    app.send(Event::userDisabled);
+    EXPECT_EQ(app.mode().get(), AppMode::off());
+    EXPECT_TRUE(app.engine().compressor().bypassed());
+    EXPECT_TRUE(app.engine().isRunning().get());
+    advance(0.05);
+    EXPECT_FALSE(app.engine().isRunning().get());
+    EXPECT_TRUE(hal.aggregateDevices().empty());
+}
+
+TEST_F(AppStateTest, SwitchingOnAgainWithinTheStopWindowKeepsTheEngineAndLiftsTheBypass) {
+    auto& app = runningModel();
+    const auto aggregate = hal.aggregateDevices().front();
+    app.send(Event::userDisabled);
+    advance(0.02);
+    app.send(Event::userEnabled);
+    advance(1.0);
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+    EXPECT_TRUE(app.engine().isRunning().get());
+    EXPECT_EQ(hal.aggregateDevices().front(), aggregate); // the same pipeline
+    EXPECT_FALSE(app.engine().compressor().bypassed());
+}
+
+TEST_F(AppStateTest, EngineFailuresShowFromTheThirdAttemptUntilItRecovers) {
+    hal.injectFailure(HalOperation::createAggregateDevice, 1, SimulatedFailurePlan::always);
+    auto& app = makeModel();
+    advance(1.0);
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+    advance(0.3);
+    EXPECT_EQ(app.mode().get(), AppMode::error("Reconnecting to your audio…"));
+    EXPECT_TRUE(logged("State transition: on → enterError(\"Reconnecting to your audio…\")"));
+    app.send(Event::userEnabled); // does nothing in error
+    EXPECT_EQ(app.mode().get(), AppMode::error("Reconnecting to your audio…"));
+
+    hal.clearFailures();
+    advance(5.0);
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+    EXPECT_FALSE(app.engine().compressor().bypassed());
+    EXPECT_TRUE(logged("State transition: error(\"Reconnecting to your audio…\") → enterOn"));
+}
+
+TEST_F(AppStateTest, ALateFailureReportAfterSwitchingOffIsIgnored) {
+    auto& app = runningModel();
+    app.send(Event::userDisabled);
+    app.send(AppEvent::engineFailed("late"));
+    EXPECT_EQ(app.mode().get(), AppMode::off());
+}
+
+TEST_F(AppStateTest, RevokedPermissionStopsAndARecoveredOneRestarts) {
+    auto& app = runningModel();
+    permission->setStatus(SystemAudioAuthStatus::undetermined);
+    app.recheckPermission(); // undetermined while on: nothing
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+
+    permission->setStatus(SystemAudioAuthStatus::denied);
+    app.setMenuIsOpen(true);
+    EXPECT_TRUE(logged("Permission revoked (preflight) — stopping"));
+    EXPECT_EQ(app.mode().get(), AppMode::needsPermission());
+    EXPECT_FALSE(app.engine().isRunning().get());
+
+    permission->setStatus(SystemAudioAuthStatus::authorized);
+    app.recheckPermission();
+    EXPECT_TRUE(logged("Permission granted (preflight) — recovering"));
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+    EXPECT_TRUE(app.engine().compressor().bypassed()); // lifted only by the running report
+    advance(0.4);
+    EXPECT_FALSE(app.engine().compressor().bypassed());
+}
+
+TEST_F(AppStateTest, RequestingPermission) {
+    permission->setStatus(SystemAudioAuthStatus::undetermined);
+    auto& app = makeModel();
+    app.requestPermission();
+    ASSERT_TRUE(permission->hasPendingRequest());
+    permission->answer(true);
+    EXPECT_EQ(app.mode().get(), AppMode::needsPermission()); // the answer waits for the main queue
+    mainQueue.runUntilIdle();
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+    EXPECT_EQ(app.permissionStatus().get(), SystemAudioAuthStatus::authorized);
+
+    // Once answered, the system will not ask again: the settings open instead.
+    permission->setStatus(SystemAudioAuthStatus::denied);
+    app.recheckPermission();
+    app.requestPermission();
+    EXPECT_EQ(permission->settingsOpened(), 1);
+    EXPECT_EQ(permission->requests(), 1);
+    EXPECT_EQ(app.mode().get(), AppMode::needsPermission());
+}
+
+TEST_F(AppStateTest, AnAnswerAfterTheModelIsGoneIsHarmless) {
+    permission->setStatus(SystemAudioAuthStatus::undetermined);
+    makeModel().requestPermission();
+    model.reset();
+    permission->answer(true);
+    mainQueue.runUntilIdle();
+    SUCCEED();
+}
+
+} // namespace
+} // namespace quellora

@@ -1,0 +1,221 @@
+#include "base/json_file_key_value_store.h"
+#include "base/log_sinks.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <fstream>
+#include <limits>
+#include <regex>
+#include <stdexcept>
+
+namespace quellora {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readText(const fs::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), {}};
+}
+
+class JsonFileKeyValueStoreTest : public ::testing::Test {
+protected:
+    JsonFileKeyValueStoreTest() {
+        auto pattern = (fs::temp_directory_path() / "quellora-settings-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a temporary directory");
+        }
+        root_ = pattern;
+        Log::setSinks({sink_});
+    }
+    ~JsonFileKeyValueStoreTest() override {
+        Log::setSinks(Log::defaultSinks());
+        fs::permissions(directory(), fs::perms::owner_all, ignored_);
+        fs::remove_all(root_, ignored_);
+    }
+
+    fs::path directory() const { return root_ / "quellora"; }
+    fs::path file() const { return directory() / "settings.json"; }
+    std::vector<fs::path> files(std::string_view prefix) const {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(directory())) {
+            if (entry.path().filename().string().starts_with(prefix)) {
+                found.push_back(entry.path());
+            }
+        }
+        return found;
+    }
+    std::vector<std::string> errors() const { return sink_->messages(); }
+    bool lastIsAppStateError() const {
+        const auto records = sink_->records();
+        return !records.empty() && records.back().level == LogLevel::error &&
+               records.back().category == "AppState";
+    }
+
+    fs::path root_;
+    std::shared_ptr<MemoryLogSink> sink_ = std::make_shared<MemoryLogSink>();
+    std::error_code ignored_;
+};
+
+TEST_F(JsonFileKeyValueStoreTest, EveryValueTypeSurvivesAReloadWithTypedDefaults) {
+    Bytes everyByte(256);
+    for (std::size_t i = 0; i < everyByte.size(); ++i) {
+        everyByte[i] = static_cast<std::uint8_t>(255 - i);
+    }
+    const std::vector<std::pair<std::string, StoredValue>> values = {
+        {"text", std::string("Größe \"q\" \\ \n")},
+        {"bytes", everyByte},
+        {"bytes2", Bytes{0, 0xfe}},
+        {"bytes0", Bytes{}},
+        {"third", 1.0 / 3.0},
+        {"on", true}};
+    {
+        JsonFileKeyValueStore store(file());
+        for (const auto& [key, value] : values) {
+            store.setValue(key, value);
+        }
+        store.setValue("gone", 1.0);
+        store.removeValue("gone");
+        store.setValue("nan", std::numeric_limits<double>::quiet_NaN());
+    }
+    const JsonFileKeyValueStore reloaded(file());
+    for (const auto& [key, value] : values) {
+        EXPECT_EQ(reloaded.value(key), value) << key;
+    }
+    EXPECT_FALSE(reloaded.contains("gone") || reloaded.contains("nan"));
+    EXPECT_EQ(errors().size(), 1u) << "only the unsaveable NaN is reported";
+    EXPECT_EQ(fs::status(directory()).permissions() & fs::perms::all, fs::perms::owner_all);
+    const auto text = readText(file());
+    EXPECT_TRUE(text.starts_with("{\n  \"bytes\": {\n    \"base64\": \"//79/Pv6")) << text;
+    EXPECT_TRUE(text.ends_with("\"third\": 0.3333333333333333\n}\n")) << text;
+
+    EXPECT_EQ(reloaded.doubleValue("missing"), 0.0);
+    EXPECT_EQ(reloaded.doubleValue("on"), 0.0);
+    EXPECT_FALSE(reloaded.boolValue("missing") || reloaded.boolValue("third"));
+    EXPECT_FALSE(reloaded.string("bytes") || reloaded.data("text"));
+}
+
+class CorruptSettingsTest : public JsonFileKeyValueStoreTest,
+                            public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(CorruptSettingsTest, IsMovedAsideLoggedAndNeverOverwritten) {
+    fs::create_directory(directory());
+    for (std::size_t launch = 1; launch <= 2; ++launch) {
+        std::ofstream(file()) << GetParam();
+        JsonFileKeyValueStore store(file());
+        EXPECT_FALSE(store.contains("a"));
+        store.setValue("fresh", true);
+        EXPECT_TRUE(JsonFileKeyValueStore(file()).boolValue("fresh"));
+
+        // The second launch usually falls in the same second and needs the counter.
+        const auto aside = files("settings.json.corrupt-");
+        ASSERT_EQ(aside.size(), launch);
+        for (const auto& path : aside) {
+            EXPECT_TRUE(
+                std::regex_match(path.filename().string(),
+                                 std::regex(R"(settings\.json\.corrupt-\d{8}-\d{6}(-\d+)?)")))
+                << path;
+            EXPECT_EQ(readText(path), GetParam());
+        }
+        ASSERT_EQ(errors().size(), launch);
+        EXPECT_TRUE(lastIsAppStateError());
+        EXPECT_NE(errors().back().find(file().string() + " is unreadable"), std::string::npos);
+        EXPECT_NE(errors().back().find("moved it to " + aside.back().string()), std::string::npos)
+            << errors().back();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, CorruptSettingsTest,
+                         ::testing::Values("{\"a\": tru", "", "[\"a\"]", "{\"a\": null}",
+                                           "{\"a\": {\"base64\": \"aGk\"}}",
+                                           "{\"a\": {\"base64\": \"aGk=\", \"x\": 1}}"));
+
+TEST_F(JsonFileKeyValueStoreTest, KillBeforeRenameLeavesThePreviousFile) {
+    JsonFileKeyValueStore store(file());
+    store.setValue("volume", 0.5);
+    const auto before = readText(file());
+
+    EXPECT_EXIT(
+        {
+            store.beforeRenameForTesting = [] {
+                std::raise(SIGKILL);
+            };
+            store.setValue("volume", 0.75);
+        },
+        ::testing::KilledBySignal(SIGKILL), "");
+
+    EXPECT_EQ(readText(file()), before);
+    EXPECT_EQ(JsonFileKeyValueStore(file()).doubleValue("volume"), 0.5);
+    const auto leftovers = files("settings.json.tmp-");
+    ASSERT_EQ(leftovers.size(), 1u);
+    EXPECT_NE(readText(leftovers[0]).find("0.75"), std::string::npos);
+
+    // A leftover is swept only once its writer must be gone.
+    std::ofstream(directory() / "settings.json.tmp-recent") << "{}";
+    fs::last_write_time(leftovers[0], fs::file_time_type::clock::now() - std::chrono::minutes(11));
+    const JsonFileKeyValueStore next(file());
+    EXPECT_FALSE(fs::exists(leftovers[0]));
+    EXPECT_TRUE(fs::exists(directory() / "settings.json.tmp-recent"));
+}
+
+TEST_F(JsonFileKeyValueStoreTest, ConcurrentWritersKeepEachOthersKeys) {
+    JsonFileKeyValueStore(file()).setValue("before", true);
+    std::vector<std::string> keys = {"before"};
+    std::vector<pid_t> children;
+    for (const char* process : {"a", "b"}) {
+        for (int i = 0; i < 25; ++i) {
+            keys.push_back(process + std::to_string(i));
+        }
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            JsonFileKeyValueStore store(file());
+            for (int i = 0; i < 25; ++i) {
+                store.setValue(process + std::to_string(i), true);
+            }
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (const pid_t pid : children) {
+        int status = -1;
+        ::waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    const JsonFileKeyValueStore reloaded(file());
+    for (const auto& key : keys) {
+        EXPECT_TRUE(reloaded.boolValue(key)) << key;
+    }
+}
+
+class SettingsWriteFailureTest : public JsonFileKeyValueStoreTest,
+                                 public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SettingsWriteFailureTest, IsLoggedAndTheValueKeptForThisRun) {
+    if (!GetParam()) {
+        std::ofstream(directory()) << "a file where the folder belongs";
+    } else if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders";
+    } else {
+        fs::create_directory(directory());
+        fs::permissions(directory(), fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    JsonFileKeyValueStore store(file());
+    store.setValue("mode", std::string("automatic"));
+
+    EXPECT_EQ(store.string("mode"), "automatic");
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_TRUE(lastIsAppStateError());
+    EXPECT_EQ(errors()[0].rfind("Could not save settings: Cannot ", 0), 0u) << errors()[0];
+    EXPECT_NE(errors()[0].find("Check that " + directory().string() + " is writable"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadOnlyFolderOrFileInTheWay, SettingsWriteFailureTest, ::testing::Bool());
+
+} // namespace
+} // namespace quellora
