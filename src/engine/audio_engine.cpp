@@ -28,4 +28,35 @@ std::optional<AudioObjectPropertyListenerID> AudioEngine::addListener(AudioObjec
     return status == kAudioHardwareNoError ? std::optional(listener) : std::nullopt;
 }
 
+void AudioEngine::throwIfFailed(OSStatus status, std::string_view message, EngineError::Kind kind,
+                                const std::function<void()>& cleanUp) {
+    if (status == kAudioHardwareNoError) {
+        return;
+    }
+    if (cleanUp) {
+        cleanUp();
+    }
+    log.error(message, status);
+    throw EngineError(kind, status);
+}
+
+void AudioEngine::removeListener(std::optional<AudioObjectPropertyListenerID>& listener,
+                                 AudioObjectID& device, FourCharCode selector) {
+    if (!listener) {
+        return;
+    }
+    if (device != 0) {
+        hal.removePropertyListener(device, {selector, AudioScope::global, 0}, *listener);
+    }
+    listener.reset();
+    device = 0;
+}
+
+void AudioEngine::cancel(std::shared_ptr<WorkItem>& pending) {
+    if (pending) {
+        pending->cancel();
+        pending.reset();
+    }
+}
+
 } // namespace quellora

@@ -6,6 +6,7 @@
 #include "base/observable.h"
 #include "dsp/compressor_params.h"
 #include "engine/audio_activity_gate.h"
+#include "engine/engine_error.h"
 #include "engine/engine_io_state.h"
 #include "engine/engine_switches.h"
 #include "engine/hal/audio_hal.h"
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quellora {
 
@@ -117,6 +119,13 @@ private:
     void installOverloadListener();
     void removeOverloadListener();
     void handleOverload();
+
+    // Logs `message` with the status and throws, after `cleanUp`, when a build step failed.
+    void throwIfFailed(OSStatus status, std::string_view message, EngineError::Kind kind,
+                       const std::function<void()>& cleanUp = {});
+    void removeListener(std::optional<AudioObjectPropertyListenerID>& listener,
+                        AudioObjectID& device, FourCharCode selector);
+    static void cancel(std::shared_ptr<WorkItem>& pending);
 
     void setSampleRate(float sampleRate) {
         io_->_sampleRate.store(sampleRate, std::memory_order_relaxed);

@@ -57,11 +57,8 @@ void AudioEngine::createTap() {
     tapDescription = description;
 
     AudioObjectID tap = 0;
-    const auto status = hal.createProcessTap(description, tap);
-    if (status != kAudioHardwareNoError) {
-        log.error("Tap creation failed, OSStatus=%{public}d", status);
-        throw EngineError(EngineError::Kind::tapCreationFailed, status);
-    }
+    throwIfFailed(hal.createProcessTap(description, tap),
+                  "Tap creation failed, OSStatus=%{public}d", EngineError::Kind::tapCreationFailed);
     tapID = tap;
     log.info("Process tap created (global), tapID=%{public}u", tapID);
 
@@ -94,11 +91,9 @@ void AudioEngine::createAggregateDevice(std::int64_t generation) {
     description.taps = {{tapDescription->uuid.uppercaseString(), driftCompensation}};
 
     AudioObjectID aggregate = 0;
-    const auto status = hal.createAggregateDevice(description, aggregate);
-    if (status != kAudioHardwareNoError) {
-        log.error("Aggregate device creation failed, OSStatus=%{public}d", status);
-        throw EngineError(EngineError::Kind::aggregateDeviceFailed, status);
-    }
+    throwIfFailed(hal.createAggregateDevice(description, aggregate),
+                  "Aggregate device creation failed, OSStatus=%{public}d",
+                  EngineError::Kind::aggregateDeviceFailed);
     aggregateDeviceID = aggregate;
     log.info("Aggregate device created, deviceID=%{public}u, output=%{public}s, "
              "tapDriftComp=%{bool,public}d",
@@ -189,30 +184,25 @@ void AudioEngine::installIOCallbacks() {
 
     EngineIOState* state = io_.get();
     AudioDeviceIOProcID capture = 0;
-    auto status = hal.createIOProcID(
-        aggregateDeviceID,
-        [state](const AudioBufferList& input, AudioBufferList& output) {
-            runCaptureCallback(*state, input, output);
-        },
-        capture);
-    if (status != kAudioHardwareNoError) {
-        log.error("Capture IOProc creation failed, OSStatus=%{public}d", status);
-        throw EngineError(EngineError::Kind::ioProcFailed, status);
-    }
+    throwIfFailed(hal.createIOProcID(
+                      aggregateDeviceID,
+                      [state](const AudioBufferList& input, AudioBufferList& output) {
+                          runCaptureCallback(*state, input, output);
+                      },
+                      capture),
+                  "Capture IOProc creation failed, OSStatus=%{public}d",
+                  EngineError::Kind::ioProcFailed);
     deviceProcID = capture;
 
     AudioDeviceIOProcID playback = 0;
-    status = hal.createIOProcID(
-        outputDeviceID,
-        [state](const AudioBufferList&, AudioBufferList& output) {
-            runOutputCallback(*state, output);
-        },
-        playback);
-    if (status != kAudioHardwareNoError) {
-        log.error("Output IOProc creation failed, OSStatus=%{public}d", status);
-        destroyIOProc();
-        throw EngineError(EngineError::Kind::ioProcFailed, status);
-    }
+    throwIfFailed(hal.createIOProcID(
+                      outputDeviceID,
+                      [state](const AudioBufferList&, AudioBufferList& output) {
+                          runOutputCallback(*state, output);
+                      },
+                      playback),
+                  "Output IOProc creation failed, OSStatus=%{public}d",
+                  EngineError::Kind::ioProcFailed, [this] { destroyIOProc(); });
     outputProcID = playback;
     outputProcDeviceID = outputDeviceID;
     io.ring.reset();
@@ -224,17 +214,12 @@ void AudioEngine::startDevice() {
         throw EngineError(EngineError::Kind::noIOProc);
     }
     // Output first, so that it is waiting when the first captured buffer arrives.
-    auto status = hal.deviceStart(outputProcDeviceID, *outputProcID);
-    if (status != kAudioHardwareNoError) {
-        log.error("Output AudioDeviceStart failed, OSStatus=%{public}d", status);
-        throw EngineError(EngineError::Kind::startFailed, status);
-    }
-    status = hal.deviceStart(aggregateDeviceID, *deviceProcID);
-    if (status != kAudioHardwareNoError) {
-        hal.deviceStop(outputProcDeviceID, *outputProcID);
-        log.error("AudioDeviceStart failed, OSStatus=%{public}d", status);
-        throw EngineError(EngineError::Kind::startFailed, status);
-    }
+    throwIfFailed(hal.deviceStart(outputProcDeviceID, *outputProcID),
+                  "Output AudioDeviceStart failed, OSStatus=%{public}d",
+                  EngineError::Kind::startFailed);
+    throwIfFailed(hal.deviceStart(aggregateDeviceID, *deviceProcID),
+                  "AudioDeviceStart failed, OSStatus=%{public}d", EngineError::Kind::startFailed,
+                  [this] { hal.deviceStop(outputProcDeviceID, *outputProcID); });
     if (!overloadListenerInstalled && aggregateDeviceID != 0) {
         installOverloadListener();
     }

@@ -118,16 +118,8 @@ void AudioEngine::installDeviceRunningListener() {
 }
 
 void AudioEngine::removeDeviceRunningListener() {
-    if (!deviceRunningListener) {
-        return;
-    }
-    if (deviceRunningListenerDeviceID != 0) {
-        hal.removePropertyListener(deviceRunningListenerDeviceID,
-                                   {AudioProperty::deviceIsRunningSomewhere, AudioScope::global, 0},
-                                   *deviceRunningListener);
-    }
-    deviceRunningListener.reset();
-    deviceRunningListenerDeviceID = 0;
+    removeListener(deviceRunningListener, deviceRunningListenerDeviceID,
+                   AudioProperty::deviceIsRunningSomewhere);
 }
 
 void AudioEngine::resumeIO() {

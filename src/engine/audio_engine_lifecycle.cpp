@@ -30,40 +30,26 @@ void AudioEngine::start() {
 void AudioEngine::stop() {
     log.notice("Stopping audio engine");
     ++pipelineLifecycleGeneration;
-    if (pendingPipelineRestart) {
-        pendingPipelineRestart->cancel();
-        pendingPipelineRestart.reset();
-    }
+    cancel(pendingPipelineRestart);
     stopActivityMonitor();
     removeDeviceRunningListener();
     setIOSuspended(false);
     io_->_fadeInRemaining.store(0, std::memory_order_relaxed);
-    if (pendingRateRebuild) {
-        pendingRateRebuild->cancel();
-        pendingRateRebuild.reset();
-    }
+    cancel(pendingRateRebuild);
     stopLoadLogging();
     stopClickDebug();
     if (deviceChangeListenerInstalled && deviceChangeListener) {
-        hal.removePropertyListener(kAudioObjectSystemObject,
-                                   {AudioProperty::defaultOutputDevice, AudioScope::global, 0},
-                                   *deviceChangeListener);
+        AudioObjectID system = kAudioObjectSystemObject;
+        removeListener(deviceChangeListener, system, AudioProperty::defaultOutputDevice);
         deviceChangeListenerInstalled = false;
-        deviceChangeListener.reset();
     }
     tearDownPipeline();
     isRunning_.set(false);
 }
 
 void AudioEngine::rebuildPipeline(const std::string& reason) {
-    if (pendingRateRebuild) {
-        pendingRateRebuild->cancel();
-        pendingRateRebuild.reset();
-    }
-    if (pendingPipelineRestart) {
-        pendingPipelineRestart->cancel();
-        pendingPipelineRestart.reset();
-    }
+    cancel(pendingRateRebuild);
+    cancel(pendingPipelineRestart);
     const auto generation = ++pipelineLifecycleGeneration;
     disposePipelineForRestart();
     std::optional<std::string> expected;
@@ -171,9 +157,7 @@ void AudioEngine::handleSampleRateChange() {
     if (!isRunning_.get()) {
         return;
     }
-    if (pendingRateRebuild) {
-        pendingRateRebuild->cancel();
-    }
+    cancel(pendingRateRebuild);
     pendingRateRebuild = mainQueue.postAfter(seconds(retry.settleDelay), lifetime.guard([this] {
         if (!isRunning_.get()) {
             return;
@@ -206,16 +190,8 @@ void AudioEngine::installSampleRateListener(AudioObjectID device) {
 }
 
 void AudioEngine::removeSampleRateListener() {
-    if (!sampleRateListener) {
-        return;
-    }
-    if (sampleRateListenerDeviceID != 0) {
-        hal.removePropertyListener(sampleRateListenerDeviceID,
-                                   {AudioProperty::nominalSampleRate, AudioScope::global, 0},
-                                   *sampleRateListener);
-    }
-    sampleRateListener.reset();
-    sampleRateListenerDeviceID = 0;
+    removeListener(sampleRateListener, sampleRateListenerDeviceID,
+                   AudioProperty::nominalSampleRate);
 }
 
 } // namespace quellora

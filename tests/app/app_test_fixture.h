@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/app_state.h"
-#include "base/log_sinks.h"
 #include "base/manual_dispatcher.h"
 #include "engine/hal/simulated/simulated_hal.h"
+#include "support/log_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -41,19 +41,10 @@ public:
 class AppStateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Log::setSinks({logSink});
         hal.setDefaultOutput(speakers);
         mainQueue.runUntilIdle();
     }
-    void TearDown() override {
-        if (HasFailure()) {
-            for (const auto& message : logSink->messages()) {
-                std::cerr << "  log: " << message << '\n';
-            }
-        }
-        model.reset();
-        Log::setSinks(Log::defaultSinks());
-    }
+    void TearDown() override { model.reset(); }
 
     AppState& makeModel() {
         model = std::make_unique<AppState>(
@@ -70,13 +61,10 @@ protected:
     }
 
     void advance(double seconds) { mainQueue.advance(quellora::seconds(seconds)); }
-    bool logged(const std::string& message) const { return logSink->contains(message); }
-    std::size_t logCount(const std::string& message) const {
-        const auto messages = logSink->messages();
-        return static_cast<std::size_t>(std::count(messages.begin(), messages.end(), message));
-    }
+    bool logged(const std::string& message) const { return log.logged(message); }
+    std::size_t logCount(const std::string& message) const { return log.count(message); }
 
-    std::shared_ptr<MemoryLogSink> logSink = std::make_shared<MemoryLogSink>();
+    testing::LogCapture log;
     ManualDispatcher mainQueue;
     ManualDispatcher diagnosticsQueue;
     SimulatedHal hal{mainQueue};

@@ -75,7 +75,7 @@ TEST_F(AudioEngineAudioTest, KeepAliveAndClickPathsDoNotAllocateEither) {
 // more than on a real device: underflows and skips are allowed as long as the
 // audio mostly flows and every sample that plays is right.
 TEST(AudioEngineSoakThreadedTest, DriftingClocksForThirtySecondsOfAudio) {
-    Log::setSinks({std::make_shared<MemoryLogSink>()});
+    const testing::LogCapture log;
     ManualDispatcher mainQueue;
     ManualDispatcher diagnosticsQueue;
     SimulatedHal hal(mainQueue);
@@ -133,7 +133,6 @@ TEST(AudioEngineSoakThreadedTest, DriftingClocksForThirtySecondsOfAudio) {
         engine.stop();
     }
     hal.stopDeviceThreads();
-    Log::setSinks(Log::defaultSinks());
 
     const std::scoped_lock lock(recording.mutex);
     EXPECT_EQ(recording.nonFinite, 0);

@@ -68,7 +68,7 @@ TEST_F(AudioEngineDiagnosticsTest, LoadLineEveryFiveSecondsOnlyWhileCallsHappen)
         runPeriod(tap, output);
     }
     diagnosticsQueue.advance(seconds(5.0));
-    const auto messages = logSink->messages();
+    const auto messages = log.messages();
     const std::regex line(
         R"(IO load: buffer=512f mean=\d+\.\d% peak=\d+\.\d% \(mean=\d+\.\dµs peak=\d+\.\dµs budget=10666\.7µs\) calls=10 overloads=0 ring\(fill=\d+f under=\d+f drop=0f skip=0f\))");
     EXPECT_EQ(std::count_if(messages.begin(), messages.end(),

@@ -1,15 +1,13 @@
 #pragma once
 
-#include "base/log_sinks.h"
 #include "base/manual_dispatcher.h"
 #include "engine/audio_engine.h"
 #include "engine/hal/simulated/simulated_buffer_list.h"
 #include "engine/hal/simulated/simulated_hal.h"
+#include "support/log_capture.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,20 +19,11 @@ namespace quellora {
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Log::setSinks({logSink});
         hal.setDefaultOutput(speakers);
         mainQueue.runUntilIdle();
     }
 
-    void TearDown() override {
-        if (HasFailure()) {
-            for (const auto& message : logSink->messages()) {
-                std::cerr << "  log: " << message << '\n';
-            }
-        }
-        engine.reset();
-        Log::setSinks(Log::defaultSinks());
-    }
+    void TearDown() override { engine.reset(); }
 
     // Creates the engine with the given switches and records its reports.
     AudioEngine& makeEngine(EngineSwitchValues switches = {}) {
@@ -62,16 +51,10 @@ protected:
         return std::chrono::duration<double>(mainQueue.now() - startTime).count();
     }
 
-    std::size_t logCount(const std::string& message) const {
-        const auto messages = logSink->messages();
-        return static_cast<std::size_t>(std::count(messages.begin(), messages.end(), message));
-    }
-    bool logged(const std::string& message) const { return logCount(message) > 0; }
+    std::size_t logCount(const std::string& message) const { return log.count(message); }
+    bool logged(const std::string& message) const { return log.logged(message); }
     std::size_t logCountStartingWith(const std::string& prefix) const {
-        const auto messages = logSink->messages();
-        return static_cast<std::size_t>(
-            std::count_if(messages.begin(), messages.end(),
-                          [&](const std::string& m) { return m.rfind(prefix, 0) == 0; }));
+        return log.countStartingWith(prefix);
     }
 
     // The one aggregate the engine has built, or 0.
@@ -90,7 +73,7 @@ protected:
         hal.runIOCycle(outputDevice ? outputDevice : speakers, none.list(), speakerOutput.list());
     }
 
-    std::shared_ptr<MemoryLogSink> logSink = std::make_shared<MemoryLogSink>();
+    testing::LogCapture log;
     ManualDispatcher mainQueue;
     ManualDispatcher diagnosticsQueue;
     Dispatcher::TimePoint startTime = mainQueue.now();
