@@ -19,11 +19,12 @@ elseif(NOT QUELLORA_SANITIZE STREQUAL "")
     message(FATAL_ERROR "QUELLORA_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
-# quellora_add_library(NAME SOURCES... [DEPENDS libs...]): one static library per
-# source folder, its headers included as "folder/file.h" from src/.
+# quellora_add_library(NAME SOURCES... [DEPENDS libs...] [PRIVATE_DEPENDS libs...]):
+# one static library per source folder, its headers included as
+# "folder/file.h" from src/.
 function(quellora_add_library name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
     target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
-    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE quellora_options)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS} quellora_options)
 endfunction()

@@ -1,0 +1,153 @@
+#include "engine/hal/pipewire/pipewire_graph.h"
+
+#include <algorithm>
+#include <charconv>
+#include <nlohmann/json.hpp>
+
+namespace quellora::pipewire {
+namespace {
+
+std::optional<std::uint32_t> parseNumber(const std::optional<std::string>& text) {
+    if (!text) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    const auto* end = text->data() + text->size();
+    const auto [stop, error] = std::from_chars(text->data(), end, value);
+    return error == std::errc{} && stop == end ? std::optional(value) : std::nullopt;
+}
+
+} // namespace
+
+bool ClockSettings::apply(const std::string& key, const std::optional<std::string>& value) {
+    const auto number = parseNumber(value);
+    const struct {
+        const char* key;
+        std::uint32_t ClockSettings::*field;
+        std::uint32_t fallback;
+    } fields[] = {
+        {"clock.rate", &ClockSettings::rate, 48000},
+        {"clock.force-rate", &ClockSettings::forceRate, 0},
+        {"clock.quantum", &ClockSettings::quantum, 1024},
+        {"clock.force-quantum", &ClockSettings::forceQuantum, 0},
+        {"clock.min-quantum", &ClockSettings::minQuantum, 32},
+        {"clock.max-quantum", &ClockSettings::maxQuantum, 2048},
+    };
+    for (const auto& field : fields) {
+        if (key == field.key) {
+            this->*field.field = number.value_or(field.fallback);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> defaultNodeName(const std::string& json) {
+    const auto document = nlohmann::json::parse(json, nullptr, false);
+    if (document.is_object() && document.contains("name") && document["name"].is_string()) {
+        return document["name"].get<std::string>();
+    }
+    return std::nullopt;
+}
+
+std::uint32_t transportCode(const GraphNode& node, const GraphDevice* device) {
+    const std::string api = device ? device->api : "";
+    const std::string bus = device ? device->bus : "";
+    const std::string formFactor = device ? device->formFactor : "";
+    if (api == "bluez5" || bus == "bluetooth") {
+        return AudioTransport::bluetooth;
+    }
+    if (formFactor == "hdmi" || node.name.find("hdmi") != std::string::npos) {
+        return AudioTransport::hdmi;
+    }
+    if (bus == "usb") {
+        return AudioTransport::usb;
+    }
+    if (bus == "pci") {
+        return AudioTransport::pci;
+    }
+    if (bus == "firewire") {
+        return AudioTransport::fireWire;
+    }
+    if (!device) {
+        return AudioTransport::virtualDevice; // null sinks, network and filter sinks
+    }
+    return AudioTransport::unknown;
+}
+
+const GraphNode* Graph::nodeNamed(const std::string& name) const {
+    for (const auto& [id, node] : nodes) {
+        if (node.name == name) {
+            return &node;
+        }
+    }
+    return nullptr;
+}
+
+const GraphNode* Graph::nodeWithObjectId(AudioObjectID objectId) const {
+    for (const auto& [id, node] : nodes) {
+        if (node.objectId == objectId) {
+            return &node;
+        }
+    }
+    return nullptr;
+}
+
+const GraphNode* Graph::defaultSink() const {
+    for (const auto& candidate : {defaultSinkName, configuredSinkName, userDefaultSinkName}) {
+        if (!candidate) {
+            continue;
+        }
+        const auto* node = nodeNamed(*candidate);
+        if (node && node->isSink()) {
+            return node;
+        }
+    }
+    const GraphNode* preferred = nullptr;
+    for (const auto& [id, node] : nodes) {
+        if (node.isSink() && (!preferred || node.priority > preferred->priority)) {
+            preferred = &node;
+        }
+    }
+    return defaultSinkName ? preferred : nullptr;
+}
+
+std::vector<const GraphPort*> Graph::portsOf(std::uint32_t nodeId, bool output,
+                                             bool monitor) const {
+    std::vector<const GraphPort*> found;
+    for (const auto& [id, port] : ports) {
+        if (port.nodeId == nodeId && port.output == output && port.monitor == monitor) {
+            found.push_back(&port);
+        }
+    }
+    return found;
+}
+
+bool Graph::clientRunsOutput(std::uint32_t clientId) const {
+    return std::any_of(nodes.begin(), nodes.end(), [&](const auto& entry) {
+        return entry.second.clientId == clientId && entry.second.isOutputStream() &&
+               entry.second.running;
+    });
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>>
+channelLinks(const std::vector<const GraphPort*>& from, const std::vector<const GraphPort*>& to) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> links;
+    if (from.empty() || to.empty()) {
+        return links;
+    }
+    if (to.size() == 1) {
+        links.emplace_back(from.front()->globalId, to.front()->globalId);
+        return links;
+    }
+    for (const auto* output : from) {
+        for (const auto* input : to) {
+            if (output->channel == input->channel || from.size() == 1) {
+                links.emplace_back(output->globalId, input->globalId);
+            }
+        }
+    }
+    return links;
+}
+
+} // namespace quellora::pipewire

@@ -1,0 +1,111 @@
+#pragma once
+
+// What the adapter knows of the server's graph, kept free of PipeWire's own
+// types so that its decisions can be tested without a server.
+
+#include "engine/hal/audio_hal.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellora::pipewire {
+
+// A property set as the server reports it (key to value).
+using Properties = std::map<std::string, std::string>;
+
+// Keys that mark the nodes this process creates, so that they are never
+// taken for devices, default outputs or streams to route.
+inline constexpr const char* ownNodeKey = "quellora.node";
+inline constexpr const char* ownTapRole = "tap";
+inline constexpr const char* ownAggregateRole = "aggregate";
+
+struct GraphNode {
+    std::uint32_t globalId = 0;
+    AudioObjectID objectId = 0; // the adapter's own id for it
+    std::string name;
+    std::string mediaClass;
+    std::uint32_t clientId = 0;
+    std::uint32_t deviceId = 0; // the device object it belongs to, 0 for none
+    std::string ownRole;        // ownTapRole or ownAggregateRole for ours
+    int priority = 0;           // priority.session: the session manager's preference
+    bool running = false;
+
+    bool isSink() const { return mediaClass == "Audio/Sink" && ownRole.empty(); }
+    bool isOutputStream() const { return mediaClass == "Stream/Output/Audio" && ownRole.empty(); }
+};
+
+struct GraphPort {
+    std::uint32_t globalId = 0;
+    std::uint32_t nodeId = 0;
+    bool output = false;
+    bool monitor = false;
+    std::string name;
+    std::string channel; // FL, FR, MONO, ...
+};
+
+struct GraphClient {
+    std::uint32_t globalId = 0;
+    AudioObjectID objectId = 0;
+    std::int32_t pid = -1;
+};
+
+struct GraphDevice {
+    std::uint32_t globalId = 0;
+    std::string api; // alsa, bluez5, ...
+    std::string bus; // usb, pci, bluetooth, ...
+    std::string formFactor;
+};
+
+// The graph's clock as the "settings" metadata sets it; a forced value wins.
+struct ClockSettings {
+    std::uint32_t rate = 48000;
+    std::uint32_t forceRate = 0;
+    std::uint32_t quantum = 1024;
+    std::uint32_t forceQuantum = 0;
+    std::uint32_t minQuantum = 32;
+    std::uint32_t maxQuantum = 2048;
+
+    std::uint32_t effectiveRate() const { return forceRate ? forceRate : rate; }
+    std::uint32_t effectiveQuantum() const { return forceQuantum ? forceQuantum : quantum; }
+    // Applies one "settings" metadata key; false for keys that are not the clock's.
+    bool apply(const std::string& key, const std::optional<std::string>& value);
+};
+
+// The "name" of a default-node metadata value such as {"name":"speakers"}.
+std::optional<std::string> defaultNodeName(const std::string& json);
+
+// The platform transport code that best describes a sink.
+std::uint32_t transportCode(const GraphNode& node, const GraphDevice* device);
+
+struct Graph {
+    std::map<std::uint32_t, GraphNode> nodes;
+    std::map<std::uint32_t, GraphPort> ports;
+    std::map<std::uint32_t, GraphClient> clients;
+    std::map<std::uint32_t, GraphDevice> devices;
+    ClockSettings clock;
+    std::optional<std::string> defaultSinkName;
+    std::optional<std::string> configuredSinkName;
+    // The last default that was not ours: the session manager may fall back
+    // to our own sink for a moment; the user's choice still stands then.
+    std::optional<std::string> userDefaultSinkName;
+
+    const GraphNode* nodeNamed(const std::string& name) const;
+    const GraphNode* nodeWithObjectId(AudioObjectID objectId) const;
+    // The user's default sink, never one of ours: when the current default is
+    // ours, the configured one, the last default that was not ours, or the
+    // sink the session manager prefers most stands in; none without sinks.
+    const GraphNode* defaultSink() const;
+    std::vector<const GraphPort*> portsOf(std::uint32_t nodeId, bool output, bool monitor) const;
+    // Whether a client has an output stream that is running.
+    bool clientRunsOutput(std::uint32_t clientId) const;
+};
+
+// Pairs of (output port, input port) that connect `from`'s ports to `to`'s,
+// channel by channel; a single-channel side takes every channel of the other.
+std::vector<std::pair<std::uint32_t, std::uint32_t>>
+channelLinks(const std::vector<const GraphPort*>& from, const std::vector<const GraphPort*>& to);
+
+} // namespace quellora::pipewire

@@ -1,0 +1,821 @@
+#include "engine/hal/pipewire/pipewire_hal.h"
+
+#include "base/lifetime.h"
+#include "base/log.h"
+#include "engine/hal/pipewire/pipewire_objects.h"
+#include "engine/hal/pipewire/pipewire_session.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <variant>
+#include <vector>
+
+namespace quellora {
+
+using namespace pipewire;
+
+namespace {
+
+constexpr auto reconnectInterval = seconds(1.0);
+constexpr auto overloadPollInterval = seconds(1.0);
+constexpr const char* routingKey = "target.object";
+constexpr const char* tapNamePrefix = "quellora-tap-";
+
+// A property value as the platform lays it out.
+using PropertyValue =
+    std::variant<std::uint32_t, std::int32_t, double, std::vector<std::uint32_t>,
+                 std::pair<double, double>, std::string, AudioStreamBasicDescription>;
+
+std::uint32_t byteSize(const PropertyValue& value) {
+    return std::visit(
+        [](const auto& v) -> std::uint32_t {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::vector<std::uint32_t>>) {
+                return static_cast<std::uint32_t>(v.size() * sizeof(std::uint32_t));
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return 0;
+            } else {
+                return sizeof v;
+            }
+        },
+        value);
+}
+
+const void* bytesOf(const PropertyValue& value) {
+    return std::visit(
+        [](const auto& v) -> const void* {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::vector<std::uint32_t>>) {
+                return v.data();
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return v.data();
+            } else {
+                return &v;
+            }
+        },
+        value);
+}
+
+} // namespace
+
+struct PipeWireHal::Impl {
+    struct Listener {
+        AudioObjectPropertyListenerID id;
+        AudioObjectID object;
+        FourCharCode selector;
+        AudioObjectPropertyListenerBlock block;
+    };
+
+    // What listeners are told about, as last seen.
+    struct Snapshot {
+        AudioObjectID defaultOutput = 0;
+        std::uint32_t rate = 0;
+        std::map<AudioObjectID, bool> devicesRunning; // every device, with its running state
+        std::map<AudioObjectID, bool> aggregatesAlive;
+    };
+
+    Dispatcher& mainQueue;
+    Logger log{"AudioEngine"};
+    Lifetime lifetime;
+    std::unique_ptr<Session> session;
+    std::vector<Listener> listeners;
+    AudioObjectPropertyListenerID nextListenerId = 1;
+    AudioDeviceIOProcID nextProcId = 1;
+    std::function<void(bool)> connectionHandler;
+    std::map<AudioObjectID, std::unique_ptr<Tap>> taps;
+    std::map<AudioObjectID, std::unique_ptr<Aggregate>> aggregates;
+    std::map<AudioObjectID, std::uint32_t> requestedFrames; // buffer sizes asked for output devices
+    Snapshot last;                                          // loop thread, locked
+    std::shared_ptr<WorkItem> reconnect;
+    std::unique_ptr<RepeatingTimer> overloadPoll;
+    std::map<AudioObjectID, std::int64_t> overloadsSeen;
+    bool connected = false;
+    bool connecting = false; // written with the session locked
+
+    explicit Impl(Dispatcher& queue)
+        : mainQueue(queue) {
+        session = std::make_unique<Session>([this] { graphChanged(); },
+                                            [this] { post([this] { serverLost(); }); });
+    }
+
+    // Runs `work` on the main queue unless the adapter is gone by then.
+    void post(std::function<void()> work) { mainQueue.post(lifetime.guard(std::move(work))); }
+
+    // ---- connection --------------------------------------------------------
+
+    void tryConnect() {
+        reconnect.reset();
+        if (!session->connect()) {
+            reconnect =
+                mainQueue.postAfter(reconnectInterval, lifetime.guard([this] { tryConnect(); }));
+            return;
+        }
+        connected = true;
+        log.notice("Connected to the PipeWire server");
+        {
+            const Session::Lock lock(*session);
+            graphChanged();
+        }
+        if (connectionHandler) {
+            connectionHandler(true);
+        }
+    }
+
+    void serverLost() {
+        if (!connected) {
+            return;
+        }
+        log.error("The PipeWire server went away; waiting for it to come back");
+        connected = false;
+        std::vector<AudioObjectID> gone;
+        {
+            const Session::Lock lock(*session);
+            for (auto& [id, aggregate] : aggregates) {
+                aggregate.reset();
+            }
+            for (auto& [id, tap] : taps) {
+                tap->node = nullptr; // gone with the connection
+                tap->routed.clear();
+            }
+            session->disconnect();
+            for (const auto& [device, running] : last.devicesRunning) {
+                gone.push_back(device);
+            }
+            last = Snapshot{};
+        }
+        deliver(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
+        for (const auto device : gone) {
+            deliver(device, AudioProperty::deviceIsAlive);
+        }
+        if (connectionHandler) {
+            connectionHandler(false);
+        }
+        tryConnect();
+    }
+
+    // ---- graph changes (PipeWire's thread, locked) --------------------------
+
+    void graphChanged() {
+        if (connecting) {
+            return;
+        }
+        auto& graph = session->graph();
+        routeStreams(graph);
+        for (auto& [id, aggregate] : aggregates) {
+            if (aggregate) {
+                const auto tap = taps.find(aggregate->tapId());
+                if (tap != taps.end()) {
+                    aggregate->linkIfNeeded(graph, tap->second->nodeName);
+                }
+            }
+        }
+        const auto now = snapshot(graph);
+        std::vector<std::pair<AudioObjectID, FourCharCode>> changes;
+        if (now.defaultOutput != last.defaultOutput) {
+            changes.emplace_back(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
+        }
+        for (const auto& [device, running] : now.devicesRunning) {
+            const auto before = last.devicesRunning.find(device);
+            if (before != last.devicesRunning.end() && before->second != running) {
+                changes.emplace_back(device, AudioProperty::deviceIsRunningSomewhere);
+            }
+            if (last.rate != 0 && now.rate != last.rate) {
+                changes.emplace_back(device, AudioProperty::nominalSampleRate);
+            }
+        }
+        for (const auto& [device, running] : last.devicesRunning) {
+            if (!now.devicesRunning.contains(device)) {
+                changes.emplace_back(device, AudioProperty::deviceIsAlive);
+            }
+        }
+        for (const auto& [aggregate, alive] : now.aggregatesAlive) {
+            const auto before = last.aggregatesAlive.find(aggregate);
+            if (before == last.aggregatesAlive.end() || before->second != alive) {
+                changes.emplace_back(aggregate, AudioProperty::deviceIsAlive);
+            }
+            if (last.rate != 0 && now.rate != last.rate) {
+                changes.emplace_back(aggregate, AudioProperty::nominalSampleRate);
+            }
+        }
+        last = now;
+        for (const auto& [object, selector] : changes) {
+            post([this, object = object, selector = selector] { deliver(object, selector); });
+        }
+    }
+
+    Snapshot snapshot(const Graph& graph) const {
+        Snapshot now;
+        const auto* sink = graph.defaultSink();
+        now.defaultOutput = sink ? sink->objectId : 0;
+        now.rate = graph.clock.effectiveRate();
+        for (const auto& [id, node] : graph.nodes) {
+            if (node.isSink()) {
+                now.devicesRunning[node.objectId] = runningSomewhere(graph, node);
+            }
+        }
+        for (const auto& [id, aggregate] : aggregates) {
+            if (aggregate) {
+                now.aggregatesAlive[id] = aggregateAlive(graph, *aggregate);
+            }
+        }
+        return now;
+    }
+
+    // A device runs when it plays, or when something plays into a tap that
+    // stands for it (the applications are routed there, not to the device).
+    bool runningSomewhere(const Graph& graph, const GraphNode& device) const {
+        if (device.running) {
+            return true;
+        }
+        for (const auto& [id, aggregate] : aggregates) {
+            if (!aggregate || aggregate->description().mainSubDevice != device.name) {
+                continue;
+            }
+            const auto tap = taps.find(aggregate->tapId());
+            if (tap == taps.end()) {
+                continue;
+            }
+            const auto* tapNode = graph.nodeNamed(tap->second->nodeName);
+            if (tapNode && tapNode->running) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool aggregateAlive(const Graph& graph, const Aggregate& aggregate) const {
+        const auto tap = taps.find(aggregate.tapId());
+        return tap != taps.end() && aggregate.ready(graph, tap->second->nodeName);
+    }
+
+    // Every other application's output stream goes into the tap while it exists.
+    void routeStreams(const Graph& graph) {
+        for (auto& [id, tap] : taps) {
+            if (!tap->node) {
+                continue;
+            }
+            std::erase_if(tap->routed,
+                          [&](const auto& entry) { return !graph.nodes.contains(entry.first); });
+            for (const auto& [nodeId, node] : graph.nodes) {
+                if (!node.isOutputStream() || tap->routed.contains(nodeId) ||
+                    excluded(graph, *tap, node)) {
+                    continue;
+                }
+                auto previous = session->defaultMetadata(nodeId, routingKey);
+                if (previous && previous->rfind(tapNamePrefix, 0) == 0) {
+                    previous.reset(); // left by an earlier run of ours
+                }
+                tap->routed[nodeId] = previous;
+                session->setDefaultMetadata(nodeId, routingKey, tap->nodeName);
+            }
+        }
+    }
+
+    bool excluded(const Graph& graph, const Tap& tap, const GraphNode& stream) const {
+        const auto client = graph.clients.find(stream.clientId);
+        const auto pid = client == graph.clients.end() ? -1 : client->second.pid;
+        return pid == ::getpid() || tap.excludedPids.contains(pid);
+    }
+
+    void unrouteStreams(Tap& tap) {
+        for (const auto& [nodeId, previous] : tap.routed) {
+            session->setDefaultMetadata(nodeId, routingKey, previous);
+        }
+        tap.routed.clear();
+    }
+
+    // ---- listeners (main thread) ---------------------------------------------
+
+    void deliver(AudioObjectID object, FourCharCode selector) {
+        std::vector<AudioObjectPropertyListenerID> ids;
+        for (const auto& listener : listeners) {
+            if (listener.object == object && listener.selector == selector) {
+                ids.push_back(listener.id);
+            }
+        }
+        for (const auto id : ids) {
+            // Looked up again: an earlier block may have removed this one.
+            const auto found =
+                std::find_if(listeners.begin(), listeners.end(),
+                             [&](const Listener& listener) { return listener.id == id; });
+            if (found != listeners.end()) {
+                const auto block = found->block;
+                block();
+            }
+        }
+    }
+
+    void pollOverloads() {
+        std::vector<AudioObjectID> overloaded;
+        {
+            const Session::Lock lock(*session);
+            for (const auto& [id, aggregate] : aggregates) {
+                if (!aggregate) {
+                    continue;
+                }
+                const auto count = aggregate->overloads();
+                auto& seen = overloadsSeen[id];
+                for (; seen < count; ++seen) {
+                    overloaded.push_back(id);
+                }
+            }
+        }
+        for (const auto id : overloaded) {
+            deliver(id, AudioProperty::processorOverload);
+        }
+    }
+
+    void updateOverloadPolling() {
+        bool anyActive = false;
+        for (const auto& [id, aggregate] : aggregates) {
+            anyActive = anyActive || (aggregate && aggregate->anyStarted());
+        }
+        if (anyActive && !overloadPoll) {
+            overloadPoll = mainQueue.startRepeatingTimer(
+                overloadPollInterval, overloadPollInterval, seconds(0.5),
+                lifetime.guard([this] { pollOverloads(); }));
+        } else if (!anyActive && overloadPoll) {
+            overloadPoll.reset();
+        }
+    }
+
+    // ---- properties (main thread, locked) -----------------------------------
+
+    enum class Kind { none, system, device, aggregate, process, tap };
+
+    Kind kindOf(AudioObjectID object) const {
+        if (object == kAudioObjectSystemObject) {
+            return Kind::system;
+        }
+        if (aggregates.contains(object)) {
+            return Kind::aggregate;
+        }
+        if (taps.contains(object)) {
+            return Kind::tap;
+        }
+        const auto& graph = session->graph();
+        if (const auto* node = graph.nodeWithObjectId(object); node && node->isSink()) {
+            return Kind::device;
+        }
+        for (const auto& [id, client] : graph.clients) {
+            if (client.objectId == object) {
+                return Kind::process;
+            }
+        }
+        return Kind::none;
+    }
+
+    std::uint32_t effectiveFrames(AudioObjectID device) const {
+        const auto requested = requestedFrames.find(device);
+        return requested != requestedFrames.end() ? requested->second
+                                                  : session->graph().clock.effectiveQuantum();
+    }
+
+    // The value of a property, or the status that says why there is none.
+    std::variant<PropertyValue, OSStatus> property(AudioObjectID object,
+                                                   const AudioObjectPropertyAddress& address) {
+        const auto& graph = session->graph();
+        const auto selector = address.mSelector;
+        const auto scope = address.mScope;
+        const bool global = scope == AudioScope::global;
+        switch (kindOf(object)) {
+        case Kind::none:
+            return kAudioHardwareBadObjectError;
+        case Kind::system:
+            if (global && selector == AudioProperty::defaultOutputDevice) {
+                const auto* sink = graph.defaultSink();
+                return PropertyValue(std::uint32_t{sink ? sink->objectId : 0});
+            }
+            if (global && selector == AudioProperty::processObjectList) {
+                std::vector<std::uint32_t> processes;
+                for (const auto& [id, client] : graph.clients) {
+                    processes.push_back(client.objectId);
+                }
+                return PropertyValue(processes);
+            }
+            break;
+        case Kind::process: {
+            const auto client =
+                std::find_if(graph.clients.begin(), graph.clients.end(),
+                             [&](const auto& entry) { return entry.second.objectId == object; });
+            if (global && selector == AudioProperty::processPID) {
+                return PropertyValue(std::int32_t{client->second.pid});
+            }
+            if (global && selector == AudioProperty::processIsRunningOutput) {
+                return PropertyValue(
+                    std::uint32_t{graph.clientRunsOutput(client->first) ? 1u : 0u});
+            }
+            break;
+        }
+        case Kind::tap:
+            if (global && selector == AudioProperty::tapFormat) {
+                AudioStreamBasicDescription format;
+                format.mSampleRate = taps.at(object)->sampleRate;
+                format.mFormatID = fourCharCode("lpcm");
+                format.mFormatFlags = 1 | 8; // float, packed
+                format.mBytesPerPacket = format.mBytesPerFrame = 8;
+                format.mFramesPerPacket = 1;
+                format.mChannelsPerFrame = 2;
+                format.mBitsPerChannel = 32;
+                return PropertyValue(format);
+            }
+            break;
+        case Kind::aggregate:
+        case Kind::device:
+            return deviceProperty(object, address);
+        }
+        (void)scope;
+        return kAudioHardwareUnknownPropertyError;
+    }
+
+    std::variant<PropertyValue, OSStatus>
+    deviceProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) {
+        const auto& graph = session->graph();
+        const auto* aggregate = aggregates.contains(object) ? aggregates.at(object).get() : nullptr;
+        const auto* node = aggregate ? nullptr : graph.nodeWithObjectId(object);
+        const auto selector = address.mSelector;
+        const auto scope = address.mScope;
+        const bool global = scope == AudioScope::global;
+        const auto& clock = graph.clock;
+        if (global && selector == AudioProperty::deviceUID) {
+            return PropertyValue(aggregate ? aggregate->description().uid : node->name);
+        }
+        if (global && selector == AudioProperty::deviceIsAlive) {
+            const bool alive = aggregate ? aggregateAlive(graph, *aggregate) : true;
+            return PropertyValue(std::uint32_t{alive ? 1u : 0u});
+        }
+        if (global && selector == AudioProperty::nominalSampleRate) {
+            return PropertyValue(static_cast<double>(clock.effectiveRate()));
+        }
+        if ((global || scope == AudioScope::input) && selector == AudioProperty::bufferFrameSize) {
+            const auto frames = aggregate && aggregate->requestedFrames()
+                                    ? aggregate->requestedFrames()
+                                    : effectiveFrames(object);
+            return PropertyValue(std::uint32_t{frames});
+        }
+        if (global && selector == AudioProperty::bufferFrameSizeRange) {
+            return PropertyValue(std::pair<double, double>{clock.minQuantum, clock.maxQuantum});
+        }
+        if (global && selector == AudioProperty::transportType) {
+            if (aggregate) {
+                return PropertyValue(std::uint32_t{AudioTransport::aggregate});
+            }
+            const auto device = graph.devices.find(node->deviceId);
+            return PropertyValue(
+                transportCode(*node, device == graph.devices.end() ? nullptr : &device->second));
+        }
+        if (scope == AudioScope::input && selector == AudioProperty::streams) {
+            // An aggregate's one input stream is its tap; output devices take none.
+            return PropertyValue(std::vector<std::uint32_t>(aggregate ? 1 : 0, 1));
+        }
+        if (scope == AudioScope::output && selector == AudioProperty::latency) {
+            return PropertyValue(std::uint32_t{aggregate ? aggregate->reportedLatency() : 0u});
+        }
+        if (scope == AudioScope::output && selector == AudioProperty::safetyOffset) {
+            return PropertyValue(std::uint32_t{0});
+        }
+        if (global && selector == AudioProperty::deviceIsRunningSomewhere && node) {
+            return PropertyValue(std::uint32_t{runningSomewhere(graph, *node) ? 1u : 0u});
+        }
+        return kAudioHardwareUnknownPropertyError;
+    }
+
+    Aggregate* aggregateHosting(AudioObjectID device) {
+        const auto* node = session->graph().nodeWithObjectId(device);
+        if (!node) {
+            return nullptr;
+        }
+        for (auto& [id, aggregate] : aggregates) {
+            if (aggregate && aggregate->description().mainSubDevice == node->name) {
+                return aggregate.get();
+            }
+        }
+        return nullptr;
+    }
+
+    // The aggregate that runs the proc, with the proc.
+    std::pair<Aggregate*, IOProc*> findProc(AudioObjectID device, AudioDeviceIOProcID procID) {
+        if (aggregates.contains(device)) {
+            auto* aggregate = aggregates.at(device).get();
+            return {aggregate, aggregate ? aggregate->proc(procID) : nullptr};
+        }
+        for (auto& [id, aggregate] : aggregates) {
+            if (aggregate) {
+                if (auto* proc = aggregate->proc(procID)) {
+                    return {aggregate.get(), proc};
+                }
+            }
+        }
+        return {nullptr, nullptr};
+    }
+};
+
+PipeWireHal::PipeWireHal(Dispatcher& mainQueue)
+    : impl(std::make_unique<Impl>(mainQueue)) {
+    impl->tryConnect();
+}
+
+PipeWireHal::~PipeWireHal() {
+    const Session::Lock lock(*impl->session);
+    for (auto& [id, tap] : impl->taps) {
+        impl->unrouteStreams(*tap);
+    }
+    impl->session->roundtrip();
+    impl->aggregates.clear();
+    impl->taps.clear();
+}
+
+bool PipeWireHal::isConnected() const {
+    return impl->connected;
+}
+
+void PipeWireHal::setConnectionHandler(std::function<void(bool)> handler) {
+    impl->connectionHandler = std::move(handler);
+}
+
+std::int32_t PipeWireHal::ownProcessID() {
+    return static_cast<std::int32_t>(::getpid());
+}
+
+bool PipeWireHal::hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) {
+    const Session::Lock lock(*impl->session);
+    return std::holds_alternative<PropertyValue>(impl->property(object, address));
+}
+
+OSStatus PipeWireHal::getPropertyDataSize(AudioObjectID object,
+                                          const AudioObjectPropertyAddress& address,
+                                          std::uint32_t& size) {
+    const Session::Lock lock(*impl->session);
+    const auto value = impl->property(object, address);
+    if (const auto* status = std::get_if<OSStatus>(&value)) {
+        return *status;
+    }
+    const auto& property = std::get<PropertyValue>(value);
+    if (std::holds_alternative<std::string>(property)) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    size = byteSize(property);
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::getPropertyData(AudioObjectID object,
+                                      const AudioObjectPropertyAddress& address,
+                                      std::uint32_t& size, void* data) {
+    const Session::Lock lock(*impl->session);
+    const auto value = impl->property(object, address);
+    if (const auto* status = std::get_if<OSStatus>(&value)) {
+        return *status;
+    }
+    const auto& property = std::get<PropertyValue>(value);
+    if (std::holds_alternative<std::string>(property)) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    const auto available = byteSize(property);
+    const bool isList = std::holds_alternative<std::vector<std::uint32_t>>(property);
+    if (!isList && size < available) {
+        return kAudioHardwareBadPropertySizeError;
+    }
+    size = std::min(size, available);
+    std::memcpy(data, bytesOf(property), size);
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::getPropertyString(AudioObjectID object,
+                                        const AudioObjectPropertyAddress& address,
+                                        std::optional<std::string>& value) {
+    const Session::Lock lock(*impl->session);
+    const auto result = impl->property(object, address);
+    if (const auto* status = std::get_if<OSStatus>(&result)) {
+        return *status;
+    }
+    const auto* text = std::get_if<std::string>(&std::get<PropertyValue>(result));
+    if (!text) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    value = *text;
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::setPropertyData(AudioObjectID object,
+                                      const AudioObjectPropertyAddress& address, std::uint32_t size,
+                                      const void* data) {
+    const Session::Lock lock(*impl->session);
+    const auto kind = impl->kindOf(object);
+    if (kind != Impl::Kind::device && kind != Impl::Kind::aggregate) {
+        return kind == Impl::Kind::none ? kAudioHardwareBadObjectError
+                                        : kAudioHardwareUnknownPropertyError;
+    }
+    if (size < sizeof(std::uint32_t)) {
+        return kAudioHardwareBadPropertySizeError;
+    }
+    std::uint32_t value = 0;
+    std::memcpy(&value, data, sizeof value);
+    const auto& clock = impl->session->graph().clock;
+    if (address.mSelector == AudioProperty::bufferFrameSize &&
+        address.mScope == AudioScope::global) {
+        // Reaches the server as our nodes' requested latency.
+        const auto frames = std::clamp(value, clock.minQuantum, clock.maxQuantum);
+        impl->requestedFrames[object] = frames;
+        auto* aggregate = kind == Impl::Kind::aggregate ? impl->aggregates.at(object).get()
+                                                        : impl->aggregateHosting(object);
+        if (aggregate) {
+            aggregate->requestFrames(frames, clock.effectiveRate());
+        }
+        return kAudioHardwareNoError;
+    }
+    if (address.mSelector == AudioProperty::latency && address.mScope == AudioScope::output &&
+        kind == Impl::Kind::aggregate) {
+        impl->aggregates.at(object)->reportLatency(value);
+        return kAudioHardwareNoError;
+    }
+    return kAudioHardwareUnknownPropertyError;
+}
+
+OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioObjectID& tapID) {
+    const Session::Lock lock(*impl->session);
+    auto& session = *impl->session;
+    if (!session.connected()) {
+        return kAudioHardwareNotRunningError;
+    }
+    auto tap = std::make_unique<Tap>();
+    tap->description = description;
+    tap->nodeName = tapNamePrefix + description.uuid.uppercaseString().substr(0, 8);
+    tap->sampleRate = session.graph().clock.effectiveRate();
+    for (const auto process : description.excludedProcesses) {
+        for (const auto& [id, client] : session.graph().clients) {
+            if (client.objectId == process) {
+                tap->excludedPids.insert(client.pid);
+            }
+        }
+    }
+    auto* props = pw_properties_new(
+        "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, tap->nodeName.c_str(),
+        PW_KEY_NODE_DESCRIPTION, description.name.c_str(), PW_KEY_MEDIA_CLASS, "Audio/Sink",
+        "audio.position", "[ FL FR ]", PW_KEY_OBJECT_LINGER, "false", PW_KEY_NODE_VIRTUAL, "true",
+        "priority.session", "-1000", "priority.driver", "0", "monitor.channel-volumes", "false",
+        ownNodeKey, ownTapRole, nullptr);
+    tap->node = static_cast<pw_proxy*>(pw_core_create_object(
+        session.core(), "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));
+    pw_properties_free(props);
+    // Ready once its two monitor ports exist, for the aggregate to link to.
+    const auto& name = tap->nodeName;
+    const auto ready = [&] {
+        const auto* node = session.graph().nodeNamed(name);
+        return node && session.graph().portsOf(node->globalId, true, true).size() >= 2;
+    };
+    if (!tap->node || !session.waitFor(ready, std::chrono::milliseconds(2000))) {
+        return kAudioHardwareUnspecifiedError;
+    }
+    tap->objectId = session.nextObjectId();
+    tapID = tap->objectId;
+    impl->taps[tapID] = std::move(tap);
+    impl->graphChanged(); // routes the streams that play already
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::destroyProcessTap(AudioObjectID tapID) {
+    const Session::Lock lock(*impl->session);
+    const auto tap = impl->taps.find(tapID);
+    if (tap == impl->taps.end()) {
+        return kAudioHardwareBadObjectError;
+    }
+    // Streams go back to where they were before the sink goes, so that
+    // nothing plays into the void in between.
+    impl->unrouteStreams(*tap->second);
+    impl->session->roundtrip();
+    impl->taps.erase(tap);
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::createAggregateDevice(const AggregateDeviceDescription& description,
+                                            AudioObjectID& device) {
+    const Session::Lock lock(*impl->session);
+    auto& session = *impl->session;
+    if (!session.connected()) {
+        return kAudioHardwareNotRunningError;
+    }
+    const auto* main = session.graph().nodeNamed(description.mainSubDevice);
+    AudioObjectID tapId = 0;
+    for (const auto& [id, tap] : impl->taps) {
+        for (const auto& subTap : description.taps) {
+            if (tap->node && subTap.uid == tap->description.uuid.uppercaseString()) {
+                tapId = id;
+            }
+        }
+    }
+    if (!main || !main->isSink() || tapId == 0 || description.uid.empty()) {
+        return kAudioHardwareBadDeviceError;
+    }
+    const auto objectId = session.nextObjectId();
+    const auto requested = impl->requestedFrames.find(main->objectId);
+    impl->aggregates[objectId] = std::make_unique<Aggregate>(
+        session, objectId, description, tapId,
+        requested == impl->requestedFrames.end() ? 0 : requested->second,
+        session.graph().clock.effectiveRate());
+    device = objectId;
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::destroyAggregateDevice(AudioObjectID device) {
+    const Session::Lock lock(*impl->session);
+    const auto aggregate = impl->aggregates.find(device);
+    if (aggregate == impl->aggregates.end()) {
+        return kAudioHardwareBadObjectError;
+    }
+    impl->aggregates.erase(aggregate);
+    impl->requestedFrames.erase(device);
+    impl->overloadsSeen.erase(device);
+    impl->last.aggregatesAlive.erase(device);
+    impl->updateOverloadPolling();
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::createIOProcID(AudioObjectID device, AudioDeviceIOBlock block,
+                                     AudioDeviceIOProcID& procID) {
+    const Session::Lock lock(*impl->session);
+    const auto kind = impl->kindOf(device);
+    Aggregate* aggregate = nullptr;
+    if (kind == Impl::Kind::aggregate) {
+        aggregate = impl->aggregates.at(device).get();
+    } else if (kind == Impl::Kind::device) {
+        // An output device's procs run inside the aggregate that plays on it.
+        aggregate = impl->aggregateHosting(device);
+    }
+    if (!aggregate) {
+        return kind == Impl::Kind::none ? kAudioHardwareBadObjectError
+                                        : kAudioHardwareBadDeviceError;
+    }
+    const auto id = impl->nextProcId++;
+    if (!aggregate->addProc(std::move(block), kind == Impl::Kind::device, id)) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    procID = id;
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::destroyIOProcID(AudioObjectID device, AudioDeviceIOProcID procID) {
+    const Session::Lock lock(*impl->session);
+    const auto [aggregate, proc] = impl->findProc(device, procID);
+    if (!proc) {
+        return kAudioHardwareBadObjectError;
+    }
+    aggregate->remove(*proc);
+    impl->updateOverloadPolling();
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::deviceStart(AudioObjectID device, AudioDeviceIOProcID procID) {
+    const Session::Lock lock(*impl->session);
+    const auto [aggregate, proc] = impl->findProc(device, procID);
+    if (!proc) {
+        return kAudioHardwareBadObjectError;
+    }
+    if (!impl->aggregateAlive(impl->session->graph(), *aggregate)) {
+        return kAudioHardwareNotRunningError;
+    }
+    aggregate->start(*proc, impl->session->graph(), impl->taps.at(aggregate->tapId())->nodeName);
+    impl->updateOverloadPolling();
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::deviceStop(AudioObjectID device, AudioDeviceIOProcID procID) {
+    const Session::Lock lock(*impl->session);
+    const auto [aggregate, proc] = impl->findProc(device, procID);
+    if (!proc) {
+        return kAudioHardwareBadObjectError;
+    }
+    aggregate->stop(*proc);
+    impl->updateOverloadPolling();
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::addPropertyListener(AudioObjectID object,
+                                          const AudioObjectPropertyAddress& address,
+                                          AudioObjectPropertyListenerBlock block,
+                                          AudioObjectPropertyListenerID& listener) {
+    if (!block) {
+        return kAudioHardwareIllegalOperationError;
+    }
+    {
+        const Session::Lock lock(*impl->session);
+        if (impl->kindOf(object) == Impl::Kind::none) {
+            return kAudioHardwareBadObjectError;
+        }
+    }
+    listener = impl->nextListenerId++;
+    impl->listeners.push_back({listener, object, address.mSelector, std::move(block)});
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::removePropertyListener(AudioObjectID, const AudioObjectPropertyAddress&,
+                                             AudioObjectPropertyListenerID listener) {
+    const auto removed =
+        std::erase_if(impl->listeners, [&](const Impl::Listener& l) { return l.id == listener; });
+    return removed ? kAudioHardwareNoError : kAudioHardwareBadObjectError;
+}
+
+} // namespace quellora

@@ -1,0 +1,135 @@
+#pragma once
+
+// The objects the adapter creates on the server: taps (our virtual sinks)
+// and aggregate devices (a filter node between a tap and an output device
+// that runs the IOProcs).
+
+#include "engine/hal/audio_hal.h"
+#include "engine/hal/pipewire/pipewire_session.h"
+
+#include <pipewire/filter.h>
+
+#include <array>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace quellora::pipewire {
+
+struct Tap {
+    AudioObjectID objectId = 0;
+    TapDescription description;
+    std::string nodeName;
+    std::set<std::int32_t> excludedPids;
+    double sampleRate = 0;
+    pw_proxy* node = nullptr; // owned: destroying it removes the sink
+    // The streams routed into the tap, with the target each had before.
+    std::map<std::uint32_t, std::optional<std::string>> routed;
+
+    ~Tap() {
+        if (node) {
+            pw_proxy_destroy(node);
+        }
+    }
+};
+
+// One IOProc: the engine's block and whether it runs. `inUse` publishes the
+// block to the IO thread; it is written only while the IO thread cannot be
+// running it.
+struct IOProc {
+    AudioDeviceIOProcID id = 0;
+    AudioDeviceIOBlock block;
+    bool hosted = false; // an output device's proc, run after the capture procs
+    std::atomic<bool> inUse{false};
+    std::atomic<bool> started{false};
+};
+
+class Aggregate {
+public:
+    static constexpr std::size_t maxProcs = 4;
+    static constexpr std::uint32_t maxFrames = 8192;
+
+    Aggregate(Session& session, AudioObjectID objectId, AggregateDeviceDescription description,
+              AudioObjectID tapId, std::uint32_t requestedFrames, std::uint32_t rate);
+    ~Aggregate();
+    Aggregate(const Aggregate&) = delete;
+    Aggregate& operator=(const Aggregate&) = delete;
+
+    AudioObjectID objectId() const { return objectId_; }
+    AudioObjectID tapId() const { return tapId_; }
+    const AggregateDeviceDescription& description() const { return description_; }
+    const std::string& nodeName() const { return nodeName_; }
+    // Whether the filter, the tap and the device are all there with their
+    // ports, so that the filter can be linked between them.
+    bool ready(const Graph& graph, const std::string& tapNodeName) const;
+
+    // With the session locked: links the filter between the tap and the
+    // device while it is active and not yet linked. Unlinked while inactive,
+    // so that an idle pipeline leaves the device and the tap idle too.
+    void linkIfNeeded(const Graph& graph, const std::string& tapNodeName);
+
+    std::uint32_t requestedFrames() const { return requestedFrames_; }
+    void requestFrames(std::uint32_t frames, std::uint32_t rate);
+    void reportLatency(std::uint32_t frames);
+    std::uint32_t reportedLatency() const { return reportedLatency_; }
+
+    // Main thread, session locked.
+    IOProc* addProc(AudioDeviceIOBlock block, bool hosted, AudioDeviceIOProcID id);
+    IOProc* proc(AudioDeviceIOProcID id);
+    bool hosts(AudioDeviceIOProcID id) { return proc(id) != nullptr; }
+    void start(IOProc& proc, const Graph& graph, const std::string& tapNodeName);
+    // Returns once no cycle can be running the proc any more.
+    void stop(IOProc& proc);
+    void remove(IOProc& proc);
+    bool anyStarted() const;
+
+    // Missed cycles seen by the IO thread since construction.
+    std::int64_t overloads() const { return overloads_.load(std::memory_order_relaxed); }
+
+private:
+    static void onProcess(void* data, spa_io_position* position);
+    void process(spa_io_position* position) noexcept;
+    void waitForCycleToFinish() const;
+    void setActive(bool active);
+    void unlink();
+
+    // A link we made; the server removes it with its proxy.
+    class Link {
+    public:
+        explicit Link(pw_proxy* proxy) : proxy_(proxy) {}
+        ~Link() { pw_proxy_destroy(proxy_); }
+        Link(const Link&) = delete;
+        Link& operator=(const Link&) = delete;
+
+    private:
+        pw_proxy* proxy_;
+    };
+
+    Session& session_;
+    AudioObjectID objectId_;
+    AggregateDeviceDescription description_;
+    AudioObjectID tapId_;
+    std::string nodeName_;
+    std::uint32_t requestedFrames_;
+    std::uint32_t reportedLatency_ = 0;
+    pw_filter* filter_ = nullptr;
+    spa_hook filterListener_{};
+    std::array<void*, 2> inputs_{};
+    std::array<void*, 2> outputs_{};
+    std::vector<std::unique_ptr<Link>> links_;
+    bool active_ = false;
+
+    std::array<IOProc, maxProcs> procs_{};
+    std::atomic<bool> inCycle_{false};
+    std::atomic<std::int64_t> overloads_{0};
+    std::uint64_t expectedPosition_ = 0; // IO thread only
+    std::uint32_t clockId_ = 0;          // IO thread only
+    std::atomic<bool> resync_{true};     // the next cycle starts a new timeline
+    std::vector<float> aggregateOutput_; // the aggregate's own output, never played
+};
+
+} // namespace quellora::pipewire

@@ -1,0 +1,337 @@
+#include "engine/hal/pipewire/pipewire_session.h"
+
+#include <pipewire/extensions/metadata.h>
+#include <spa/utils/dict.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace quellora::pipewire {
+namespace {
+
+std::string property(const spa_dict* props, const char* key) {
+    const char* value = props ? spa_dict_lookup(props, key) : nullptr;
+    return value ? value : "";
+}
+
+std::uint32_t numberProperty(const spa_dict* props, const char* key) {
+    const auto text = property(props, key);
+    return text.empty() ? 0 : static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+void initialisePipeWire() {
+    static std::once_flag once;
+    std::call_once(once, [] { pw_init(nullptr, nullptr); });
+}
+
+} // namespace
+
+// A proxy this session bound to follow an object's changes.
+struct Session::Bound {
+    Session* session = nullptr;
+    std::uint32_t id = 0;
+    pw_proxy* proxy = nullptr;
+    spa_hook listener{};
+    std::string metadataName; // for metadata objects
+
+    ~Bound() {
+        spa_hook_remove(&listener);
+        pw_proxy_destroy(proxy);
+    }
+};
+
+Session::Lock::Lock(const Session& session)
+    : loop(session.loop_) {
+    pw_thread_loop_lock(loop);
+}
+Session::Lock::~Lock() {
+    pw_thread_loop_unlock(loop);
+}
+
+Session::Session(std::function<void()> changed, std::function<void()> lost)
+    : changed_(std::move(changed))
+    , lost_(std::move(lost)) {
+    initialisePipeWire();
+    loop_ = pw_thread_loop_new("quellora-pipewire", nullptr);
+    context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
+    pw_thread_loop_start(loop_);
+}
+
+Session::~Session() {
+    disconnect();
+    pw_thread_loop_stop(loop_);
+    pw_context_destroy(context_);
+    pw_thread_loop_destroy(loop_);
+}
+
+bool Session::connect() {
+    const Lock lock(*this);
+    if (core_) {
+        return true;
+    }
+    core_ = pw_context_connect(context_,
+                               pw_properties_new(PW_KEY_APP_NAME, "Quellora", PW_KEY_APP_ID,
+                                                 "org.quellora.Quellora", nullptr),
+                               0);
+    if (!core_) {
+        return false;
+    }
+    static const pw_core_events coreEvents = [] {
+        pw_core_events events{};
+        events.version = PW_VERSION_CORE_EVENTS;
+        events.done = &Session::onCoreDone;
+        events.error = &Session::onCoreError;
+        return events;
+    }();
+    pw_core_add_listener(core_, &coreListener_, &coreEvents, this);
+    registry_ = pw_core_get_registry(core_, PW_VERSION_REGISTRY, 0);
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events events{};
+        events.version = PW_VERSION_REGISTRY_EVENTS;
+        events.global = &Session::onGlobal;
+        events.global_remove = &Session::onGlobalRemove;
+        return events;
+    }();
+    pw_registry_add_listener(registry_, &registryListener_, &registryEvents, this);
+    // Two round trips: the globals, then what binding them reported.
+    return roundtrip() && roundtrip();
+}
+
+void Session::disconnect() {
+    const Lock lock(*this);
+    if (!core_) {
+        return;
+    }
+    bound_.clear();
+    defaultMetadata_ = nullptr;
+    defaultProperties_.clear();
+    spa_hook_remove(&registryListener_);
+    pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry_));
+    registry_ = nullptr;
+    spa_hook_remove(&coreListener_);
+    pw_core_disconnect(core_);
+    core_ = nullptr;
+    graph_ = Graph{};
+    pw_thread_loop_signal(loop_, false);
+}
+
+bool Session::waitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
+    timespec deadline{};
+    pw_thread_loop_get_time(loop_, &deadline,
+                            std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count());
+    while (!ready()) {
+        if (!core_ || pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
+            return ready();
+        }
+    }
+    return true;
+}
+
+bool Session::roundtrip(std::chrono::milliseconds timeout) {
+    if (!core_) {
+        return false;
+    }
+    done_ = false;
+    pendingSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+    return waitFor([this] { return done_; }, timeout);
+}
+
+void Session::setDefaultMetadata(std::uint32_t subject, const std::string& key,
+                                 const std::optional<std::string>& value) {
+    if (!defaultMetadata_) {
+        return;
+    }
+    pw_metadata_set_property(defaultMetadata_, subject, key.c_str(), value ? "Spa:String" : nullptr,
+                             value ? value->c_str() : nullptr);
+}
+
+std::optional<std::string> Session::defaultMetadata(std::uint32_t subject,
+                                                    const std::string& key) const {
+    const auto found = defaultProperties_.find({subject, key});
+    return found == defaultProperties_.end() ? std::nullopt : std::optional(found->second);
+}
+
+void Session::notifyChanged() {
+    if (changed_) {
+        changed_();
+    }
+    pw_thread_loop_signal(loop_, false);
+}
+
+void Session::bindNode(std::uint32_t id) {
+    auto bound = std::make_unique<Bound>();
+    bound->session = this;
+    bound->id = id;
+    bound->proxy = static_cast<pw_proxy*>(
+        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, 0));
+    if (!bound->proxy) {
+        return;
+    }
+    static const pw_node_events nodeEvents = [] {
+        pw_node_events events{};
+        events.version = PW_VERSION_NODE_EVENTS;
+        events.info = &Session::onNodeInfo;
+        return events;
+    }();
+    pw_node_add_listener(reinterpret_cast<pw_node*>(bound->proxy), &bound->listener, &nodeEvents,
+                         bound.get());
+    bound_[id] = std::move(bound);
+}
+
+void Session::bindMetadata(std::uint32_t id, const std::string& name) {
+    auto bound = std::make_unique<Bound>();
+    bound->session = this;
+    bound->id = id;
+    bound->metadataName = name;
+    bound->proxy = static_cast<pw_proxy*>(
+        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Metadata, PW_VERSION_METADATA, 0));
+    if (!bound->proxy) {
+        return;
+    }
+    static const pw_metadata_events metadataEvents = [] {
+        pw_metadata_events events{};
+        events.version = PW_VERSION_METADATA_EVENTS;
+        events.property = &Session::onMetadataProperty;
+        return events;
+    }();
+    pw_metadata_add_listener(reinterpret_cast<pw_metadata*>(bound->proxy), &bound->listener,
+                             &metadataEvents, bound.get());
+    if (name == "default") {
+        defaultMetadata_ = reinterpret_cast<pw_metadata*>(bound->proxy);
+    }
+    bound_[id] = std::move(bound);
+}
+
+void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* type, std::uint32_t,
+                       const spa_dict* props) {
+    auto& self = *static_cast<Session*>(data);
+    auto& graph = self.graph_;
+    const std::string kind = type ? type : "";
+    if (kind == PW_TYPE_INTERFACE_Node) {
+        GraphNode node;
+        node.globalId = id;
+        node.objectId = self.nextObjectId();
+        node.name = property(props, PW_KEY_NODE_NAME);
+        node.mediaClass = property(props, PW_KEY_MEDIA_CLASS);
+        node.clientId = numberProperty(props, PW_KEY_CLIENT_ID);
+        node.deviceId = numberProperty(props, PW_KEY_DEVICE_ID);
+        node.ownRole = property(props, ownNodeKey);
+        node.priority = static_cast<int>(
+            std::strtol(property(props, PW_KEY_PRIORITY_SESSION).c_str(), nullptr, 10));
+        const bool followState =
+            node.isSink() || node.isOutputStream() || node.ownRole == ownTapRole;
+        graph.nodes[id] = node;
+        if (followState) {
+            self.bindNode(id);
+        }
+    } else if (kind == PW_TYPE_INTERFACE_Port) {
+        GraphPort port;
+        port.globalId = id;
+        port.nodeId = numberProperty(props, PW_KEY_NODE_ID);
+        port.output = property(props, PW_KEY_PORT_DIRECTION) == "out";
+        port.monitor = property(props, PW_KEY_PORT_MONITOR) == "true";
+        port.name = property(props, PW_KEY_PORT_NAME);
+        port.channel = property(props, PW_KEY_AUDIO_CHANNEL);
+        graph.ports[id] = port;
+    } else if (kind == PW_TYPE_INTERFACE_Client) {
+        const auto pid = property(props, PW_KEY_SEC_PID);
+        graph.clients[id] = {id, self.nextObjectId(), pid.empty() ? -1 : std::atoi(pid.c_str())};
+    } else if (kind == PW_TYPE_INTERFACE_Device) {
+        graph.devices[id] = {id, property(props, PW_KEY_DEVICE_API),
+                             property(props, PW_KEY_DEVICE_BUS),
+                             property(props, PW_KEY_DEVICE_FORM_FACTOR)};
+    } else if (kind == PW_TYPE_INTERFACE_Metadata) {
+        const auto name = property(props, PW_KEY_METADATA_NAME);
+        if (name == "default" || name == "settings") {
+            self.bindMetadata(id, name);
+        }
+    } else {
+        return;
+    }
+    self.notifyChanged();
+}
+
+void Session::onGlobalRemove(void* data, std::uint32_t id) {
+    auto& self = *static_cast<Session*>(data);
+    auto& graph = self.graph_;
+    const auto bound = self.bound_.find(id);
+    if (bound != self.bound_.end()) {
+        if (reinterpret_cast<pw_metadata*>(bound->second->proxy) == self.defaultMetadata_) {
+            self.defaultMetadata_ = nullptr;
+        }
+        self.bound_.erase(bound);
+    }
+    graph.nodes.erase(id);
+    graph.ports.erase(id);
+    graph.clients.erase(id);
+    graph.devices.erase(id);
+    self.notifyChanged();
+}
+
+void Session::onNodeInfo(void* data, const pw_node_info* info) {
+    auto& bound = *static_cast<Bound*>(data);
+    auto& self = *bound.session;
+    const auto node = self.graph_.nodes.find(bound.id);
+    if (node == self.graph_.nodes.end() || !(info->change_mask & PW_NODE_CHANGE_MASK_STATE)) {
+        return;
+    }
+    node->second.running = info->state == PW_NODE_STATE_RUNNING;
+    self.notifyChanged();
+}
+
+int Session::onMetadataProperty(void* data, std::uint32_t subject, const char* key,
+                                const char* type, const char* value) {
+    (void)type;
+    auto& bound = *static_cast<Bound*>(data);
+    auto& self = *bound.session;
+    const std::optional<std::string> newValue =
+        value ? std::optional<std::string>(value) : std::nullopt;
+    if (bound.metadataName == "settings") {
+        if (subject == PW_ID_CORE && key) {
+            self.graph_.clock.apply(key, newValue);
+        }
+    } else if (key == nullptr) {
+        std::erase_if(self.defaultProperties_,
+                      [&](const auto& entry) { return entry.first.first == subject; });
+    } else {
+        if (newValue) {
+            self.defaultProperties_[{subject, key}] = *newValue;
+        } else {
+            self.defaultProperties_.erase({subject, key});
+        }
+        if (subject == PW_ID_CORE) {
+            const std::string name = key;
+            const auto nodeName = newValue ? defaultNodeName(*newValue) : std::nullopt;
+            if (name == "default.audio.sink") {
+                self.graph_.defaultSinkName = nodeName;
+                const auto* node = nodeName ? self.graph_.nodeNamed(*nodeName) : nullptr;
+                if (node && node->isSink()) {
+                    self.graph_.userDefaultSinkName = nodeName;
+                }
+            } else if (name == "default.configured.audio.sink") {
+                self.graph_.configuredSinkName = nodeName;
+            }
+        }
+    }
+    self.notifyChanged();
+    return 0;
+}
+
+void Session::onCoreDone(void* data, std::uint32_t id, int seq) {
+    auto& self = *static_cast<Session*>(data);
+    if (id == PW_ID_CORE && seq == self.pendingSeq_) {
+        self.done_ = true;
+        pw_thread_loop_signal(self.loop_, false);
+    }
+}
+
+void Session::onCoreError(void* data, std::uint32_t id, int, int res, const char*) {
+    auto& self = *static_cast<Session*>(data);
+    if (id == PW_ID_CORE && res == -EPIPE && self.lost_) {
+        self.lost_();
+    }
+    pw_thread_loop_signal(self.loop_, false);
+}
+
+} // namespace quellora::pipewire

@@ -1,0 +1,96 @@
+#pragma once
+
+// A connection to the PipeWire server on a thread loop of its own, with a
+// live mirror of the parts of its graph the adapter needs: nodes, ports,
+// clients, devices, and the "default" and "settings" metadata.
+
+#include "engine/hal/pipewire/pipewire_graph.h"
+
+#include <pipewire/pipewire.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+struct pw_metadata;
+
+namespace quellora::pipewire {
+
+class Session {
+public:
+    // Both run on PipeWire's thread with the loop locked: `changed` after
+    // every update of the mirror, `lost` when the server went away.
+    Session(std::function<void()> changed, std::function<void()> lost);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Holds the loop lock: required around every use of the mirror or of
+    // PipeWire objects from another thread. Recursive.
+    class Lock {
+    public:
+        explicit Lock(const Session& session);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pw_thread_loop* loop;
+    };
+
+    // Main thread. False when no server answers.
+    bool connect();
+    // Main thread. Drops every proxy and the connection.
+    void disconnect();
+    bool connected() const { return core_ != nullptr; }
+
+    // With the lock held.
+    Graph& graph() { return graph_; }
+    pw_core* core() { return core_; }
+    pw_context* context() { return context_; }
+    AudioObjectID nextObjectId() { return nextObjectId_++; }
+    // Waits until the server has handled everything sent so far.
+    bool roundtrip(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+    // Waits, releasing the lock meanwhile, until `ready` holds or time runs out.
+    bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout);
+    // A property of the "default" metadata; nullopt value removes it.
+    void setDefaultMetadata(std::uint32_t subject, const std::string& key,
+                            const std::optional<std::string>& value);
+    std::optional<std::string> defaultMetadata(std::uint32_t subject, const std::string& key) const;
+
+private:
+    struct Bound;
+    static void onGlobal(void* data, std::uint32_t id, std::uint32_t permissions, const char* type,
+                         std::uint32_t version, const spa_dict* props);
+    static void onGlobalRemove(void* data, std::uint32_t id);
+    static void onCoreDone(void* data, std::uint32_t id, int seq);
+    static void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
+    static void onNodeInfo(void* data, const pw_node_info* info);
+    static int onMetadataProperty(void* data, std::uint32_t subject, const char* key,
+                                  const char* type, const char* value);
+
+    void bindNode(std::uint32_t id);
+    void bindMetadata(std::uint32_t id, const std::string& name);
+    void notifyChanged();
+
+    std::function<void()> changed_;
+    std::function<void()> lost_;
+    pw_thread_loop* loop_ = nullptr;
+    pw_context* context_ = nullptr;
+    pw_core* core_ = nullptr;
+    pw_registry* registry_ = nullptr;
+    spa_hook coreListener_{};
+    spa_hook registryListener_{};
+    std::map<std::uint32_t, std::unique_ptr<Bound>> bound_; // by global id
+    pw_metadata* defaultMetadata_ = nullptr;
+    std::map<std::pair<std::uint32_t, std::string>, std::string> defaultProperties_;
+    Graph graph_;
+    AudioObjectID nextObjectId_ = 100;
+    int pendingSeq_ = -1;
+    bool done_ = false;
+};
+
+} // namespace quellora::pipewire
