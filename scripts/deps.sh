@@ -6,7 +6,7 @@ set -euo pipefail
 build_packages=(
     cmake ninja-build g++ pkg-config
     libfmt-dev nlohmann-json3-dev uuid-dev libsystemd-dev
-    libsndfile1-dev
+    libsndfile1-dev libpipewire-0.3-dev
 )
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format libebur128-dev
