@@ -78,6 +78,7 @@ private:
     void createAggregateDevice(std::int64_t generation);
     void waitForAggregateToComeAlive(std::int64_t generation);
     void configureBufferSize();
+    void reportAddedLatency();
     void installIOCallbacks();
     void startDevice();
     void stopDevice();

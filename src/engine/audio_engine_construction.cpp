@@ -116,6 +116,7 @@ void AudioEngine::createAggregateDevice(std::int64_t generation) {
     if (const auto& params = _lastParams.get()) {
         io_->compressor.updateParams(*params, processingSampleRate());
     }
+    reportAddedLatency();
 
     configureBufferSize();
     builtOutputNominalRate = deviceNominalSampleRate(hal, outputDeviceID);
@@ -146,6 +147,15 @@ void AudioEngine::waitForAggregateToComeAlive(std::int64_t generation) {
     if (generation != pipelineLifecycleGeneration || !isRunning_.get()) {
         throw PipelineSuperseded{};
     }
+}
+
+// Tells the server how much later the audio comes out than it went in, so
+// that players can keep picture and sound together. Servers without the
+// notion refuse the write, which changes nothing.
+void AudioEngine::reportAddedLatency() {
+    const auto frames = static_cast<std::uint32_t>(io_->compressor.lookaheadSamples());
+    hal.setPropertyData(aggregateDeviceID, {AudioProperty::latency, AudioScope::output, 0},
+                        sizeof frames, &frames);
 }
 
 void AudioEngine::configureBufferSize() {
