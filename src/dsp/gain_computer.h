@@ -36,3 +36,13 @@ struct GainComputer {
 };
 
 } // namespace quellora
+
+namespace quellora {
+
+struct CompressorParams;
+
+// The steady-state output level, in dB, of a steady input level: the
+// compressor's own curve, makeup and dry/wet mix, as the panel draws it.
+float steadyStateOutputDb(const CompressorParams& params, float inputDb);
+
+} // namespace quellora

@@ -75,3 +75,20 @@ TEST(GainComputerTest, MakeupIsTheReductionAtMinus27) {
 
 } // namespace
 } // namespace quellora
+
+namespace quellora {
+namespace {
+
+// The points the panel's curve is known to pass through with the standard preset.
+TEST(SteadyStateOutputTest, StandardPresetReferencePoints) {
+    const auto standard = CompressorParams::defaults();
+    EXPECT_NEAR(steadyStateOutputDb(standard, -27.0f), -27.0f,
+                1e-4f); // "Dialogue" on the unity line
+    EXPECT_NEAR(steadyStateOutputDb(standard, -50.0f), -47.94f, 0.01f);
+    EXPECT_NEAR(steadyStateOutputDb(standard, -3.0f), -14.97f, 0.01f); // "Explosion"
+    const CompressorParams transparent{-29.0f, 1.0f, 8.0f, 600.0f, 20.0f, 1.0f, 120.0f};
+    EXPECT_NEAR(steadyStateOutputDb(transparent, -12.0f), -12.0f, 1e-5f);
+}
+
+} // namespace
+} // namespace quellora
