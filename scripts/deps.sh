@@ -6,10 +6,11 @@ set -euo pipefail
 build_packages=(
     cmake ninja-build g++ pkg-config
     libfmt-dev nlohmann-json3-dev uuid-dev libsystemd-dev
-    libsndfile1-dev libpipewire-0.3-dev
+    libsndfile1-dev libpipewire-0.3-dev qt6-base-dev
 )
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format libebur128-dev
+    pipewire pipewire-bin wireplumber dbus
 )
 
 case "${1:-build}" in

@@ -70,7 +70,8 @@ public:
         return *this;
     }
 
-    [[nodiscard]] Subscription subscribe(Observer observer) {
+    // Observing does not change the value, so const observers may subscribe.
+    [[nodiscard]] Subscription subscribe(Observer observer) const {
         auto entry = std::make_shared<Entry>(Entry{std::move(observer), true});
         observers_->entries.push_back(entry);
         std::weak_ptr<Observers> weakObservers = observers_;

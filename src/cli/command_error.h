@@ -1,7 +1,10 @@
 #pragma once
 
+#include "cli/console_streams.h"
+
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace quellora {
 
@@ -33,5 +36,10 @@ public:
 private:
     ExitStatus status_;
 };
+
+// Writes "quellora COMMAND: message" as one line on console.err and returns
+// `status` as the exit status.
+int reportCommandError(const ConsoleStreams& console, std::string_view command, ExitStatus status,
+                       std::string_view message);
 
 } // namespace quellora

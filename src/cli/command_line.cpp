@@ -2,6 +2,7 @@
 
 #include "cli/command_error.h"
 #include "cli/process_command.h"
+#include "cli/run_command.h"
 
 #include <unistd.h>
 
@@ -15,6 +16,8 @@ constexpr const char* usage = "usage: quellora COMMAND [options]\n"
                               "commands:\n"
                               "  process INPUT OUTPUT   compress an audio file and report its "
                               "loudness before and after\n"
+                              "  run                    level everything the computer plays, "
+                              "without a window\n"
                               "\n"
                               "  quellora COMMAND --help   options of a command\n"
                               "  quellora --version        the version of this program\n";
@@ -42,6 +45,9 @@ int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& c
     }
     if (command == "process") {
         return runProcessCommand({args.begin() + 1, args.end()}, console);
+    }
+    if (command == "run") {
+        return runRunCommand({args.begin() + 1, args.end()}, console);
     }
     console.err << "quellora: unknown command \"" << command << "\" (see quellora --help)\n";
     return static_cast<int>(ExitStatus::badInput);

@@ -34,7 +34,7 @@ std::string quotedNames(const std::vector<SavedPreset>& presets) {
     return names;
 }
 
-CompressorParams savedPresetParams(const SavedPresetChoice& choice) {
+SavedPreset readSavedPreset(const SavedPresetChoice& choice) {
     const auto file = choice.file.string();
     std::vector<SavedPreset> presets;
     try {
@@ -51,7 +51,7 @@ CompressorParams savedPresetParams(const SavedPresetChoice& choice) {
     }
     for (const auto& preset : presets) {
         if (preset.name == *choice.name) {
-            return preset.params;
+            return preset;
         }
     }
     throw CommandError::badInput(
@@ -60,14 +60,18 @@ CompressorParams savedPresetParams(const SavedPresetChoice& choice) {
 
 } // namespace
 
-CompressorParams selectCompressorParams(const ProcessOptions& options) {
-    const auto preset = options.savedPreset ? savedPresetParams(*options.savedPreset)
-                                            : CompressorParams::defaults();
-    auto params = preset;
+PresetSelection selectPreset(const PresetOptions& options) {
+    PresetSelection selection;
+    if (options.savedPreset) {
+        selection.savedPreset = readSavedPreset(*options.savedPreset);
+    }
+    const auto preset =
+        selection.savedPreset ? selection.savedPreset->params : CompressorParams::defaults();
+    selection.params = preset;
     for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
         const auto& field = compressorParamFields[index];
         if (const auto& given = options.parameterOverrides[index]) {
-            params.*field.member = *given;
+            selection.params.*field.member = *given;
             continue;
         }
         // The options were range-checked as they were parsed; a stored preset
@@ -79,7 +83,7 @@ CompressorParams selectCompressorParams(const ProcessOptions& options) {
                 field.key, value, field.range.lowerBound, field.range.upperBound));
         }
     }
-    return params;
+    return selection;
 }
 
 } // namespace quellora

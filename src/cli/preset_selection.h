@@ -1,14 +1,28 @@
 #pragma once
 
-#include "cli/process_options.h"
+#include "cli/preset_options.h"
 #include "dsp/compressor_params.h"
+#include "dsp/saved_preset.h"
+
+#include <optional>
 
 namespace quellora {
 
-// The parameters to process with: the chosen preset (the standard one unless
-// a saved preset is named), then every parameter option given explicitly.
-// Reads the preset file if there is one; throws CommandError (bad input) for
-// an unreadable or broken file, an unknown name or a value out of range.
-CompressorParams selectCompressorParams(const ProcessOptions& options);
+// What the preset options come to.
+struct PresetSelection {
+    std::optional<SavedPreset> savedPreset; // as read from the file, when one was named
+    CompressorParams params;                // the preset's, with the parameter options applied
+};
+
+// The chosen preset (the standard one unless a saved preset is named), then
+// every parameter option given explicitly. Reads the preset file if there is
+// one; throws CommandError (bad input) for an unreadable or broken file, an
+// unknown name or a value out of range.
+PresetSelection selectPreset(const PresetOptions& options);
+
+// The parameters to compress with.
+inline CompressorParams selectCompressorParams(const PresetOptions& options) {
+    return selectPreset(options).params;
+}
 
 } // namespace quellora

@@ -9,67 +9,36 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <new>
 #include <string_view>
 
 namespace quellora {
 namespace {
 
-// Library messages sometimes span lines; the report is always one.
-std::string oneLine(std::string_view message) {
-    std::string line(message);
-    std::replace(line.begin(), line.end(), '\n', ' ');
-    while (!line.empty() && line.back() == ' ') {
-        line.pop_back();
-    }
-    return line;
-}
-
 int fail(const ConsoleStreams& console, ExitStatus status, std::string_view message) {
-    console.err << "quellora process: " << oneLine(message) << '\n';
-    return static_cast<int>(status);
-}
-
-std::string optionLine(std::string_view option, std::string_view text) {
-    return fmt::format("  {:<22}{}\n", option, text);
+    return reportCommandError(console, "process", status, message);
 }
 
 } // namespace
 
 std::string processUsage() {
-    std::string usage =
-        "usage: quellora process INPUT OUTPUT [options]\n"
-        "\n"
-        "Compresses INPUT with Quellora's real-time compressor, writes OUTPUT in the\n"
-        "format its extension names, and prints the loudness of both.\n"
-        "INPUT: mono or stereo, anything libsndfile reads (WAV, FLAC, Ogg, AIFF, ...).\n" +
-        fmt::format("OUTPUT: {}\n", knownOutputExtensions()) +
-        "\n"
-        "options:\n" +
-        optionLine("--preset standard", "the built-in preset (default)") +
-        optionLine("--preset-file FILE", "saved presets, as the application stores them") +
-        optionLine("--preset-name NAME", "the one to use from FILE") +
-        "parameters (override the preset):\n";
-    const auto standard = CompressorParams::defaults();
-    for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
-        const auto& field = compressorParamFields[index];
-        const auto& option = parameterOptionFor(index);
-        usage += optionLine(fmt::format("{} {}", option.name, option.valueName),
-                            fmt::format("{}, {} to {} (standard {})", option.meaning,
-                                        field.range.lowerBound, field.range.upperBound,
-                                        standard.*field.member));
-    }
-    usage +=
-        "other:\n" +
-        optionLine("--block FRAMES",
-                   fmt::format("frames per compressor call, {} to {} (default 512)",
-                               blockFramesRange.lowerBound, blockFramesRange.upperBound)) +
-        optionLine("--meters FILE.csv", "per call: input peak, output peak, gain reduction (dB)") +
-        optionLine("--no-align", "keep the lookahead delay in OUTPUT") +
-        optionLine("-h, --help", "show this text") +
-        "\nOptions take their value as \"--opt value\" or \"--opt=value\".\n";
-    return usage;
+    return "usage: quellora process INPUT OUTPUT [options]\n"
+           "\n"
+           "Compresses INPUT with Quellora's real-time compressor, writes OUTPUT in the\n"
+           "format its extension names, and prints the loudness of both.\n"
+           "INPUT: mono or stereo, anything libsndfile reads (WAV, FLAC, Ogg, AIFF, ...).\n" +
+           fmt::format("OUTPUT: {}\n", knownOutputExtensions()) +
+           "\n"
+           "options:\n" +
+           presetOptionsHelp("the built-in preset (default)") + "other:\n" +
+           formatOptionHelp("--block FRAMES",
+                            fmt::format("frames per compressor call, {} to {} (default 512)",
+                                        blockFramesRange.lowerBound, blockFramesRange.upperBound)) +
+           formatOptionHelp("--meters FILE.csv",
+                            "per call: input peak, output peak, gain reduction (dB)") +
+           formatOptionHelp("--no-align", "keep the lookahead delay in OUTPUT") +
+           formatOptionHelp("-h, --help", "show this text") +
+           "\nOptions take their value as \"--opt value\" or \"--opt=value\".\n";
 }
 
 int runProcessCommand(const std::vector<std::string>& args, const ConsoleStreams& console) {

@@ -46,7 +46,21 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"unknownCommand", {"mix"}, 2, IsEmpty(), HasSubstr("unknown command \"mix\"")},
         DispatchCase{"processHelp", {"process", "--help"}, 0, HasSubstr("--sc-hpf HZ"), IsEmpty()},
         DispatchCase{
-            "processArguments", {"process"}, 2, IsEmpty(), HasSubstr("missing INPUT and OUTPUT")}),
+            "processArguments", {"process"}, 2, IsEmpty(), HasSubstr("missing INPUT and OUTPUT")},
+        DispatchCase{"runHelp", {"run", "-h"}, 0, HasSubstr("--verbose"), IsEmpty()},
+        // Refused before anything starts; a run that started would not return.
+        DispatchCase{"runParameterOutOfRange",
+                     {"run", "--ratio=12"},
+                     2,
+                     IsEmpty(),
+                     ContainsRegex("^quellora run: --ratio 12 is outside 1 to 8\n$")},
+        DispatchCase{
+            "runOperand", {"run", "now"}, 2, IsEmpty(), HasSubstr("unexpected argument \"now\"")},
+        DispatchCase{"runPresetFileUnreadable",
+                     {"run", "--preset-file", "/nonexistent/p.json", "--preset-name", "A"},
+                     2,
+                     IsEmpty(),
+                     HasSubstr("cannot read preset file")}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

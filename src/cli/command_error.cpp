@@ -1,0 +1,19 @@
+#include "cli/command_error.h"
+
+#include <algorithm>
+
+namespace quellora {
+
+int reportCommandError(const ConsoleStreams& console, std::string_view command, ExitStatus status,
+                       std::string_view message) {
+    // Library messages sometimes span lines; the report is always one.
+    std::string line(message);
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    while (!line.empty() && line.back() == ' ') {
+        line.pop_back();
+    }
+    console.err << "quellora " << command << ": " << line << '\n';
+    return static_cast<int>(status);
+}
+
+} // namespace quellora

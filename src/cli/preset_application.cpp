@@ -1,0 +1,25 @@
+#include "cli/preset_application.h"
+
+#include "dsp/compressor_param_fields.h"
+
+namespace quellora {
+
+void applyPresetSelection(AppState& model, const PresetSelection& selection) {
+    auto base = CompressorParams::defaults();
+    if (selection.savedPreset) {
+        model.applyPreset(*selection.savedPreset);
+        base = selection.savedPreset->params;
+    } else {
+        // Also clears custom values restored from an earlier run, so that
+        // only the parameters given now differ from the standard preset.
+        model.selectStandard();
+    }
+    for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
+        const auto member = compressorParamFields[index].member;
+        if (selection.params.*member != base.*member) {
+            model.setCustomValue(static_cast<CustomParameter>(index), selection.params.*member);
+        }
+    }
+}
+
+} // namespace quellora

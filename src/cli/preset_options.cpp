@@ -1,0 +1,152 @@
+#include "cli/preset_options.h"
+
+#include "cli/command_error.h"
+#include "dsp/compressor_params.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+
+namespace quellora {
+namespace {
+
+constexpr bool everyFieldHasOneOption() {
+    for (const auto& field : compressorParamFields) {
+        int matches = 0;
+        for (const auto& option : parameterOptions) {
+            matches += option.fieldKey == field.key ? 1 : 0;
+        }
+        if (matches != 1) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(everyFieldHasOneOption(), "each compressor parameter needs exactly one option");
+
+std::optional<std::size_t> parameterIndex(std::string_view name) {
+    for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
+        if (parameterOptionFor(index).name == name) {
+            return index;
+        }
+    }
+    return std::nullopt;
+}
+
+float parameterValue(std::size_t fieldIndex, std::string_view name, std::string_view text) {
+    const auto value = parseFiniteNumber(text);
+    if (!value) {
+        throw CommandError::badInput(fmt::format("{}: \"{}\" is not a number", name, text));
+    }
+    const auto& range = compressorParamFields[fieldIndex].range;
+    if (!range.contains(*value)) {
+        throw CommandError::badInput(fmt::format("{} {} is outside {} to {}", name, text,
+                                                 range.lowerBound, range.upperBound));
+    }
+    return *value;
+}
+
+} // namespace
+
+bool PresetOptions::anyGiven() const {
+    return savedPreset || standardPresetGiven ||
+           std::any_of(parameterOverrides.begin(), parameterOverrides.end(),
+                       [](const auto& value) { return value.has_value(); });
+}
+
+const ParameterOption& parameterOptionFor(std::size_t fieldIndex) {
+    const auto key = compressorParamFields.at(fieldIndex).key;
+    for (const auto& option : parameterOptions) {
+        if (option.fieldKey == key) {
+            return option;
+        }
+    }
+    // everyFieldHasOneOption() rules this out at compile time.
+    throw std::logic_error("compressor parameter without an option");
+}
+
+bool PresetOptionsParser::accepts(std::string_view name) {
+    return name == "--preset" || name == "--preset-file" || name == "--preset-name" ||
+           parameterIndex(name).has_value();
+}
+
+void PresetOptionsParser::add(std::string_view name, std::string_view value) {
+    if (name == "--preset") {
+        if (value != "standard") {
+            throw CommandError::badInput(
+                fmt::format("unknown preset \"{}\": the built-in one is \"standard\"; saved "
+                            "presets come with --preset-file and --preset-name",
+                            value));
+        }
+        options.standardPresetGiven = true;
+    } else if (name == "--preset-file") {
+        presetFile = std::filesystem::path(value);
+    } else if (name == "--preset-name") {
+        presetName = std::string(value);
+    } else if (const auto index = parameterIndex(name)) {
+        options.parameterOverrides[*index] = parameterValue(*index, name, value);
+    } else {
+        throw std::logic_error("not a preset option");
+    }
+}
+
+PresetOptions PresetOptionsParser::finish() const {
+    if (presetName && !presetFile) {
+        throw CommandError::badInput("--preset-name needs --preset-file");
+    }
+    if (presetFile && options.standardPresetGiven) {
+        throw CommandError::badInput("--preset and --preset-file exclude each other");
+    }
+    auto finished = options;
+    if (presetFile) {
+        finished.savedPreset = SavedPresetChoice{*presetFile, presetName};
+    }
+    return finished;
+}
+
+std::string formatOptionHelp(std::string_view option, std::string_view text) {
+    return fmt::format("  {:<22}{}\n", option, text);
+}
+
+std::string presetOptionsHelp(std::string_view standardMeaning) {
+    std::string help =
+        formatOptionHelp("--preset standard", standardMeaning) +
+        formatOptionHelp("--preset-file FILE", "saved presets, as the application stores them") +
+        formatOptionHelp("--preset-name NAME", "the one to use from FILE") +
+        "parameters (override the preset):\n";
+    const auto standard = CompressorParams::defaults();
+    for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
+        const auto& field = compressorParamFields[index];
+        const auto& option = parameterOptionFor(index);
+        help += formatOptionHelp(fmt::format("{} {}", option.name, option.valueName),
+                                 fmt::format("{}, {} to {} (standard {})", option.meaning,
+                                             field.range.lowerBound, field.range.upperBound,
+                                             standard.*field.member));
+    }
+    return help;
+}
+
+std::optional<float> parseFiniteNumber(std::string_view text) {
+    float value = 0.0f;
+    const auto* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::int64_t> parseWholeNumber(std::string_view text) {
+    std::int64_t value = 0;
+    const auto* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace quellora

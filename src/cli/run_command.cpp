@@ -1,0 +1,159 @@
+#include "cli/run_command.h"
+
+#include "app/app_state.h"
+#include "app/system_audio_permission.h"
+#include "app/xdg_autostart_login_item.h"
+#include "base/json_file_key_value_store.h"
+#include "base/log_sinks.h"
+#include "base/thread_dispatcher.h"
+#include "cli/command_error.h"
+#include "cli/preset_application.h"
+#include "cli/preset_selection.h"
+#include "cli/run_announcer.h"
+#include "cli/run_options.h"
+#include "distribution/dev_build.h"
+#include "engine/engine_switches.h"
+#include "engine/hal/pipewire/pipewire_hal.h"
+#include "ui/qt_core/qt_dispatcher.h"
+#include "ui/qt_core/termination_signal_watcher.h"
+
+#include <QCoreApplication>
+#include <cstdlib>
+#include <new>
+#include <optional>
+
+namespace quellora {
+namespace {
+
+// Stands in when no autostart entry can be made for this executable, so the
+// model still runs and the user learns why launch at login does not work.
+class UnavailableLoginItem final : public LoginItemService {
+public:
+    explicit UnavailableLoginItem(std::string reason)
+        : reason_(std::move(reason)) {}
+
+    LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
+    void registerItem() override { throw LoginItemError(reason_); }
+    void unregisterItem() override { throw LoginItemError(reason_); }
+
+private:
+    std::string reason_;
+};
+
+std::shared_ptr<LoginItemService> makeLoginItem() {
+    try {
+        return std::make_shared<XdgAutostartLoginItem>(
+            XdgAutostartLoginItem::forThisExecutable({}));
+    } catch (const LoginItemError& error) {
+        return std::make_shared<UnavailableLoginItem>(
+            std::string("launch at login is unavailable: ") + error.what());
+    }
+}
+
+// The log goes to the journal in full; the terminal shows errors only,
+// unless asked for more with --verbose or QUELLORA_LOG_LEVEL.
+void installLogSinks(bool verbose) {
+    auto level = verbose ? LogLevel::info : LogLevel::error;
+    if (const char* requested = std::getenv("QUELLORA_LOG_LEVEL")) {
+        level = StderrLogSink::parseLevel(requested).value_or(level);
+    }
+    std::vector<std::shared_ptr<LogSink>> sinks{std::make_shared<StderrLogSink>(level)};
+    if (JournalLogSink::isReachable()) {
+        sinks.push_back(std::make_shared<JournalLogSink>());
+    }
+    Log::setSinks(std::move(sinks));
+}
+
+int runApplication(const RunOptions& options, const std::optional<PresetSelection>& selection,
+                   const ConsoleStreams& console) {
+    installLogSinks(options.verbose);
+
+    int argc = 1;
+    char programName[] = "quellora";
+    char* argv[] = {programName, nullptr};
+    QCoreApplication application(argc, argv);
+
+    // Installed first, so that a signal during start-up also ends the
+    // process cleanly, once the event loop runs.
+    AppState* running = nullptr;
+    const TerminationSignalWatcher terminationSignals([&running](int) {
+        if (running != nullptr) {
+            running->engine().stop();
+        }
+        QCoreApplication::quit();
+    });
+
+    QtDispatcher mainQueue;
+    ThreadDispatcher diagnosticsQueue;
+    PipeWireHal hal(mainQueue);
+    AppState model(AppServices{
+        hal, mainQueue, diagnosticsQueue, EngineSwitchValues::fromEnvironment(DevBuild::isActive()),
+        std::make_shared<JsonFileKeyValueStore>(JsonFileKeyValueStore::atDefaultLocation()),
+        std::make_shared<LinuxPermissionSource>(), makeLoginItem()});
+    running = &model;
+    if (selection) {
+        applyPresetSelection(model, *selection);
+    }
+    RunAnnouncer announcer(model, console.out, hal.isConnected());
+    hal.setConnectionHandler(
+        [&announcer](bool connected) { announcer.setServerConnected(connected); });
+
+    QCoreApplication::exec();
+
+    // Also when the loop ended some other way: the engine lets go of the
+    // server's objects before the adapter disconnects.
+    hal.setConnectionHandler({});
+    running = nullptr;
+    if (model.engine().isRunning().get()) {
+        model.engine().stop();
+    }
+    return static_cast<int>(ExitStatus::success);
+}
+
+int fail(const ConsoleStreams& console, ExitStatus status, std::string_view message) {
+    return reportCommandError(console, "run", status, message);
+}
+
+} // namespace
+
+std::string runUsage() {
+    return "usage: quellora run [options]\n"
+           "\n"
+           "Runs Quellora without a window: what every other application plays is\n"
+           "compressed and played on the default output until Ctrl+C or SIGTERM.\n"
+           "Changes of state are printed as they happen.\n"
+           "\n"
+           "options:\n" +
+           presetOptionsHelp("the built-in preset") + "other:\n" +
+           formatOptionHelp("-v, --verbose", "also print the log from level info on stderr") +
+           formatOptionHelp("-h, --help", "show this text") +
+           "\n"
+           "Without preset or parameter options the presets last used stay selected;\n"
+           "parameters given here are kept as the custom preset, like the panel's sliders.\n"
+           "QUELLORA_LOG_LEVEL overrides the log level on stderr.\n"
+           "Options take their value as \"--opt value\" or \"--opt=value\".\n";
+}
+
+int runRunCommand(const std::vector<std::string>& args, const ConsoleStreams& console) {
+    try {
+        const auto options = parseRunOptions(args);
+        if (options.showHelp) {
+            console.out << runUsage();
+            return static_cast<int>(ExitStatus::success);
+        }
+        // Checked before anything starts, so that a bad preset changes nothing.
+        std::optional<PresetSelection> selection;
+        if (options.presets.anyGiven()) {
+            selection = selectPreset(options.presets);
+        }
+        return runApplication(options, selection, console);
+    } catch (const CommandError& error) {
+        return fail(console, error.status(), error.what());
+    } catch (const std::bad_alloc&) {
+        return fail(console, ExitStatus::failure, "out of memory");
+    } catch (const std::exception& error) {
+        return fail(console, ExitStatus::failure, error.what());
+    }
+}
+
+} // namespace quellora

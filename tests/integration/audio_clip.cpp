@@ -1,0 +1,158 @@
+#include "audio_clip.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+
+namespace quellora::integration {
+namespace {
+
+constexpr double silenceDb = -200.0;
+
+std::runtime_error soundFileError(const std::filesystem::path& path, SNDFILE* file) {
+    return std::runtime_error(path.string() + ": " + sf_strerror(file));
+}
+
+// Appends `frames` of a sine continuing from `phase` (in cycles).
+void appendSine(AudioClip& clip, std::int64_t frames, double peak, double frequencyHz,
+                double& phase) {
+    const double step = frequencyHz / clip.sampleRate;
+    for (std::int64_t frame = 0; frame < frames; ++frame) {
+        const auto value = static_cast<float>(peak * std::sin(2.0 * std::numbers::pi * phase));
+        clip.samples.insert(clip.samples.end(), static_cast<std::size_t>(clip.channels), value);
+        phase = std::fmod(phase + step, 1.0);
+    }
+}
+
+std::int64_t framesFor(double seconds, int sampleRate) {
+    return std::llround(seconds * sampleRate);
+}
+
+} // namespace
+
+double decibels(double value) {
+    return value > 0.0 ? std::max(20.0 * std::log10(value), silenceDb) : silenceDb;
+}
+
+double amplitude(double decibelsValue) {
+    return std::pow(10.0, decibelsValue / 20.0);
+}
+
+AudioClip AudioClip::slice(double fromSeconds, double toSeconds) const {
+    const auto from = std::clamp<std::int64_t>(framesFor(fromSeconds, sampleRate), 0, frames());
+    const auto to = std::clamp<std::int64_t>(framesFor(toSeconds, sampleRate), from, frames());
+    AudioClip part{sampleRate, channels, {}};
+    part.samples.assign(samples.begin() + from * channels, samples.begin() + to * channels);
+    return part;
+}
+
+AudioClip tone(double levelDb, double seconds, double frequencyHz, int sampleRate, int channels) {
+    return steppedTone({levelDb}, seconds, frequencyHz, sampleRate, channels);
+}
+
+AudioClip steppedTone(const std::vector<double>& levelsDb, double stepSeconds, double frequencyHz,
+                      int sampleRate, int channels) {
+    AudioClip clip{sampleRate, channels, {}};
+    // Whole cycles per step keep every step starting at a zero crossing.
+    const double cycles = std::max(1.0, std::round(stepSeconds * frequencyHz));
+    const auto stepFrames = framesFor(cycles / frequencyHz, sampleRate);
+    for (const double level : levelsDb) {
+        double phase = 0.0;
+        appendSine(clip, stepFrames, amplitude(level), frequencyHz, phase);
+    }
+    return clip;
+}
+
+AudioClip quietToLoudSteps(double stepSeconds, int sampleRate) {
+    return steppedTone({-30.0, -24.0, -18.0, -12.0, -6.0}, stepSeconds, 1000.0, sampleRate, 2);
+}
+
+AudioClip onsetTone(double silenceSeconds, double toneSeconds, double levelDb, double frequencyHz,
+                    int sampleRate, int channels) {
+    AudioClip clip{sampleRate, channels, {}};
+    clip.samples.assign(static_cast<std::size_t>(framesFor(silenceSeconds, sampleRate) * channels),
+                        0.0f);
+    // A quarter cycle in, so the first sample of the tone is already at its peak.
+    double phase = 0.25;
+    appendSine(clip, framesFor(toneSeconds, sampleRate), amplitude(levelDb), frequencyHz, phase);
+    return clip;
+}
+
+void writeWav(const std::filesystem::path& path, const AudioClip& clip) {
+    SF_INFO info{};
+    info.samplerate = clip.sampleRate;
+    info.channels = clip.channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) {
+        throw soundFileError(path, nullptr);
+    }
+    const auto written = sf_writef_float(file, clip.samples.data(), clip.frames());
+    const bool complete = written == clip.frames();
+    sf_close(file);
+    if (!complete) {
+        throw std::runtime_error(path.string() + ": short write");
+    }
+}
+
+AudioClip readAudioFile(const std::filesystem::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        throw soundFileError(path, nullptr);
+    }
+    AudioClip clip{info.samplerate, info.channels, {}};
+    clip.samples.resize(static_cast<std::size_t>(info.frames * info.channels));
+    const auto frames = sf_readf_float(file, clip.samples.data(), info.frames);
+    sf_close(file);
+    clip.samples.resize(static_cast<std::size_t>(frames * info.channels));
+    return clip;
+}
+
+double rmsDb(const AudioClip& clip) {
+    if (clip.samples.empty()) {
+        return silenceDb;
+    }
+    double sum = 0.0;
+    for (const float sample : clip.samples) {
+        const auto value = static_cast<double>(sample);
+        sum += value * value;
+    }
+    return decibels(std::sqrt(sum / static_cast<double>(clip.samples.size())));
+}
+
+double peakDb(const AudioClip& clip) {
+    float peak = 0.0f;
+    for (const float sample : clip.samples) {
+        peak = std::max(peak, std::abs(sample));
+    }
+    return decibels(peak);
+}
+
+std::vector<LevelWindow> levelWindows(const AudioClip& clip, double windowSeconds) {
+    std::vector<LevelWindow> windows;
+    const auto windowFrames = std::max<std::int64_t>(1, framesFor(windowSeconds, clip.sampleRate));
+    for (std::int64_t start = 0; start + windowFrames <= clip.frames(); start += windowFrames) {
+        const double startSeconds = static_cast<double>(start) / clip.sampleRate;
+        const auto window = clip.slice(startSeconds, startSeconds + windowSeconds);
+        windows.push_back({startSeconds, rmsDb(window), peakDb(window)});
+    }
+    return windows;
+}
+
+std::optional<double> onsetSeconds(const AudioClip& clip, double thresholdDb) {
+    const auto threshold = static_cast<float>(amplitude(thresholdDb));
+    for (std::size_t index = 0; index < clip.samples.size(); ++index) {
+        if (std::abs(clip.samples[index]) >= threshold) {
+            const auto frame = static_cast<std::int64_t>(index) / clip.channels;
+            return static_cast<double>(frame) / clip.sampleRate;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace quellora::integration

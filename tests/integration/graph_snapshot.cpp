@@ -1,0 +1,136 @@
+#include "graph_snapshot.h"
+
+#include <algorithm>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace quellora::integration {
+namespace {
+
+using Json = nlohmann::json;
+
+std::string text(const Json& value) {
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+std::uint32_t idOf(const Json& info, const char* key) {
+    const auto found = info.find(key);
+    return found != info.end() && found->is_number_unsigned() ? found->get<std::uint32_t>() : 0;
+}
+
+} // namespace
+
+std::optional<std::string> GraphNode::property(std::string_view key) const {
+    const auto found = properties.find(key);
+    if (found == properties.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+GraphSnapshot GraphSnapshot::fromDump(std::string_view json) {
+    const auto objects = Json::parse(json, nullptr, false);
+    if (!objects.is_array()) {
+        throw std::runtime_error("pw-dump did not print a JSON array: " +
+                                 std::string(json.substr(0, 200)));
+    }
+    GraphSnapshot snapshot;
+    for (const auto& object : objects) {
+        const auto type = object.value("type", "");
+        const auto info = object.value("info", Json::object());
+        if (type == "PipeWire:Interface:Node") {
+            GraphNode node;
+            node.id = object.value("id", 0u);
+            node.state = info.value("state", "");
+            const auto properties = info.value("props", Json::object());
+            for (const auto& [key, value] : properties.items()) {
+                node.properties.emplace(key, text(value));
+            }
+            node.name = node.property("node.name").value_or("");
+            node.mediaClass = node.property("media.class").value_or("");
+            snapshot.nodes.push_back(std::move(node));
+        } else if (type == "PipeWire:Interface:Link") {
+            GraphLink link;
+            link.id = object.value("id", 0u);
+            link.outputNode = idOf(info, "output-node-id");
+            link.inputNode = idOf(info, "input-node-id");
+            link.state = info.value("state", "");
+            snapshot.links.push_back(link);
+        }
+    }
+    for (auto& link : snapshot.links) {
+        if (const auto* output = snapshot.node(link.outputNode)) {
+            link.outputNodeName = output->name;
+        }
+        if (const auto* input = snapshot.node(link.inputNode)) {
+            link.inputNodeName = input->name;
+        }
+    }
+    return snapshot;
+}
+
+const GraphNode* GraphSnapshot::node(std::string_view name) const {
+    for (const auto& candidate : nodes) {
+        if (candidate.name == name) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+const GraphNode* GraphSnapshot::node(std::uint32_t id) const {
+    for (const auto& candidate : nodes) {
+        if (candidate.id == id) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+std::vector<const GraphNode*> GraphSnapshot::nodesOfClass(std::string_view mediaClass) const {
+    std::vector<const GraphNode*> found;
+    for (const auto& candidate : nodes) {
+        if (candidate.mediaClass == mediaClass) {
+            found.push_back(&candidate);
+        }
+    }
+    return found;
+}
+
+std::vector<GraphLink>
+GraphSnapshot::linksWhere(const std::function<bool(const GraphLink&)>& predicate) const {
+    std::vector<GraphLink> found;
+    std::copy_if(links.begin(), links.end(), std::back_inserter(found), predicate);
+    return found;
+}
+
+std::vector<GraphLink> GraphSnapshot::linksBetween(std::string_view outputNodeName,
+                                                   std::string_view inputNodeName) const {
+    return linksWhere([&](const GraphLink& link) {
+        return link.outputNodeName == outputNodeName && link.inputNodeName == inputNodeName;
+    });
+}
+
+std::vector<GraphLink> GraphSnapshot::linksFrom(std::string_view outputNodeName) const {
+    return linksWhere([&](const GraphLink& link) { return link.outputNodeName == outputNodeName; });
+}
+
+std::vector<GraphLink> GraphSnapshot::linksInto(std::string_view inputNodeName) const {
+    return linksWhere([&](const GraphLink& link) { return link.inputNodeName == inputNodeName; });
+}
+
+std::string GraphSnapshot::describe() const {
+    std::string lines;
+    for (const auto& node : nodes) {
+        lines += "node " + std::to_string(node.id) + " " + node.name + " [" + node.mediaClass +
+                 "] " + node.state + "\n";
+    }
+    for (const auto& link : links) {
+        lines += "link " + std::to_string(link.id) + " " + link.outputNodeName + " -> " +
+                 link.inputNodeName + " " + link.state + "\n";
+    }
+    return lines;
+}
+
+} // namespace quellora::integration

@@ -1,0 +1,445 @@
+#include "private_pipewire_session.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+namespace quellora::integration {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr milliseconds graphTimeout(10000);
+
+// The variables that decide which server, bus and settings a program uses.
+constexpr const char* sessionVariables[] = {
+    "XDG_RUNTIME_DIR", "PIPEWIRE_RUNTIME_DIR", "DBUS_SESSION_BUS_ADDRESS",
+    "XDG_CONFIG_HOME", "XDG_STATE_HOME",       "PIPEWIRE_REMOTE",
+    "PULSE_SERVER"};
+
+PrivatePipeWireSession* liveSession = nullptr;
+
+std::string readTail(const fs::path& path, std::size_t limit) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    auto all = std::move(text).str();
+    return all.size() > limit ? "..." + all.substr(all.size() - limit) : all;
+}
+
+std::string readLine(int fd, milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::string line;
+    while (line.find('\n') == std::string::npos) {
+        const auto left =
+            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
+            break;
+        }
+        char buffer[256];
+        const auto count = ::read(fd, buffer, sizeof buffer);
+        if (count <= 0) {
+            break;
+        }
+        line.append(buffer, static_cast<std::size_t>(count));
+    }
+    return line.substr(0, line.find('\n'));
+}
+
+std::string nodeProperties(const NullSink& sink) {
+    return "{ factory.name=support.null-audio-sink node.name=\"" + sink.name +
+           "\" node.description=\"" + sink.description +
+           "\" media.class=Audio/Sink object.linger=true audio.position=[ FL FR ] }";
+}
+
+} // namespace
+
+struct PrivatePipeWireSession::Daemons {
+    std::optional<ChildProcess> bus;
+    std::optional<ChildProcess> pipewire;
+    std::optional<ChildProcess> wireplumber;
+};
+
+PrivatePipeWireSession::PrivatePipeWireSession()
+    : PrivatePipeWireSession(Options{}) {}
+
+PrivatePipeWireSession::PrivatePipeWireSession(Options options)
+    : options_(std::move(options))
+    , daemons_(std::make_unique<Daemons>()) {
+    if (liveSession != nullptr) {
+        throw std::logic_error("only one private PipeWire session at a time");
+    }
+    std::string pattern = (fs::temp_directory_path() / "quellora-pipewire-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a runtime folder in " +
+                                 fs::temp_directory_path().string());
+    }
+    root_ = pattern; // mkdtemp makes it 0700, as XDG_RUNTIME_DIR must be
+    liveSession = this;
+    // A test that calls exit() skips destructors; the folder and the daemons
+    // still go.
+    static const int exitGuard = std::atexit([] {
+        if (liveSession != nullptr) {
+            liveSession->tearDown();
+        }
+    });
+    (void)exitGuard;
+    try {
+        for (const char* folder : {"config", "state", "files"}) {
+            fs::create_directory(root_ / folder);
+        }
+        exportEnvironment();
+        startBus();
+        if (options_.startAudioServer) {
+            startAudioServer();
+        }
+    } catch (...) {
+        tearDown();
+        throw;
+    }
+}
+
+PrivatePipeWireSession::~PrivatePipeWireSession() {
+    tearDown();
+}
+
+void PrivatePipeWireSession::tearDown() {
+    if (liveSession != this) {
+        return; // already torn down
+    }
+    stopAudioServer();
+    daemons_->bus.reset();
+    restoreEnvironment();
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+    liveSession = nullptr;
+}
+
+fs::path PrivatePipeWireSession::file(std::string_view name) const {
+    return root_ / "files" / name;
+}
+
+void PrivatePipeWireSession::exportEnvironment() {
+    for (const char* name : sessionVariables) {
+        const char* value = std::getenv(name);
+        savedEnvironment_[name] =
+            value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+        ::unsetenv(name);
+    }
+    ::setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
+    ::setenv("PIPEWIRE_RUNTIME_DIR", root_.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (root_ / "state").c_str(), 1);
+}
+
+void PrivatePipeWireSession::restoreEnvironment() {
+    for (const auto& [name, value] : savedEnvironment_) {
+        if (value) {
+            ::setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            ::unsetenv(name.c_str());
+        }
+    }
+    savedEnvironment_.clear();
+}
+
+void PrivatePipeWireSession::startBus() {
+    int addressPipe[2];
+    if (::pipe2(addressPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("cannot create a pipe for the bus address");
+    }
+    // --nofork keeps the bus a direct child, so it dies with this process.
+    try {
+        daemons_->bus = ChildProcess::start({"dbus-daemon", "--session", "--nofork",
+                                             "--address=unix:path=" + (root_ / "bus").string(),
+                                             "--print-address=3"},
+                                            {root_ / "dbus.log", {{3, addressPipe[1]}}});
+    } catch (...) {
+        ::close(addressPipe[0]);
+        ::close(addressPipe[1]);
+        throw;
+    }
+    ::close(addressPipe[1]);
+    const auto address = readLine(addressPipe[0], options_.startTimeout);
+    ::close(addressPipe[0]);
+    if (address.empty()) {
+        throw std::runtime_error("the session bus did not start: " +
+                                 readTail(root_ / "dbus.log", 2000));
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+}
+
+void PrivatePipeWireSession::startAudioServer() {
+    if (daemons_->pipewire) {
+        return;
+    }
+    daemons_->pipewire = ChildProcess::start({"pipewire"}, {root_ / "pipewire.log", {}});
+    waitForServerAnswer();
+    daemons_->wireplumber = ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
+    waitForDefaultMetadata();
+    for (const auto& sink : options_.sinks) {
+        createNullSink(sink);
+    }
+    if (!options_.defaultSink.empty()) {
+        setDefaultSink(options_.defaultSink);
+    }
+}
+
+void PrivatePipeWireSession::stopAudioServer() {
+    // The session manager first, so it does not react to the server going.
+    daemons_->wireplumber.reset();
+    daemons_->pipewire.reset();
+}
+
+bool PrivatePipeWireSession::isAudioServerRunning() {
+    return daemons_->pipewire && daemons_->pipewire->isRunning();
+}
+
+void PrivatePipeWireSession::waitForServerAnswer() {
+    const bool answered = waitUntil(
+        [&] {
+            if (!daemons_->pipewire->isRunning()) {
+                throw std::runtime_error("pipewire exited: " + daemonLogs());
+            }
+            return runCommand({"pw-cli", "info", "0"}).exitStatus == 0;
+        },
+        options_.startTimeout);
+    if (!answered) {
+        throw std::runtime_error("pipewire did not answer: " + daemonLogs());
+    }
+}
+
+void PrivatePipeWireSession::waitForDefaultMetadata() {
+    const bool published = waitUntil(
+        [&] {
+            if (!daemons_->wireplumber->isRunning()) {
+                throw std::runtime_error("wireplumber exited: " + daemonLogs());
+            }
+            return runCommand({"pw-metadata", "-n", "default"})
+                       .output.find("Found \"default\" metadata") != std::string::npos;
+        },
+        options_.startTimeout);
+    if (!published) {
+        throw std::runtime_error("wireplumber published no default metadata: " + daemonLogs());
+    }
+}
+
+GraphSnapshot PrivatePipeWireSession::graph() const {
+    return GraphSnapshot::fromDump(runChecked({"pw-dump"}));
+}
+
+std::optional<std::uint32_t> PrivatePipeWireSession::findNodeId(std::string_view nodeName) const {
+    const auto snapshot = graph();
+    if (const auto* node = snapshot.node(nodeName)) {
+        return node->id;
+    }
+    return std::nullopt;
+}
+
+std::uint32_t PrivatePipeWireSession::nodeId(std::string_view nodeName) const {
+    if (const auto id = findNodeId(nodeName)) {
+        return *id;
+    }
+    throw std::runtime_error("no node named \"" + std::string(nodeName) + "\"");
+}
+
+bool PrivatePipeWireSession::waitForGraph(
+    const std::function<bool(const GraphSnapshot&)>& condition, milliseconds timeout,
+    GraphSnapshot* last) const {
+    GraphSnapshot snapshot;
+    const bool held = waitUntil(
+        [&] {
+            snapshot = graph();
+            return condition(snapshot);
+        },
+        timeout);
+    if (last != nullptr) {
+        *last = std::move(snapshot);
+    }
+    return held;
+}
+
+void PrivatePipeWireSession::createNullSink(const NullSink& sink) {
+    // Without pw-cli's monitor mode the command returns once the node is
+    // made; object.linger keeps it after pw-cli disconnects.
+    runChecked({"pw-cli", "create-node", "adapter", nodeProperties(sink)});
+    GraphSnapshot last;
+    if (!waitForGraph([&](const GraphSnapshot& g) { return g.node(sink.name) != nullptr; },
+                      graphTimeout, &last)) {
+        throw std::runtime_error("the sink \"" + sink.name + "\" did not appear:\n" +
+                                 last.describe());
+    }
+}
+
+void PrivatePipeWireSession::destroyNode(std::string_view nodeName) {
+    runChecked({"pw-cli", "destroy", std::to_string(nodeId(nodeName))});
+    if (!waitForGraph([&](const GraphSnapshot& g) { return g.node(nodeName) == nullptr; },
+                      graphTimeout)) {
+        throw std::runtime_error("the node \"" + std::string(nodeName) + "\" stayed");
+    }
+}
+
+std::optional<std::string> PrivatePipeWireSession::metadataValue(std::string_view metadataName,
+                                                                 std::string_view key) const {
+    // Lines read: update: id:0 key:'KEY' value:'VALUE' type:'TYPE'
+    const auto listing = runChecked({"pw-metadata", "-n", std::string(metadataName)});
+    const auto marker = "key:'" + std::string(key) + "' value:'";
+    const auto start = listing.find(marker);
+    if (start == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto valueStart = start + marker.size();
+    const auto valueEnd = listing.find("' type:", valueStart);
+    return listing.substr(valueStart, valueEnd - valueStart);
+}
+
+std::string PrivatePipeWireSession::defaultSink() const {
+    const auto value = metadataValue("default", "default.audio.sink");
+    if (!value) {
+        return {};
+    }
+    const auto json = nlohmann::json::parse(*value, nullptr, false);
+    return json.is_object() ? json.value("name", "") : "";
+}
+
+void PrivatePipeWireSession::setDefaultSink(std::string_view nodeName) {
+    const auto value = nlohmann::json{{"name", nodeName}}.dump();
+    runChecked({"pw-metadata", "0", "default.configured.audio.sink", value, "Spa:String:JSON"});
+    if (!waitUntil([&] { return defaultSink() == nodeName; }, graphTimeout)) {
+        throw std::runtime_error("wireplumber did not make \"" + std::string(nodeName) +
+                                 "\" the default sink; it is \"" + defaultSink() + "\"");
+    }
+}
+
+void PrivatePipeWireSession::forceSampleRate(int rate) {
+    runChecked({"pw-metadata", "-n", "settings", "0", "clock.force-rate", std::to_string(rate)});
+}
+
+std::string PrivatePipeWireSession::uniqueName(std::string_view prefix) {
+    return std::string(prefix) + std::to_string(nextName_++);
+}
+
+Playback PrivatePipeWireSession::play(const fs::path& path, std::string_view targetSink,
+                                      double volume) {
+    auto nodeName = uniqueName("quellora-test-play-");
+    std::vector<std::string> command{"pw-play", "--volume", std::to_string(volume), "-P",
+                                     "{ node.name=" + nodeName + " }"};
+    if (!targetSink.empty()) {
+        command.insert(command.end(), {"--target", std::string(targetSink)});
+    }
+    command.push_back(path.string());
+    return Playback(ChildProcess::start(command), std::move(nodeName));
+}
+
+Playback PrivatePipeWireSession::play(const AudioClip& clip, std::string_view targetSink,
+                                      double volume) {
+    const auto path = file(uniqueName("clip-") + ".wav");
+    writeWav(path, clip);
+    return play(path, targetSink, volume);
+}
+
+Recording PrivatePipeWireSession::startRecording(std::string_view sinkName, int sampleRate,
+                                                 int channels) {
+    auto nodeName = uniqueName("quellora-test-record-");
+    auto path = file(nodeName + ".wav");
+    // stream.capture.sink: record what the sink plays (its monitor), not an input.
+    auto recorder =
+        ChildProcess::start({"pw-record", "--target", std::string(sinkName), "-P",
+                             "{ stream.capture.sink=true node.name=" + nodeName + " }", "--rate",
+                             std::to_string(sampleRate), "--channels", std::to_string(channels),
+                             "--format", "f32", path.string()});
+    return Recording(std::move(recorder), std::move(path), std::move(nodeName), sampleRate,
+                     channels);
+}
+
+AudioClip PrivatePipeWireSession::record(std::string_view sinkName, double seconds,
+                                         int sampleRate) {
+    auto recording = startRecording(sinkName, sampleRate);
+    const auto timeout = milliseconds(static_cast<std::int64_t>(seconds * 1000.0)) + graphTimeout;
+    if (!recording.waitForSeconds(seconds, timeout)) {
+        throw std::runtime_error("recording \"" + std::string(sinkName) + "\" got no audio");
+    }
+    return recording.stop().slice(0.0, seconds);
+}
+
+std::string PrivatePipeWireSession::daemonLogs() const {
+    std::string logs;
+    for (const char* name : {"dbus.log", "pipewire.log", "wireplumber.log"}) {
+        logs += std::string("\n--- ") + name + "\n" + readTail(root_ / name, 4000);
+    }
+    return logs;
+}
+
+bool Recording::waitForSeconds(double seconds, milliseconds timeout) {
+    // The file grows as audio arrives; the margin covers the WAV header.
+    constexpr std::uintmax_t headerMargin = 4096;
+    const auto wanted = static_cast<std::uintmax_t>(seconds * rate_) *
+                            static_cast<std::uintmax_t>(channels_) * sizeof(float) +
+                        headerMargin;
+    return waitUntil(
+        [&] {
+            std::error_code error;
+            const auto size = fs::file_size(file_, error);
+            if (!recorder_.isRunning()) {
+                throw std::runtime_error("pw-record exited: " + recorder_.errors());
+            }
+            return !error && size >= wanted;
+        },
+        timeout);
+}
+
+AudioClip Recording::stop() {
+    // On SIGINT the recorder finishes the file's header before it exits.
+    recorder_.sendSignal(SIGINT);
+    if (!recorder_.waitForExit(milliseconds(5000))) {
+        recorder_.stop();
+    }
+    return readAudioFile(file_);
+}
+
+std::unique_ptr<PrivatePipeWireSession> PrivatePipeWireSessionTest::session_;
+std::string PrivatePipeWireSessionTest::startFailure_;
+
+void PrivatePipeWireSessionTest::SetUpTestSuite() {
+    startFailure_.clear();
+    try {
+        session_ = std::make_unique<PrivatePipeWireSession>();
+    } catch (const std::exception& error) {
+        startFailure_ = error.what();
+    }
+}
+
+void PrivatePipeWireSessionTest::TearDownTestSuite() {
+    session_.reset();
+}
+
+void PrivatePipeWireSessionTest::SetUp() {
+    ASSERT_TRUE(session_) << "the private PipeWire session did not start: " << startFailure_;
+    if (session_->defaultSink() != "speakers") {
+        session_->setDefaultSink("speakers");
+    }
+    if (session_->metadataValue("settings", "clock.force-rate").value_or("0") != "0") {
+        session_->forceSampleRate(0);
+    }
+}
+
+void PrivatePipeWireSessionTest::TearDown() {
+    if (HasFailure() && session_) {
+        std::cerr << "graph:\n" << session_->graph().describe() << session_->daemonLogs() << '\n';
+    }
+}
+
+PrivatePipeWireSession& PrivatePipeWireSessionTest::session() {
+    return *session_;
+}
+
+} // namespace quellora::integration

@@ -1,0 +1,195 @@
+#pragma once
+
+#include "audio_clip.h"
+#include "child_process.h"
+#include "graph_snapshot.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quellora::integration {
+
+// A null sink: a virtual device that plays into nothing, whose monitor the
+// tests record.
+struct NullSink {
+    std::string name;        // node.name, also what pw-play/pw-record target
+    std::string description; // node.description
+};
+
+// A file playing on the server until it ends or the handle goes.
+class Playback {
+public:
+    explicit Playback(ChildProcess player, std::string nodeName)
+        : player_(std::move(player))
+        , nodeName_(std::move(nodeName)) {}
+
+    // The player's stream node, unique to this playback.
+    const std::string& nodeName() const { return nodeName_; }
+    bool isPlaying() { return player_.isRunning(); }
+    bool waitUntilFinished(milliseconds timeout) {
+        return player_.waitForExit(timeout).has_value();
+    }
+    void stop() { player_.stop(); }
+
+private:
+    ChildProcess player_;
+    std::string nodeName_;
+};
+
+// A recording of a sink's monitor into a WAV file, running until stopped.
+class Recording {
+public:
+    Recording(ChildProcess recorder, std::filesystem::path file, std::string nodeName, int rate,
+              int channels)
+        : recorder_(std::move(recorder))
+        , file_(std::move(file))
+        , nodeName_(std::move(nodeName))
+        , rate_(rate)
+        , channels_(channels) {}
+
+    const std::string& nodeName() const { return nodeName_; }
+    const std::filesystem::path& file() const { return file_; }
+    // Waits until at least `seconds` of audio have reached the file; false
+    // after `timeout`. The recording goes on.
+    bool waitForSeconds(double seconds, milliseconds timeout);
+    // Ends the recording (the recorder finishes the file) and reads it back.
+    AudioClip stop();
+
+private:
+    ChildProcess recorder_;
+    std::filesystem::path file_;
+    std::string nodeName_;
+    int rate_;
+    int channels_;
+};
+
+// A PipeWire server of the tests' own: a temporary XDG_RUNTIME_DIR (0700)
+// holding a session D-Bus, `pipewire` and `wireplumber`, with null sinks
+// "speakers" (the default) and "headphones". While it exists, the test
+// process's environment points there (XDG_RUNTIME_DIR, PIPEWIRE_RUNTIME_DIR,
+// DBUS_SESSION_BUS_ADDRESS; XDG_CONFIG_HOME and XDG_STATE_HOME too, so that
+// neither WirePlumber nor Quellora touch the user's settings), so code under
+// test, in this process or started from it, connects to this server only.
+// The user's own server, if any, is never seen.
+//
+// One session per process at a time. Everything is torn down by the
+// destructor, by an exit handler if the process exits without it, and the
+// daemons die with the process even when it crashes. Operations that fail
+// throw std::runtime_error with the command's output.
+class PrivatePipeWireSession {
+public:
+    struct Options {
+        // Off: only the runtime folder and D-Bus, for tests that start the
+        // audio server later with startAudioServer().
+        bool startAudioServer = true;
+        std::vector<NullSink> sinks{{"speakers", "Speakers"}, {"headphones", "Headphones"}};
+        std::string defaultSink = "speakers";
+        milliseconds startTimeout{20000};
+    };
+
+    PrivatePipeWireSession();
+    explicit PrivatePipeWireSession(Options options);
+    ~PrivatePipeWireSession();
+    PrivatePipeWireSession(const PrivatePipeWireSession&) = delete;
+    PrivatePipeWireSession& operator=(const PrivatePipeWireSession&) = delete;
+
+    const std::filesystem::path& runtimeDirectory() const { return root_; }
+    // A path for a test's own files inside the session folder.
+    std::filesystem::path file(std::string_view name) const;
+
+    // The server itself. startAudioServer returns once PipeWire answers,
+    // WirePlumber has published the default metadata, the sinks exist and
+    // the default sink is set. stopAudioServer ends both daemons (SIGTERM).
+    void startAudioServer();
+    void stopAudioServer();
+    bool isAudioServerRunning();
+
+    // The graph.
+    GraphSnapshot graph() const;
+    std::optional<std::uint32_t> findNodeId(std::string_view nodeName) const;
+    // Throws when there is no such node.
+    std::uint32_t nodeId(std::string_view nodeName) const;
+    // Polls the graph until `condition` holds; the last snapshot is kept in
+    // `last` if given, for the failure message.
+    bool waitForGraph(const std::function<bool(const GraphSnapshot&)>& condition,
+                      milliseconds timeout, GraphSnapshot* last = nullptr) const;
+    void createNullSink(const NullSink& sink);
+    // Removes a node, as unplugging a device would.
+    void destroyNode(std::string_view nodeName);
+
+    // The default sink as WirePlumber resolved it ("default.audio.sink").
+    std::string defaultSink() const;
+    // Makes `nodeName` the user's configured default and waits until
+    // WirePlumber has applied it.
+    void setDefaultSink(std::string_view nodeName);
+    // Runs the whole graph at `rate` (clock.force-rate), a running graph
+    // included, as when the user changes the device's rate; 0 releases it.
+    void forceSampleRate(int rate);
+    // A key of a metadata object (pw-metadata -n NAME), nothing if unset.
+    std::optional<std::string> metadataValue(std::string_view metadataName,
+                                             std::string_view key) const;
+
+    // Plays a file with pw-play, on `targetSink` or, if empty, wherever the
+    // session manager sends new streams (the default sink). `volume` is the
+    // stream volume, linear.
+    Playback play(const std::filesystem::path& file, std::string_view targetSink = {},
+                  double volume = 1.0);
+    // Writes `clip` to a file in the session folder and plays it.
+    Playback play(const AudioClip& clip, std::string_view targetSink = {}, double volume = 1.0);
+    // Records what `sinkName` plays (its monitor) until stopped.
+    Recording startRecording(std::string_view sinkName, int sampleRate = 48000, int channels = 2);
+    // Records `seconds` of the monitor of `sinkName` and returns them.
+    AudioClip record(std::string_view sinkName, double seconds, int sampleRate = 48000);
+
+    // The daemons' logs, for failure messages.
+    std::string daemonLogs() const;
+
+private:
+    struct Daemons;
+
+    // Stops the daemons, restores the environment and removes the folder;
+    // runs once, from the destructor or the exit handler.
+    void tearDown();
+    void startBus();
+    void waitForServerAnswer();
+    void waitForDefaultMetadata();
+    std::string uniqueName(std::string_view prefix);
+    void exportEnvironment();
+    void restoreEnvironment();
+
+    Options options_;
+    std::filesystem::path root_;
+    std::map<std::string, std::optional<std::string>> savedEnvironment_;
+    std::unique_ptr<Daemons> daemons_;
+    int nextName_ = 1;
+};
+
+// A gtest fixture with one private session per test suite, shared by the
+// suite's tests (under CTest every test runs in a process of its own, so
+// each gets a fresh session). Each test starts with the default sink back on
+// "speakers" and no forced rate; Playback and Recording handles end their
+// streams when they go. A failing test prints the daemons' logs and the graph.
+class PrivatePipeWireSessionTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+    void TearDown() override;
+
+    static PrivatePipeWireSession& session();
+
+private:
+    static std::unique_ptr<PrivatePipeWireSession> session_;
+    static std::string startFailure_;
+};
+
+} // namespace quellora::integration
