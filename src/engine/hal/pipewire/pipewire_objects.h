@@ -100,7 +100,8 @@ private:
     // A link we made; the server removes it with its proxy.
     class Link {
     public:
-        explicit Link(pw_proxy* proxy) : proxy_(proxy) {}
+        explicit Link(pw_proxy* proxy)
+            : proxy_(proxy) {}
         ~Link() { pw_proxy_destroy(proxy_); }
         Link(const Link&) = delete;
         Link& operator=(const Link&) = delete;
