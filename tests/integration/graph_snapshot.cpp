@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <stdexcept>
 
 namespace quellora::integration {
@@ -30,10 +32,33 @@ std::optional<std::string> GraphNode::property(std::string_view key) const {
 }
 
 GraphSnapshot GraphSnapshot::fromDump(std::string_view json) {
-    const auto objects = Json::parse(json, nullptr, false);
-    if (!objects.is_array()) {
-        throw std::runtime_error("pw-dump did not print a JSON array: " +
-                                 std::string(json.substr(0, 200)));
+    // pw-dump may print more than one array when objects arrive while it syncs; later
+    // entries describe the same objects more recently, and a null info means removed.
+    std::map<std::uint32_t, Json> latest;
+    std::istringstream stream{std::string(json)};
+    while ((stream >> std::ws).peek() != std::char_traits<char>::eof()) {
+        Json batch;
+        try {
+            stream >> batch;
+        } catch (const Json::exception&) {
+            batch = nullptr;
+        }
+        if (!batch.is_array()) {
+            throw std::runtime_error("pw-dump did not print a JSON array: " +
+                                     std::string(json.substr(0, 200)));
+        }
+        for (auto& object : batch) {
+            const auto id = object.value("id", 0u);
+            if (object.contains("info") && object["info"].is_null()) {
+                latest.erase(id);
+            } else {
+                latest[id] = std::move(object);
+            }
+        }
+    }
+    Json objects = Json::array();
+    for (auto& [id, object] : latest) {
+        objects.push_back(std::move(object));
     }
     GraphSnapshot snapshot;
     for (const auto& object : objects) {

@@ -349,14 +349,23 @@ Playback PrivatePipeWireSession::play(const AudioClip& clip, std::string_view ta
 
 Recording PrivatePipeWireSession::startRecording(std::string_view sinkName, int sampleRate,
                                                  int channels) {
+    return startRecording(sinkName, sampleRate, channels, "");
+}
+
+Recording PrivatePipeWireSession::startPassiveRecording(std::string_view sinkName) {
+    return startRecording(sinkName, 48000, 2, " node.passive=true");
+}
+
+Recording PrivatePipeWireSession::startRecording(std::string_view sinkName, int sampleRate,
+                                                 int channels, std::string_view extraProperties) {
     auto nodeName = uniqueName("quellora-test-record-");
     auto path = file(nodeName + ".wav");
     // stream.capture.sink: record what the sink plays (its monitor), not an input.
-    auto recorder =
-        ChildProcess::start({"pw-record", "--target", std::string(sinkName), "-P",
-                             "{ stream.capture.sink=true node.name=" + nodeName + " }", "--rate",
-                             std::to_string(sampleRate), "--channels", std::to_string(channels),
-                             "--format", "f32", path.string()});
+    auto recorder = ChildProcess::start(
+        {"pw-record", "--target", std::string(sinkName), "-P",
+         "{ stream.capture.sink=true node.name=" + nodeName + std::string(extraProperties) + " }",
+         "--rate", std::to_string(sampleRate), "--channels", std::to_string(channels), "--format",
+         "f32", path.string()});
     return Recording(std::move(recorder), std::move(path), std::move(nodeName), sampleRate,
                      channels);
 }

@@ -147,6 +147,9 @@ public:
     Playback play(const AudioClip& clip, std::string_view targetSink = {}, double volume = 1.0);
     // Records what `sinkName` plays (its monitor) until stopped.
     Recording startRecording(std::string_view sinkName, int sampleRate = 48000, int channels = 2);
+    // Records like startRecording but over passive links, which do not keep
+    // the sink running: it still idles when nothing else plays into it.
+    Recording startPassiveRecording(std::string_view sinkName);
     // Records `seconds` of the monitor of `sinkName` and returns them.
     AudioClip record(std::string_view sinkName, double seconds, int sampleRate = 48000);
 
@@ -163,6 +166,8 @@ private:
     void waitForServerAnswer();
     void waitForDefaultMetadata();
     std::string uniqueName(std::string_view prefix);
+    Recording startRecording(std::string_view sinkName, int sampleRate, int channels,
+                             std::string_view extraProperties);
     void exportEnvironment();
     void restoreEnvironment();
 

@@ -123,6 +123,12 @@ std::vector<const GraphPort*> Graph::portsOf(std::uint32_t nodeId, bool output,
     return found;
 }
 
+bool Graph::isLinked(std::uint32_t outputNode, std::uint32_t inputNode) const {
+    return std::any_of(links.begin(), links.end(), [&](const auto& entry) {
+        return entry.second.outputNode == outputNode && entry.second.inputNode == inputNode;
+    });
+}
+
 bool Graph::clientRunsOutput(std::uint32_t clientId) const {
     return std::any_of(nodes.begin(), nodes.end(), [&](const auto& entry) {
         return entry.second.clientId == clientId && entry.second.isOutputStream() &&

@@ -46,6 +46,11 @@ struct GraphPort {
     std::string channel; // FL, FR, MONO, ...
 };
 
+struct GraphLink {
+    std::uint32_t outputNode = 0;
+    std::uint32_t inputNode = 0;
+};
+
 struct GraphClient {
     std::uint32_t globalId = 0;
     AudioObjectID objectId = 0;
@@ -85,6 +90,7 @@ struct Graph {
     std::map<std::uint32_t, GraphPort> ports;
     std::map<std::uint32_t, GraphClient> clients;
     std::map<std::uint32_t, GraphDevice> devices;
+    std::map<std::uint32_t, GraphLink> links;
     ClockSettings clock;
     std::optional<std::string> defaultSinkName;
     std::optional<std::string> configuredSinkName;
@@ -99,6 +105,7 @@ struct Graph {
     // sink the session manager prefers most stands in; none without sinks.
     const GraphNode* defaultSink() const;
     std::vector<const GraphPort*> portsOf(std::uint32_t nodeId, bool output, bool monitor) const;
+    bool isLinked(std::uint32_t outputNode, std::uint32_t inputNode) const;
     // Whether a client has an output stream that is running.
     bool clientRunsOutput(std::uint32_t clientId) const;
 };

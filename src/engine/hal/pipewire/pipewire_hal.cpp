@@ -25,6 +25,9 @@ constexpr auto overloadPollInterval = seconds(1.0);
 constexpr const char* routingKey = "target.object";
 constexpr const char* tapNamePrefix = "quellora-tap-";
 
+// An object and the property of it that changed.
+using PropertyChange = std::pair<AudioObjectID, FourCharCode>;
+
 // A property value as the platform lays it out.
 using PropertyValue =
     std::variant<std::uint32_t, std::int32_t, double, std::vector<std::uint32_t>,
@@ -98,7 +101,7 @@ struct PipeWireHal::Impl {
 
     explicit Impl(Dispatcher& queue)
         : mainQueue(queue) {
-        session = std::make_unique<Session>([this] { graphChanged(); },
+        session = std::make_unique<Session>([this] { postChanges(graphChanged()); },
                                             [this] { post([this] { serverLost(); }); });
     }
 
@@ -107,18 +110,34 @@ struct PipeWireHal::Impl {
 
     // ---- connection --------------------------------------------------------
 
+    void setConnecting(bool value) {
+        const Session::Lock lock(*session);
+        connecting = value;
+    }
+
     void tryConnect() {
         reconnect.reset();
-        if (!session->connect()) {
+        // The graph fills in while connecting; listeners hear the sum once.
+        // (Not locked across connect(): its round trips wait on the loop.)
+        setConnecting(true);
+        const bool connectedNow = session->connect();
+        setConnecting(false);
+        if (!connectedNow) {
             reconnect =
                 mainQueue.postAfter(reconnectInterval, lifetime.guard([this] { tryConnect(); }));
             return;
         }
         connected = true;
         log.notice("Connected to the PipeWire server");
+        std::vector<PropertyChange> changes;
         {
             const Session::Lock lock(*session);
-            graphChanged();
+            changes = graphChanged();
+        }
+        // Told now, not posted: a listener added after this turn (the engine
+        // starting on connection) must not hear of a change from before it.
+        for (const auto& [object, selector] : changes) {
+            deliver(object, selector);
         }
         if (connectionHandler) {
             connectionHandler(true);
@@ -159,9 +178,10 @@ struct PipeWireHal::Impl {
 
     // ---- graph changes (PipeWire's thread, locked) --------------------------
 
-    void graphChanged() {
+    // What changed since the last look, for the listeners.
+    std::vector<PropertyChange> graphChanged() {
         if (connecting) {
-            return;
+            return {};
         }
         auto& graph = session->graph();
         routeStreams(graph);
@@ -174,7 +194,7 @@ struct PipeWireHal::Impl {
             }
         }
         const auto now = snapshot(graph);
-        std::vector<std::pair<AudioObjectID, FourCharCode>> changes;
+        std::vector<PropertyChange> changes;
         if (now.defaultOutput != last.defaultOutput) {
             changes.emplace_back(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
         }
@@ -202,6 +222,10 @@ struct PipeWireHal::Impl {
             }
         }
         last = now;
+        return changes;
+    }
+
+    void postChanges(const std::vector<PropertyChange>& changes) {
         for (const auto& [object, selector] : changes) {
             post([this, object = object, selector = selector] { deliver(object, selector); });
         }
@@ -673,7 +697,7 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     tap->objectId = session.nextObjectId();
     tapID = tap->objectId;
     impl->taps[tapID] = std::move(tap);
-    impl->graphChanged(); // routes the streams that play already
+    impl->postChanges(impl->graphChanged()); // routes the streams that play already
     return kAudioHardwareNoError;
 }
 
@@ -684,9 +708,26 @@ OSStatus PipeWireHal::destroyProcessTap(AudioObjectID tapID) {
         return kAudioHardwareBadObjectError;
     }
     // Streams go back to where they were before the sink goes, so that
-    // nothing plays into the void in between.
+    // nothing plays into the void in between: the session manager relinks
+    // them, and a sink removed under links it is still making leaves the
+    // streams unlinked until something else makes it look again.
+    auto& session = *impl->session;
+    const auto* tapNode = session.graph().nodeNamed(tap->second->nodeName);
+    const auto tapNodeId = tapNode ? tapNode->globalId : 0;
+    std::vector<std::uint32_t> streams;
+    for (const auto& [nodeId, previous] : tap->second->routed) {
+        streams.push_back(nodeId);
+    }
     impl->unrouteStreams(*tap->second);
-    impl->session->roundtrip();
+    session.roundtrip();
+    const auto handedOver = [&] {
+        return std::none_of(streams.begin(), streams.end(), [&](std::uint32_t stream) {
+            return session.graph().isLinked(stream, tapNodeId);
+        });
+    };
+    if (!session.waitFor(handedOver, std::chrono::milliseconds(500))) {
+        impl->log.error("Streams still play into the tap after 500 ms; removing it anyway");
+    }
     impl->taps.erase(tap);
     return kAudioHardwareNoError;
 }

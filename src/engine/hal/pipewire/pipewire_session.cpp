@@ -234,6 +234,9 @@ void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* 
         port.name = property(props, PW_KEY_PORT_NAME);
         port.channel = property(props, PW_KEY_AUDIO_CHANNEL);
         graph.ports[id] = port;
+    } else if (kind == PW_TYPE_INTERFACE_Link) {
+        graph.links[id] = {numberProperty(props, PW_KEY_LINK_OUTPUT_NODE),
+                           numberProperty(props, PW_KEY_LINK_INPUT_NODE)};
     } else if (kind == PW_TYPE_INTERFACE_Client) {
         const auto pid = property(props, PW_KEY_SEC_PID);
         graph.clients[id] = {id, self.nextObjectId(), pid.empty() ? -1 : std::atoi(pid.c_str())};
@@ -266,6 +269,7 @@ void Session::onGlobalRemove(void* data, std::uint32_t id) {
     graph.ports.erase(id);
     graph.clients.erase(id);
     graph.devices.erase(id);
+    graph.links.erase(id);
     self.notifyChanged();
 }
 

@@ -1,0 +1,240 @@
+// Quellora on a real PipeWire server: what reaches the speakers, how the
+// pipeline follows the default output and the rate, how it idles, and what
+// is left when it stops or dies.
+
+#include "dsp/compressor_params.h"
+#include "dsp/gain_computer.h"
+#include "private_pipewire_session.h"
+
+#include <gmock/gmock.h>
+
+#include <csignal>
+#include <string>
+
+namespace quellora::integration {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Quellora's tap and aggregate (the test's own players are "quellora-test-…").
+bool isOurs(const GraphNode& node) {
+    return node.name.rfind("quellora-tap-", 0) == 0 ||
+           node.name.rfind("quellora-aggregate-", 0) == 0;
+}
+
+std::vector<const GraphNode*> ourNodes(const GraphSnapshot& graph) {
+    std::vector<const GraphNode*> nodes;
+    for (const auto& node : graph.nodes) {
+        if (isOurs(node)) {
+            nodes.push_back(&node);
+        }
+    }
+    return nodes;
+}
+
+const GraphNode* ourNode(const GraphSnapshot& graph, std::string_view prefix) {
+    for (const auto& node : graph.nodes) {
+        if (node.name.rfind(prefix, 0) == 0) {
+            return &node;
+        }
+    }
+    return nullptr;
+}
+
+// The processed path to `sink` is up: our aggregate plays on it.
+bool processesInto(const GraphSnapshot& graph, std::string_view sink) {
+    const auto* aggregate = ourNode(graph, "quellora-aggregate-");
+    return aggregate && graph.linksBetween(aggregate->name, sink).size() == 2;
+}
+
+// A stream reaches `sink` only through Quellora's tap.
+bool routedThroughTap(const GraphSnapshot& graph, std::string_view stream, std::string_view sink) {
+    const auto* tap = ourNode(graph, "quellora-tap-");
+    return tap && graph.isLinked(stream, tap->name) && !graph.isLinked(stream, sink);
+}
+
+class QuelloraPipeline : public PrivatePipeWireSessionTest {
+protected:
+    void TearDown() override {
+        if (quellora && HasFailure()) {
+            std::cerr << "quellora run said:\n" << quellora->output() << quellora->errors() << '\n';
+        }
+        quellora.reset();
+        PrivatePipeWireSessionTest::TearDown();
+    }
+
+    // `quellora run`, started and processing into `sink`.
+    void startQuellora(std::string_view sink = "speakers") {
+        quellora.emplace(ChildProcess::start({QUELLORA_EXECUTABLE, "run", "--verbose"}));
+        ASSERT_TRUE(quellora->waitForOutput("Quellora is on.\n", 10s)) << quellora->errors();
+        waitForGraph([&](const GraphSnapshot& g) { return processesInto(g, sink); }, 10s);
+    }
+
+    void waitForGraph(const std::function<bool(const GraphSnapshot&)>& condition,
+                      milliseconds timeout) {
+        GraphSnapshot last;
+        ASSERT_TRUE(session().waitForGraph(condition, timeout, &last)) << last.describe();
+    }
+
+    bool logged(std::string_view text) {
+        return quellora->errors().find(text) != std::string::npos;
+    }
+
+    std::optional<ChildProcess> quellora;
+};
+
+// Peak level in dBFS that the standard preset gives a steady tone of `inputDb` peak.
+double compressedPeakDb(double inputDb) {
+    return steadyStateOutputDb(CompressorParams::defaults(), static_cast<float>(inputDb));
+}
+
+TEST_F(QuelloraPipeline, compressesWhatReachesTheSpeakersAndNothingElse) {
+    startQuellora();
+    // The player appears after Quellora: new clients are captured too.
+    auto playback = session().play(quietToLoudSteps(1.5));
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            return routedThroughTap(g, playback.nodeName(), "speakers");
+        },
+        5s);
+
+    auto recording = session().startRecording("speakers");
+    ASSERT_TRUE(recording.waitForSeconds(7.4, 20s));
+    const auto recorded = recording.stop();
+
+    // The last half second of every 1.5 s step, after the onset of the clip.
+    const auto onset = onsetSeconds(recorded, -45.0);
+    ASSERT_TRUE(onset);
+    const double levels[] = {-30, -24, -18, -12, -6};
+    for (int step = 0; step < 5; ++step) {
+        const double from = *onset + 1.5 * step + 0.9;
+        const auto window = recorded.slice(from, from + 0.5);
+        // An unprocessed copy on top would read several dB louder.
+        EXPECT_NEAR(peakDb(window), compressedPeakDb(levels[step]), 1.0) << "step " << levels[step];
+    }
+}
+
+TEST_F(QuelloraPipeline, followsTheDefaultOutputAndLeavesOneGenerationAfterManySwitches) {
+    startQuellora();
+    auto playback = session().play(tone(-12.0, 120.0));
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            return routedThroughTap(g, playback.nodeName(), "speakers");
+        },
+        5s);
+
+    session().setDefaultSink("headphones");
+    waitForGraph([&](const GraphSnapshot& g) { return processesInto(g, "headphones"); }, 1500ms);
+    EXPECT_GT(peakDb(session().record("headphones", 0.5)), -25.0);
+    EXPECT_LT(peakDb(session().record("speakers", 0.3)), -100.0);
+
+    session().setDefaultSink("speakers");
+    waitForGraph([&](const GraphSnapshot& g) { return processesInto(g, "speakers"); }, 1500ms);
+
+    for (int i = 0; i < 20; ++i) {
+        session().setDefaultSink(i % 2 ? "speakers" : "headphones");
+    }
+    // Settled on speakers: one tap, one aggregate, and only their links.
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            const auto* tap = ourNode(g, "quellora-tap-");
+            const auto* aggregate = ourNode(g, "quellora-aggregate-");
+            return processesInto(g, "speakers") && ourNodes(g).size() == 2 &&
+                   g.linksInto(tap->name).size() == 2 && g.linksFrom(tap->name).size() == 2 &&
+                   g.linksFrom(aggregate->name).size() == 2;
+        },
+        10s);
+    EXPECT_GT(peakDb(session().record("speakers", 0.5)), -25.0);
+}
+
+TEST_F(QuelloraPipeline, rebuildsAtTheNewRateWhenTheGraphRateChanges) {
+    startQuellora();
+    auto playback = session().play(tone(-12.0, 120.0));
+    const auto before = ourNode(session().graph(), "quellora-aggregate-")->name;
+
+    session().forceSampleRate(44100);
+
+    ASSERT_TRUE(waitUntil([&] { return logged("sampleRate=44100.000000"); }, 5s))
+        << quellora->errors();
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            const auto* aggregate = ourNode(g, "quellora-aggregate-");
+            return aggregate && aggregate->name != before && processesInto(g, "speakers");
+        },
+        5s);
+    EXPECT_TRUE(logged("Output sample-rate changed 48000.000000→44100.000000 Hz"));
+    EXPECT_GT(peakDb(session().record("speakers", 0.5, 44100)), -25.0);
+}
+
+TEST_F(QuelloraPipeline, idlesWithoutSourcesAndFadesBackInWhenPlaybackStarts) {
+    startQuellora();
+    // Two idle seconds suspend IO: our nodes stop running.
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            const auto nodes = ourNodes(g);
+            return nodes.size() == 2 &&
+                   std::all_of(nodes.begin(), nodes.end(),
+                               [](const GraphNode* node) { return node->state != "running"; });
+        },
+        6s);
+    ASSERT_TRUE(logged("IO suspended (no audio sources)"));
+
+    // A recorder that kept the speakers running would wake Quellora before
+    // the player starts and spend the fade-in on silence.
+    auto recording = session().startPassiveRecording("speakers");
+    auto playback = session().play(tone(-12.0, 30.0));
+    ASSERT_TRUE(recording.waitForSeconds(2.0, 10s));
+    const auto recorded = recording.stop();
+    EXPECT_TRUE(logged("IO resumed (audio source active)"));
+
+    // The level climbs from well below the settled one and is there after
+    // half a second, without steps down on the way.
+    const auto onset = onsetSeconds(recorded, -70.0);
+    ASSERT_TRUE(onset);
+    const auto settled = peakDb(recorded.slice(*onset + 0.8, *onset + 1.2));
+    EXPECT_NEAR(settled, compressedPeakDb(-12.0), 1.0);
+    EXPECT_LT(peakDb(recorded.slice(*onset, *onset + 0.05)), settled - 10.0);
+    double previous = -200.0;
+    for (double from = *onset; from < *onset + 0.5; from += 0.05) {
+        const auto level = peakDb(recorded.slice(from, from + 0.05));
+        EXPECT_GE(level, previous - 0.1) << "at " << from - *onset << " s";
+        previous = level;
+    }
+    EXPECT_NEAR(peakDb(recorded.slice(*onset + 0.5, *onset + 0.6)), settled, 0.5);
+}
+
+class ReturnOfTheAudio : public QuelloraPipeline, public ::testing::WithParamInterface<int> {};
+
+// Whether Quellora stops or is killed outright, the application plays on
+// the speakers directly again within a second.
+TEST_P(ReturnOfTheAudio, theApplicationPlaysOnTheSpeakersUnprocessedWithinASecond) {
+    startQuellora();
+    auto playback = session().play(tone(-6.0, 120.0));
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            return routedThroughTap(g, playback.nodeName(), "speakers");
+        },
+        5s);
+
+    quellora->sendSignal(GetParam());
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            return ourNodes(g).empty() && g.isLinked(playback.nodeName(), "speakers");
+        },
+        1s);
+    EXPECT_NEAR(peakDb(session().record("speakers", 0.5).slice(0.1, 0.5)), -6.0, 0.5);
+
+    // And nothing left behind changes routing at the next start.
+    quellora->waitForExit(5s);
+    auto later = session().play(tone(-20.0, 30.0), "headphones");
+    waitForGraph([&](const GraphSnapshot& g) { return g.isLinked(later.nodeName(), "headphones"); },
+                 5s);
+}
+
+INSTANTIATE_TEST_SUITE_P(StopOrKill, ReturnOfTheAudio, ::testing::Values(SIGTERM, SIGKILL),
+                         [](const auto& test) {
+                             return test.param == SIGKILL ? std::string("killed") : "stopped";
+                         });
+
+} // namespace
+} // namespace quellora::integration
