@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+
+namespace quellora {
+
+class AppState;
+class Updater;
+
+// The panel that drops down from the tray icon: switch and status, banners,
+// curve and waveform, presets, sliders and footer. Holds no state of its own:
+// it shows the model and the updater and calls them. 300 wide.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    ContentView(AppState& model, Updater& updater, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+signals:
+    // The quit button; the tray controller ends the application.
+    void quitRequested();
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
+};
+
+} // namespace quellora
