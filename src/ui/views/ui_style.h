@@ -26,9 +26,15 @@ inline QColor primary(const QPalette& palette, double opacity = 1.0) {
 }
 
 // Text of lesser importance, in three steps.
-inline QColor secondary(const QPalette& palette) { return primary(palette, 0.55); }
-inline QColor tertiary(const QPalette& palette) { return primary(palette, 0.3); }
-inline QColor quaternary(const QPalette& palette) { return primary(palette, 0.18); }
+inline QColor secondary(const QPalette& palette) {
+    return primary(palette, 0.55);
+}
+inline QColor tertiary(const QPalette& palette) {
+    return primary(palette, 0.3);
+}
+inline QColor quaternary(const QPalette& palette) {
+    return primary(palette, 0.18);
+}
 
 inline QColor orange(double opacity = 1.0) {
     return QColor::fromRgbF(1.0f, 0.58f, 0.0f, static_cast<float>(opacity));
