@@ -71,6 +71,15 @@ AudioClip quietToLoudSteps(double stepSeconds, int sampleRate) {
     return steppedTone({-30.0, -24.0, -18.0, -12.0, -6.0}, stepSeconds, 1000.0, sampleRate, 2);
 }
 
+AudioClip AudioClip::channel(int index) const {
+    AudioClip mono{sampleRate, 1, {}};
+    mono.samples.reserve(static_cast<std::size_t>(frames()));
+    for (std::int64_t frame = 0; frame < frames(); ++frame) {
+        mono.samples.push_back(samples[static_cast<std::size_t>(frame * channels + index)]);
+    }
+    return mono;
+}
+
 AudioClip onsetTone(double silenceSeconds, double toneSeconds, double levelDb, double frequencyHz,
                     int sampleRate, int channels) {
     AudioClip clip{sampleRate, channels, {}};

@@ -21,6 +21,8 @@ struct AudioClip {
     double seconds() const { return static_cast<double>(frames()) / sampleRate; }
     // Frames from `fromSeconds` to `toSeconds` (clamped to the clip).
     AudioClip slice(double fromSeconds, double toSeconds) const;
+    // One channel as a mono clip.
+    AudioClip channel(int index) const;
 };
 
 // Test signals. Levels are sine peaks in dBFS (a sine's RMS is 3.01 dB lower);

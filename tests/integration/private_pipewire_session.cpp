@@ -288,6 +288,10 @@ void PrivatePipeWireSession::destroyNode(std::string_view nodeName) {
     }
 }
 
+void PrivatePipeWireSession::link(std::string_view outputPort, std::string_view inputPort) {
+    runChecked({"pw-link", std::string(outputPort), std::string(inputPort)});
+}
+
 std::optional<std::string> PrivatePipeWireSession::metadataValue(std::string_view metadataName,
                                                                  std::string_view key) const {
     // Lines read: update: id:0 key:'KEY' value:'VALUE' type:'TYPE'
@@ -322,6 +326,11 @@ void PrivatePipeWireSession::setDefaultSink(std::string_view nodeName) {
 
 void PrivatePipeWireSession::forceSampleRate(int rate) {
     runChecked({"pw-metadata", "-n", "settings", "0", "clock.force-rate", std::to_string(rate)});
+}
+
+void PrivatePipeWireSession::forceQuantum(int frames) {
+    runChecked(
+        {"pw-metadata", "-n", "settings", "0", "clock.force-quantum", std::to_string(frames)});
 }
 
 std::string PrivatePipeWireSession::uniqueName(std::string_view prefix) {

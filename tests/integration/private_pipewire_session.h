@@ -125,6 +125,9 @@ public:
     void createNullSink(const NullSink& sink);
     // Removes a node, as unplugging a device would.
     void destroyNode(std::string_view nodeName);
+    // Links two ports by hand ("node:port"), as pw-link does; the session
+    // manager leaves such links alone.
+    void link(std::string_view outputPort, std::string_view inputPort);
 
     // The default sink as WirePlumber resolved it ("default.audio.sink").
     std::string defaultSink() const;
@@ -134,6 +137,8 @@ public:
     // Runs the whole graph at `rate` (clock.force-rate), a running graph
     // included, as when the user changes the device's rate; 0 releases it.
     void forceSampleRate(int rate);
+    // Runs the whole graph with `frames` per cycle (clock.force-quantum); 0 lets it choose.
+    void forceQuantum(int frames);
     // A key of a metadata object (pw-metadata -n NAME), nothing if unset.
     std::optional<std::string> metadataValue(std::string_view metadataName,
                                              std::string_view key) const;

@@ -8,6 +8,7 @@
 
 #include <gmock/gmock.h>
 
+#include <cmath>
 #include <csignal>
 #include <string>
 
@@ -201,6 +202,33 @@ TEST_F(QuelloraPipeline, idlesWithoutSourcesAndFadesBackInWhenPlaybackStarts) {
         previous = level;
     }
     EXPECT_NEAR(peakDb(recorded.slice(*onset + 0.5, *onset + 0.6)), settled, 0.5);
+}
+
+// The left channel reaches the speakers' left through Quellora; a hand-made
+// link plays the same channel on the speakers' right directly. The onsets
+// differ by exactly what Quellora adds: its 5 ms lookahead, and no buffer of
+// the server's, because both of its callbacks run in the output's cycle.
+TEST_F(QuelloraPipeline, addsItsLookaheadAndNothingMoreToWhatReachesTheSpeakers) {
+    startQuellora();
+    auto clip = onsetTone(1.0, 1.0, -6.0);
+    for (std::int64_t frame = 0; frame < clip.frames(); ++frame) {
+        clip.samples[static_cast<std::size_t>(frame * 2 + 1)] = 0.0f;
+    }
+    auto recording = session().startRecording("speakers");
+    auto playback = session().play(clip);
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            return routedThroughTap(g, playback.nodeName(), "speakers");
+        },
+        5s);
+    session().link(playback.nodeName() + ":output_FL", "speakers:playback_FR");
+    ASSERT_TRUE(playback.waitUntilFinished(10s));
+    const auto recorded = recording.stop();
+
+    const auto processed = onsetSeconds(recorded.channel(0), -40.0);
+    const auto direct = onsetSeconds(recorded.channel(1), -40.0);
+    ASSERT_TRUE(processed && direct);
+    EXPECT_EQ(std::lround((*processed - *direct) * 48000.0), 240);
 }
 
 class ReturnOfTheAudio : public QuelloraPipeline, public ::testing::WithParamInterface<int> {};
