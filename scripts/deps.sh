@@ -7,10 +7,12 @@ build_packages=(
     cmake ninja-build g++ pkg-config
     libfmt-dev nlohmann-json3-dev uuid-dev libsystemd-dev
     libsndfile1-dev libpipewire-0.3-dev qt6-base-dev
+    libcurl4-openssl-dev libsodium-dev librsvg2-bin
 )
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format libebur128-dev
     pipewire pipewire-bin wireplumber dbus
+    desktop-file-utils appstream dpkg-dev file
 )
 
 case "${1:-build}" in

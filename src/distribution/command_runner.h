@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+// Starts other programs by argument vector, never through a shell string, so
+// no argument is ever re-parsed. The first argument is the program's absolute
+// path.
+class CommandRunner {
+public:
+    virtual ~CommandRunner() = default;
+
+    // Runs the command and waits for it: its exit status, 128 + the signal
+    // number when a signal ended it, or -1 when it could not be started.
+    // Blocks; call it from a worker thread.
+    virtual int run(const std::vector<std::string>& arguments) = 0;
+
+    // Starts the command in a session of its own and returns without waiting;
+    // it outlives this process. False when it could not be started.
+    virtual bool launchDetached(const std::vector<std::string>& arguments) = 0;
+};
+
+// The production runner: fork and exec.
+class ProcessCommandRunner final : public CommandRunner {
+public:
+    int run(const std::vector<std::string>& arguments) override;
+    bool launchDetached(const std::vector<std::string>& arguments) override;
+};
+
+} // namespace quellora
