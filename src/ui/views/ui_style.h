@@ -16,7 +16,7 @@ inline QColor accent(double opacity = 1.0) {
 }
 
 inline QColor withOpacity(QColor colour, double opacity) {
-    colour.setAlphaF(static_cast<float>(colour.alphaF() * opacity));
+    colour.setAlphaF(static_cast<float>(static_cast<double>(colour.alphaF()) * opacity));
     return colour;
 }
 
