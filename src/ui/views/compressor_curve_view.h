@@ -2,8 +2,11 @@
 
 #include "dsp/audio_level_buffer.h"
 #include "dsp/compressor_params.h"
+#include "ui/views/tracking_dot.h"
+#include "ui/views/view_clock.h"
 
 #include <QWidget>
+#include <memory>
 
 namespace quellora {
 
@@ -24,6 +27,23 @@ public:
     void setPanelVisible(bool visible);
 
     QSize sizeHint() const override;
+
+    // The clock of the breathing glow and the dot's motion: the wall clock
+    // unless a test pins it.
+    void setClock(ViewClock clock);
+
+    // The timers' work, public so that tests can drive it without waiting:
+    // read the level history and retarget the dot (every 0.1 s while the panel
+    // shows), and move the dot on to the clock's present (about 60 times a
+    // second while it is moving).
+    void tick();
+    void animationFrame();
+
+    bool isTicking() const;
+    bool isAnimating() const;
+    DotState dotState() const;
+    // The dot's centre, in the view's coordinates.
+    QPointF dotPosition() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "dsp/audio_level_buffer.h"
+#include "ui/views/view_clock.h"
 
 #include <QWidget>
+#include <memory>
 
 namespace quellora {
 
@@ -23,6 +25,11 @@ public:
     void setPanelVisible(bool visible);
 
     QSize sizeHint() const override;
+
+    // The clock of the idle noise: the wall clock unless a test pins it.
+    void setClock(ViewClock clock);
+    // Whether the redraw timer runs.
+    bool isTicking() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,0 +1,252 @@
+#include "ui/views/compressor_curve_view.h"
+#include "ui/views/curve_plot.h"
+#include "ui/views/live_waveform_view.h"
+#include "ui/views/ui_style.h"
+#include "ui/views/waveform_model.h"
+
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDir>
+#include <cmath>
+#include <memory>
+
+namespace quellora {
+namespace {
+
+constexpr int scale = 2;
+
+// One widgets application for the whole program, on the offscreen platform
+// unless another is asked for.
+class WidgetsEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        application_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    void TearDown() override { application_.reset(); }
+
+private:
+    int argc_ = 1;
+    char programName_[32] = "quellora_ui_views_tests";
+    char* argv_[2] = {programName_, nullptr};
+    std::unique_ptr<QApplication> application_;
+};
+
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new WidgetsEnvironment);
+
+// The view painted at twice its size, as on a high-density screen.
+QImage render(QWidget& view, const QColor& background) {
+    QImage image(view.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(scale);
+    image.fill(background);
+    view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+    return image;
+}
+
+// Over the panel's background, kept under `name` for people to look at.
+QImage renderShown(QWidget& view, const QString& name) {
+    const QImage image = render(view, view.palette().color(QPalette::Window));
+    const QDir directory(QStringLiteral(QUELLORA_SCREENSHOT_DIR));
+    EXPECT_TRUE(directory.mkpath(QStringLiteral(".")) && image.save(directory.filePath(name)));
+    return image;
+}
+
+bool drawsNothing(QWidget& view) {
+    QImage blank(view.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    blank.setDevicePixelRatio(scale);
+    blank.fill(Qt::transparent);
+    return render(view, Qt::transparent) == blank;
+}
+
+// In the view's own coordinates.
+QColor colourAt(const QImage& image, QPointF point) {
+    return image.pixelColor((point * scale).toPoint());
+}
+
+bool near(const QColor& actual, const QColor& expected, int tolerance) {
+    return std::abs(actual.red() - expected.red()) <= tolerance &&
+           std::abs(actual.green() - expected.green()) <= tolerance &&
+           std::abs(actual.blue() - expected.blue()) <= tolerance;
+}
+
+// Pixels in `region` that carry the violet accent rather than the grey of the
+// panel and its text.
+int accentPixels(const QImage& image, const QRectF& region) {
+    const QRect pixels = QRectF(region.topLeft() * scale, region.size() * scale).toAlignedRect();
+    int count = 0;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        for (int x = pixels.left(); x <= pixels.right(); ++x) {
+            const QColor colour = image.pixelColor(x, y);
+            count += colour.blue() - colour.green() > 8 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
+void expectOneAccessibleGraphic(QWidget& view, const QString& name) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(accessible, nullptr);
+    EXPECT_EQ(accessible->role(), QAccessible::Graphic);
+    EXPECT_EQ(accessible->text(QAccessible::Name), name);
+    EXPECT_EQ(accessible->childCount(), 0);
+}
+
+class CompressorCurveViewTest : public ::testing::Test {
+protected:
+    CompressorCurveViewTest() {
+        view.resize(268, 150);
+        view.setClock([this] { return now; });
+        view.setCompressionEnabled(true);
+    }
+
+    void push(float inputDb) { levels.push({inputDb, inputDb - 6.0f, -6.0f}); }
+
+    // Animation frames at 60 a second for `seconds` of clock time.
+    void animate(double seconds) {
+        for (double elapsed = 0.0; elapsed < seconds; elapsed += 1.0 / 60.0) {
+            now += 1.0 / 60.0;
+            view.animationFrame();
+        }
+    }
+
+    QPointF curvePoint(float inputDb) const {
+        return plot.point(curveLevel(CompressorParams::defaults(), inputDb));
+    }
+
+    AudioLevelBuffer levels;
+    double now = 1000.0;
+    CompressorCurveView view{levels};
+    const CurvePlot plot = CurvePlot::inView({268.0, 150.0});
+};
+
+TEST_F(CompressorCurveViewTest, whileThePanelIsHiddenItDrawsReadsAndTicksNothing) {
+    push(-10.0f);
+    view.tick();
+    EXPECT_EQ(view.dotState(), DotState::disabled) << "the history was read";
+    EXPECT_FALSE(view.isTicking());
+    EXPECT_TRUE(drawsNothing(view));
+
+    view.setPanelVisible(true);
+    EXPECT_TRUE(view.isTicking());
+    EXPECT_TRUE(view.isAnimating());
+    view.setPanelVisible(false);
+    EXPECT_FALSE(view.isTicking());
+    EXPECT_FALSE(view.isAnimating());
+    EXPECT_TRUE(drawsNothing(view));
+}
+
+TEST_F(CompressorCurveViewTest, inSilenceTheDotBreathesAtTheFootOfTheStandardCurve) {
+    push(-70.0f);
+    view.setPanelVisible(true);
+    EXPECT_EQ(view.dotState(), DotState::idle);
+    EXPECT_FALSE(view.isAnimating()) << "placed at the foot of the curve on appearance";
+    EXPECT_EQ(view.dotPosition(), curvePoint(-50.0f));
+
+    const QImage image = renderShown(view, QStringLiteral("curve_idle.png"));
+    EXPECT_TRUE(
+        near(colourAt(image, plot.point(-27.0, -27.0)), QColor::fromRgbF(0.50f, 0.73f, 1.0f), 4))
+        << "the dialogue dot sits on the unity line";
+    EXPECT_TRUE(near(colourAt(image, curvePoint(-12.5f)), style::accent(), 40)) << "the curve";
+}
+
+TEST_F(CompressorCurveViewTest,
+       loudInputSpringsTheDotUpTheCurveWithATrailAndCompressionOffSendsItBack) {
+    for (int i = 0; i < 12; ++i) {
+        push(-36.0f + 3.0f * static_cast<float>(i));
+    }
+    view.setPanelVisible(true);
+    EXPECT_EQ(view.dotState(), DotState::active);
+    EXPECT_TRUE(view.isAnimating());
+    animate(0.1);
+    const QPointF moving = view.dotPosition();
+    EXPECT_GT(moving.x(), curvePoint(-50.0f).x());
+    EXPECT_LT(moving.x(), curvePoint(-3.0f).x());
+
+    const QImage image = renderShown(view, QStringLiteral("curve_active.png"));
+    EXPECT_TRUE(near(colourAt(image, moving), style::accent(), 40)) << "the dot's centre";
+    EXPECT_LT(colourAt(image, moving + QPointF(2.5, 0.0)).lightness(), 60) << "the dot";
+    EXPECT_LT(colourAt(image, curvePoint(-9.0f)).lightness(),
+              colourAt(image, curvePoint(-9.0f) + QPointF(0.0, 12.0)).lightness())
+        << "a trail dot darkens the curve";
+
+    animate(1.0);
+    EXPECT_FALSE(view.isAnimating());
+    EXPECT_EQ(view.dotPosition(), curvePoint(-3.0f));
+
+    view.setCompressionEnabled(false);
+    view.tick();
+    EXPECT_EQ(view.dotState(), DotState::disabled);
+    animate(1.0);
+    EXPECT_EQ(view.dotPosition(), curvePoint(-50.0f)) << "back to the foot of the curve";
+    renderShown(view, QStringLiteral("curve_disabled.png"));
+}
+
+TEST_F(CompressorCurveViewTest, isOneAccessibleGraphic) {
+    expectOneAccessibleGraphic(view, "Compression curve visualization");
+}
+
+class LiveWaveformViewTest : public ::testing::Test {
+protected:
+    LiveWaveformViewTest() {
+        view.resize(268, 82);
+        view.setClock([] { return 1000.0; });
+        view.setCompressionEnabled(true);
+    }
+
+    AudioLevelBuffer levels;
+    LiveWaveformView view{levels};
+    const QRectF band = WaveformLayout::waveBand(268.0);
+    const QRectF strip = WaveformLayout::gainReductionStrip(268.0);
+};
+
+TEST_F(LiveWaveformViewTest, whileThePanelIsHiddenItDrawsNothingAndDoesNotTick) {
+    levels.push({-10.0f, -12.0f, -6.0f});
+    EXPECT_FALSE(view.isTicking());
+    EXPECT_TRUE(drawsNothing(view));
+    view.setPanelVisible(true);
+    EXPECT_TRUE(view.isTicking());
+    view.setPanelVisible(false);
+    EXPECT_FALSE(view.isTicking());
+    EXPECT_TRUE(drawsNothing(view));
+}
+
+TEST_F(LiveWaveformViewTest, aShortHistoryIsDrawnAtTheRightOverItsGainReduction) {
+    for (int i = 0; i < 150; ++i) {
+        const float swing = 9.0f * static_cast<float>(std::sin(i / 6.0));
+        levels.push({-15.0f + swing, -20.0f + swing / 2.0f, -12.0f});
+    }
+    view.setPanelVisible(true);
+    const QImage image = renderShown(view, QStringLiteral("waveform_active.png"));
+
+    EXPECT_EQ(accentPixels(image, QRectF(0.0, 0.0, 268.0 - 151.0, 82.0)), 0)
+        << "nothing left of the oldest sample";
+    EXPECT_TRUE(near(colourAt(image, {200.0, 30.0}), style::accent(), 90)) << "output envelope";
+    EXPECT_GT(accentPixels(image, QRectF(130.0, strip.top(), 130.0, 11.0)), 0);
+    EXPECT_EQ(accentPixels(image, QRectF(130.0, strip.top() + 13.0, 130.0, 11.0)), 0)
+        << "12 dB of reduction fills half the strip";
+}
+
+TEST_F(LiveWaveformViewTest, silenceShowsTheIdleLineAndCompressionOffAFlatOne) {
+    view.setPanelVisible(true);
+    const QImage idle = renderShown(view, QStringLiteral("waveform_idle.png"));
+    EXPECT_GT(accentPixels(idle, band.adjusted(0.0, 10.0, 0.0, -10.0)), 0);
+    EXPECT_EQ(accentPixels(idle, strip), 0) << "only the label";
+
+    levels.push({-10.0f, -12.0f, -6.0f});
+    view.setCompressionEnabled(false);
+    const QImage off = renderShown(view, QStringLiteral("waveform_disabled.png"));
+    EXPECT_EQ(accentPixels(off, QRectF(0.0, 0.0, 268.0, 82.0)), 0);
+    EXPECT_LT(colourAt(off, {134.0, band.center().y()}).lightness(),
+              colourAt(off, {134.0, band.center().y() + 4.0}).lightness());
+}
+
+TEST_F(LiveWaveformViewTest, isOneAccessibleGraphic) {
+    expectOneAccessibleGraphic(view, "Live audio waveform display");
+}
+
+} // namespace
+} // namespace quellora
