@@ -66,7 +66,9 @@ protected:
 
     // `quellora run`, started and processing into `sink`.
     void startQuellora(std::string_view sink = "speakers") {
-        quellora.emplace(ChildProcess::start({QUELLORA_EXECUTABLE, "run", "--verbose"}));
+        // The log level given here wins over the one the test runner sets for itself.
+        quellora.emplace(ChildProcess::start(
+            {"env", "QUELLORA_LOG_LEVEL=info", QUELLORA_EXECUTABLE, "run", "--verbose"}));
         ASSERT_TRUE(quellora->waitForOutput("Quellora is on.\n", 10s)) << quellora->errors();
         waitForGraph([&](const GraphSnapshot& g) { return processesInto(g, sink); }, 10s);
     }
