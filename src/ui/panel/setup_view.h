@@ -1,18 +1,22 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
 namespace quellora {
 
 class AppState;
 
 // First-run setup: the permission screen while the model needs permission,
-// the success screen in every other mode. 340 wide.
+// the success screen in every other mode. 340 wide; its size hint is the
+// height its content needs at that width.
 class SetupView : public QWidget {
     Q_OBJECT
 public:
     explicit SetupView(AppState& model, QWidget* parent = nullptr);
     ~SetupView() override;
+
+    QSize sizeHint() const override;
 
 signals:
     // "Done" (or Return) on the success screen.
@@ -21,6 +25,8 @@ signals:
     void quitRequested();
 
 private:
+    void render();
+
     struct Parts;
     std::unique_ptr<Parts> parts_;
 };

@@ -1,0 +1,160 @@
+#include "ui/panel/content_view.h"
+
+#include "app/app_state.h"
+#include "distribution/updater.h"
+#include "ui/panel/eased_value.h"
+#include "ui/panel/fine_tune_sliders.h"
+#include "ui/panel/fitting_size.h"
+#include "ui/panel/menu_switch.h"
+#include "ui/panel/mode_banner.h"
+#include "ui/panel/model_observation.h"
+#include "ui/panel/panel_footer.h"
+#include "ui/panel/panel_header.h"
+#include "ui/panel/preset_selector.h"
+#include "ui/panel/switch_glow.h"
+#include "ui/views/compressor_curve_view.h"
+#include "ui/views/live_waveform_view.h"
+#include "ui/views/ui_style.h"
+
+#include <QBoxLayout>
+#include <QGraphicsOpacityEffect>
+#include <QPainter>
+
+namespace quellora {
+namespace {
+
+constexpr int panelWidth = 300;
+constexpr int panelPadding = 16;
+
+// A hairline between the panel's sections.
+class Divider : public QWidget {
+public:
+    explicit Divider(QWidget* parent)
+        : QWidget(parent) {
+        setFixedHeight(1);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter(this).fillRect(rect(), style::primary(palette(), 0.1));
+    }
+};
+
+// Gives `section` an opacity that eases to each new target. Fully opaque,
+// the effect steps aside: the section then paints straight to the panel, as
+// often as its live displays redraw, with nothing in between.
+EasedValue* fadeable(QWidget& section) {
+    auto* effect = new QGraphicsOpacityEffect(&section);
+    section.setGraphicsEffect(effect);
+    return new EasedValue(section, fadeDurationMs, 1.0, [effect](double opacity) {
+        effect->setOpacity(opacity);
+        effect->setEnabled(opacity < 1.0);
+    });
+}
+
+} // namespace
+
+struct ContentView::Parts {
+    AppState& model;
+    PanelHeader* header;
+    CompressorCurveView* curve;
+    LiveWaveformView* waveform;
+    QWidget* fineTune; // preset selector and sliders: dimmed and inert together
+    EasedValue* curveOpacity;
+    EasedValue* waveformOpacity;
+    EasedValue* fineTuneOpacity;
+    SwitchGlow* glow;
+    std::vector<Subscription> subscriptions;
+};
+
+ContentView::ContentView(AppState& model, Updater& updater, QWidget* parent)
+    : QWidget(parent) {
+    const auto& levelBuffer = model.engine().compressor().levelBuffer();
+    auto* header = new PanelHeader(model, this);
+    auto* curve = new CompressorCurveView(levelBuffer, this);
+    auto* waveform = new LiveWaveformView(levelBuffer, this);
+    auto* fineTune = new QWidget(this);
+    auto* footer = new PanelFooter(model, updater, this);
+    curve->setObjectName("curve");
+    waveform->setObjectName("waveform");
+    fineTune->setObjectName("fineTune");
+    connect(footer, &PanelFooter::quitRequested, this, &ContentView::quitRequested);
+
+    auto* fineTuneColumn = new QVBoxLayout(fineTune);
+    fineTuneColumn->setContentsMargins(0, 0, 0, 0);
+    fineTuneColumn->setSpacing(8);
+    fineTuneColumn->addWidget(new PresetSelector(model, fineTune));
+    fineTuneColumn->addWidget(new FineTuneSliders(model, fineTune));
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(panelPadding, panelPadding, panelPadding, panelPadding);
+    column->setSpacing(0);
+    column->addWidget(header);
+    column->addWidget(new ModeBanner(model, this));
+    column->addSpacing(14);
+    column->addWidget(curve);
+    column->addSpacing(6);
+    column->addWidget(waveform);
+    column->addSpacing(14);
+    column->addWidget(new Divider(this));
+    column->addSpacing(8);
+    column->addWidget(fineTune);
+    column->addSpacing(8);
+    column->addWidget(new Divider(this));
+    column->addSpacing(8);
+    column->addWidget(footer);
+    setFixedWidth(panelWidth);
+
+    parts_.reset(new Parts{model,
+                           header,
+                           curve,
+                           waveform,
+                           fineTune,
+                           fadeable(*curve),
+                           fadeable(*waveform),
+                           fadeable(*fineTune),
+                           new SwitchGlow(*this, MenuSwitch::mainSize),
+                           {}});
+    parts_->subscriptions = observePresets(model, [this] { render(); });
+    append(parts_->subscriptions,
+           observeAll([this] { render(); }, model.mode(), model.menuIsOpen()));
+    render();
+}
+
+ContentView::~ContentView() = default;
+
+QSize ContentView::sizeHint() const {
+    return fittingSize(*this, panelWidth);
+}
+
+void ContentView::render() {
+    auto& parts = *parts_;
+    const auto kind = parts.model.mode().get().kind();
+    const bool active = kind == AppMode::Kind::on;
+    const bool panelOpen = parts.model.menuIsOpen().get();
+
+    parts.curve->setParams(parts.model.effectiveParams());
+    parts.curve->setCompressionEnabled(active);
+    parts.curve->setPanelVisible(panelOpen);
+    parts.waveform->setCompressionEnabled(active);
+    parts.waveform->setPanelVisible(panelOpen);
+
+    parts.curveOpacity->setTarget(active ? 1.0 : 0.5);
+    parts.waveformOpacity->setTarget(active ? 1.0 : 0.2);
+    parts.fineTuneOpacity->setTarget(active ? 1.0 : 0.4);
+    // Disabled, the presets and sliders take neither clicks nor keyboard focus.
+    parts.fineTune->setEnabled(active);
+
+    parts.glow->setShown(kind == AppMode::Kind::off);
+    parts.glow->setPulsing(panelOpen);
+}
+
+void ContentView::paintEvent(QPaintEvent*) {
+    auto& toggle = parts_->header->compressionSwitch();
+    const QRectF switchRect(toggle.mapTo(this, QPoint(0, 0)), toggle.size());
+    QPainter painter(this);
+    parts_->glow->paint(painter, switchRect);
+}
+
+} // namespace quellora

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/app_mode.h"
+#include "base/observable.h"
+
+#include <QString>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+class AppState;
+class MenuSwitch;
+class TintedLabel;
+class WaveLogoView;
+
+// The status under the title: "Off", the current preset while on, "Error",
+// "Needs Permission".
+QString statusText(const AppMode& mode, const std::string& currentPresetLabel);
+
+// What the main switch tells assistive technology it does.
+QString compressionSwitchHint(const AppMode& mode);
+
+// The top of the panel: logo, title, status with the hot-key hint, and the
+// main switch (on whenever the mode is not off).
+class PanelHeader : public QWidget {
+    Q_OBJECT
+public:
+    explicit PanelHeader(AppState& model, QWidget* parent = nullptr);
+
+    MenuSwitch& compressionSwitch() { return *switch_; }
+
+private:
+    void render();
+
+    AppState& model_;
+    WaveLogoView* logo_;
+    TintedLabel* status_;
+    MenuSwitch* switch_;
+    std::vector<Subscription> subscriptions_;
+};
+
+} // namespace quellora

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "dsp/param_range.h"
+
+#include <QSlider>
+#include <QString>
+
+namespace quellora {
+
+class TintedLabel;
+
+// How a parameter's value reads: value × scale with `decimals` decimals,
+// then the unit ("%.1f:1" is {1, ":1", 1}; a mix shown in percent is
+// {0, "%", 100}).
+struct ValueFormat {
+    int decimals;
+    const char* suffix;
+    double scale;
+};
+
+// The text of `value` in `format`. A value that rounds to zero reads "0",
+// never "-0".
+QString formatParamValue(float value, const ValueFormat& format);
+
+// The sliders move in whole steps, this many across the parameter's range.
+inline constexpr int sliderSteps = 1000;
+int sliderPosition(float value, const ClosedRange<float>& range);
+float sliderValue(int position, const ClosedRange<float>& range);
+
+// The slider of a ParamSlider; assistive technology reads its value as the
+// formatted text ("4.0:1"), not as a step number.
+class ParamTrack : public QSlider {
+    Q_OBJECT
+public:
+    ParamTrack(ClosedRange<float> range, ValueFormat format, QWidget* parent = nullptr);
+
+    float paramValue() const { return value_; }
+    QString valueText() const { return formatParamValue(value_, format_); }
+    const ClosedRange<float>& paramRange() const { return range_; }
+    // Moves the knob to `value` without emitting anything.
+    void showValue(float value);
+    // Sets `value` as the user would, emitting valueEdited.
+    void editValue(float value);
+
+signals:
+    void valueEdited(float value);
+
+private:
+    ClosedRange<float> range_;
+    ValueFormat format_;
+    float value_;
+};
+
+// One parameter: its title and current value above a slider over its range.
+// The slider writes through valueEdited; the model's value comes back
+// through setValue.
+class ParamSlider : public QWidget {
+    Q_OBJECT
+public:
+    ParamSlider(const QString& title, ClosedRange<float> range, ValueFormat format,
+                QWidget* parent = nullptr);
+
+    void setValue(float value);
+    ParamTrack& track() { return *track_; }
+    QString valueText() const { return track_->valueText(); }
+
+signals:
+    void valueEdited(float value);
+
+private:
+    ParamTrack* track_;
+    TintedLabel* valueLabel_;
+};
+
+} // namespace quellora
