@@ -1,0 +1,403 @@
+// The control panel bound to a real model on the simulated server.
+
+#include "panel_test_fixture.h"
+#include "ui/panel/banner_button.h"
+#include "ui/panel/content_view.h"
+#include "ui/panel/eased_value.h"
+#include "ui/panel/indeterminate_bar.h"
+#include "ui/panel/menu_switch.h"
+#include "ui/panel/param_slider.h"
+#include "ui/panel/plain_button.h"
+#include "ui/panel/preset_pill.h"
+#include "ui/panel/switch_glow.h"
+
+#include <gmock/gmock.h>
+
+#include <QAccessible>
+#include <QGraphicsOpacityEffect>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace quellora {
+namespace {
+
+using ::testing::Contains;
+using ::testing::Not;
+
+const std::string noSpeakers =
+    "Can't find your speakers or headphones. Make sure they're connected.";
+const QString lowVolumeAdvice =
+    "Your app-specific volume is low. For best results:\n"
+    "•  Increase the application volume to max and\n"
+    "•  Use the system volume to control loudness\n\n"
+    "(This may sometimes be a false warning with genuinely quiet sources!)";
+
+class ContentViewTest : public PanelTest {
+protected:
+    ContentView& makePanel() { return keep(std::make_unique<ContentView>(*model, updater)); }
+
+    // What the capture side meters: about 48 samples a half-second tick.
+    void feed(float inputPeakDb, int ticks) {
+        for (int tick = 0; tick < ticks; ++tick) {
+            for (int sample = 0; sample < 48; ++sample) {
+                model->engine().compressor().levelBuffer().push({inputPeakDb, inputPeakDb, 0.0f});
+            }
+            advance(0.5);
+        }
+    }
+
+    static double opacity(const ContentView& panel, const char* section) {
+        const auto* widget = panel.findChild<QWidget*>(section);
+        return static_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect())->opacity();
+    }
+    static QString status(const ContentView& panel) {
+        return panel.findChild<QLabel*>("statusLabel")->text();
+    }
+    static MenuSwitch& mainSwitch(const ContentView& panel) {
+        return *panel.findChild<MenuSwitch*>("compressionSwitch");
+    }
+    static ParamSlider& slider(const ContentView& panel, const QString& title) {
+        return *static_cast<ParamSlider*>(accessible<ParamTrack>(panel, title)->parentWidget());
+    }
+    static std::vector<PresetPill*> savedPills(const ContentView& panel) {
+        std::vector<PresetPill*> pills;
+        for (auto* pill : panel.findChildren<PresetPill*>()) {
+            if (pill->isVisibleTo(&panel) && pill->text() != "Standard") {
+                pills.push_back(pill);
+            }
+        }
+        std::sort(pills.begin(), pills.end(),
+                  [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
+        return pills;
+    }
+    void savePresets(std::initializer_list<const char*> names) {
+        std::vector<SavedPreset> presets;
+        for (const char* name : names) {
+            presets.push_back({Uuid::random(), name, CompressorParams::defaults()});
+        }
+        const auto json = encodeSavedPresets(presets);
+        settings->setValue("savedPresets.v1", Bytes(json.begin(), json.end()));
+    }
+};
+
+class ContentViewModeTest;
+
+// One row per mode the panel can show.
+struct ModeCase {
+    const char* name;
+    std::function<void(ContentViewModeTest&)> arrange;
+    QString status;
+    bool switchOn;
+    const char* banner; // object name of the visible banner, or null
+};
+
+void PrintTo(const ModeCase& mode, std::ostream* out) {
+    *out << mode.name;
+}
+
+class ContentViewModeTest : public ContentViewTest, public ::testing::WithParamInterface<ModeCase> {
+public:
+    // For the table's set-up steps.
+    using ContentViewTest::feed;
+    using ContentViewTest::makeModel;
+    using ContentViewTest::model;
+    using ContentViewTest::permission;
+    using ContentViewTest::runningModel;
+};
+
+TEST_P(ContentViewModeTest, ShowsTheModeInStatusSwitchBannersAndDimming) {
+    const auto& mode = GetParam();
+    mode.arrange(*this);
+    model->setMenuIsOpen(true); // the displays draw only while the panel is open
+    auto& panel = makePanel();
+    screenshot(panel, QString("panel-") + mode.name);
+    expectContentFits(panel);
+
+    const bool off = model->mode().get() == AppMode::off();
+    const bool active = model->mode().get() == AppMode::on();
+    EXPECT_EQ(status(panel), mode.status);
+    EXPECT_EQ(mainSwitch(panel).isOn(), mode.switchOn);
+    EXPECT_EQ(mainSwitch(panel).accessibleDescription(),
+              off ? "Compression is off. Activate to turn it back on."
+                  : "Toggle audio compression on or off");
+    for (const char* banner : {"lowVolumeBanner", "errorBanner"}) {
+        const bool expected = mode.banner && std::string(banner) == mode.banner;
+        EXPECT_EQ(panel.findChild<QWidget*>(banner)->isVisibleTo(&panel), expected) << banner;
+    }
+    EXPECT_DOUBLE_EQ(opacity(panel, "curve"), active ? 1.0 : 0.5);
+    EXPECT_DOUBLE_EQ(opacity(panel, "waveform"), active ? 1.0 : 0.2);
+    EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), active ? 1.0 : 0.4);
+    EXPECT_EQ(panel.findChild<QWidget*>("fineTune")->isEnabled(), active);
+    EXPECT_EQ(panel.findChild<SwitchGlow*>()->isShown(), off);
+    // Controls that are always there, with the names assistive technology reads.
+    for (const char* name : {"Compression", "Standard preset", "Threshold", "SC HPF",
+                             "Launch at Login", "Support and FAQ", "Quit Quellora"}) {
+        EXPECT_NE(accessible(panel, name), nullptr) << name;
+    }
+    EXPECT_THAT(shownTexts(panel), Contains("Quellora"));
+    EXPECT_THAT(shownTexts(panel), Contains("Ctrl+Shift+C"));
+    EXPECT_EQ(accessible<PlainButton>(panel, "Quit Quellora")->hint(), "Ctrl+Q");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, ContentViewModeTest,
+    ::testing::Values(ModeCase{"off",
+                               [](ContentViewModeTest& test) {
+                                   test.runningModel().send(AppEvent::Kind::userDisabled);
+                               },
+                               "Off", false, nullptr},
+                      ModeCase{"on", [](ContentViewModeTest& test) { test.runningModel(); },
+                               "Standard", true, nullptr},
+                      ModeCase{"on-low-volume",
+                               [](ContentViewModeTest& test) {
+                                   test.runningModel();
+                                   test.feed(-30.0f, 180);
+                                   ASSERT_TRUE(test.model->lowVolumeWarning().get());
+                               },
+                               "Standard", true, "lowVolumeBanner"},
+                      ModeCase{"error",
+                               [](ContentViewModeTest& test) {
+                                   test.runningModel().send(AppEvent::engineFailed(noSpeakers));
+                               },
+                               "Error", true, "errorBanner"},
+                      ModeCase{"needs-permission",
+                               [](ContentViewModeTest& test) {
+                                   test.permission->setStatus(SystemAudioAuthStatus::denied);
+                                   test.makeModel();
+                               },
+                               "Needs Permission", true, nullptr}),
+    [](const ::testing::TestParamInfo<ModeCase>& row) {
+        std::string name = row.param.name;
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+TEST_F(ContentViewTest, TheBannersShowTheirTextsAndDismissGoesThroughTheModel) {
+    runningModel();
+    feed(-30.0f, 180);
+    auto& panel = makePanel();
+    EXPECT_THAT(shownTexts(panel), Contains(lowVolumeAdvice));
+    QTest::mouseClick(accessible<QAbstractButton>(panel, "Dismiss"), Qt::LeftButton);
+    EXPECT_FALSE(model->lowVolumeWarning().get());
+    EXPECT_FALSE(panel.findChild<QWidget*>("lowVolumeBanner")->isVisibleTo(&panel));
+
+    model->send(AppEvent::engineFailed(noSpeakers));
+    EXPECT_THAT(shownTexts(panel), Contains(QString::fromStdString(noSpeakers)));
+    EXPECT_THAT(shownTexts(panel), Not(Contains(lowVolumeAdvice)));
+}
+
+TEST_F(ContentViewTest, TheSwitchAsksTheModelAndShowsWhatItDid) {
+    runningModel();
+    auto& panel = makePanel();
+    auto& toggle = mainSwitch(panel);
+
+    toggle.click();
+    EXPECT_EQ(model->mode().get(), AppMode::off());
+    EXPECT_FALSE(toggle.isOn());
+    toggle.click();
+    EXPECT_EQ(model->mode().get(), AppMode::on());
+
+    // Switching on without the permission lands in needsPermission: still "on".
+    toggle.click();
+    permission->setStatus(SystemAudioAuthStatus::denied);
+    toggle.click();
+    EXPECT_EQ(model->mode().get(), AppMode::needsPermission());
+    EXPECT_TRUE(toggle.isOn());
+
+    model->send(AppEvent::engineFailed(noSpeakers));
+    toggle.click();
+    EXPECT_EQ(model->mode().get(), AppMode::off());
+}
+
+TEST_F(ContentViewTest, InactiveContentFadesOverTimeAndTakesNoClicks) {
+    savePresets({"Preset 1"});
+    runningModel();
+    auto& panel = makePanel();
+    panel.show();
+    model->send(AppEvent::Kind::userDisabled);
+
+    // Shown, the fade is under way rather than done.
+    EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), 1.0);
+    for (auto* fade : panel.findChildren<EasedValue*>()) {
+        fade->finish();
+    }
+    EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), 0.4);
+    EXPECT_DOUBLE_EQ(opacity(panel, "waveform"), 0.2);
+
+    // A click where the pill is goes nowhere, and the keyboard cannot reach it.
+    ASSERT_EQ(savedPills(panel).size(), 1u);
+    auto* pill = savedPills(panel).front();
+    QTest::mouseClick(panel.windowHandle(), Qt::LeftButton, {},
+                      pill->mapTo(&panel, pill->rect().center()));
+    EXPECT_FALSE(model->activePresetID().get());
+    EXPECT_FALSE(pill->isEnabled());
+    EXPECT_FALSE(slider(panel, "Mix").track().isEnabled());
+
+    model->send(AppEvent::Kind::userEnabled);
+    QTest::mouseClick(panel.windowHandle(), Qt::LeftButton, {},
+                      pill->mapTo(&panel, pill->rect().center()));
+    EXPECT_TRUE(model->activePresetID().get());
+}
+
+TEST_F(ContentViewTest, PillsNameSavedPresetsAndMarkTheActiveOne) {
+    savePresets({"Preset 12", "Preset", "Preset x"});
+    runningModel().setMenuIsOpen(true);
+    auto& panel = makePanel();
+
+    const auto pills = savedPills(panel);
+    ASSERT_EQ(pills.size(), 3u);
+    EXPECT_EQ(pills[0]->text(), "12");
+    EXPECT_EQ(pills[1]->text(), "Preset");
+    EXPECT_EQ(pills[2]->text(), "Preset x");
+    EXPECT_EQ(pills[0]->toolTip(), "Preset 12");
+    EXPECT_EQ(pills[0]->accessibleName(), "12 preset");
+    EXPECT_EQ(accessible(panel, "Delete Preset"), nullptr);
+    auto* standard = accessible<PresetPill>(panel, "Standard preset");
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(standard)->state().selected);
+
+    pills[1]->click();
+    EXPECT_EQ(model->activePresetID().get(), model->savedPresets().get()[1].id);
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(pills[1])->state().selected);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(standard)->state().selected);
+    // The delete button follows the active pill, before the next one.
+    panel.show();
+    auto* remove = accessible(panel, "Delete Preset");
+    ASSERT_NE(remove, nullptr);
+    EXPECT_GT(remove->x(), pills[1]->x());
+    EXPECT_LT(remove->x(), pills[2]->x());
+
+    model->setCustomValue(CustomParameter::ratio, 4.0f);
+    EXPECT_TRUE(pills[1]->isEdited());
+    EXPECT_EQ(pills[1]->accessibleName(), "Preset preset, edited");
+    screenshot(panel, "panel-presets-edited");
+
+    static_cast<QAbstractButton*>(remove)->click();
+    EXPECT_EQ(model->savedPresets().get().size(), 2u);
+    EXPECT_EQ(savedPills(panel).size(), 2u);
+    EXPECT_EQ(accessible(panel, "Delete Preset"), nullptr);
+}
+
+TEST_F(ContentViewTest, PresetActionsFollowWhatTheModelAllows) {
+    savePresets({"Preset 1"});
+    runningModel();
+    auto& panel = makePanel();
+    const auto shown = [&](const char* name) {
+        return accessible(panel, name) != nullptr;
+    };
+    EXPECT_FALSE(shown("Update Preset"));
+    EXPECT_FALSE(shown("Save as New Preset"));
+
+    model->setCustomValue(CustomParameter::knee, 10.0f); // custom, nothing saved
+    EXPECT_FALSE(shown("Update Preset"));
+    EXPECT_EQ(accessible<QAbstractButton>(panel, "Save as New Preset")->text(), "Save");
+
+    savedPills(panel).front()->click();
+    model->setCustomValue(CustomParameter::knee, 12.0f);
+    EXPECT_TRUE(shown("Update Preset"));
+    EXPECT_EQ(accessible<QAbstractButton>(panel, "Save as New Preset")->text(), "New");
+
+    accessible<QAbstractButton>(panel, "Save as New Preset")->click();
+    EXPECT_EQ(savedPills(panel).size(), 2u);
+    EXPECT_EQ(savedPills(panel).back()->text(), "2");
+}
+
+TEST_F(ContentViewTest, SlidersShowFormattedValuesAndWriteTheModel) {
+    runningModel();
+    auto& panel = makePanel();
+    model->setCustomValue(CustomParameter::mix, 0.5f);
+    model->setCustomValue(CustomParameter::ratio, 4.0f);
+
+    EXPECT_EQ(slider(panel, "Mix").valueText(), "50%");
+    EXPECT_EQ(slider(panel, "Ratio").valueText(), "4.0:1");
+    EXPECT_THAT(shownTexts(panel), Contains("4.0:1"));
+    auto* mixAccessible = QAccessible::queryAccessibleInterface(&slider(panel, "Mix").track());
+    EXPECT_EQ(mixAccessible->text(QAccessible::Value), "50%");
+    EXPECT_EQ(mixAccessible->text(QAccessible::Name), "Mix");
+
+    // Dragged to the top: the range's bound, as a float, in the model.
+    auto& release = slider(panel, "Release").track();
+    release.setValue(release.maximum());
+    EXPECT_EQ(model->customValue(CustomParameter::release).get(), 2000.0f);
+    mixAccessible->valueInterface()->setCurrentValue(0.25);
+    EXPECT_EQ(model->customValue(CustomParameter::mix).get(), 0.25f);
+    EXPECT_EQ(slider(panel, "Mix").valueText(), "25%");
+}
+
+TEST_F(ContentViewTest, TheUpdateBannerInstallsOnceHoweverOftenItIsPressed) {
+    runningModel().setMenuIsOpen(true);
+    auto& panel = makePanel();
+    const auto* banner = panel.findChild<BannerButton*>("updateBanner");
+    EXPECT_FALSE(banner->isVisibleTo(&panel));
+
+    int installs = 0;
+    driver->events.willInstallOnQuit([&] { ++installs; });
+    ASSERT_TRUE(banner->isVisibleTo(&panel));
+    EXPECT_EQ(banner->accessibleName(), "Update available");
+    EXPECT_FALSE(banner->bar().isVisibleTo(&panel));
+
+    auto* button = accessible<BannerButton>(panel, "Update available");
+    button->click();
+    button->click();
+    EXPECT_EQ(installs, 1);
+    EXPECT_EQ(banner->accessibleName(), "Installing update");
+    EXPECT_EQ(banner->text(), "Installing update…");
+    EXPECT_TRUE(banner->bar().isVisibleTo(&panel));
+    EXPECT_FALSE(banner->bar().isAnimating()); // the panel is closed
+    screenshot(panel, "panel-installing-update");
+    EXPECT_TRUE(banner->bar().isAnimating());
+    panel.hide();
+    EXPECT_FALSE(banner->bar().isAnimating());
+}
+
+TEST_F(ContentViewTest, LaunchAtLoginShowsTheOutcomeNotTheWish) {
+    runningModel();
+    auto& panel = makePanel();
+    auto& toggle = *panel.findChild<MenuSwitch*>("launchAtLoginSwitch");
+    loginItem->status_ = LoginItemStatus::notRegistered;
+    model->refreshLaunchAtLoginStatus();
+    ASSERT_FALSE(toggle.isOn());
+
+    loginItem->failure = "no autostart folder";
+    toggle.click();
+    EXPECT_FALSE(toggle.isOn());
+
+    loginItem->failure.clear();
+    loginItem->answerToRegister = LoginItemStatus::requiresApproval;
+    toggle.click();
+    EXPECT_FALSE(toggle.isOn());
+    EXPECT_NE(accessible(panel, "Approve Quellora in Login Items settings"), nullptr);
+
+    loginItem->answerToRegister = LoginItemStatus::enabled;
+    toggle.click();
+    EXPECT_TRUE(toggle.isOn());
+    EXPECT_EQ(accessible(panel, "Approve Quellora in Login Items settings"), nullptr);
+}
+
+TEST_F(ContentViewTest, TheGlowPulsesOnlyWhileOffAndOpen) {
+    runningModel();
+    auto& panel = makePanel();
+    const auto& glow = *panel.findChild<SwitchGlow*>();
+    model->send(AppEvent::Kind::userDisabled);
+    EXPECT_TRUE(glow.isShown());
+    EXPECT_FALSE(glow.isPulsing());
+    model->setMenuIsOpen(true);
+    EXPECT_TRUE(glow.isPulsing());
+    model->setMenuIsOpen(false);
+    EXPECT_FALSE(glow.isPulsing());
+    model->setMenuIsOpen(true);
+    model->send(AppEvent::Kind::userEnabled);
+    EXPECT_FALSE(glow.isShown());
+    EXPECT_FALSE(glow.isPulsing());
+}
+
+TEST_F(ContentViewTest, QuitAsksTheTray) {
+    runningModel();
+    auto& panel = makePanel();
+    QSignalSpy quit(&panel, &ContentView::quitRequested);
+    accessible<QAbstractButton>(panel, "Quit Quellora")->click();
+    EXPECT_EQ(quit.count(), 1);
+}
+
+} // namespace
+} // namespace quellora

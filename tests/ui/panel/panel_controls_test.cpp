@@ -1,0 +1,126 @@
+// The pure decisions behind the painted controls, and the glyphs.
+
+#include "ui/panel/indeterminate_bar.h"
+#include "ui/panel/menu_switch.h"
+#include "ui/panel/param_slider.h"
+#include "ui/panel/preset_pill.h"
+#include "ui/panel/switch_glow.h"
+#include "ui/panel/symbol_glyphs.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <numbers>
+
+namespace quellora {
+namespace {
+
+TEST(PresetPillTitleTest, GeneratedNamesShowTheirNumberOthersTheirName) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Preset 12", "12"},
+        {"Preset 3", "3"},
+        {"Preset", "Preset"},
+        {"Preset x", "Preset x"},
+        {"Preset -4", "-4"},
+        {"Preset +7", "+7"},
+        {"Preset 007", "007"},
+        {"Preset Preset 5", "5"},
+        {"My Preset 5", "My Preset 5"},
+        {"Preset 1 2", "Preset 1 2"},
+        {"Preset +-1", "Preset +-1"},
+        {"Preset ", "Preset "},
+        {"Preset 99999999999999999999", "Preset 99999999999999999999"}, // beyond 64 bits
+    };
+    for (const auto& [name, title] : cases) {
+        EXPECT_EQ(presetPillTitle(name), title) << name;
+    }
+    EXPECT_EQ(presetPillAccessibleName("3", false), "3 preset");
+    EXPECT_EQ(presetPillAccessibleName("3", true), "3 preset, edited");
+}
+
+TEST(ParamValueTest, FormatsScaleAndNeverShowMinusZero) {
+    EXPECT_EQ(formatParamValue(0.5f, {0, "%", 100}), "50%");
+    EXPECT_EQ(formatParamValue(0.95f, {0, "%", 100}), "95%");
+    EXPECT_EQ(formatParamValue(4.0f, {1, ":1", 1}), "4.0:1");
+    EXPECT_EQ(formatParamValue(-29.0f, {0, " dB", 1}), "-29 dB");
+    EXPECT_EQ(formatParamValue(-0.3f, {0, " dB", 1}), "0 dB");
+    EXPECT_EQ(formatParamValue(-0.04f, {1, ":1", 1}), "0.0:1");
+    EXPECT_EQ(formatParamValue(-0.6f, {0, " dB", 1}), "-1 dB");
+}
+
+TEST(ParamValueTest, SliderStepsSpanTheRangeExactly) {
+    const ClosedRange<float> ranges[] = {ParamRange::threshold, ParamRange::ratio,
+                                         ParamRange::release, ParamRange::mix, ParamRange::scHpf};
+    for (const auto& range : ranges) {
+        EXPECT_EQ(sliderValue(0, range), range.lowerBound);
+        EXPECT_EQ(sliderValue(sliderSteps, range), range.upperBound);
+        EXPECT_EQ(sliderPosition(range.lowerBound - 1.0f, range), 0);
+        EXPECT_EQ(sliderPosition(range.upperBound + 1.0f, range), sliderSteps);
+        for (const int position : {1, 333, 500, 999}) {
+            EXPECT_EQ(sliderPosition(sliderValue(position, range), range), position);
+        }
+    }
+    EXPECT_EQ(sliderPosition(0.5f, ParamRange::mix), 500);
+    EXPECT_EQ(sliderPosition(-29.0f, ParamRange::threshold), 420);
+}
+
+TEST(MenuSwitchGeometryTest, KnobAndTravelFollowTheSize) {
+    const auto main = menuSwitchGeometry(MenuSwitch::mainSize);
+    EXPECT_DOUBLE_EQ(main.inset, 2.4);
+    EXPECT_DOUBLE_EQ(main.knob, 19.2);
+    EXPECT_NEAR(main.travel, 18.0, 1e-12);
+    const auto small = menuSwitchGeometry(MenuSwitch::smallSize);
+    EXPECT_DOUBLE_EQ(small.inset, 1.6);
+    EXPECT_DOUBLE_EQ(small.knob, 12.8);
+    EXPECT_NEAR(small.travel, 12.0, 1e-12);
+}
+
+TEST(SwitchGlowTest, IntensitySwingsBetweenHalfAndNinetyFiveHundredths) {
+    EXPECT_DOUBLE_EQ(glowIntensity(0.0), 0.725);
+    const double quarterPeriod = std::numbers::pi / 2 / 3.9;
+    EXPECT_DOUBLE_EQ(glowIntensity(quarterPeriod), 0.95);
+    EXPECT_DOUBLE_EQ(glowIntensity(3 * quarterPeriod), 0.5);
+    EXPECT_NEAR(glowIntensity(1000.0 + 4 * quarterPeriod), glowIntensity(1000.0), 1e-9);
+}
+
+TEST(SwitchGlowTest, TheBlurSpreadsTheCapsuleSoftly) {
+    const auto image = blurredCapsule({42.0, 24.0}, 4.0, 1.0);
+    const QPoint centre(image.width() / 2, image.height() / 2);
+    EXPECT_EQ(qAlpha(image.pixel(centre)), 255);
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    // Across the capsule's edge the alpha falls off over several pixels.
+    const int edge = (image.height() - 24) / 2;
+    EXPECT_GT(qAlpha(image.pixel(centre.x(), edge - 2)), 0);
+    EXPECT_LT(qAlpha(image.pixel(centre.x(), edge + 2)), 255);
+}
+
+TEST(IndeterminateBarTest, TheSegmentSweepsAcrossEveryOnePointOneSeconds) {
+    auto segment = indeterminateSegment(100.0, 0.0);
+    EXPECT_DOUBLE_EQ(segment.width, 40.0);
+    EXPECT_DOUBLE_EQ(segment.offset, -40.0); // fully before the bar
+    EXPECT_NEAR(indeterminateSegment(100.0, 0.55).offset, 30.0, 1e-9);
+    EXPECT_NEAR(indeterminateSegment(100.0, 1.1 - 1e-9).offset, 100.0, 1e-6); // fully past
+    EXPECT_DOUBLE_EQ(indeterminateSegment(30.0, 0.0).width, 24.0); // never thinner than 24
+}
+
+TEST(SymbolGlyphsTest, EverySymbolStaysOnItsGridAndFilledSymbolsKeepTheirHoles) {
+    for (int index = 0; index <= static_cast<int>(Symbol::checkmarkCircleFill); ++index) {
+        const auto path = symbolPath(static_cast<Symbol>(index));
+        EXPECT_FALSE(path.isEmpty()) << index;
+        EXPECT_TRUE(QRectF(0, 0, 24, 24).contains(path.boundingRect())) << index;
+    }
+    const auto tick = symbolPath(Symbol::checkmarkCircleFill);
+    EXPECT_TRUE(tick.contains(QPointF(12, 4)));
+    EXPECT_FALSE(tick.contains(QPointF(10.6, 15.8)));
+    const auto warning = symbolPath(Symbol::exclamationmarkTriangleFill);
+    EXPECT_FALSE(warning.contains(QPointF(12, 11)));
+    EXPECT_TRUE(warning.contains(QPointF(7, 18)));
+    // The badge sits apart from the waveform, with its mark knocked out.
+    const auto badged = symbolPath(Symbol::waveformBadgeXmark);
+    EXPECT_FALSE(badged.contains(QPointF(18.5, 18.5)));
+    EXPECT_TRUE(badged.contains(QPointF(18.5, 14.5)));
+    EXPECT_FALSE(badged.contains(QPointF(12.0, 12.5 + 5.9)));
+}
+
+} // namespace
+} // namespace quellora
