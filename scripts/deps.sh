@@ -8,11 +8,13 @@ build_packages=(
     libfmt-dev nlohmann-json3-dev uuid-dev libsystemd-dev
     libsndfile1-dev libpipewire-0.3-dev qt6-base-dev
     libcurl4-openssl-dev libsodium-dev librsvg2-bin
+    libxcb1-dev libxcb-keysyms1-dev
 )
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format libebur128-dev
     pipewire pipewire-bin wireplumber dbus
     desktop-file-utils appstream dpkg-dev file
+    xvfb xdotool trayer
 )
 
 case "${1:-build}" in
