@@ -1,8 +1,10 @@
 #include "cli/command_line.h"
 
 #include "cli/command_error.h"
+#include "cli/control_command.h"
 #include "cli/process_command.h"
 #include "cli/run_command.h"
+#include "ui/tray/tray_application.h"
 
 #include <unistd.h>
 
@@ -11,16 +13,31 @@
 namespace quellora {
 namespace {
 
-constexpr const char* usage = "usage: quellora COMMAND [options]\n"
+constexpr const char* usage = "usage: quellora [COMMAND [options]]\n"
+                              "\n"
+                              "Without a command, Quellora starts in the system tray.\n"
                               "\n"
                               "commands:\n"
                               "  process INPUT OUTPUT   compress an audio file and report its "
                               "loudness before and after\n"
                               "  run                    level everything the computer plays, "
                               "without a window\n"
+                              "  toggle, on, off        switch compression of the running "
+                              "Quellora\n"
+                              "  status                 print what the running Quellora is "
+                              "doing\n"
                               "\n"
                               "  quellora COMMAND --help   options of a command\n"
                               "  quellora --version        the version of this program\n";
+
+int runTray(const ConsoleStreams& console) {
+    try {
+        return runTrayApplication(console.err);
+    } catch (const std::exception& error) {
+        console.err << "quellora: " << error.what() << '\n';
+        return static_cast<int>(ExitStatus::failure);
+    }
+}
 
 } // namespace
 
@@ -31,8 +48,7 @@ int runCommandLine(int argc, char** argv) {
 
 int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& console) {
     if (args.empty()) {
-        console.err << usage;
-        return static_cast<int>(ExitStatus::badInput);
+        return runTray(console);
     }
     const auto& command = args.front();
     if (command == "-h" || command == "--help") {
@@ -48,6 +64,9 @@ int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& c
     }
     if (command == "run") {
         return runRunCommand({args.begin() + 1, args.end()}, console);
+    }
+    if (isControlCommand(command)) {
+        return runControlCommand(command, {args.begin() + 1, args.end()}, console);
     }
     console.err << "quellora: unknown command \"" << command << "\" (see quellora --help)\n";
     return static_cast<int>(ExitStatus::badInput);

@@ -7,7 +7,8 @@
 
 namespace quellora {
 
-// Entry of the `quellora` executable: dispatches to the subcommands.
+// Entry of the `quellora` executable: dispatches to the subcommands, or
+// starts the tray application when there is none.
 // Returns the process exit status.
 int runCommandLine(int argc, char** argv);
 

@@ -1,72 +1,27 @@
 #include "cli/run_command.h"
 
 #include "app/app_state.h"
-#include "app/system_audio_permission.h"
-#include "app/xdg_autostart_login_item.h"
-#include "base/json_file_key_value_store.h"
-#include "base/log_sinks.h"
-#include "base/thread_dispatcher.h"
 #include "cli/command_error.h"
 #include "cli/preset_application.h"
 #include "cli/preset_selection.h"
 #include "cli/run_announcer.h"
 #include "cli/run_options.h"
-#include "distribution/dev_build.h"
-#include "engine/engine_switches.h"
-#include "engine/hal/pipewire/pipewire_hal.h"
 #include "ui/qt_core/qt_dispatcher.h"
 #include "ui/qt_core/termination_signal_watcher.h"
+#include "ui/tray/application_services.h"
 
 #include <QCoreApplication>
-#include <cstdlib>
 #include <new>
 #include <optional>
 
 namespace quellora {
 namespace {
 
-// Stands in when no autostart entry can be made for this executable, so the
-// model still runs and the user learns why launch at login does not work.
-class UnavailableLoginItem final : public LoginItemService {
-public:
-    explicit UnavailableLoginItem(std::string reason)
-        : reason_(std::move(reason)) {}
-
-    LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
-    void registerItem() override { throw LoginItemError(reason_); }
-    void unregisterItem() override { throw LoginItemError(reason_); }
-
-private:
-    std::string reason_;
-};
-
-std::shared_ptr<LoginItemService> makeLoginItem() {
-    try {
-        return std::make_shared<XdgAutostartLoginItem>(
-            XdgAutostartLoginItem::forThisExecutable({}));
-    } catch (const LoginItemError& error) {
-        return std::make_shared<UnavailableLoginItem>(
-            std::string("launch at login is unavailable: ") + error.what());
-    }
-}
-
-// The log goes to the journal in full; the terminal shows errors only,
-// unless asked for more with --verbose or QUELLORA_LOG_LEVEL.
-void installLogSinks(bool verbose) {
-    auto level = verbose ? LogLevel::info : LogLevel::error;
-    if (const char* requested = std::getenv("QUELLORA_LOG_LEVEL")) {
-        level = StderrLogSink::parseLevel(requested).value_or(level);
-    }
-    std::vector<std::shared_ptr<LogSink>> sinks{std::make_shared<StderrLogSink>(level)};
-    if (JournalLogSink::isReachable()) {
-        sinks.push_back(std::make_shared<JournalLogSink>());
-    }
-    Log::setSinks(std::move(sinks));
-}
-
 int runApplication(const RunOptions& options, const std::optional<PresetSelection>& selection,
                    const ConsoleStreams& console) {
-    installLogSinks(options.verbose);
+    // The journal gets everything; the terminal errors only, unless asked
+    // for more with --verbose or QUELLORA_LOG_LEVEL.
+    installApplicationLogSinks(options.verbose ? LogLevel::info : LogLevel::error);
 
     int argc = 1;
     char programName[] = "quellora";
@@ -84,25 +39,21 @@ int runApplication(const RunOptions& options, const std::optional<PresetSelectio
     });
 
     QtDispatcher mainQueue;
-    ThreadDispatcher diagnosticsQueue;
-    PipeWireHal hal(mainQueue);
-    AppState model(AppServices{
-        hal, mainQueue, diagnosticsQueue, EngineSwitchValues::fromEnvironment(DevBuild::isActive()),
-        std::make_shared<JsonFileKeyValueStore>(JsonFileKeyValueStore::atDefaultLocation()),
-        std::make_shared<LinuxPermissionSource>(), makeLoginItem()});
+    ApplicationServices services(mainQueue);
+    AppState model(services.modelServices());
     running = &model;
     if (selection) {
         applyPresetSelection(model, *selection);
     }
-    RunAnnouncer announcer(model, console.out, hal.isConnected());
-    hal.setConnectionHandler(
+    RunAnnouncer announcer(model, console.out, services.isServerConnected());
+    services.setConnectionHandler(
         [&announcer](bool connected) { announcer.setServerConnected(connected); });
 
     QCoreApplication::exec();
 
     // Also when the loop ended some other way: the engine lets go of the
     // server's objects before the adapter disconnects.
-    hal.setConnectionHandler({});
+    services.setConnectionHandler({});
     running = nullptr;
     if (model.engine().isRunning().get()) {
         model.engine().stop();
@@ -130,7 +81,8 @@ std::string runUsage() {
            "\n"
            "Without preset or parameter options the presets last used stay selected;\n"
            "parameters given here are kept as the custom preset, like the panel's sliders.\n"
-           "QUELLORA_LOG_LEVEL overrides the log level on stderr.\n"
+           "QUELLORA_LOG_LEVEL overrides the log level on stderr; QUELLORA_HAL=simulated\n"
+           "runs on a simulated audio server that plays a demo programme.\n"
            "Options take their value as \"--opt value\" or \"--opt=value\".\n";
 }
 

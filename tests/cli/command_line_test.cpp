@@ -42,7 +42,13 @@ INSTANTIATE_TEST_SUITE_P(
                      ContainsRegex("^quellora [0-9]+\\.[0-9]+\\.[0-9]+\n$"),
                      IsEmpty()},
         DispatchCase{"help", {"--help"}, 0, HasSubstr("process INPUT OUTPUT"), IsEmpty()},
-        DispatchCase{"nothing", {}, 2, IsEmpty(), HasSubstr("usage: quellora")},
+        DispatchCase{
+            "statusHelp", {"status", "--help"}, 0, HasSubstr("usage: quellora status"), IsEmpty()},
+        DispatchCase{"toggleOperand",
+                     {"toggle", "now"},
+                     2,
+                     IsEmpty(),
+                     ContainsRegex("^quellora toggle: unexpected argument \"now\"\n$")},
         DispatchCase{"unknownCommand", {"mix"}, 2, IsEmpty(), HasSubstr("unknown command \"mix\"")},
         DispatchCase{"processHelp", {"process", "--help"}, 0, HasSubstr("--sc-hpf HZ"), IsEmpty()},
         DispatchCase{

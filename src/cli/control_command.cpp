@@ -1,0 +1,110 @@
+#include "cli/control_command.h"
+
+#include "cli/command_error.h"
+#include "cli/option_scanner.h"
+#include "ui/tray/instance_service.h"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <optional>
+
+namespace quellora {
+namespace {
+
+struct ControlCommand {
+    std::string_view name;
+    InstanceCommand command;
+    std::string_view description;
+};
+
+constexpr std::array<ControlCommand, 4> controlCommands{{
+    {"toggle", InstanceCommand::toggle,
+     "Switches compression of the running Quellora on when it is off, and off\n"
+     "otherwise, as Ctrl+Shift+C does. Bind it to a key where the desktop does\n"
+     "not let applications have global keys (Wayland).\n"},
+    {"on", InstanceCommand::enable, "Switches compression of the running Quellora on.\n"},
+    {"off", InstanceCommand::disable, "Switches compression of the running Quellora off.\n"},
+    {"status", InstanceCommand::mode,
+     "Prints what the running Quellora is doing: off, on, needsPermission, or\n"
+     "error: followed by the message its panel shows.\n"},
+}};
+
+const ControlCommand* findCommand(std::string_view name) {
+    for (const auto& command : controlCommands) {
+        if (command.name == name) {
+            return &command;
+        }
+    }
+    return nullptr;
+}
+
+// Only --help; anything else is a mistake.
+class ControlOptionsParser final : public OptionScanner {
+public:
+    bool showHelp = false;
+    std::optional<std::string> unexpected;
+
+protected:
+    std::optional<bool> takesValue(std::string_view name) const override {
+        if (name == "-h" || name == "--help") {
+            return false;
+        }
+        return std::nullopt;
+    }
+    void addOption(std::string_view, std::string_view) override { showHelp = true; }
+    void addOperand(std::string_view argument) override {
+        if (!unexpected) {
+            unexpected = std::string(argument);
+        }
+    }
+};
+
+} // namespace
+
+bool isControlCommand(std::string_view command) {
+    return findCommand(command) != nullptr;
+}
+
+std::string controlUsage(std::string_view command) {
+    return fmt::format(
+        "usage: quellora {}\n\n{}\nExits with status 1 when Quellora is not running.\n", command,
+        findCommand(command)->description);
+}
+
+int runControlCommand(std::string_view command, const std::vector<std::string>& args,
+                      const ConsoleStreams& console) {
+    const auto& found = *findCommand(command);
+    try {
+        ControlOptionsParser options;
+        options.scan(args);
+        if (options.showHelp) {
+            console.out << controlUsage(command);
+            return static_cast<int>(ExitStatus::success);
+        }
+        if (options.unexpected) {
+            throw CommandError::badInput(
+                fmt::format("unexpected argument \"{}\"", *options.unexpected));
+        }
+    } catch (const CommandError& error) {
+        return reportCommandError(console, command, error.status(), error.what());
+    }
+
+    const auto reply = sendToRunningInstance(found.command);
+    switch (reply.status) {
+    case InstanceReply::Status::done:
+        if (found.command == InstanceCommand::mode) {
+            console.out << reply.text << '\n';
+        }
+        return static_cast<int>(ExitStatus::success);
+    case InstanceReply::Status::notRunning:
+        return reportCommandError(console, command, ExitStatus::failure,
+                                  "Quellora is not running.");
+    case InstanceReply::Status::failed:
+        break;
+    }
+    return reportCommandError(console, command, ExitStatus::failure,
+                              "Quellora did not answer: " + reply.text);
+}
+
+} // namespace quellora

@@ -1,0 +1,131 @@
+#pragma once
+
+#include "app/app_state.h"
+#include "base/dispatcher.h"
+#include "base/lifetime.h"
+#include "base/log.h"
+#include "base/observable.h"
+#include "distribution/updater.h"
+#include "ui/tray/global_hot_key.h"
+#include "ui/tray/instance_service.h"
+#include "ui/tray/panel_popup.h"
+#include "ui/tray/setup_window.h"
+#include "ui/tray/status_item.h"
+#include "ui/tray/tray_decisions.h"
+
+#include <QObject>
+#include <QRect>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+namespace quellora {
+
+// What the tray controller is built from.
+struct AppDelegateServices {
+    Dispatcher& mainQueue;
+    // Called once, when the model and the update service are first needed.
+    std::function<std::unique_ptr<AppState>()> makeModel;
+    std::function<std::unique_ptr<Updater>()> makeUpdater;
+    std::unique_ptr<StatusItem> statusItem;
+    std::unique_ptr<GlobalHotKey> hotKey;
+    // Ends the application; applicationWillTerminate follows.
+    std::function<void()> quit;
+};
+
+// The application's shell: the tray icon and the panel that drops down from
+// it, the setup window, the global hot key, the model and the update
+// service. Keeps the icon, the panel's attachment and the setup window in
+// step with the model's mode, and the taskbar entry present while a window
+// needs it. Main thread only; log category "Setup".
+class AppDelegate final : public QObject, public InstanceController {
+    Q_OBJECT
+public:
+    explicit AppDelegate(AppDelegateServices services);
+    ~AppDelegate() override;
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // The application's life.
+    void applicationDidFinishLaunching();
+    void applicationDidBecomeActive();
+    void applicationDidResignActive();
+    // The user started the application again while it runs; always true.
+    bool applicationShouldHandleReopen();
+    void applicationWillTerminate();
+
+    // The hot key: on in mode off, off in every other mode.
+    void toggleCompression();
+    // Opens the panel without a click, once the icon has a place; retries
+    // every 0.05 s up to attempt 40.
+    void openMenuBarMenu(long attempt);
+
+    // InstanceController.
+    void toggle() override { toggleCompression(); }
+    void enable() override;
+    void disable() override;
+    void activate() override { applicationShouldHandleReopen(); }
+    std::string mode() const override;
+
+    // What is on screen.
+    bool isAppStateInitialized() const { return appState_ != nullptr; }
+    // A click on the icon opens the panel while it is attached; otherwise it
+    // reaches the setup window.
+    bool isPanelAttached() const { return panelAttached_; }
+    bool isPanelOpen() const;
+    bool isSetupWindowVisible() const;
+    ApplicationPolicy applicationPolicy() const { return policy_; }
+    const std::set<std::string>& regularPolicyReasons() const { return regularPolicyReasons_; }
+    PanelPopup* panel() const { return panel_.get(); }
+    SetupWindow* setupWindow() const { return setupWindow_.get(); }
+
+protected:
+    // The quit shortcut, in every window of the application.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    AppState& appState();
+    Updater& updater();
+    void registerGlobalHotKey();
+    void observeStateChanges();
+    void stateChanged();
+    void updateStatusIcon();
+    void updateSetupPresentation();
+    void showSetupWindow();
+    void present(SetupWindow& window, const std::string& policyReason);
+    void surface(SetupWindow& window);
+    void setPolicyReason(const std::string& reason, bool needed);
+    void iconClicked();
+    void statusItemClicked();
+    void windowWillClose();
+    void menuWillOpen();
+    void menuDidClose();
+    void tryOpeningMenu(long attempt);
+    void openPanel(const QRect& anchor);
+    void fitPanel();
+    bool modeIs(AppMode::Kind kind) const;
+
+    Dispatcher& mainQueue_;
+    std::function<std::unique_ptr<AppState>()> makeModel_;
+    std::function<std::unique_ptr<Updater>()> makeUpdater_;
+    std::unique_ptr<StatusItem> statusItem_;
+    std::unique_ptr<GlobalHotKey> hotKey_;
+    std::function<void()> quit_;
+    Logger log_{"Setup"};
+
+    // Before the windows, whose views hold on to them.
+    std::unique_ptr<AppState> appState_;
+    std::unique_ptr<Updater> updater_;
+    std::unique_ptr<PanelPopup> panel_;
+    std::unique_ptr<SetupWindow> setupWindow_;
+    bool panelAttached_ = false;
+    std::set<std::string> regularPolicyReasons_;
+    ApplicationPolicy policy_ = ApplicationPolicy::accessory;
+    Subscription modeObservation_;
+    Subscription lowVolumeObservation_;
+    bool updatePending_ = false;
+    Lifetime lifetime_; // last: closures stop working before anything else goes
+};
+
+} // namespace quellora

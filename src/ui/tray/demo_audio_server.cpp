@@ -1,0 +1,28 @@
+#include "ui/tray/demo_audio_server.h"
+
+#include "ui/tray/demo_programme.h"
+
+#include <memory>
+
+namespace quellora {
+namespace {
+
+// Any process id but the simulated server's own.
+constexpr std::int32_t playerPid = 5150;
+
+} // namespace
+
+DemoAudioServer::DemoAudioServer(Dispatcher& mainQueue)
+    : hal_(mainQueue) {
+    const auto speakers = hal_.addOutputDevice({.uid = "demo-speakers"});
+    hal_.setDefaultOutput(speakers);
+    hal_.startPlayback(hal_.addProcess(playerPid), speakers);
+    // One tap at a time reads the programme, on its aggregate's IO thread.
+    auto programme = std::make_shared<DemoProgramme>(OutputDeviceProfile{}.nominalSampleRate);
+    hal_.runDevicesOnThreads(
+        {.tapSource = [programme](float* samples, std::uint32_t frames, std::uint32_t channels) {
+            programme->fill(samples, frames, channels);
+        }});
+}
+
+} // namespace quellora

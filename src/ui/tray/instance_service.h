@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <string>
+
+namespace quellora {
+
+// What another process may ask of the running application.
+class InstanceController {
+public:
+    virtual ~InstanceController() = default;
+    virtual void toggle() = 0;
+    virtual void enable() = 0;
+    virtual void disable() = 0;
+    // As when the user starts the application again.
+    virtual void activate() = 0;
+    // "off", "on", "needsPermission" or "error: <message>".
+    virtual std::string mode() const = 0;
+};
+
+// The running application on the session bus: owning the name
+// org.quellora.Quellora keeps it to one instance, and the object
+// /org/quellora/Quellora (interface org.quellora.Quellora) takes commands
+// from the command line and from a second launch.
+class InstanceService final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.quellora.Quellora")
+public:
+    explicit InstanceService(InstanceController& controller);
+    ~InstanceService() override;
+    InstanceService(const InstanceService&) = delete;
+    InstanceService& operator=(const InstanceService&) = delete;
+
+    enum class Claim { claimed, heldByAnotherInstance, noSessionBus };
+    // Publishes the object, then takes the name, so that the first call a
+    // second launch makes already finds the object.
+    Claim claim();
+
+    // The methods on the bus, under these names. Main thread.
+public slots:
+    void Toggle() { controller_.toggle(); }
+    void Enable() { controller_.enable(); }
+    void Disable() { controller_.disable(); }
+    void Activate() { controller_.activate(); }
+    QString Mode() { return QString::fromStdString(controller_.mode()); }
+
+private:
+    InstanceController& controller_;
+    bool objectRegistered_ = false;
+    bool nameClaimed_ = false;
+};
+
+// A command for the running instance, from another process.
+enum class InstanceCommand { toggle, enable, disable, activate, mode };
+
+struct InstanceReply {
+    enum class Status { done, notRunning, failed };
+    Status status = Status::failed;
+    // The mode, for InstanceCommand::mode; why, for a failure.
+    std::string text;
+};
+
+// Sends `command` and waits for the answer (at most a few seconds). Makes a
+// QCoreApplication for the call if there is none.
+InstanceReply sendToRunningInstance(InstanceCommand command);
+
+} // namespace quellora

@@ -1,0 +1,98 @@
+#include "ui/tray/tray_application.h"
+
+#include "distribution/app_relocator.h"
+#include "distribution/dev_build.h"
+#include "distribution/linux_relocation_platform.h"
+#include "distribution/linux_update_driver.h"
+#include "ui/qt_core/qt_dispatcher.h"
+#include "ui/qt_core/termination_signal_watcher.h"
+#include "ui/tray/app_delegate.h"
+#include "ui/tray/application_services.h"
+#include "ui/tray/instance_service.h"
+#include "ui/tray/system_tray_status_item.h"
+#include "ui/tray/x11_global_hot_key.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+namespace quellora {
+namespace {
+
+// A second launch: the running instance opens its panel, or its setup.
+int handOverToRunningInstance(std::ostream& err) {
+    const auto reply = sendToRunningInstance(InstanceCommand::activate);
+    if (reply.status == InstanceReply::Status::done) {
+        return 0;
+    }
+    err << "quellora: another Quellora holds the session but did not answer"
+        << (reply.text.empty() ? "" : ": " + reply.text) << '\n';
+    return 1;
+}
+
+void quitApplication() {
+    QCoreApplication::quit();
+}
+
+} // namespace
+
+int runTrayApplication(std::ostream& err) {
+    installApplicationLogSinks(LogLevel::error);
+    const Logger log("Setup");
+
+    int argc = 1;
+    char programName[] = "quellora";
+    char* argv[] = {programName, nullptr};
+    QApplication application(argc, argv);
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Quellora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.quellora.Quellora"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const TerminationSignalWatcher terminationSignals([](int) { quitApplication(); });
+
+    QtDispatcher mainQueue;
+    // Made after the instance check, so a second launch never touches the
+    // audio server; outlives the model.
+    std::unique_ptr<ApplicationServices> services;
+    AppDelegate delegate({
+        .mainQueue = mainQueue,
+        .makeModel = [&] { return std::make_unique<AppState>(services->modelServices()); },
+        .makeUpdater =
+            [&] {
+                return std::make_unique<Updater>(makeUpdateDriver(mainQueue, quitApplication),
+                                                 mainQueue, DevBuild::isActive());
+            },
+        .statusItem = std::make_unique<SystemTrayStatusItem>(),
+        .hotKey = std::make_unique<X11GlobalHotKey>(),
+        .quit = quitApplication,
+    });
+
+    InstanceService instance(delegate);
+    switch (instance.claim()) {
+    case InstanceService::Claim::heldByAnotherInstance:
+        return handOverToRunningInstance(err);
+    case InstanceService::Claim::noSessionBus:
+        log.error("No D-Bus session bus: a second launch and the quellora commands cannot reach "
+                  "this instance");
+        break;
+    case InstanceService::Claim::claimed:
+        break;
+    }
+
+    LinuxRelocationPlatform relocation(std::make_shared<ProcessCommandRunner>(), quitApplication);
+    AppRelocator::moveToApplicationsIfNeeded(relocation, DevBuild::isActive());
+
+    services = std::make_unique<ApplicationServices>(mainQueue);
+    QObject::connect(&application, &QGuiApplication::applicationStateChanged, &delegate,
+                     [&delegate](Qt::ApplicationState state) {
+                         if (state == Qt::ApplicationActive) {
+                             delegate.applicationDidBecomeActive();
+                         } else if (state == Qt::ApplicationInactive) {
+                             delegate.applicationDidResignActive();
+                         }
+                     });
+    delegate.applicationDidFinishLaunching();
+    QApplication::exec();
+    delegate.applicationWillTerminate();
+    return 0;
+}
+
+} // namespace quellora

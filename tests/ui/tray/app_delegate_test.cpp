@@ -1,0 +1,252 @@
+// The tray controller on a fake tray icon, hot key and update driver, with
+// the real panel and setup screens, the model on the simulated server and
+// the main queue on virtual time.
+
+#include "app/app_test_fixture.h"
+#include "distribution/update_driver.h"
+#include "ui/panel/setup_view.h"
+#include "ui/tray/app_delegate.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+
+namespace quellora {
+namespace {
+
+class FakeStatusItem final : public StatusItem {
+public:
+    void show() override { shown = true; }
+    void setSymbol(Symbol newSymbol) override { symbol = newSymbol; }
+    IconPlacement placement() const override { return place; }
+    std::optional<QPoint> lastClickPosition() const override { return std::nullopt; }
+    void setClickHandler(std::function<void()> handler) override { clicked = std::move(handler); }
+
+    bool shown = false;
+    Symbol symbol = Symbol::trash;
+    IconPlacement place{true, QRect(700, 2, 22, 22), true};
+    std::function<void()> clicked;
+};
+
+class FakeHotKey final : public GlobalHotKey {
+public:
+    bool registerHotKey(std::function<void()> handler) override {
+        pressed = std::move(handler);
+        return true;
+    }
+    std::function<void()> pressed;
+};
+
+class FakeUpdateDriver final : public UpdateDriver {
+public:
+    void setEvents(Events newEvents) override { events = std::move(newEvents); }
+    void start() override {}
+    bool automaticallyChecksForUpdates() const override { return false; }
+    void setAutomaticallyChecksForUpdates(bool) override {}
+    void setAutomaticallyDownloadsUpdates(bool) override {}
+    void checkForUpdatesInBackground() override {}
+    Events events;
+};
+
+class AppDelegateTest : public AppStateTest {
+protected:
+    void TearDown() override {
+        delegate.reset();
+        AppStateTest::TearDown();
+    }
+
+    AppDelegate& makeDelegate() {
+        auto ownedIcon = std::make_unique<FakeStatusItem>();
+        auto ownedHotKey = std::make_unique<FakeHotKey>();
+        icon = ownedIcon.get();
+        hotKey = ownedHotKey.get();
+        delegate = std::make_unique<AppDelegate>(AppDelegateServices{
+            mainQueue,
+            [this] {
+                auto created = std::make_unique<AppState>(AppServices{
+                    hal, mainQueue, diagnosticsQueue, {}, settings, permission, loginItem});
+                appState = created.get();
+                return created;
+            },
+            [this] { return std::make_unique<Updater>(driver, mainQueue, false); },
+            std::move(ownedIcon), std::move(ownedHotKey),
+            [this] {
+                ++quits;
+            }});
+        return *delegate;
+    }
+    AppDelegate& launch(SystemAudioAuthStatus status = SystemAudioAuthStatus::authorized) {
+        permission->setStatus(status);
+        makeDelegate().applicationDidFinishLaunching();
+        mainQueue.runUntilIdle();
+        return *delegate;
+    }
+    void pressHotKey() {
+        hotKey->pressed();
+        mainQueue.runUntilIdle();
+    }
+    void closeSetup() {
+        delegate->setupWindow()->close();
+        mainQueue.runUntilIdle();
+    }
+    AppMode mode() const { return appState->mode().get(); }
+
+    int argc = 1;
+    char programName[16] = "tray-tests";
+    char* argv[2] = {programName, nullptr};
+    QApplication application{argc, argv};
+    std::shared_ptr<FakeUpdateDriver> driver = std::make_shared<FakeUpdateDriver>();
+    FakeStatusItem* icon = nullptr;
+    FakeHotKey* hotKey = nullptr;
+    AppState* appState = nullptr;
+    int quits = 0;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(AppDelegateTest, launchWithPermissionAttachesThePanelThatClicksOpenAndClose) {
+    auto& tray = launch();
+    EXPECT_TRUE(icon->shown);
+    EXPECT_EQ(icon->symbol, Symbol::waveform);
+    EXPECT_EQ(mode(), AppMode::on());
+    EXPECT_TRUE(tray.isPanelAttached());
+    EXPECT_EQ(tray.setupWindow(), nullptr);
+    EXPECT_EQ(tray.applicationPolicy(), ApplicationPolicy::accessory);
+
+    icon->clicked();
+    EXPECT_TRUE(tray.isPanelOpen());
+    EXPECT_TRUE(appState->menuIsOpen().get());
+    // Under the icon, at the top of the screen.
+    EXPECT_GT(tray.panel()->y(), icon->place.geometry.bottom());
+    icon->clicked();
+    EXPECT_FALSE(tray.isPanelOpen());
+    EXPECT_FALSE(appState->menuIsOpen().get());
+}
+
+TEST_F(AppDelegateTest, launchWithoutPermissionShowsSetupUntilClosedAndAClickBringsItBack) {
+    auto& tray = launch(SystemAudioAuthStatus::denied);
+    EXPECT_EQ(mode(), AppMode::needsPermission());
+    EXPECT_EQ(icon->symbol, Symbol::waveformBadgeExclamationmark);
+    EXPECT_FALSE(tray.isPanelAttached());
+    ASSERT_TRUE(tray.isSetupWindowVisible());
+    EXPECT_EQ(tray.setupWindow()->windowTitle(), "Quellora");
+    EXPECT_TRUE(tray.setupWindow()->isFloating());
+    EXPECT_EQ(tray.applicationPolicy(), ApplicationPolicy::regular);
+
+    // The updater's prompt needs the taskbar entry as well, until it ends.
+    driver->events.userSessionWillBegin();
+    const auto* firstWindow = tray.setupWindow();
+    closeSetup();
+    EXPECT_EQ(tray.regularPolicyReasons(), std::set<std::string>{"update"});
+    EXPECT_EQ(tray.applicationPolicy(), ApplicationPolicy::regular);
+    driver->events.userSessionDidEnd();
+    EXPECT_EQ(tray.applicationPolicy(), ApplicationPolicy::accessory);
+    EXPECT_FALSE(tray.isPanelAttached());
+    EXPECT_FALSE(tray.isPanelOpen());
+    icon->clicked();
+    EXPECT_TRUE(tray.isSetupWindowVisible());
+    EXPECT_EQ(tray.setupWindow(), firstWindow);
+    EXPECT_FALSE(tray.isPanelOpen());
+}
+
+TEST_F(AppDelegateTest, permissionGrantedWhileSetupIsUpSurfacesSuccessAndDoneOpensThePanel) {
+    auto& tray = launch(SystemAudioAuthStatus::undetermined);
+    ASSERT_TRUE(tray.isSetupWindowVisible());
+    permission->setStatus(SystemAudioAuthStatus::authorized);
+    tray.applicationDidBecomeActive();
+    mainQueue.runUntilIdle();
+
+    EXPECT_EQ(mode(), AppMode::on());
+    EXPECT_TRUE(logged("updateSetupPresentation: setup complete — surfacing success screen"));
+    EXPECT_TRUE(tray.isSetupWindowVisible());
+    EXPECT_FALSE(tray.isPanelAttached());
+    EXPECT_EQ(icon->symbol, Symbol::waveform);
+
+    auto* setup = tray.setupWindow()->findChild<SetupView*>();
+    ASSERT_NE(setup, nullptr);
+    Q_EMIT setup->setupDone();
+    EXPECT_FALSE(tray.isSetupWindowVisible());
+    EXPECT_TRUE(tray.isPanelAttached());
+    EXPECT_EQ(tray.applicationPolicy(), ApplicationPolicy::accessory);
+    mainQueue.runUntilIdle();
+    EXPECT_TRUE(tray.isPanelOpen());
+    EXPECT_EQ(log.countStartingWith("openMenuBarMenu: clicking (attempt=0, "), 1u);
+}
+
+TEST_F(AppDelegateTest, hotKeySwitchesOffInEveryModeButOffOnTheNextTurnOfTheQueue) {
+    launch(SystemAudioAuthStatus::denied);
+    hotKey->pressed();
+    EXPECT_EQ(mode(), AppMode::needsPermission());
+    mainQueue.runUntilIdle();
+    EXPECT_EQ(mode(), AppMode::off());
+
+    permission->setStatus(SystemAudioAuthStatus::authorized);
+    pressHotKey();
+    EXPECT_EQ(mode(), AppMode::on());
+    appState->send(AppEvent::engineFailed("Reconnecting to your audio…"));
+    mainQueue.runUntilIdle();
+    EXPECT_EQ(icon->symbol, Symbol::waveformBadgeXmark);
+    pressHotKey();
+    EXPECT_EQ(mode(), AppMode::off());
+    EXPECT_EQ(delegate->mode(), "off");
+}
+
+TEST_F(AppDelegateTest, openingWithoutAClickWaitsForTheIconGivesUpAfterAttempt40OrUsesTheCorner) {
+    auto& tray = launch();
+    icon->place = {true, QRect(0, 0, 22, 22), true}; // not docked yet
+    tray.openMenuBarMenu(0);
+    advance(0.975);
+    EXPECT_FALSE(tray.isPanelOpen());
+    icon->place.geometry.moveTo(900, 2);
+    advance(0.05);
+    EXPECT_TRUE(tray.isPanelOpen());
+    EXPECT_EQ(log.countStartingWith("openMenuBarMenu: clicking (attempt=20, "), 1u);
+
+    tray.panel()->close();
+    icon->place = {false, QRect(), true};
+    tray.openMenuBarMenu(0);
+    advance(5.0);
+    EXPECT_FALSE(tray.isPanelOpen());
+    EXPECT_EQ(log.count("openMenuBarMenu: status button never positioned — gave up after 40 "
+                        "attempts"),
+              1u);
+
+    // Notifier hosts never tell: the panel opens at once in the screen's corner.
+    icon->place = {true, QRect(), false};
+    tray.applicationShouldHandleReopen();
+    mainQueue.runUntilIdle();
+    ASSERT_TRUE(tray.isPanelOpen());
+    const auto screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_GT(tray.panel()->geometry().right(), screen.right() - 10);
+}
+
+TEST_F(AppDelegateTest, openingWhileDetachedIsAbortedAndTheQuitShortcutQuits) {
+    auto& tray = launch(SystemAudioAuthStatus::denied);
+    tray.openMenuBarMenu(0);
+    mainQueue.runUntilIdle();
+    EXPECT_TRUE(logged("openMenuBarMenu: aborted — menu not attached"));
+
+    QKeyEvent other(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier);
+    QCoreApplication::sendEvent(tray.setupWindow(), &other);
+    EXPECT_EQ(quits, 0);
+    QKeyEvent quit(QEvent::KeyPress, Qt::Key_Q, Qt::ControlModifier, "q");
+    QCoreApplication::sendEvent(tray.setupWindow(), &quit);
+    EXPECT_EQ(quits, 1);
+}
+
+TEST_F(AppDelegateTest, beforeLaunchNothingCreatesTheModelAndTerminatingStopsTheEngine) {
+    auto& tray = makeDelegate();
+    EXPECT_TRUE(tray.applicationShouldHandleReopen());
+    tray.applicationDidBecomeActive();
+    tray.toggle();
+    tray.applicationWillTerminate();
+    EXPECT_FALSE(tray.isAppStateInitialized());
+    EXPECT_EQ(tray.mode(), "off");
+
+    tray.applicationDidFinishLaunching();
+    advance(0.5);
+    ASSERT_EQ(hal.taps().size(), 1u);
+    tray.applicationWillTerminate();
+    EXPECT_TRUE(hal.taps().empty());
+}
+
+} // namespace
+} // namespace quellora

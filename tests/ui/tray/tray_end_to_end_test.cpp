@@ -1,0 +1,164 @@
+// The tray application as people run it: on an X server (Xvfb) with an
+// XEmbed tray (trayer), on the simulated audio server, driven with the
+// pointer and keyboard through xdotool and queried with `quellora status`.
+
+#include "private_pipewire_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <sstream>
+
+namespace quellora {
+namespace {
+
+using integration::ChildProcess;
+using integration::PrivatePipeWireSession;
+using integration::runCommand;
+using integration::waitUntil;
+
+constexpr std::chrono::milliseconds deadline(20000);
+
+struct Window {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+
+bool isIcon(const Window& window) {
+    return window.width <= 64 && window.x > 0;
+}
+bool isPanel(const Window& window) {
+    return window.width == 300;
+}
+
+class TrayEndToEndTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The X server picks a free display and prints its number.
+        xServer.emplace(ChildProcess::start(
+            {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}));
+        ASSERT_TRUE(xServer->waitForOutput("\n", deadline)) << xServer->errors();
+        display = "DISPLAY=:" + xServer->output().substr(0, xServer->output().find('\n'));
+        tray.emplace(ChildProcess::start(
+            onDisplay({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                       "--height", "24", "--SetDockType", "false", "--transparent", "false"}),
+            {session.file("trayer.log"), {}}));
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            std::cerr << "--- quellora.log\n" << runCommand({"cat", log.string()}).output;
+        }
+    }
+
+    // `command` with the test's X server, leaving this process's own
+    // environment alone.
+    std::vector<std::string> onDisplay(std::vector<std::string> command) const {
+        command.insert(command.begin(), {"env", display});
+        return command;
+    }
+    ChildProcess startQuellora(const std::string& permission = "authorized") {
+        return ChildProcess::start(
+            onDisplay({"QT_QPA_PLATFORM=xcb", "QUELLORA_HAL=simulated",
+                       "QUELLORA_PERMISSION=" + permission, QUELLORA_EXECUTABLE}),
+            {log, {}});
+    }
+
+    // The application's windows on screen whose title matches `title`.
+    std::vector<Window> windowsOf(const ChildProcess& app, const std::string& title = ".*") {
+        auto search = onDisplay(
+            {"xdotool", "search", "--all", "--onlyvisible", "--pid", std::to_string(app.pid())});
+        search.insert(search.end(), {"--name", title, "getwindowgeometry", "--shell", "%@"});
+        static const std::map<std::string, int Window::*> fields{{"X", &Window::x},
+                                                                 {"Y", &Window::y},
+                                                                 {"WIDTH", &Window::width},
+                                                                 {"HEIGHT", &Window::height}};
+        std::vector<Window> windows;
+        std::istringstream shell(runCommand(search).output);
+        for (std::string line; std::getline(shell, line);) {
+            const auto key = line.substr(0, line.find('='));
+            if (key == "WINDOW") {
+                windows.emplace_back();
+            } else if (fields.contains(key) && !windows.empty()) {
+                windows.back().*fields.at(key) = std::stoi(line.substr(key.size() + 1));
+            }
+        }
+        return windows;
+    }
+    std::optional<Window> waitForWindow(const ChildProcess& app, bool (*match)(const Window&),
+                                        const std::string& title = ".*") {
+        std::optional<Window> found;
+        waitUntil(
+            [&] {
+                for (const auto& window : windowsOf(app, title)) {
+                    found = match(window) ? std::optional(window) : found;
+                }
+                return found.has_value();
+            },
+            deadline);
+        return found;
+    }
+    bool waitForStatus(const std::string& mode) {
+        return waitUntil(
+            [&] {
+                return runCommand({QUELLORA_EXECUTABLE, "status"}).output == mode + "\n";
+            },
+            deadline);
+    }
+    void xdotool(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), "xdotool");
+        ASSERT_EQ(runCommand(onDisplay(arguments)).exitStatus, 0);
+    }
+
+    PrivatePipeWireSession session{{.startAudioServer = false}};
+    std::filesystem::path log = session.file("quellora.log");
+    std::string display;
+    std::optional<ChildProcess> xServer;
+    std::optional<ChildProcess> tray;
+};
+
+TEST_F(TrayEndToEndTest, iconOpensThePanelHotKeyTogglesAndASecondLaunchHandsOver) {
+    auto app = startQuellora();
+    const auto icon = waitForWindow(app, isIcon);
+    ASSERT_TRUE(icon) << "no icon docked in the tray";
+    ASSERT_TRUE(waitForStatus("on"));
+
+    xdotool({"mousemove", "--sync", std::to_string(icon->x + icon->width / 2),
+             std::to_string(icon->y + icon->height / 2), "click", "1"});
+    const auto panel = waitForWindow(app, isPanel);
+    ASSERT_TRUE(panel) << "the click opened no panel";
+    EXPECT_GE(panel->y, icon->y + icon->height);
+    xdotool({"key", "Escape"});
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const auto windows = windowsOf(app);
+            return std::none_of(windows.begin(), windows.end(), isPanel);
+        },
+        deadline));
+
+    xdotool({"key", "ctrl+shift+c"});
+    EXPECT_TRUE(waitForStatus("off"));
+    xdotool({"key", "ctrl+shift+c"});
+    EXPECT_TRUE(waitForStatus("on"));
+
+    const auto second =
+        runCommand(onDisplay({"QT_QPA_PLATFORM=xcb", QUELLORA_EXECUTABLE}), deadline);
+    EXPECT_EQ(second.exitStatus, 0) << second.errors;
+    EXPECT_TRUE(waitForWindow(app, isPanel)) << "the running instance did not open its panel";
+    EXPECT_EQ(app.stop(), 0);
+}
+
+TEST_F(TrayEndToEndTest, withoutThePermissionTheSetupWindowComesUp) {
+    auto app = startQuellora("denied");
+    const auto setup = waitForWindow(
+        app, [](const Window& window) { return window.width == 340; }, "^Quellora$");
+    EXPECT_TRUE(setup) << "no setup window";
+    EXPECT_TRUE(waitForStatus("needsPermission"));
+    EXPECT_EQ(app.stop(), 0);
+}
+
+} // namespace
+} // namespace quellora
