@@ -206,8 +206,8 @@ void AppDelegate::iconClicked() {
     }
 }
 
-void AppDelegate::statusItemClicked() {
-    switch (detachedClickAction(appState().mode(), isSetupWindowVisible())) {
+void AppDelegate::perform(SetupAction action) {
+    switch (action) {
     case SetupAction::showSetup:
         showSetupWindow();
         break;
@@ -215,9 +215,15 @@ void AppDelegate::statusItemClicked() {
         surface(*setupWindow_);
         break;
     case SetupAction::openPanel:
+        openMenuBarMenu(0);
+        break;
     case SetupAction::nothing:
         break;
     }
+}
+
+void AppDelegate::statusItemClicked() {
+    perform(detachedClickAction(appState().mode(), isSetupWindowVisible()));
 }
 
 void AppDelegate::windowWillClose() {
@@ -303,19 +309,7 @@ bool AppDelegate::applicationShouldHandleReopen() {
     }
     appState_->recheckPermission();
     appState_->refreshLaunchAtLoginStatus();
-    switch (reopenAction(appState_->mode(), isSetupWindowVisible())) {
-    case SetupAction::showSetup:
-        showSetupWindow();
-        break;
-    case SetupAction::surfaceSetup:
-        surface(*setupWindow_);
-        break;
-    case SetupAction::openPanel:
-        openMenuBarMenu(0);
-        break;
-    case SetupAction::nothing:
-        break;
-    }
+    perform(reopenAction(appState_->mode(), isSetupWindowVisible()));
     return true;
 }
 

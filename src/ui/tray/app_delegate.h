@@ -98,6 +98,8 @@ private:
     void setPolicyReason(const std::string& reason, bool needed);
     void iconClicked();
     void statusItemClicked();
+    // What a click on the detached icon or a second launch asks for.
+    void perform(SetupAction action);
     void windowWillClose();
     void menuWillOpen();
     void menuDidClose();

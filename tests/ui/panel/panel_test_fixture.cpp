@@ -1,34 +1,10 @@
 #include "panel_test_fixture.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QDir>
 #include <QLabel>
 
 namespace quellora {
-namespace {
-
-class QtApplicationEnvironment final : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        application_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char name_[24] = "quellora_ui_panel_tests";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> application_;
-};
-
-[[maybe_unused]] const auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new QtApplicationEnvironment);
-
-} // namespace
 
 void PanelTest::TearDown() {
     view_.reset();

@@ -17,27 +17,6 @@ namespace {
 
 constexpr int scale = 2;
 
-// One widgets application for the whole program, on the offscreen platform
-// unless another is asked for.
-class WidgetsEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        }
-        application_ = std::make_unique<QApplication>(argc_, argv_);
-    }
-    void TearDown() override { application_.reset(); }
-
-private:
-    int argc_ = 1;
-    char programName_[32] = "quellora_ui_views_tests";
-    char* argv_[2] = {programName_, nullptr};
-    std::unique_ptr<QApplication> application_;
-};
-
-const auto* const environment = ::testing::AddGlobalTestEnvironment(new WidgetsEnvironment);
-
 // The view painted at twice its size, as on a high-density screen.
 QImage render(QWidget& view, const QColor& background) {
     QImage image(view.size() * scale, QImage::Format_ARGB32_Premultiplied);

@@ -521,6 +521,20 @@ struct PipeWireHal::Impl {
         return nullptr;
     }
 
+    // Runs `action` on a proc and its aggregate, locked, then starts or
+    // stops the overload polling to match.
+    template <typename Action>
+    OSStatus withProc(AudioObjectID device, AudioDeviceIOProcID procID, Action action) {
+        const Session::Lock lock(*session);
+        const auto [aggregate, proc] = findProc(device, procID);
+        if (!proc) {
+            return kAudioHardwareBadObjectError;
+        }
+        const OSStatus status = action(*aggregate, *proc);
+        updateOverloadPolling();
+        return status;
+    }
+
     // The aggregate that runs the proc, with the proc.
     std::pair<Aggregate*, IOProc*> findProc(AudioObjectID device, AudioDeviceIOProcID procID) {
         if (aggregates.contains(device)) {
@@ -799,39 +813,28 @@ OSStatus PipeWireHal::createIOProcID(AudioObjectID device, AudioDeviceIOBlock bl
 }
 
 OSStatus PipeWireHal::destroyIOProcID(AudioObjectID device, AudioDeviceIOProcID procID) {
-    const Session::Lock lock(*impl->session);
-    const auto [aggregate, proc] = impl->findProc(device, procID);
-    if (!proc) {
-        return kAudioHardwareBadObjectError;
-    }
-    aggregate->remove(*proc);
-    impl->updateOverloadPolling();
-    return kAudioHardwareNoError;
+    return impl->withProc(device, procID, [](Aggregate& aggregate, IOProc& proc) {
+        aggregate.remove(proc);
+        return kAudioHardwareNoError;
+    });
 }
 
 OSStatus PipeWireHal::deviceStart(AudioObjectID device, AudioDeviceIOProcID procID) {
-    const Session::Lock lock(*impl->session);
-    const auto [aggregate, proc] = impl->findProc(device, procID);
-    if (!proc) {
-        return kAudioHardwareBadObjectError;
-    }
-    if (!impl->aggregateAlive(impl->session->graph(), *aggregate)) {
-        return kAudioHardwareNotRunningError;
-    }
-    aggregate->start(*proc, impl->session->graph(), impl->taps.at(aggregate->tapId())->nodeName);
-    impl->updateOverloadPolling();
-    return kAudioHardwareNoError;
+    return impl->withProc(device, procID, [this](Aggregate& aggregate, IOProc& proc) {
+        const auto& graph = impl->session->graph();
+        if (!impl->aggregateAlive(graph, aggregate)) {
+            return kAudioHardwareNotRunningError;
+        }
+        aggregate.start(proc, graph, impl->taps.at(aggregate.tapId())->nodeName);
+        return kAudioHardwareNoError;
+    });
 }
 
 OSStatus PipeWireHal::deviceStop(AudioObjectID device, AudioDeviceIOProcID procID) {
-    const Session::Lock lock(*impl->session);
-    const auto [aggregate, proc] = impl->findProc(device, procID);
-    if (!proc) {
-        return kAudioHardwareBadObjectError;
-    }
-    aggregate->stop(*proc);
-    impl->updateOverloadPolling();
-    return kAudioHardwareNoError;
+    return impl->withProc(device, procID, [](Aggregate& aggregate, IOProc& proc) {
+        aggregate.stop(proc);
+        return kAudioHardwareNoError;
+    });
 }
 
 OSStatus PipeWireHal::addPropertyListener(AudioObjectID object,
