@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QPainter>
 #include <cmath>
@@ -80,7 +81,8 @@ TEST(TrayIcon, readsOnLightAndDarkPanelsWhateverTheThemeAndTellsTheModesApart) {
         }
     }
     sheetPainter.end();
-    EXPECT_TRUE(sheet.save("tray-icons.png"));
+    QDir().mkpath(QUELLORA_SCREENSHOT_DIR);
+    EXPECT_TRUE(sheet.save(QUELLORA_SCREENSHOT_DIR "/tray-icons.png"));
 }
 
 // dBFS of the RMS over [from, to) seconds.
