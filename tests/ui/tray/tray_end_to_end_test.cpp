@@ -50,7 +50,11 @@ protected:
     }
     void TearDown() override {
         if (HasFailure()) {
-            std::cerr << "--- quellora.log\n" << runCommand({"cat", log.string()}).output;
+            std::cerr << "--- quellora.log\n"
+                      << runCommand({"cat", log.string()}).output << "--- trayer.log\n"
+                      << runCommand({"cat", session.file("trayer.log").string()}).output
+                      << "--- Xvfb on " << display << "\n"
+                      << (xServer ? xServer->errors() : "");
         }
     }
 
