@@ -1,6 +1,7 @@
 #include "ui/tray/instance_service.h"
 
 #include "base/application_id.h"
+#include "ui/tray/session_bus.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -42,7 +43,7 @@ InstanceService::InstanceService(InstanceController& controller)
     : controller_(controller) {}
 
 InstanceService::~InstanceService() {
-    auto bus = QDBusConnection::sessionBus();
+    auto bus = sessionBus();
     if (nameClaimed_) {
         bus.unregisterService(serviceName);
     }
@@ -52,7 +53,7 @@ InstanceService::~InstanceService() {
 }
 
 InstanceService::Claim InstanceService::claim() {
-    auto bus = QDBusConnection::sessionBus();
+    auto bus = sessionBus();
     if (!bus.isConnected()) {
         return Claim::noSessionBus;
     }
@@ -68,15 +69,9 @@ InstanceService::Claim InstanceService::claim() {
     return Claim::claimed;
 }
 
-InstanceReply sendToRunningInstance(InstanceCommand command) {
-    int argc = 1;
-    char programName[] = "quellora";
-    char* argv[] = {programName, nullptr};
-    std::optional<QCoreApplication> application;
-    if (QCoreApplication::instance() == nullptr) {
-        application.emplace(argc, argv);
-    }
-    auto bus = QDBusConnection::sessionBus();
+namespace {
+
+InstanceReply callRunningInstance(const QDBusConnection& bus, InstanceCommand command) {
     if (!bus.isConnected()) {
         return {InstanceReply::Status::failed,
                 "cannot reach the D-Bus session bus: " + bus.lastError().message().toStdString()};
@@ -97,6 +92,19 @@ InstanceReply sendToRunningInstance(InstanceCommand command) {
         text = reply.arguments().front().toString().toStdString();
     }
     return {InstanceReply::Status::done, std::move(text)};
+}
+
+} // namespace
+
+InstanceReply sendToRunningInstance(InstanceCommand command) {
+    int argc = 1;
+    char programName[] = "quellora";
+    char* argv[] = {programName, nullptr};
+    std::optional<QCoreApplication> application;
+    if (QCoreApplication::instance() == nullptr) {
+        application.emplace(argc, argv);
+    }
+    return callRunningInstance(sessionBus(), command);
 }
 
 } // namespace quellora

@@ -1,5 +1,6 @@
 #include "ui/tray/system_tray_status_item.h"
 
+#include "ui/tray/session_bus.h"
 #include "ui/tray/tray_icon.h"
 
 #include <QCursor>
@@ -16,7 +17,7 @@ const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 
 // The test Qt itself makes to choose a status notifier item over XEmbed.
 bool statusNotifierHostRegistered() {
-    auto bus = QDBusConnection::sessionBus();
+    auto bus = sessionBus();
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcherService)) {
         return false;
     }
