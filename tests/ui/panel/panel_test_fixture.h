@@ -2,6 +2,7 @@
 
 #include "app/app_test_fixture.h"
 #include "distribution/updater.h"
+#include "support/staging_update_driver.h"
 
 #include <QAccessible>
 #include <QString>
@@ -9,18 +10,6 @@
 #include <memory>
 
 namespace quellora {
-
-// An update driver that only keeps the events, so a test can stage an update.
-struct StagingUpdateDriver final : UpdateDriver {
-    void setEvents(Events newEvents) override { events = std::move(newEvents); }
-    void start() override {}
-    bool automaticallyChecksForUpdates() const override { return false; }
-    void setAutomaticallyChecksForUpdates(bool) override {}
-    void setAutomaticallyDownloadsUpdates(bool) override {}
-    void checkForUpdatesInBackground() override {}
-
-    Events events;
-};
 
 // The model on the simulated server (see AppStateTest) with an updater, for
 // views that show them. The Qt application is the program's (offscreen).

@@ -3,7 +3,7 @@
 // the main queue on virtual time.
 
 #include "app/app_test_fixture.h"
-#include "distribution/update_driver.h"
+#include "support/staging_update_driver.h"
 #include "ui/panel/setup_view.h"
 #include "ui/tray/app_delegate.h"
 
@@ -34,17 +34,6 @@ public:
         return true;
     }
     std::function<void()> pressed;
-};
-
-class FakeUpdateDriver final : public UpdateDriver {
-public:
-    void setEvents(Events newEvents) override { events = std::move(newEvents); }
-    void start() override {}
-    bool automaticallyChecksForUpdates() const override { return false; }
-    void setAutomaticallyChecksForUpdates(bool) override {}
-    void setAutomaticallyDownloadsUpdates(bool) override {}
-    void checkForUpdatesInBackground() override {}
-    Events events;
 };
 
 class AppDelegateTest : public AppStateTest {
@@ -94,7 +83,7 @@ protected:
     char programName[16] = "tray-tests";
     char* argv[2] = {programName, nullptr};
     QApplication application{argc, argv};
-    std::shared_ptr<FakeUpdateDriver> driver = std::make_shared<FakeUpdateDriver>();
+    std::shared_ptr<StagingUpdateDriver> driver = std::make_shared<StagingUpdateDriver>();
     FakeStatusItem* icon = nullptr;
     FakeHotKey* hotKey = nullptr;
     AppState* appState = nullptr;
