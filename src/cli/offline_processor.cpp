@@ -33,12 +33,15 @@ void OfflineProcessor::compressBlocks(float* frames, std::int64_t frameCount) {
     for (std::int64_t done = 0; done < frameCount; done += blockFrames) {
         const auto count = std::min(blockFrames, frameCount - done);
         float* block = frames + done * channels;
+        const auto pushedBefore = compressor.levelBuffer().writeCount();
         if (channels == 1) {
             compressor.processMono(block, count);
         } else {
             compressor.processInterleaved(block, count, channels);
         }
-        if (keepBlockMeters) {
+        // A compressor that cannot run at this rate passes the block through
+        // and pushes no meter sample; there is then nothing to log.
+        if (keepBlockMeters && compressor.levelBuffer().writeCount() != pushedBefore) {
             meters.push_back(compressor.levelBuffer().recentSamples(1).front());
         }
     }

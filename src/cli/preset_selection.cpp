@@ -65,22 +65,13 @@ PresetSelection selectPreset(const PresetOptions& options) {
     if (options.savedPreset) {
         selection.savedPreset = readSavedPreset(*options.savedPreset);
     }
-    const auto preset =
+    // Options were range-checked as they were parsed, and a decoded preset is
+    // clamped into the ranges like everywhere else it is applied.
+    selection.params =
         selection.savedPreset ? selection.savedPreset->params : CompressorParams::defaults();
-    selection.params = preset;
     for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
-        const auto& field = compressorParamFields[index];
         if (const auto& given = options.parameterOverrides[index]) {
-            selection.params.*field.member = *given;
-            continue;
-        }
-        // The options were range-checked as they were parsed; a stored preset
-        // may have been written by something less careful.
-        const float value = preset.*field.member;
-        if (!field.range.contains(value)) {
-            throw CommandError::badInput(fmt::format(
-                "preset \"{}\": {} {} is outside {} to {}", options.savedPreset->name.value_or(""),
-                field.key, value, field.range.lowerBound, field.range.upperBound));
+            selection.params.*compressorParamFields[index].member = *given;
         }
     }
     return selection;

@@ -1,6 +1,7 @@
 #include "dsp/audio_compressor.h"
 
 #include "dsp/compressor_kernel.h"
+#include "dsp/compressor_param_fields.h"
 #include "dsp/gain_computer.h"
 
 #include <algorithm>
@@ -55,9 +56,13 @@ void AudioCompressor::setBypassed(bool bypassed) {
     bypassTarget.store(bypassed ? 1.0f : 0.0f, std::memory_order_relaxed);
 }
 
-void AudioCompressor::updateParams(const CompressorParams& params, float sampleRate) {
+void AudioCompressor::updateParams(const CompressorParams& requested, float sampleRate) {
     // Also catches a NaN rate.
     const float sr = sampleRate > 1.0f ? sampleRate : 1.0f;
+    // A ratio below 1 turns the curve into an expander with full-scale output,
+    // and a ratio of 0 makes the makeup NaN until a reset: nothing outside
+    // the ranges reaches the coefficients.
+    const auto params = clampedToRanges(requested);
     threshold_.store(params.threshold, std::memory_order_relaxed);
     ratio_.store(params.ratio, std::memory_order_relaxed);
     kneeWidth_.store(params.kneeWidth, std::memory_order_relaxed);
@@ -79,7 +84,10 @@ void AudioCompressor::updateParams(const CompressorParams& params, float sampleR
     }
 
     // Sidechain high-pass: the audio-EQ cookbook's, Q = 1/sqrt(2), a0 normalised to 1.
-    const float w0 = 6.283185f * params.scHpfFreq / sr;
+    // At and above half the rate its poles leave the unit circle, so the
+    // corner stays below that at low rates.
+    const float cornerHz = std::min(params.scHpfFreq, maxSidechainCorner * sr);
+    const float w0 = 6.283185f * cornerHz / sr;
     const float sn = std::sin(w0);
     const float cs = std::cos(w0);
     const float alpha = sn / 1.4142f;

@@ -40,12 +40,16 @@ public:
 class AudioCompressor final : public DynamicsProcessor {
 public:
     static constexpr std::int64_t maxLookaheadSamples = 960;
+    // The sidechain high-pass corner never exceeds this fraction of the rate.
+    static constexpr float maxSidechainCorner = 0.45f;
 
     explicit AudioCompressor(InstructionSet instructionSet = bestInstructionSet());
     ~AudioCompressor() override;
     AudioCompressor(const AudioCompressor&) = delete;
     AudioCompressor& operator=(const AudioCompressor&) = delete;
 
+    // Parameters outside their ranges are clamped into them; one that is not
+    // a number takes the standard preset's value.
     void updateParams(const CompressorParams& params, float sampleRate) override;
 
     // Interleaved frames in place. Channel counts below 2 go to processMono;

@@ -337,8 +337,13 @@ QUELLORA_KERNEL_INLINE void applyGain(int frames, bool rightIsOutput, const Sign
         const F r = vm::load<F>(bypass + i);
         const F wetDry = (one - m) + lin * m;
         const F gain = r + (one - r) * wetDry;
-        const F left = vm::minimum(vm::maximum(vm::load<F>(delayedL + i) * gain, minusOne), one);
-        const F right = vm::minimum(vm::maximum(vm::load<F>(delayedR + i) * gain, minusOne), one);
+        const F scaledL = vm::load<F>(delayedL + i) * gain;
+        const F scaledR = vm::load<F>(delayedR + i) * gain;
+        // A NaN would pass the comparisons of the clamp as -1, a full-scale
+        // sample; it becomes silence instead.
+        const F left = scaledL == scaledL ? vm::minimum(vm::maximum(scaledL, minusOne), one) : zero;
+        const F right =
+            scaledR == scaledR ? vm::minimum(vm::maximum(scaledR, minusOne), one) : zero;
         vm::store(outL + i, left);
         vm::store(outR + i, right);
 

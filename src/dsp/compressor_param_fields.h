@@ -27,4 +27,19 @@ inline constexpr std::array<CompressorParamField, 7> compressorParamFields{{
     {"scHpfFreq", &CompressorParams::scHpfFreq, ParamRange::scHpf},
 }};
 
+// Every parameter inside its range, whatever a file, a caller or a bug handed
+// over: out-of-range values are clamped and a value that is not a number
+// takes the standard preset's value. Values already in range are returned
+// bit for bit.
+constexpr CompressorParams clampedToRanges(const CompressorParams& params) {
+    constexpr auto standard = CompressorParams::defaults();
+    CompressorParams result;
+    for (const auto& field : compressorParamFields) {
+        const float value = params.*field.member;
+        const bool isNumber = value == value; // false only for NaN
+        result.*field.member = isNumber ? clamped(value, field.range) : standard.*field.member;
+    }
+    return result;
+}
+
 } // namespace quellora

@@ -38,7 +38,8 @@ CompressorParams decodeParams(const Json& object, std::string_view where) {
         }
         params.*field.member = value.get<float>();
     }
-    return params;
+    // A hand-edited or foreign file must not reach the compressor out of range.
+    return clampedToRanges(params);
 }
 
 SavedPreset decodeRecord(const Json& record, std::size_t index) {

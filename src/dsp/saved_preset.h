@@ -32,7 +32,8 @@ std::string encodeSavedPresets(std::span<const SavedPreset> presets);
 
 // Strict: every key must be present with the right type (other keys are
 // ignored), and one bad record fails the whole array. Throws
-// PresetCodingError saying what is wrong.
+// PresetCodingError saying what is wrong. Parameters come back clamped into
+// their ranges.
 std::vector<SavedPreset> decodeSavedPresets(std::string_view json);
 
 } // namespace quellora

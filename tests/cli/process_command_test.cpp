@@ -194,7 +194,10 @@ class ParameterSource : public ProcessCommandTest,
 TEST_P(ParameterSource, reachesTheCompressor) {
     const std::vector<SavedPreset> presets{{*Uuid::parse("9B2F5E0C-3A7D-4C1E-8F60-1D2C3B4A5968"),
                                             "Night",
-                                            {-45, 6, 3, 900, 4, 1, 200}}};
+                                            {-45, 6, 3, 900, 4, 1, 200}},
+                                           {*Uuid::parse("0F8E2A44-6B1C-4D3A-9E57-2C4B6D8F1A30"),
+                                            "Wild",
+                                            {-45, 12, 0, 900, 4, 3, 200}}};
     writeTextFile(path("presets.json"), encodeSavedPresets(presets));
     const auto input = steppedNoise(12000, 2);
     writeAudioFile(path("in.wav"), input, 2, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
@@ -220,7 +223,10 @@ INSTANTIATE_TEST_SUITE_P(
         ParameterCase{"savedPresetWithOverride",
                       {"--preset-file", "@presets", "--preset-name", "Night", "--ratio", "3"},
                       {-45, 3, 3, 900, 4, 1, 200}},
-        ParameterCase{"standardPreset", {"--preset", "standard"}, CompressorParams::defaults()}),
+        ParameterCase{"standardPreset", {"--preset", "standard"}, CompressorParams::defaults()},
+        ParameterCase{"savedPresetOutOfRangeIsClamped",
+                      {"--preset-file", "@presets", "--preset-name", "Wild"},
+                      {-45, 8, 1, 900, 4, 1, 200}}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // --- Output format ------------------------------------------------------

@@ -1,4 +1,6 @@
 #include "dsp/audio_compressor.h"
+#include "dsp/compressor_kernel.h"
+#include "dsp/compressor_param_fields.h"
 #include "support/test_signals.h"
 
 #include <gtest/gtest.h>
@@ -269,6 +271,90 @@ TEST_F(AudioCompressorTest, MonoMetersItsOneChannel) {
     const auto sample = compressor.levelBuffer().recentSamples(1)[0];
     EXPECT_NEAR(sample.inputPeak, 20.0f * std::log10(0.5f), 1e-5f);
     EXPECT_GT(sample.outputPeak, -80.0f);
+}
+
+// --- Parameters from files the user or another program wrote ---------------
+
+struct HostileParams {
+    const char* name;
+    CompressorParams params;
+    float rate = 48000.0f;
+};
+void PrintTo(const HostileParams& row, std::ostream* out) {
+    *out << row.name;
+}
+
+constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+constexpr float infinity = std::numeric_limits<float>::infinity();
+
+class HostileParamsTest : public ::testing::TestWithParam<HostileParams> {
+protected:
+    static std::vector<float> processed(const CompressorParams& params, float rate) {
+        AudioCompressor compressor;
+        compressor.updateParams(params, rate);
+        // Quiet programme, as at -60 dBFS, then a loud burst.
+        auto frames = testing::stereoNoise(24000, testing::decibelsToAmplitude(-60.0f));
+        const auto loud = testing::stereoNoise(24000, 0.8f, 2);
+        frames.insert(frames.end(), loud.begin(), loud.end());
+        for (std::size_t start = 0; start < frames.size(); start += 2 * 512) {
+            const auto count = std::min<std::size_t>(512, (frames.size() - start) / 2);
+            compressor.processInterleaved(frames.data() + start, static_cast<std::int64_t>(count),
+                                          2);
+        }
+        return frames;
+    }
+};
+
+TEST_P(HostileParamsTest, SoundExactlyLikeTheirValuesClampedIntoRange) {
+    const auto& row = GetParam();
+    auto expected = clampedToRanges(row.params);
+    expected.scHpfFreq = std::min(expected.scHpfFreq, 0.45f * row.rate);
+    const auto output = processed(row.params, row.rate);
+    EXPECT_EQ(output, processed(expected, row.rate));
+    const auto quiet =
+        std::max_element(output.begin(), output.begin() + 2 * 24000,
+                         [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    EXPECT_LT(std::fabs(*quiet), testing::decibelsToAmplitude(-30.0f))
+        << "no amount of makeup lifts -60 dBFS this far";
+    for (const float sample : output) {
+        ASSERT_TRUE(std::isfinite(sample));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stored, HostileParamsTest,
+    ::testing::Values(
+        HostileParams{"RatioBelowOne", {-29, 0.01f, 8, 600, 20, 0.95f, 120}},
+        HostileParams{"RatioZero", {-29, 0, 8, 600, 20, 0.95f, 120}},
+        HostileParams{"NegativeKneeAndMixAboveOne", {-29, 2.5f, 8, 600, -5, 7, 120}},
+        HostileParams{"NotANumberEverywhere", {nan, nan, nan, nan, nan, nan, nan}},
+        HostileParams{"Infinities", {-infinity, infinity, infinity, -infinity, infinity, 1, 0}},
+        HostileParams{"CornerAboveTheNyquistRate", {-29, 2.5f, 8, 600, 20, 0.95f, 250}, 400.0f}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(CompressorParamsClampTest, NotANumberTakesTheStandardValueAndInRangeValuesStay) {
+    const CompressorParams edges{-50, 8, 1, 2000, 0, 1, 20};
+    EXPECT_EQ(clampedToRanges(edges), edges);
+    auto withNan = edges;
+    withNan.mix = nan;
+    EXPECT_EQ(clampedToRanges(withNan).mix, CompressorParams::defaults().mix);
+}
+
+// Reached only if a NaN got into the mix or gain state: the limiter must
+// then output silence, not a full-scale -1.
+TEST(OutputLimiterTest, MapsNotANumberToSilence) {
+    namespace kernel = compressor_kernel;
+    kernel::Coefficients coefficients;
+    coefficients.mix = nan;
+    kernel::Workspace workspace;
+    workspace.state.smoothedMix = nan;
+    std::vector<float> frames(2 * 512, 0.5f);
+    kernel::processBlock<4>(coefficients, workspace,
+                            {kernel::Layout::interleaved, frames.data(), frames.data() + 1, 2},
+                            512);
+    for (const float sample : frames) {
+        ASSERT_EQ(sample, 0.0f);
+    }
 }
 
 // The main thread may change parameters and the bypass while audio runs.
