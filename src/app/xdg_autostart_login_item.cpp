@@ -21,8 +21,10 @@ constexpr std::string_view desktopEntryGroup = "[Desktop Entry]";
 // with a reserved character goes in double quotes with `"`, `` ` ``, `$` and
 // `\` backslash-escaped; a literal `%` is always doubled. Carriage return is
 // not on the reserved list but would split the argument for some launchers.
+// Launchers that hand Exec to a shell would otherwise read an unquoted `(`
+// or `)` as a subshell.
 std::string quoteExecArgument(std::string_view argument) {
-    constexpr std::string_view reserved = " \t\n\r\"'\\><~|&;$*?#`";
+    constexpr std::string_view reserved = " \t\n\r\"'\\><~|&;$*?#`()";
     std::string quoted;
     const bool needsQuotes =
         argument.empty() || argument.find_first_of(reserved) != std::string_view::npos;

@@ -80,14 +80,16 @@ TEST_P(ExecQuotingTest, FollowsTheDesktopEntryQuotingAndStringEscapes) {
     EXPECT_EQ(contents.substr(start, contents.find('\n', start) - start), GetParam().second);
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, ExecQuotingTest,
-                         ::testing::Values(Exec{{"/opt/My Apps/quellora", "--x"},
-                                                R"("/opt/My Apps/quellora" --x)"},
-                                           Exec{{"/opt/$HOME/q", "say \"hi\" `id`"},
-                                                R"("/opt/\\$HOME/q" "say \\"hi\\" \\`id\\`")"},
-                                           Exec{{"/opt/q", R"(a\b)", "100%", "50% 'off'", ""},
-                                                R"(/opt/q "a\\\\b" 100%% "50%% 'off'" "")"},
-                                           Exec{{"/opt/q", "a\tb\nc"}, R"(/opt/q "a\tb\nc")"}));
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ExecQuotingTest,
+    ::testing::Values(Exec{{"/opt/My Apps/quellora", "--x"}, R"("/opt/My Apps/quellora" --x)"},
+                      Exec{{"/opt/$HOME/q", "say \"hi\" `id`"},
+                           R"("/opt/\\$HOME/q" "say \\"hi\\" \\`id\\`")"},
+                      Exec{{"/opt/q", R"(a\b)", "100%", "50% 'off'", ""},
+                           R"(/opt/q "a\\\\b" 100%% "50%% 'off'" "")"},
+                      Exec{{"/opt/q", "a\tb\nc"}, R"(/opt/q "a\tb\nc")"},
+                      Exec{{"/opt/q (copy)/q", "f(x)"}, R"x("/opt/q (copy)/q" "f(x)")x"},
+                      Exec{{"/opt/q", "a)b"}, R"x(/opt/q "a)b")x"}));
 
 class ExistingEntryTest : public XdgAutostartLoginItemTest,
                           public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
