@@ -42,8 +42,8 @@ int generateKey(const std::filesystem::path& secretKeyFile) {
 
 int sign(const std::filesystem::path& secretKeyFile, const std::filesystem::path& package,
          const std::string& version, const std::string& url) {
-    auto keyText = readFileIfPresent(secretKeyFile);
-    auto packageBytes = readFileIfPresent(package);
+    auto keyText = readFileIfPresent(secretKeyFile, 4096);
+    auto packageBytes = readFileIfPresent(package, UpdateFeed::maxPackageBytes);
     if (!keyText || !packageBytes) {
         std::cerr << (keyText ? package : secretKeyFile).string() << " does not exist\n";
         return 1;

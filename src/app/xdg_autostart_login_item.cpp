@@ -16,6 +16,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view desktopEntryGroup = "[Desktop Entry]";
+// Far more than any desktop entry; anything larger is not ours to read.
+constexpr std::size_t maxEntryBytes = 64 * 1024;
 
 // Quotes one Exec argument by the Desktop Entry Specification: an argument
 // with a reserved character goes in double quotes with `"`, `` ` ``, `$` and
@@ -152,10 +154,10 @@ fs::path XdgAutostartLoginItem::defaultAutostartDirectory() {
 
 LoginItemStatus XdgAutostartLoginItem::status() const {
     try {
-        const auto contents = readFileIfPresent(entryPath_);
+        const auto contents = readFileIfPresent(entryPath_, maxEntryBytes);
         return contents && isEnabledEntry(*contents) ? LoginItemStatus::enabled
                                                      : LoginItemStatus::notRegistered;
-    } catch (const std::system_error&) {
+    } catch (const std::exception&) {
         // An entry we cannot read, the session cannot start either.
         return LoginItemStatus::notRegistered;
     }

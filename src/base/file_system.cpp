@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
 #include <system_error>
@@ -57,6 +58,28 @@ fs::path directoryOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
 
+std::string whatItIs(mode_t mode) {
+    switch (mode & S_IFMT) {
+    case S_IFDIR:
+        return "a folder, not a file";
+    case S_IFIFO:
+        return "a named pipe, not a file";
+    case S_IFSOCK:
+        return "a socket, not a file";
+    case S_IFCHR:
+    case S_IFBLK:
+        return "a device, not a file";
+    default:
+        return "not a regular file";
+    }
+}
+
+std::string sizeInWords(std::size_t bytes) {
+    constexpr std::size_t mebibyte = 1024 * 1024;
+    return bytes % mebibyte == 0 ? std::to_string(bytes / mebibyte) + " MiB"
+                                 : std::to_string(bytes) + " bytes";
+}
+
 } // namespace
 
 void createDirectories(const fs::path& directory, mode_t mode) {
@@ -76,14 +99,36 @@ void createDirectories(const fs::path& directory, mode_t mode) {
     }
 }
 
-std::optional<std::string> readFileIfPresent(const fs::path& file) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+std::optional<std::string> readFileIfPresent(const fs::path& file, std::size_t maxBytes) {
+    // O_NONBLOCK: opening a named pipe would otherwise wait for a writer for ever.
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
+        const int error = errno;
         // ENOTDIR: a file stands where one of the folders would be.
-        if (errno == ENOENT || errno == ENOTDIR) {
+        if (error == ENOENT || error == ENOTDIR) {
             return std::nullopt;
         }
+        if (error == EACCES || error == EPERM) {
+            throw UnusableFileError(file, "not readable (" +
+                                              std::generic_category().message(error) + ")");
+        }
+        if (error == ENXIO) { // a socket
+            throw UnusableFileError(file, whatItIs(S_IFSOCK));
+        }
+        throwErrno(error, "Cannot read " + file.string());
+    }
+    struct stat status {};
+    if (::fstat(fd.get(), &status) != 0) {
         throwErrno(errno, "Cannot read " + file.string());
+    }
+    if (!S_ISREG(status.st_mode)) {
+        throw UnusableFileError(file, whatItIs(status.st_mode));
+    }
+    const auto tooLarge = [&] {
+        return UnusableFileError(file, "larger than " + sizeInWords(maxBytes));
+    };
+    if (static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
+        throw tooLarge();
     }
     std::string contents;
     char buffer[8192];
@@ -98,12 +143,36 @@ std::optional<std::string> readFileIfPresent(const fs::path& file) {
             }
             throwErrno(errno, "Cannot read " + file.string());
         }
+        // A file that grows while it is read, or that reports no size.
+        if (contents.size() + static_cast<std::size_t>(count) > maxBytes) {
+            throw tooLarge();
+        }
         contents.append(buffer, static_cast<std::size_t>(count));
     }
 }
 
-void writeFileAtomically(const fs::path& file, std::string_view contents,
+fs::path resolvedLinkTarget(const fs::path& path) {
+    // The kernel's own limit on links followed in one lookup.
+    constexpr int maxLinks = 40;
+    fs::path current = path;
+    for (int followed = 0; followed <= maxLinks; ++followed) {
+        std::error_code error;
+        const auto target = fs::read_symlink(current, error);
+        if (error == std::errc::invalid_argument || error == std::errc::no_such_file_or_directory) {
+            return current; // not a link, or nothing there yet
+        }
+        if (error) {
+            throwErrno(error.value(), "Cannot follow the link " + current.string());
+        }
+        current = target.is_absolute() ? target : directoryOf(current) / target;
+    }
+    throwErrno(ELOOP, "Cannot follow the link " + path.string());
+}
+
+void writeFileAtomically(const fs::path& requested, std::string_view contents,
                          const AtomicWriteOptions& options) {
+    // Renaming over a link would replace the link itself with a plain file.
+    const auto file = resolvedLinkTarget(requested);
     const auto directory = directoryOf(file);
     auto temporary = (directory / (options.temporaryPrefix + "XXXXXX")).string();
     FileDescriptor fd(::mkostemp(temporary.data(), O_CLOEXEC));

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,35 @@ namespace quellora {
 // Creates `directory` and any missing parents, each new one with `mode`.
 void createDirectories(const std::filesystem::path& directory, mode_t mode);
 
-// The whole file, or no value when it (or a folder on its path) does not exist.
-std::optional<std::string> readFileIfPresent(const std::filesystem::path& file);
+// A path that holds something other than a regular file of a usable size
+// that this user may read: a folder, a named pipe, a device, a socket, a file
+// over the size limit or without read permission. what() says which, in words
+// for a person.
+class UnusableFileError : public std::runtime_error {
+public:
+    UnusableFileError(const std::filesystem::path& file, std::string description)
+        : std::runtime_error(file.string() + " is " + description)
+        , description_(std::move(description)) {}
+
+    // What the path holds, without the path: "a folder, not a file".
+    const std::string& description() const { return description_; }
+
+private:
+    std::string description_;
+};
+
+// The whole file, or no value when it (or a folder on its path) does not
+// exist. Symbolic links are followed. Never blocks on a named pipe and never
+// reads more than `maxBytes` + 1 bytes, however large the file is or claims
+// to be. Throws UnusableFileError as described above, std::system_error for
+// any other failure to read.
+std::optional<std::string> readFileIfPresent(const std::filesystem::path& file,
+                                             std::size_t maxBytes);
+
+// Where `path` ends up once symbolic links in its last component are
+// followed: `path` itself when it is no link. The result need not exist (a
+// dangling link). Throws std::system_error for a loop or an unreadable link.
+std::filesystem::path resolvedLinkTarget(const std::filesystem::path& path);
 
 struct AtomicWriteOptions {
     // The temporary file is `temporaryPrefix` plus six random characters, in
@@ -29,7 +57,10 @@ struct AtomicWriteOptions {
 };
 
 // Replaces `file` so that a crash at any moment leaves either the old or the
-// new contents: temporary file, fsync, rename, fsync of the folder.
+// new contents: temporary file, fsync, rename, fsync of the folder. When
+// `file` is a symbolic link, the file it points to is replaced and the link
+// stays, so that a file kept elsewhere (a folder of dotfiles) goes on being
+// the one in use.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view contents,
                          const AtomicWriteOptions& options);
 

@@ -3,6 +3,7 @@
 #include "base/file_system.h"
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <system_error>
@@ -26,6 +28,8 @@ using nlohmann::json;
 
 // Older than this, a temporary file belongs to a writer that died.
 constexpr auto staleTemporaryAge = std::chrono::minutes(10);
+// Settings are a few kilobytes; a larger file is not ours and is never read whole.
+constexpr std::size_t maxFileBytes = 1024 * 1024;
 constexpr std::string_view base64Alphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
@@ -130,6 +134,38 @@ std::string serialize(const Values& values) {
     return document.dump(2) + "\n";
 }
 
+// The JSON parser refuses a whole document over one number beyond the range
+// of a double (1e400). Such a number becomes null here, which then costs only
+// its own key. Strings are skipped whole, so text inside them is never touched.
+std::string withOverflowingNumbersAsNull(std::string_view text) {
+    static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", nullptr);
+    std::string result;
+    result.reserve(text.size());
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString || c == '"') {
+            result += c;
+            if (inString && c == '\\' && i + 1 < text.size()) {
+                result += text[++i];
+            } else if (c == '"') {
+                inString = !inString;
+            }
+            continue;
+        }
+        if (c != '-' && (c < '0' || c > '9')) {
+            result += c;
+            continue;
+        }
+        const auto end = std::min(text.find_first_not_of("0123456789+-.eE", i), text.size());
+        const std::string number(text.substr(i, end - i));
+        const bool overflows = std::isinf(::strtod_l(number.c_str(), nullptr, cLocale));
+        result += overflows ? std::string("null") : number;
+        i = end - 1;
+    }
+    return result;
+}
+
 std::string withoutExceptionPrefix(std::string_view what) {
     // nlohmann's texts start with "[json.exception.parse_error.101] ".
     const auto end = what.starts_with('[') ? what.find("] ") : std::string_view::npos;
@@ -200,6 +236,8 @@ fs::path moveAside(const fs::path& file) {
 struct JsonFileKeyValueStore::Parsed {
     std::optional<Values> values; // empty when the file is not usable settings
     std::string problem;
+    // Keys whose values the store cannot hold; the rest of the file is used.
+    std::vector<std::string> ignoredKeys;
 };
 
 JsonFileKeyValueStore::JsonFileKeyValueStore(fs::path file)
@@ -243,6 +281,8 @@ void JsonFileKeyValueStore::removeValue(std::string_view key) {
     persist(key, nullptr);
 }
 
+// Quellora must start whatever lies at the settings path: every failure here
+// ends in default settings and a logged reason.
 JsonFileKeyValueStore::Values JsonFileKeyValueStore::load() {
     removeStaleTemporaryFiles();
     try {
@@ -257,8 +297,13 @@ JsonFileKeyValueStore::Values JsonFileKeyValueStore::load() {
                 return {};
             }
         }
+        for (const auto& key : parsed.ignoredKeys) {
+            log_.error("Ignoring the setting %{public}s in %{public}s: its value is null, out of "
+                       "range or of a form Quellora does not store; the other settings are kept",
+                       key, file_.string());
+        }
         return std::move(*parsed.values);
-    } catch (const std::system_error& error) {
+    } catch (const std::exception& error) {
         log_.error("%{public}s. Using default settings; changes will not be saved until the file "
                    "can be read",
                    error.what());
@@ -267,28 +312,33 @@ JsonFileKeyValueStore::Values JsonFileKeyValueStore::load() {
 }
 
 JsonFileKeyValueStore::Parsed JsonFileKeyValueStore::readFile() const {
-    const auto text = readFileIfPresent(file_);
+    std::optional<std::string> text;
+    try {
+        text = readFileIfPresent(file_, maxFileBytes);
+    } catch (const UnusableFileError& error) {
+        return {std::nullopt, "it is " + error.description(), {}};
+    }
     if (!text) {
-        return {Values{}, {}};
+        return {Values{}, {}, {}};
     }
     json document;
     try {
-        document = json::parse(*text);
-    } catch (const json::parse_error& error) {
-        return {std::nullopt, withoutExceptionPrefix(error.what())};
+        document = json::parse(withOverflowingNumbersAsNull(*text));
+    } catch (const json::exception& error) {
+        return {std::nullopt, withoutExceptionPrefix(error.what()), {}};
     }
     if (!document.is_object()) {
-        return {std::nullopt, "it does not hold a JSON object"};
+        return {std::nullopt, "it does not hold a JSON object", {}};
     }
-    Values values;
+    Parsed parsed{Values{}, {}, {}};
     for (const auto& [key, item] : document.items()) {
-        auto value = fromJson(item);
-        if (!value) {
-            return {std::nullopt, "the value of \"" + key + "\" has an unsupported form"};
+        if (auto value = fromJson(item)) {
+            parsed.values->emplace(key, std::move(*value));
+        } else {
+            parsed.ignoredKeys.push_back(key);
         }
-        values.emplace(key, std::move(*value));
     }
-    return {std::move(values), {}};
+    return parsed;
 }
 
 void JsonFileKeyValueStore::moveCorruptFileAside(const std::string& problem) {

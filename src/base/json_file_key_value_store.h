@@ -16,7 +16,10 @@ namespace quellora {
 // $XDG_CONFIG_HOME/quellora/settings.json. Every change is written at once,
 // atomically, under an exclusive lock that lets several instances share the
 // file without losing each other's keys. A file that cannot be read as
-// settings is moved aside and logged, never overwritten.
+// settings (not JSON, not a regular file, over 1 MiB, not readable) is moved
+// aside and logged, never overwritten; one key whose value the store cannot
+// hold is logged and dropped alone. A symbolic link at the path is written
+// through: the file it points to is replaced. Constructing never throws.
 class JsonFileKeyValueStore final : public KeyValueStore {
 public:
     explicit JsonFileKeyValueStore(std::filesystem::path file);

@@ -317,7 +317,7 @@ std::shared_ptr<UpdateDriver> makeUpdateDriver(const fs::path& executable,
     const auto location = UpdateConfiguration::locationFor(executable);
     UpdateConfiguration configuration;
     try {
-        const auto text = readFileIfPresent(location);
+        const auto text = readFileIfPresent(location, UpdateFeed::maxFeedBytes);
         if (!text) {
             log.info("Updates are off: there is no %{public}s.", location.string());
             return std::make_shared<InactiveUpdateDriver>();

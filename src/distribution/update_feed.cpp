@@ -180,7 +180,11 @@ std::optional<std::string> verifyPackage(const std::filesystem::path& file, cons
     requireSodium();
     std::optional<std::string> bytes;
     try {
-        bytes = readFileIfPresent(file);
+        bytes = readFileIfPresent(file, feed.size);
+    } catch (const UnusableFileError& error) {
+        return error.description() == "larger than " + std::to_string(feed.size) + " bytes"
+                   ? fmt::format("it has more than {} bytes", feed.size)
+                   : error.what();
     } catch (const std::exception& error) {
         return error.what();
     }

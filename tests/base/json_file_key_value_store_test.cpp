@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -139,9 +140,111 @@ TEST_P(CorruptSettingsTest, IsMovedAsideLoggedAndNeverOverwritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shapes, CorruptSettingsTest,
-                         ::testing::Values("{\"a\": tru", "", "[\"a\"]", "{\"a\": null}",
-                                           "{\"a\": {\"base64\": \"aGk\"}}",
-                                           "{\"a\": {\"base64\": \"aGk=\", \"x\": 1}}"));
+                         ::testing::Values("{\"a\": tru", "", "[\"a\"]", "{\"a\": 1e400",
+                                           "\xff\xfe{}"));
+
+class IgnoredValueTest : public JsonFileKeyValueStoreTest,
+                         public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(IgnoredValueTest, DropsOnlyItsOwnKeyAndKeepsTheFile) {
+    fs::create_directory(directory());
+    std::ofstream(file()) << R"({"keep": 0.5, "bad": )" << GetParam()
+                          << R"(, "text": "1e400 [null]", "list": [1e400]})";
+    JsonFileKeyValueStore store(file());
+    EXPECT_EQ(store.doubleValue("keep"), 0.5);
+    EXPECT_EQ(store.string("text"), "1e400 [null]");
+    EXPECT_FALSE(store.contains("bad") || store.contains("list"));
+    EXPECT_TRUE(files("settings.json.corrupt-").empty());
+    ASSERT_EQ(errors().size(), 2u);
+    EXPECT_NE(errors()[0].find("Ignoring the setting bad in " + file().string()), std::string::npos)
+        << errors()[0];
+
+    store.setValue("keep", 0.25);
+    EXPECT_EQ(readText(file()), "{\n  \"keep\": 0.25,\n  \"text\": \"1e400 [null]\"\n}\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, IgnoredValueTest,
+                         ::testing::Values("1e400", "-1E+400", "null", "[1]", "{\"x\": 1}",
+                                           "{\"base64\": \"aGk\"}",
+                                           "{\"base64\": \"aGk=\", \"x\": 1}"));
+
+enum class InTheWay { folder, namedPipe, hugeFile, unreadableFile, linkToANamedPipe };
+
+class UnusableSettingsPathTest : public JsonFileKeyValueStoreTest,
+                                 public ::testing::WithParamInterface<InTheWay> {};
+
+TEST_P(UnusableSettingsPathTest, IsMovedAsideAndQuelloraStartsWithDefaults) {
+    fs::create_directory(directory());
+    std::string reason;
+    switch (GetParam()) {
+    case InTheWay::folder:
+        fs::create_directory(file());
+        reason = "it is a folder, not a file";
+        break;
+    case InTheWay::namedPipe:
+        ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+        reason = "it is a named pipe, not a file";
+        break;
+    case InTheWay::hugeFile:
+        std::ofstream(file()) << "{}";
+        fs::resize_file(file(), 2ull << 30); // sparse: costs no disk
+        reason = "it is larger than 1 MiB";
+        break;
+    case InTheWay::unreadableFile:
+        if (::geteuid() == 0) {
+            GTEST_SKIP() << "root reads any file";
+        }
+        std::ofstream(file()) << R"({"a": true})";
+        fs::permissions(file(), fs::perms::none);
+        reason = "it is not readable (Permission denied)";
+        break;
+    case InTheWay::linkToANamedPipe:
+        ASSERT_EQ(::mkfifo((root_ / "pipe").c_str(), 0600), 0);
+        fs::create_symlink(root_ / "pipe", file());
+        reason = "it is a named pipe, not a file";
+        break;
+    }
+    JsonFileKeyValueStore store(file());
+    EXPECT_FALSE(store.contains("a"));
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_NE(errors()[0].find("is unreadable (" + reason + "); moved it to"), std::string::npos)
+        << errors()[0];
+    EXPECT_EQ(files("settings.json.corrupt-").size(), 1u) << "kept for the user to look at";
+
+    store.setValue("a", true);
+    EXPECT_TRUE(JsonFileKeyValueStore(file()).boolValue("a"));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file())));
+    if (GetParam() == InTheWay::linkToANamedPipe) {
+        EXPECT_TRUE(fs::is_fifo(root_ / "pipe")) << "only the link itself was moved";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, UnusableSettingsPathTest,
+                         ::testing::Values(InTheWay::folder, InTheWay::namedPipe,
+                                           InTheWay::hugeFile, InTheWay::unreadableFile,
+                                           InTheWay::linkToANamedPipe));
+
+TEST_F(JsonFileKeyValueStoreTest, ASymlinkedFileIsWrittenThroughAndStaysALink) {
+    fs::create_directories(directory());
+    fs::create_directories(root_ / "dotfiles");
+    std::ofstream(root_ / "dotfiles" / "quellora.json") << R"({"kept": true})";
+    fs::create_symlink("../dotfiles/quellora.json", file());
+    fs::create_symlink(root_ / "dotfiles" / "absent.json", directory() / "dangling.json");
+    {
+        JsonFileKeyValueStore store(file());
+        EXPECT_TRUE(store.boolValue("kept"));
+        store.setValue("added", 1.5);
+        JsonFileKeyValueStore(directory() / "dangling.json").setValue("created", true);
+    }
+    EXPECT_TRUE(fs::is_symlink(file()));
+    EXPECT_EQ(fs::read_symlink(file()), "../dotfiles/quellora.json");
+    const JsonFileKeyValueStore target(root_ / "dotfiles" / "quellora.json");
+    EXPECT_TRUE(target.boolValue("kept"));
+    EXPECT_EQ(target.doubleValue("added"), 1.5);
+    EXPECT_TRUE(fs::is_symlink(directory() / "dangling.json"));
+    EXPECT_TRUE(JsonFileKeyValueStore(root_ / "dotfiles" / "absent.json").boolValue("created"));
+    EXPECT_TRUE(errors().empty());
+}
 
 TEST_F(JsonFileKeyValueStoreTest, KillBeforeRenameLeavesThePreviousFile) {
     JsonFileKeyValueStore store(file());

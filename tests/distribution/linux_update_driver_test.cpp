@@ -118,7 +118,7 @@ TEST_F(LinuxUpdateDriverTest, NewerReleaseIsDownloadedVerifiedAndStaged) {
     startDriver();
     ASSERT_EQ(blocks_.size(), 1u);
     EXPECT_THAT(filesIn(cache_), ElementsAre("quellora-1.1.0.deb")) << "no partial file is left";
-    EXPECT_EQ(*readFileIfPresent(cache_ / "quellora-1.1.0.deb"), package);
+    EXPECT_EQ(*readFileIfPresent(cache_ / "quellora-1.1.0.deb", package.size()), package);
 
     driver_->checkForUpdatesInBackground(); // the same release again: nothing new
     settle();
