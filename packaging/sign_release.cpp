@@ -1,7 +1,11 @@
 // quellora-sign-release: the publisher's side of updates.
 //   quellora-sign-release keygen SECRET_KEY_FILE
 //   quellora-sign-release sign SECRET_KEY_FILE PACKAGE VERSION URL
+// sign prints the feed: version, https address, size and SHA-256 of the
+// package, signed together, after checking that the package's own control
+// data names Quellora at that version, as installed copies will check.
 #include "base/file_system.h"
+#include "distribution/debian_package.h"
 #include "distribution/semantic_version.h"
 #include "distribution/update_feed.h"
 
@@ -42,7 +46,8 @@ int generateKey(const std::filesystem::path& secretKeyFile) {
 
 int sign(const std::filesystem::path& secretKeyFile, const std::filesystem::path& package,
          const std::string& version, const std::string& url) {
-    auto keyText = readFileIfPresent(secretKeyFile, 4096);
+    constexpr std::size_t maxKeyFileBytes = 4096;
+    auto keyText = readFileIfPresent(secretKeyFile, maxKeyFileBytes);
     auto packageBytes = readFileIfPresent(package, UpdateFeed::maxPackageBytes);
     if (!keyText || !packageBytes) {
         std::cerr << (keyText ? package : secretKeyFile).string() << " does not exist\n";
@@ -56,20 +61,26 @@ int sign(const std::filesystem::path& secretKeyFile, const std::filesystem::path
         std::cerr << secretKeyFile.string() << " is not a base64 Ed25519 secret key\n";
         return 1;
     }
-    if (!SemanticVersion::parse(version)) {
+    const auto parsedVersion = SemanticVersion::parse(version);
+    if (!parsedVersion) {
         std::cerr << version << " is not a version number (MAJOR.MINOR.PATCH)\n";
+        return 1;
+    }
+    if (const auto problem = packageIdentityProblem(package, *parsedVersion)) {
+        std::cerr << package.string() << ": " << *problem << '\n';
         return 1;
     }
     Ed25519SecretKey secretKey{};
     std::memcpy(secretKey.data(), secret->data(), secretKey.size());
-    const auto feed = encodeSignedUpdateFeed(secretKey, *packageBytes, version, url);
-    sodium_memzero(secretKey.data(), secretKey.size());
+    std::string feed;
     try {
-        decodeUpdateFeed(feed); // the same checks the application makes
-    } catch (const std::exception& error) {
+        feed = encodeSignedUpdateFeed(secretKey, *packageBytes, version, url);
+    } catch (const UpdateFeedError& error) {
+        sodium_memzero(secretKey.data(), secretKey.size());
         std::cerr << error.what() << '\n';
         return 1;
     }
+    sodium_memzero(secretKey.data(), secretKey.size());
     std::cout << feed;
     return 0;
 }

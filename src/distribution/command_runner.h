@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,16 @@ public:
     int run(const std::vector<std::string>& arguments) override;
     bool launchDetached(const std::vector<std::string>& arguments) override;
 };
+
+struct CommandOutput {
+    // As CommandRunner::run reports it.
+    int status = -1;
+    std::string output;
+};
+
+// Runs the command, waits for it and collects the first `maxBytes` of its
+// standard output; anything beyond is read and dropped, so the command never
+// blocks on a full pipe. Standard error stays this process's. Blocks.
+CommandOutput runCollectingOutput(const std::vector<std::string>& arguments, std::size_t maxBytes);
 
 } // namespace quellora

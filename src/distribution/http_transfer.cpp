@@ -13,6 +13,19 @@
 namespace quellora {
 namespace {
 
+// Where the body goes; returns false to stop the transfer.
+using Sink = std::function<bool(const char* data, std::size_t size)>;
+
+struct TransferState {
+    const std::atomic<bool>* cancelled = nullptr;
+    const std::filesystem::path* certificateAuthorities = nullptr;
+    Sink sink;
+    std::uint64_t received = 0;
+    std::uint64_t maxBytes = 0;
+    bool tooLarge = false;
+    std::string sinkError;
+};
+
 void initialiseCurlOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -21,18 +34,6 @@ void initialiseCurlOnce() {
         }
     });
 }
-
-// Where the body goes; returns false to stop the transfer.
-using Sink = std::function<bool(const char* data, std::size_t size)>;
-
-struct TransferState {
-    const std::atomic<bool>* cancelled = nullptr;
-    Sink sink;
-    std::uint64_t received = 0;
-    std::uint64_t maxBytes = 0;
-    bool tooLarge = false;
-    std::string sinkError;
-};
 
 std::size_t receive(char* data, std::size_t size, std::size_t count, void* context) {
     auto& state = *static_cast<TransferState*>(context);
@@ -64,8 +65,13 @@ std::uint64_t transfer(const std::string& url, TransferState& state) {
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A signed feed still tells a listener what is installed, and plain http
+    // would let anyone on the way hold back or replay announcements.
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    if (!state.certificateAuthorities->empty()) {
+        curl_easy_setopt(curl, CURLOPT_CAINFO, state.certificateAuthorities->c_str());
+    }
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
@@ -104,6 +110,7 @@ std::string HttpTransfer::fetch(const std::string& url, std::size_t maxBytes) co
     std::string body;
     TransferState state;
     state.cancelled = &cancelled_;
+    state.certificateAuthorities = &certificateAuthorities_;
     state.maxBytes = maxBytes;
     state.sink = [&body](const char* data, std::size_t size) {
         body.append(data, size);
@@ -116,6 +123,7 @@ std::string HttpTransfer::fetch(const std::string& url, std::size_t maxBytes) co
 std::uint64_t HttpTransfer::download(const std::string& url, int fd, std::uint64_t maxBytes) const {
     TransferState state;
     state.cancelled = &cancelled_;
+    state.certificateAuthorities = &certificateAuthorities_;
     state.maxBytes = maxBytes;
     state.sink = [fd, &state](const char* data, std::size_t size) {
         while (size > 0) {

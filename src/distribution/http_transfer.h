@@ -16,13 +16,17 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Blocking HTTP(S) transfers for a worker thread. Redirects are followed
-// within http and https; a stalled connection gives up after a minute; a set
-// `cancelled` flag ends a transfer within about a second.
+// Blocking https transfers for a worker thread. Plain http is refused, for
+// the address asked for and for every redirect; a stalled connection gives up
+// after a minute; a set `cancelled` flag ends a transfer within about a second.
 class HttpTransfer {
 public:
-    explicit HttpTransfer(const std::atomic<bool>& cancelled)
-        : cancelled_(cancelled) {}
+    // `certificateAuthorities`: a PEM file of certificates to trust instead
+    // of the system's; empty for the system's.
+    explicit HttpTransfer(const std::atomic<bool>& cancelled,
+                          std::filesystem::path certificateAuthorities = {})
+        : cancelled_(cancelled)
+        , certificateAuthorities_(std::move(certificateAuthorities)) {}
 
     // The body of `url`, at most `maxBytes` long. Throws HttpTransferError.
     std::string fetch(const std::string& url, std::size_t maxBytes) const;
@@ -33,6 +37,7 @@ public:
 
 private:
     const std::atomic<bool>& cancelled_;
+    std::filesystem::path certificateAuthorities_;
 };
 
 } // namespace quellora

@@ -2,8 +2,10 @@
 
 #include "base/file_system.h"
 #include "base/thread_dispatcher.h"
+#include "distribution/debian_package.h"
 #include "distribution/http_transfer.h"
 #include "distribution/update_configuration.h"
+#include "distribution/update_installation.h"
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -28,9 +30,11 @@ struct LinuxUpdateDriver::CheckOutcome {
 
 struct LinuxUpdateDriver::InstallOutcome {
     Staged staged;
-    // The staged file no longer verifies: why. Otherwise the installer ran.
+    // The staged file no longer verifies on this side: why. Otherwise the
+    // installer helper ran (or could not be started).
     std::optional<std::string> rejected;
     int status = -1;
+    std::string message; // the helper's own account, or why it did not run
 };
 
 namespace {
@@ -38,14 +42,12 @@ namespace {
 using CheckOutcome = LinuxUpdateDriver::CheckOutcome;
 using Kind = CheckOutcome::Kind;
 
-constexpr int pkexecDismissed = 126;
-constexpr int pkexecNotAuthorized = 127;
-
 struct CheckRequest {
     std::string feedUrl;
     Ed25519PublicKey publicKey;
     SemanticVersion runningVersion;
     fs::path cacheDirectory;
+    fs::path certificateAuthorities;
     bool download = false;
     std::optional<SemanticVersion> stagedVersion;
 };
@@ -64,12 +66,14 @@ fs::path packagePath(const fs::path& directory, const SemanticVersion& version) 
 // Removes downloads cut short and, with `keep`, every package but that one.
 void removeStaleFiles(const fs::path& directory, const std::optional<fs::path>& keep) {
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(directory, error)) {
-        const auto name = entry.path().filename().string();
+    for (fs::directory_iterator entry(directory, error), end; !error && entry != end;
+         entry.increment(error)) {
+        const auto name = entry->path().filename().string();
         const bool partial = name.starts_with(partialPrefix);
         const bool package = name.starts_with("quellora-") && name.ends_with(".deb");
-        if (partial || (keep && package && entry.path() != *keep)) {
-            fs::remove(entry.path(), error);
+        if (partial || (keep && package && entry->path() != *keep)) {
+            std::error_code ignored;
+            fs::remove(entry->path(), ignored);
         }
     }
 }
@@ -100,7 +104,7 @@ CheckOutcome downloadAndVerify(const CheckRequest& request, const UpdateFeed& fe
         return outcome(Kind::failed, level, message);
     };
     try {
-        HttpTransfer(cancelled).download(feed.url, fd, feed.size);
+        HttpTransfer(cancelled, request.certificateAuthorities).download(feed.url, fd, feed.size);
     } catch (const HttpTransferError& error) {
         return discard(LogLevel::notice,
                        fmt::format("Download of update {} failed: {}; trying again at the next "
@@ -111,7 +115,11 @@ CheckOutcome downloadAndVerify(const CheckRequest& request, const UpdateFeed& fe
         return discard(LogLevel::error,
                        fmt::format("Cannot store update {}: {}", version, std::strerror(errno)));
     }
-    if (const auto problem = verifyPackage(temporary, feed, request.publicKey)) {
+    auto problem = verifyPackageContents(fd, feed);
+    if (!problem) {
+        problem = packageIdentityProblem(temporary, feed.version);
+    }
+    if (problem) {
         return discard(LogLevel::error,
                        fmt::format("Discarded the download of update {}: {}.", version, *problem));
     }
@@ -132,16 +140,19 @@ CheckOutcome downloadAndVerify(const CheckRequest& request, const UpdateFeed& fe
 CheckOutcome runCheck(const CheckRequest& request, const std::atomic<bool>& cancelled) {
     std::string text;
     try {
-        text = HttpTransfer(cancelled).fetch(request.feedUrl, UpdateFeed::maxFeedBytes);
+        text = HttpTransfer(cancelled, request.certificateAuthorities)
+                   .fetch(request.feedUrl, UpdateFeed::maxFeedBytes);
     } catch (const HttpTransferError& error) {
         return outcome(
             Kind::failed, LogLevel::notice,
             fmt::format("Update check failed: {}; trying again at the next check.", error.what()));
     }
+    // Nothing the feed says is used before its signature verifies: not the
+    // version for the banner, not the address or size for the download.
     UpdateFeed feed;
     try {
-        feed = decodeUpdateFeed(text);
-    } catch (const std::exception& error) {
+        feed = decodeSignedUpdateFeed(text, request.publicKey);
+    } catch (const UpdateFeedError& error) {
         return outcome(Kind::failed, LogLevel::error,
                        fmt::format("Ignoring the update feed: {}.", error.what()));
     }
@@ -162,19 +173,57 @@ CheckOutcome runCheck(const CheckRequest& request, const std::atomic<bool>& canc
     }
     // A package that an earlier run downloaded and verified needs no second download.
     const auto existing = packagePath(request.cacheDirectory, feed.version);
-    if (fs::exists(existing)) {
-        if (!verifyPackage(existing, feed, request.publicKey)) {
+    std::error_code error;
+    if (fs::exists(existing, error)) {
+        if (!verifyPackageFile(existing, feed) && !packageIdentityProblem(existing, feed.version)) {
             return {Kind::staged, LogLevel::notice,
                     fmt::format("Update {} was already downloaded and verifies.", version),
                     LinuxUpdateDriver::Staged{feed, existing}};
         }
-        std::error_code ignored;
-        fs::remove(existing, ignored);
+        fs::remove(existing, error);
     }
     auto result = downloadAndVerify(request, feed, cancelled);
     if (result.staged) {
         removeStaleFiles(request.cacheDirectory, result.staged->package);
     }
+    return result;
+}
+
+// A worker task that fails in a way nobody foresaw (an unreadable cache
+// folder, memory) ends as a logged failure, never as the end of the process.
+template <typename Task, typename Failure>
+auto guarded(Task task, Failure failure) -> decltype(task()) {
+    try {
+        return task();
+    } catch (const std::exception& error) {
+        return failure(error.what());
+    } catch (...) {
+        return failure("an unknown error");
+    }
+}
+
+LinuxUpdateDriver::InstallOutcome runInstall(const LinuxUpdateDriver::Staged& staged,
+                                             const fs::path& installer,
+                                             PrivilegedRunner& privileged) {
+    LinuxUpdateDriver::InstallOutcome result{staged, std::nullopt, -1, {}};
+    // Checked here as well, so that a file changed while it waited asks for
+    // no password; the helper checks its own copy again all the same.
+    auto problem = verifyPackageFile(staged.package, staged.feed);
+    if (!problem) {
+        problem = packageIdentityProblem(staged.package, staged.feed.version);
+    }
+    if (problem) {
+        result.rejected = problem;
+        std::error_code ignored;
+        fs::remove(staged.package, ignored);
+        return result;
+    }
+    auto ran = privileged.run(installer, {staged.package.string(), encodeUpdateFeed(staged.feed)});
+    result.status = ran.status;
+    while (!ran.output.empty() && (ran.output.back() == '\n' || ran.output.back() == '.')) {
+        ran.output.pop_back();
+    }
+    result.message = std::move(ran.output);
     return result;
 }
 
@@ -186,11 +235,6 @@ LinuxUpdateDriver::LinuxUpdateDriver(LinuxUpdateSettings settings, LinuxUpdateSe
 
 LinuxUpdateDriver::~LinuxUpdateDriver() {
     cancelled_->store(true, std::memory_order_relaxed);
-}
-
-std::vector<std::string> LinuxUpdateDriver::installCommand(const fs::path& package) {
-    return {"/usr/bin/pkexec", "/usr/bin/apt-get", "install", "-y",
-            "--reinstall",     package.string()};
 }
 
 void LinuxUpdateDriver::start() {
@@ -214,14 +258,23 @@ void LinuxUpdateDriver::checkForUpdatesInBackground() {
         return;
     }
     checking_ = true;
-    CheckRequest request{
-        settings_.feedUrl,        settings_.publicKey,
-        settings_.runningVersion, settings_.cacheDirectory,
-        automaticallyDownloads_,  staged_ ? std::optional(staged_->feed.version) : std::nullopt};
+    CheckRequest request{settings_.feedUrl,
+                         settings_.publicKey,
+                         settings_.runningVersion,
+                         settings_.cacheDirectory,
+                         settings_.certificateAuthorities,
+                         automaticallyDownloads_,
+                         staged_ ? std::optional(staged_->feed.version) : std::nullopt};
     auto finish = lifetime_.guard([this](CheckOutcome result) { finishCheck(std::move(result)); });
     services_.worker->post([request = std::move(request), cancelled = cancelled_,
                             &mainQueue = services_.mainQueue, finish = std::move(finish)] {
-        auto result = runCheck(request, *cancelled);
+        auto result = guarded([&] { return runCheck(request, *cancelled); },
+                              [](const std::string& what) {
+                                  return outcome(Kind::failed, LogLevel::error,
+                                                 fmt::format("Update check failed: {}; trying "
+                                                             "again at the next check.",
+                                                             what));
+                              });
         mainQueue.post([finish, result = std::move(result)] { finish(result); });
     });
 }
@@ -256,18 +309,13 @@ void LinuxUpdateDriver::install(const Staged& staged) {
     log_.notice("Installing update %{public}s from %{public}s.", staged.feed.version.text(),
                 staged.package.string());
     auto finish = lifetime_.guard([this](const InstallOutcome& result) { finishInstall(result); });
-    services_.worker->post([staged, publicKey = settings_.publicKey, runner = services_.runner,
-                            &mainQueue = services_.mainQueue, finish = std::move(finish)] {
-        InstallOutcome result{staged, std::nullopt, -1};
-        // The file waited in a folder the user's programs can write; what
-        // goes to the administrator's installer must still be what was signed.
-        result.rejected = verifyPackage(staged.package, staged.feed, publicKey);
-        if (result.rejected) {
-            std::error_code ignored;
-            fs::remove(staged.package, ignored);
-        } else {
-            result.status = runner->run(installCommand(staged.package));
-        }
+    services_.worker->post([staged, installer = settings_.installer,
+                            privileged = services_.privileged, &mainQueue = services_.mainQueue,
+                            finish = std::move(finish)] {
+        auto result = guarded([&] { return runInstall(staged, installer, *privileged); },
+                              [&](const std::string& what) {
+                                  return InstallOutcome{staged, std::nullopt, -1, what};
+                              });
         mainQueue.post([finish, result = std::move(result)] { finish(result); });
     });
 }
@@ -275,39 +323,42 @@ void LinuxUpdateDriver::install(const Staged& staged) {
 void LinuxUpdateDriver::finishInstall(const InstallOutcome& outcome) {
     installing_ = false;
     const auto version = outcome.staged.feed.version.text();
-    if (outcome.rejected) {
+    const auto& said = outcome.message;
+    if (outcome.rejected || outcome.status == UpdateInstallerExit::rejected) {
         log_.error("Discarded staged update %{public}s before installing: %{public}s.", version,
-                   *outcome.rejected);
+                   outcome.rejected ? *outcome.rejected : said);
+        std::error_code ignored;
+        fs::remove(outcome.staged.package, ignored);
         staged_.reset();
-    } else if (outcome.status == 0) {
+    } else if (outcome.status == UpdateInstallerExit::installed) {
         log_.notice("Installed update %{public}s; relaunching.", version);
         installing_ = true; // this process is on its way out
-        if (!services_.runner->launchDetached({settings_.executable.string()})) {
-            log_.error("Installed update %{public}s but could not start %{public}s; it runs from "
-                       "the next start.",
-                       version, settings_.executable.string());
-            return;
-        }
-        if (services_.quit) {
-            services_.quit();
+        if (services_.quitAndRelaunch) {
+            services_.quitAndRelaunch({settings_.executable.string()});
         }
         return;
-    } else if (outcome.status == pkexecDismissed || outcome.status == pkexecNotAuthorized) {
+    } else if (outcome.status == PrivilegedRunner::promptDismissed ||
+               outcome.status == PrivilegedRunner::notAuthorised) {
         log_.notice("Update %{public}s not installed: the administrator prompt was dismissed or "
                     "not authorised (exit status %{public}d); it stays staged.",
                     version, outcome.status);
     } else if (outcome.status < 0) {
-        log_.error("Update %{public}s not installed: pkexec could not be started; it stays "
-                   "staged.",
-                   version);
+        log_.error("Update %{public}s not installed: the installer could not be started "
+                   "(%{public}s); it stays staged.",
+                   version, said.empty() ? std::string("pkexec is missing") : said);
     } else {
-        log_.error("Update %{public}s not installed: the package installer failed with exit "
-                   "status %{public}d; it stays staged.",
-                   version, outcome.status);
+        log_.error("Update %{public}s not installed: %{public}s (exit status %{public}d); it "
+                   "stays staged.",
+                   version, said.empty() ? std::string("the installer failed") : said,
+                   outcome.status);
     }
     if (events_.installDidNotComplete) {
         events_.installDidNotComplete();
     }
+}
+
+fs::path installerFor(const fs::path& executable) {
+    return executable.parent_path().parent_path() / "lib" / "quellora" / "quellora-install-update";
 }
 
 std::shared_ptr<UpdateDriver> makeUpdateDriver(const fs::path& executable,
@@ -331,6 +382,11 @@ std::shared_ptr<UpdateDriver> makeUpdateDriver(const fs::path& executable,
         log.info("Updates are off: this build names no update feed.");
         return std::make_shared<InactiveUpdateDriver>();
     }
+    if (!isHttpsUrl(configuration.feed)) {
+        log.error("Updates are off: the feed %{public}s in %{public}s is not an https address.",
+                  configuration.feed, location.string());
+        return std::make_shared<InactiveUpdateDriver>();
+    }
     const auto publicKey = decodePublicKey(configuration.publicKey);
     if (!publicKey) {
         log.error("Updates are off: the public key in %{public}s is not a base64 Ed25519 key.",
@@ -343,13 +399,19 @@ std::shared_ptr<UpdateDriver> makeUpdateDriver(const fs::path& executable,
                   QUELLORA_VERSION);
         return std::make_shared<InactiveUpdateDriver>();
     }
-    return std::make_shared<LinuxUpdateDriver>(LinuxUpdateSettings{configuration.feed, *publicKey,
-                                                                   *runningVersion, cacheDirectory,
-                                                                   executable},
+    return std::make_shared<LinuxUpdateDriver>(LinuxUpdateSettings{configuration.feed,
+                                                                   *publicKey,
+                                                                   *runningVersion,
+                                                                   cacheDirectory,
+                                                                   executable,
+                                                                   installerFor(executable),
+                                                                   {}},
                                                std::move(services));
 }
 
-std::shared_ptr<UpdateDriver> makeUpdateDriver(Dispatcher& mainQueue, std::function<void()> quit) {
+std::shared_ptr<UpdateDriver>
+makeUpdateDriver(Dispatcher& mainQueue,
+                 std::function<void(std::vector<std::string> command)> quitAndRelaunch) {
     std::error_code error;
     const auto executable = fs::canonical("/proc/self/exe", error);
     fs::path cacheDirectory;
@@ -366,7 +428,7 @@ std::shared_ptr<UpdateDriver> makeUpdateDriver(Dispatcher& mainQueue, std::funct
     }
     return makeUpdateDriver(executable, cacheDirectory,
                             {mainQueue, std::make_shared<ThreadDispatcher>(),
-                             std::make_shared<ProcessCommandRunner>(), std::move(quit)});
+                             std::make_shared<PkexecRunner>(), std::move(quitAndRelaunch)});
 }
 
 } // namespace quellora

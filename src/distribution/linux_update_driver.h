@@ -3,7 +3,7 @@
 #include "base/dispatcher.h"
 #include "base/lifetime.h"
 #include "base/log.h"
-#include "distribution/command_runner.h"
+#include "distribution/privileged_runner.h"
 #include "distribution/update_driver.h"
 #include "distribution/update_feed.h"
 
@@ -24,6 +24,10 @@ struct LinuxUpdateSettings {
     std::filesystem::path cacheDirectory;
     // Started again once an update is installed.
     std::filesystem::path executable;
+    // quellora-install-update, run as root to install a staged package.
+    std::filesystem::path installer;
+    // Certificates to trust for https instead of the system's; empty in use.
+    std::filesystem::path certificateAuthorities;
 };
 
 struct LinuxUpdateServices {
@@ -31,17 +35,23 @@ struct LinuxUpdateServices {
     // Transfers, verification and the package installer run here, never on
     // the main queue.
     std::shared_ptr<Dispatcher> worker;
-    std::shared_ptr<CommandRunner> runner;
-    // Ends the application after a successful installation.
-    std::function<void()> quit;
+    std::shared_ptr<PrivilegedRunner> privileged;
+    // Ends the application after a successful installation and starts
+    // `command` once this instance has left the session: started any earlier,
+    // the new one would find this one still running and hand over to it.
+    std::function<void(std::vector<std::string> command)> quitAndRelaunch;
 };
 
-// Updates from a signed feed: checks at start and then daily, downloads a
-// newer release into the user's cache, and stages it only after its size,
-// SHA-256 and Ed25519 signature match. Installing runs the system's package
-// installer behind the administrator prompt and relaunches. Nothing installs
-// by itself at quit: that would put an administrator prompt in the way of
-// logging out.
+// Updates from a signed feed: checks at start and then daily, over https
+// only. A feed counts only once its release signature (over version, address,
+// size and hash together) verifies, and only for a version newer than this
+// one; the package is downloaded into the user's cache and staged only after
+// its size, SHA-256 and own control data match. Installing hands the staged
+// package and the feed to quellora-install-update behind the administrator
+// prompt, which verifies a copy of its own again as root before installing
+// it, and relaunches. Nothing installs by itself at quit: that would put an
+// administrator prompt in the way of logging out. Every failure on the worker
+// is logged and the next check goes ahead.
 class LinuxUpdateDriver final : public UpdateDriver {
 public:
     static constexpr Dispatcher::Duration checkInterval = std::chrono::hours(24);
@@ -58,10 +68,6 @@ public:
         automaticallyDownloads_ = enabled;
     }
     void checkForUpdatesInBackground() override;
-
-    // apt-get rather than dpkg -i: it pulls in dependencies a new release may
-    // add, and with -y it refuses to downgrade.
-    static std::vector<std::string> installCommand(const std::filesystem::path& package);
 
     struct Staged {
         UpdateFeed feed;
@@ -103,14 +109,20 @@ public:
 };
 
 // The driver configured by the update.json installed beside `executable`:
-// a LinuxUpdateDriver when it names a feed and a valid public key, otherwise
-// an InactiveUpdateDriver (and the reason is logged).
+// a LinuxUpdateDriver when it names an https feed and a valid public key,
+// otherwise an InactiveUpdateDriver (and the reason is logged). The installer
+// is <prefix>/lib/quellora/quellora-install-update beside <prefix>/bin.
 std::shared_ptr<UpdateDriver> makeUpdateDriver(const std::filesystem::path& executable,
                                                const std::filesystem::path& cacheDirectory,
                                                LinuxUpdateServices services);
 
 // The same for this process: its own executable, the user's cache, a worker
-// thread and fork/exec.
-std::shared_ptr<UpdateDriver> makeUpdateDriver(Dispatcher& mainQueue, std::function<void()> quit);
+// thread and pkexec.
+std::shared_ptr<UpdateDriver>
+makeUpdateDriver(Dispatcher& mainQueue,
+                 std::function<void(std::vector<std::string> command)> quitAndRelaunch);
+
+// Where the installer lies for the executable <prefix>/bin/quellora.
+std::filesystem::path installerFor(const std::filesystem::path& executable);
 
 } // namespace quellora

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace quellora {
@@ -53,9 +54,25 @@ int waitFor(pid_t pid) {
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
-} // namespace
+// Reads until end of file, keeping the first `maxBytes`.
+void readAtMost(int fd, std::string& into, std::size_t maxBytes) {
+    char buffer[4096];
+    for (;;) {
+        const auto count = ::read(fd, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count <= 0) {
+            return;
+        }
+        const auto kept = std::min(static_cast<std::size_t>(count), maxBytes - into.size());
+        into.append(buffer, kept);
+    }
+}
 
-int ProcessCommandRunner::run(const std::vector<std::string>& arguments) {
+// Runs and waits; with `output`, the child's standard output goes into it.
+int runAndWait(const std::vector<std::string>& arguments, std::string* output,
+               std::size_t maxBytes) {
     if (arguments.empty()) {
         return -1;
     }
@@ -64,12 +81,28 @@ int ProcessCommandRunner::run(const std::vector<std::string>& arguments) {
     if (::pipe2(report, O_CLOEXEC) != 0) {
         return -1;
     }
+    int outputPipe[2] = {-1, -1};
+    if (output != nullptr && ::pipe2(outputPipe, O_CLOEXEC) != 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return -1;
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(report[0]);
+        if (output != nullptr) {
+            ::dup2(outputPipe[1], STDOUT_FILENO); // dup2 clears close-on-exec
+        }
         execOrReport(argv.data(), report[1]);
     }
     ::close(report[1]);
+    if (output != nullptr) {
+        ::close(outputPipe[1]);
+        if (pid >= 0) {
+            readAtMost(outputPipe[0], *output, maxBytes);
+        }
+        ::close(outputPipe[0]);
+    }
     if (pid < 0) {
         ::close(report[0]);
         return -1;
@@ -77,6 +110,18 @@ int ProcessCommandRunner::run(const std::vector<std::string>& arguments) {
     const bool started = execSucceeded(report[0]);
     const int status = waitFor(pid);
     return started ? status : -1;
+}
+
+} // namespace
+
+int ProcessCommandRunner::run(const std::vector<std::string>& arguments) {
+    return runAndWait(arguments, nullptr, 0);
+}
+
+CommandOutput runCollectingOutput(const std::vector<std::string>& arguments, std::size_t maxBytes) {
+    CommandOutput result;
+    result.status = runAndWait(arguments, &result.output, maxBytes);
+    return result;
 }
 
 bool ProcessCommandRunner::launchDetached(const std::vector<std::string>& arguments) {

@@ -1,12 +1,14 @@
 #include "distribution/update_feed.h"
 
-#include "base/file_system.h"
-
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <sodium.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -45,12 +47,6 @@ std::array<unsigned char, N> toArray(const std::string& bytes) {
     return array;
 }
 
-bool isHttpUrl(std::string_view url) {
-    const bool scheme = url.starts_with("https://") || url.starts_with("http://");
-    return scheme && url.find_first_of(" \t\r\n") == std::string_view::npos &&
-           url.size() > url.find("//") + 2;
-}
-
 std::optional<Sha256Digest> decodeHex(std::string_view text) {
     Sha256Digest digest{};
     if (text.size() != 2 * digest.size() ||
@@ -74,14 +70,35 @@ std::string encodeHex(const Sha256Digest& digest) {
     return hex;
 }
 
-Sha256Digest sha256Of(std::string_view bytes) {
-    Sha256Digest digest{};
-    crypto_hash_sha256(digest.data(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                       bytes.size());
-    return digest;
+std::string encodeSignature(const Ed25519Signature& signature) {
+    return encodeBase64({reinterpret_cast<const char*>(signature.data()), signature.size()});
+}
+
+Ed25519Signature sign(const Ed25519SecretKey& secretKey, std::string_view message) {
+    Ed25519Signature signature{};
+    crypto_sign_detached(signature.data(), nullptr,
+                         reinterpret_cast<const unsigned char*>(message.data()), message.size(),
+                         secretKey.data());
+    return signature;
 }
 
 } // namespace
+
+std::string releaseMessage(const UpdateFeed& feed) {
+    return fmt::format("quellora-release-v1\nversion={}\nurl={}\nsize={}\nsha256={}\n",
+                       feed.version.text(), feed.url, feed.size, encodeHex(feed.sha256));
+}
+
+bool isHttpsUrl(std::string_view url) {
+    constexpr std::string_view scheme = "https://";
+    if (!url.starts_with(scheme) || url.size() == scheme.size() || url[scheme.size()] == '/') {
+        return false;
+    }
+    // Control characters and spaces would change the message that was signed
+    // or what the transfer asks for.
+    return std::none_of(url.begin(), url.end(),
+                        [](unsigned char c) { return c <= ' ' || c == 0x7f; });
+}
 
 UpdateFeed decodeUpdateFeed(std::string_view json) {
     requireSodium();
@@ -99,8 +116,8 @@ UpdateFeed decodeUpdateFeed(std::string_view json) {
     feed.version = *version;
 
     feed.url = stringField(document, "url");
-    if (!isHttpUrl(feed.url)) {
-        throw UpdateFeedError("\"url\" is not an http or https address");
+    if (!isHttpsUrl(feed.url)) {
+        throw UpdateFeedError("\"url\" is not an https address");
     }
 
     const auto& size = field(document, "size");
@@ -117,30 +134,55 @@ UpdateFeed decodeUpdateFeed(std::string_view json) {
     }
     feed.sha256 = *digest;
 
-    const auto signature = decodeBase64(stringField(document, "signature"), crypto_sign_BYTES);
+    const auto signature =
+        decodeBase64(stringField(document, "releaseSignature"), crypto_sign_BYTES);
     if (!signature) {
-        throw UpdateFeedError("\"signature\" is not a base64 Ed25519 signature");
+        throw UpdateFeedError("\"releaseSignature\" is not a base64 Ed25519 signature");
     }
-    feed.signature = toArray<crypto_sign_BYTES>(*signature);
+    feed.releaseSignature = toArray<crypto_sign_BYTES>(*signature);
     return feed;
+}
+
+UpdateFeed decodeSignedUpdateFeed(std::string_view json, const Ed25519PublicKey& publicKey) {
+    auto feed = decodeUpdateFeed(json);
+    const auto message = releaseMessage(feed);
+    if (crypto_sign_verify_detached(feed.releaseSignature.data(),
+                                    reinterpret_cast<const unsigned char*>(message.data()),
+                                    message.size(), publicKey.data()) != 0) {
+        throw UpdateFeedError("its release signature does not verify with the publisher's key");
+    }
+    return feed;
+}
+
+std::string encodeUpdateFeed(const UpdateFeed& feed) {
+    requireSodium();
+    const Json document = {
+        {"version", feed.version.text()},
+        {"url", feed.url},
+        {"size", feed.size},
+        {"sha256", encodeHex(feed.sha256)},
+        {"releaseSignature", encodeSignature(feed.releaseSignature)},
+    };
+    return document.dump(2) + "\n";
 }
 
 std::string encodeSignedUpdateFeed(const Ed25519SecretKey& secretKey, std::string_view package,
                                    std::string_view version, std::string_view url) {
     requireSodium();
-    Ed25519Signature signature{};
-    crypto_sign_detached(signature.data(), nullptr,
-                         reinterpret_cast<const unsigned char*>(package.data()), package.size(),
-                         secretKey.data());
-    const Json feed = {
-        {"version", version},
-        {"url", url},
-        {"size", package.size()},
-        {"sha256", encodeHex(sha256Of(package))},
-        {"signature",
-         encodeBase64({reinterpret_cast<const char*>(signature.data()), signature.size()})},
-    };
-    return feed.dump(2) + "\n";
+    const auto parsed = SemanticVersion::parse(version);
+    if (!parsed) {
+        throw UpdateFeedError(fmt::format("\"{}\" is not a version number", version));
+    }
+    if (!isHttpsUrl(url)) {
+        throw UpdateFeedError(fmt::format("\"{}\" is not an https address", url));
+    }
+    UpdateFeed feed{*parsed, std::string(url), package.size(), {}, {}};
+    crypto_hash_sha256(feed.sha256.data(), reinterpret_cast<const unsigned char*>(package.data()),
+                       package.size());
+    feed.releaseSignature = sign(secretKey, releaseMessage(feed));
+    auto document = Json::parse(encodeUpdateFeed(feed));
+    document["signature"] = encodeSignature(sign(secretKey, package));
+    return document.dump(2) + "\n";
 }
 
 std::optional<std::string> decodeBase64(std::string_view text, std::size_t size) {
@@ -175,34 +217,59 @@ std::optional<Ed25519PublicKey> decodePublicKey(std::string_view base64) {
     return toArray<crypto_sign_PUBLICKEYBYTES>(*bytes);
 }
 
-std::optional<std::string> verifyPackage(const std::filesystem::path& file, const UpdateFeed& feed,
-                                         const Ed25519PublicKey& publicKey) {
+std::optional<std::string> verifyPackageContents(int fd, const UpdateFeed& feed) {
     requireSodium();
-    std::optional<std::string> bytes;
-    try {
-        bytes = readFileIfPresent(file, feed.size);
-    } catch (const UnusableFileError& error) {
-        return error.description() == "larger than " + std::to_string(feed.size) + " bytes"
-                   ? fmt::format("it has more than {} bytes", feed.size)
-                   : error.what();
-    } catch (const std::exception& error) {
-        return error.what();
+    if (::lseek(fd, 0, SEEK_SET) != 0) {
+        return fmt::format("it cannot be read ({})", std::strerror(errno));
     }
-    if (!bytes) {
-        return fmt::format("{} is missing", file.string());
+    crypto_hash_sha256_state state;
+    crypto_hash_sha256_init(&state);
+    std::uint64_t total = 0;
+    unsigned char buffer[65536];
+    for (;;) {
+        // One byte past the announced size is enough to know it is too long.
+        const auto wanted = std::min<std::uint64_t>(sizeof buffer, feed.size + 1 - total);
+        const auto count = ::read(fd, buffer, wanted);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return fmt::format("it cannot be read ({})", std::strerror(errno));
+        }
+        if (count == 0) {
+            break;
+        }
+        crypto_hash_sha256_update(&state, buffer, static_cast<std::size_t>(count));
+        total += static_cast<std::uint64_t>(count);
+        if (total > feed.size) {
+            return fmt::format("it has more than the announced {} bytes", feed.size);
+        }
     }
-    if (bytes->size() != feed.size) {
-        return fmt::format("it has {} bytes instead of {}", bytes->size(), feed.size);
+    if (total != feed.size) {
+        return fmt::format("it has {} bytes instead of {}", total, feed.size);
     }
-    if (sha256Of(*bytes) != feed.sha256) {
+    Sha256Digest digest{};
+    crypto_hash_sha256_final(&state, digest.data());
+    if (digest != feed.sha256) {
         return std::string("its SHA-256 does not match the feed");
     }
-    if (crypto_sign_verify_detached(feed.signature.data(),
-                                    reinterpret_cast<const unsigned char*>(bytes->data()),
-                                    bytes->size(), publicKey.data()) != 0) {
-        return std::string("its signature does not verify with the publisher's key");
-    }
     return std::nullopt;
+}
+
+std::optional<std::string> verifyPackageFile(const std::string& path, const UpdateFeed& feed) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return fmt::format("{} cannot be opened ({})", path, std::strerror(errno));
+    }
+    struct stat status {};
+    std::optional<std::string> problem;
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        problem = fmt::format("{} is not a regular file", path);
+    } else {
+        problem = verifyPackageContents(fd, feed);
+    }
+    ::close(fd);
+    return problem;
 }
 
 } // namespace quellora

@@ -1,6 +1,7 @@
 #include "ui/tray/instance_service.h"
 
 #include "base/application_id.h"
+#include "base/log.h"
 #include "ui/tray/session_bus.h"
 
 #include <QCoreApplication>
@@ -105,6 +106,18 @@ InstanceReply sendToRunningInstance(InstanceCommand command) {
         application.emplace(argc, argv);
     }
     return callRunningInstance(sessionBus(), command);
+}
+
+int runSessionThenRelaunch(const std::function<int(RelaunchRequest& relaunch)>& session,
+                           CommandRunner& runner, std::ostream& err) {
+    RelaunchRequest relaunch;
+    const int status = session(relaunch);
+    if (relaunch && !runner.launchDetached(*relaunch)) {
+        Logger("Updater").error("Could not start %{public}s again; start Quellora yourself.",
+                                relaunch->front());
+        err << "quellora: could not start " << relaunch->front() << " again\n";
+    }
+    return status;
 }
 
 } // namespace quellora

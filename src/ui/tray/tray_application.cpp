@@ -33,9 +33,8 @@ void quitApplication() {
     QCoreApplication::quit();
 }
 
-} // namespace
-
-int runTrayApplication(std::ostream& err) {
+// Everything of one instance, its bus name included, lives and goes within this.
+int runTraySession(std::ostream& err, RelaunchRequest& relaunch) {
     installApplicationLogSinks(LogLevel::error);
     const Logger log("Setup");
 
@@ -57,7 +56,11 @@ int runTrayApplication(std::ostream& err) {
         .makeModel = [&] { return std::make_unique<AppState>(services->modelServices()); },
         .makeUpdater =
             [&] {
-                return std::make_unique<Updater>(makeUpdateDriver(mainQueue, quitApplication),
+                auto quitAndRelaunch = [&relaunch](std::vector<std::string> command) {
+                    relaunch = std::move(command);
+                    quitApplication();
+                };
+                return std::make_unique<Updater>(makeUpdateDriver(mainQueue, quitAndRelaunch),
                                                  mainQueue, DevBuild::isActive());
             },
         .statusItem = std::make_unique<SystemTrayStatusItem>(),
@@ -93,6 +96,14 @@ int runTrayApplication(std::ostream& err) {
     QApplication::exec();
     delegate.applicationWillTerminate();
     return 0;
+}
+
+} // namespace
+
+int runTrayApplication(std::ostream& err) {
+    ProcessCommandRunner runner;
+    return runSessionThenRelaunch(
+        [&err](RelaunchRequest& relaunch) { return runTraySession(err, relaunch); }, runner, err);
 }
 
 } // namespace quellora

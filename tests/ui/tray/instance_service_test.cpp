@@ -8,7 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace quellora {
 namespace {
@@ -94,6 +99,62 @@ TEST_F(InstanceServiceTest, withoutARunningInstanceCommandsSaySoAndFail) {
     EXPECT_EQ(status.exitStatus, 1);
     EXPECT_EQ(status.output, "");
     EXPECT_EQ(status.errors, "quellora status: Quellora is not running.\n");
+}
+
+// After an update the old instance starts the new one and quits. The new one
+// must find the session free: finding the name still held, it would hand
+// over to the old one and exit with it.
+class RelaunchTest : public InstanceServiceTest {
+protected:
+    // The probe's verdict once it has written one (it runs detached).
+    std::string probeResult() {
+        const auto deadline = dispatcher.now() + seconds(20.0);
+        std::string result;
+        while (result.empty() && dispatcher.now() < deadline) {
+            dispatcher.runFor(seconds(0.01));
+            std::ifstream(resultFile) >> result;
+        }
+        std::filesystem::remove(resultFile);
+        return result;
+    }
+
+    std::string resultFile =
+        std::filesystem::temp_directory_path() / ("quellora-probe-" + std::to_string(::getpid()));
+    ProcessCommandRunner runner;
+    std::ostringstream err;
+};
+
+TEST_F(RelaunchTest, theNewInstanceStartsOnlyOnceTheOldOneHasLeftTheSession) {
+    const auto status = runSessionThenRelaunch(
+        [&](RelaunchRequest& relaunch) {
+            InstanceService old(controller);
+            EXPECT_EQ(old.claim(), InstanceService::Claim::claimed);
+            relaunch = {QUELLORA_INSTANCE_PROBE, resultFile};
+            return 7;
+        },
+        runner, err);
+    EXPECT_EQ(status, 7);
+    EXPECT_EQ(probeResult(), "claimed");
+    EXPECT_EQ(err.str(), "");
+}
+
+// What the relaunch avoids, shown with the same probe: started while the old
+// instance still holds the name, the new one is turned away.
+TEST_F(RelaunchTest, anInstanceStartedWhileTheOldOneHoldsTheNameIsTurnedAway) {
+    InstanceService old(controller);
+    ASSERT_EQ(old.claim(), InstanceService::Claim::claimed);
+    ASSERT_TRUE(runner.launchDetached({QUELLORA_INSTANCE_PROBE, resultFile}));
+    EXPECT_EQ(probeResult(), "held");
+}
+
+TEST_F(RelaunchTest, aRelaunchThatCannotStartIsReported) {
+    runSessionThenRelaunch(
+        [](RelaunchRequest& relaunch) {
+            relaunch = {"/nonexistent/quellora"};
+            return 0;
+        },
+        runner, err);
+    EXPECT_EQ(err.str(), "quellora: could not start /nonexistent/quellora again\n");
 }
 
 } // namespace
