@@ -20,8 +20,15 @@ if(QUELLORA_SANITIZE STREQUAL "address")
 elseif(QUELLORA_SANITIZE STREQUAL "thread")
     target_compile_options(quellora_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
     target_link_options(quellora_options INTERFACE -fsanitize=thread)
+elseif(QUELLORA_SANITIZE STREQUAL "fuzzer")
+    # clang: every library instrumented for coverage-guided fuzzing and checked
+    # by AddressSanitizer and UBSan; the fuzz targets add libFuzzer's main.
+    target_compile_options(quellora_options INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+        -fno-sanitize-recover=undefined)
+    target_link_options(quellora_options INTERFACE -fsanitize=address,undefined)
 elseif(NOT QUELLORA_SANITIZE STREQUAL "")
-    message(FATAL_ERROR "QUELLORA_SANITIZE must be empty, 'address' or 'thread'")
+    message(FATAL_ERROR "QUELLORA_SANITIZE must be empty, 'address', 'thread' or 'fuzzer'")
 endif()
 
 # quellora_add_library(NAME SOURCES... [DEPENDS libs...] [PRIVATE_DEPENDS libs...]):

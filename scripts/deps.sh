@@ -15,6 +15,8 @@ test_packages=(
     pipewire pipewire-bin wireplumber dbus
     desktop-file-utils appstream dpkg-dev file
     xvfb xdotool trayer
+    libssl-dev
+    clang libfuzzer-14-dev libclang-rt-14-dev
 )
 
 case "${1:-build}" in

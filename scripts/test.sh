@@ -2,7 +2,8 @@
 # Installs what the tests need, builds, and runs every test:
 #   1. a development build with every test label and the formatting check;
 #   2. an AddressSanitizer + UndefinedBehaviorSanitizer build of the unit tests;
-#   3. a ThreadSanitizer build of the tests that run real threads.
+#   3. a ThreadSanitizer build of the tests that run real threads;
+#   4. the fuzz targets, each for QUELLORA_FUZZ_SECONDS (default 30) seconds.
 # Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -33,5 +34,8 @@ configure_and_build .build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUELLORA_SAN
     -DQUELLORA_BUILD_BENCH=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir .build/tsan --output-on-failure --parallel "$jobs" -R Threaded
+
+echo "== Fuzzing: each target for ${QUELLORA_FUZZ_SECONDS:-30} s"
+scripts/fuzz.sh
 
 echo "== All tests passed"
