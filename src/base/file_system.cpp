@@ -1,5 +1,7 @@
 #include "base/file_system.h"
 
+#include "base/file_descriptor.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -20,26 +22,6 @@ namespace fs = std::filesystem;
 [[noreturn]] void throwErrno(int error, const std::string& what) {
     throw std::system_error(error, std::generic_category(), what);
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd)
-        : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return fd_; }
-    // close() reports delayed write errors (NFS, quota), so its result counts.
-    int close() { return ::close(std::exchange(fd_, -1)); }
-
-private:
-    int fd_;
-};
 
 void writeAll(int fd, std::string_view contents, const fs::path& file) {
     while (!contents.empty()) {

@@ -1,5 +1,6 @@
 #include "distribution/update_installation.h"
 
+#include "base/file_descriptor.h"
 #include "distribution/debian_package.h"
 
 #include <fcntl.h>
@@ -63,23 +64,6 @@ public:
 
 private:
     fs::path path_;
-};
-
-class OwnedDescriptor {
-public:
-    explicit OwnedDescriptor(int fd)
-        : fd_(fd) {}
-    ~OwnedDescriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    OwnedDescriptor(const OwnedDescriptor&) = delete;
-    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
 };
 
 // What went wrong in the reading child, sent through a pipe.
@@ -188,8 +172,8 @@ std::optional<std::string> copyWithRightsOf(const fs::path& source,
     }
     ::close(data[1]);
     ::close(report[1]);
-    OwnedDescriptor dataEnd(data[0]);
-    OwnedDescriptor reportEnd(report[0]);
+    FileDescriptor dataEnd(data[0]);
+    FileDescriptor reportEnd(report[0]);
     if (pid < 0) {
         return fmt::format("cannot read it ({})", std::strerror(errno));
     }
@@ -230,7 +214,7 @@ Outcome installVerifiedCopy(const UpdateInstallRequest& request, const UpdateFee
                             const UpdateInstallEnvironment& environment) {
     const PrivateFolder folder(environment.privateParent);
     const auto copy = folder.path() / fmt::format("quellora_{}.deb", feed.version.text());
-    const OwnedDescriptor fd(
+    const FileDescriptor fd(
         ::open(copy.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (fd.get() < 0) {
         return {UpdateInstallerExit::unusable,

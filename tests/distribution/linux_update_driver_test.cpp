@@ -145,7 +145,7 @@ public:
     testing::LogCapture log_;
     LoopbackHttpServer server_;
     testing::Publisher publisher_;
-    testing::ScratchFolder root_;
+    testing::TemporaryDirectory root_;
     fs::path cache_ = root_.path() / "cache" / "quellora" / "updates";
     fs::path privateParent_ = root_.path() / "root-only";
     fs::path installer_ = "/usr/lib/quellora/quellora-install-update";

@@ -3,7 +3,6 @@
 #include "distribution/command_runner.h"
 
 #include <sodium.h>
-#include <stdlib.h>
 
 #include <fstream>
 #include <map>
@@ -19,7 +18,7 @@ std::string debianPackage(const std::string& name, const std::string& version) {
     if (!bytes.empty()) {
         return bytes;
     }
-    const ScratchFolder scratch;
+    const TemporaryDirectory scratch;
     const auto tree = scratch.path() / "tree";
     fs::create_directories(tree / "DEBIAN");
     fs::create_directories(tree / "usr" / "share" / "doc" / name);
@@ -44,20 +43,6 @@ Publisher::Publisher() {
         throw std::runtime_error("libsodium could not be initialised");
     }
     crypto_sign_keypair(publicKey.data(), secretKey.data());
-}
-
-ScratchFolder::ScratchFolder() {
-    auto pattern = (fs::temp_directory_path() / "quellora-updates-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary folder");
-    }
-    path_ = pattern;
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, ignored);
-    fs::remove_all(path_, ignored);
 }
 
 void writeFile(const fs::path& file, const std::string& contents) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "distribution/update_feed.h"
+#include "support/temporary_directory.h"
 
 #include <filesystem>
 #include <string>
@@ -21,19 +22,6 @@ struct Publisher {
                      const std::string& url) const {
         return encodeSignedUpdateFeed(secretKey, package, version, url);
     }
-};
-
-// A folder of its own under the temporary folder, removed with its contents.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 void writeFile(const std::filesystem::path& file, const std::string& contents);

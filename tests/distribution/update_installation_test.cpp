@@ -53,7 +53,7 @@ protected:
     };
 
     testing::Publisher publisher_;
-    testing::ScratchFolder root_;
+    testing::TemporaryDirectory root_;
     fs::path privateParent_ = root_.path() / "root-only";
     fs::path cache_ = root_.path() / "cache";
     fs::path staged_ = cache_ / "quellora-1.1.0.deb";
@@ -188,7 +188,7 @@ TEST_F(UpdateInstallationTest, ReadsTheStagedFileWithTheUsersRightsOnly) {
 
 TEST(RootOwnershipTest, OnlyPathsNobodyButRootCanChangePass) {
     EXPECT_EQ(changeableByOthersThanRoot("/usr/bin/env"), std::nullopt);
-    const testing::ScratchFolder scratch;
+    const testing::TemporaryDirectory scratch;
     writeFile(scratch.path() / "helper", "#!/bin/sh\n");
     const auto problem = changeableByOthersThanRoot(scratch.path() / "helper");
     ASSERT_TRUE(problem);
