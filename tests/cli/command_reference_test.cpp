@@ -110,6 +110,10 @@ struct LayoutCase {
     std::string laidOut;
 };
 
+void PrintTo(const LayoutCase& layout, std::ostream* out) {
+    *out << layout.name;
+}
+
 class HangingIndent : public ::testing::TestWithParam<LayoutCase> {};
 
 TEST_P(HangingIndent, breaksAtSpacesWithinTheWidth) {
@@ -138,6 +142,10 @@ struct RoffCase {
     std::string text;
     std::string roff;
 };
+
+void PrintTo(const RoffCase& roff, std::ostream* out) {
+    *out << roff.name;
+}
 
 class RoffText : public ::testing::TestWithParam<RoffCase> {};
 
