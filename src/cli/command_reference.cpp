@@ -18,7 +18,8 @@ OptionHelp helpOption(std::string text = "print the options of this command") {
     return {{"-h", "--help"}, {}, Completion::nothing, std::move(text)};
 }
 
-const std::string valueForms = "Options take their value as \"--opt value\" or \"--opt=value\".";
+constexpr const char* valueForms =
+    "Options take their value as \"--opt value\" or \"--opt=value\".";
 
 // The preset and parameter options every compressing command takes;
 // `standardMeaning` says what "--preset standard" does for the command.
