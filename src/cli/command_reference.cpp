@@ -112,6 +112,9 @@ CommandHelp runHelp() {
             "on a simulated audio server that plays a demo programme.",
             "To run it from login on, and again within seconds after a crash, enable the user "
             "service: systemctl --user enable --now quellora.service",
+            "Run it or the tray application, not both: they do not know of each other, and when "
+            "either stops, what applications play goes back to the speakers unprocessed although "
+            "the other still runs.",
             valueForms,
         },
     };
