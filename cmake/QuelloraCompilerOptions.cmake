@@ -13,6 +13,18 @@ if(QUELLORA_WARNINGS_AS_ERRORS)
     target_compile_options(quellora_options INTERFACE -Werror)
 endif()
 
+# Optimised builds, which packages are made from, get the hardening Debian
+# builds its own packages with (dpkg-buildflags): checked string and memory
+# functions, stack protection, relocations resolved at start and then made
+# read-only. Fortification needs the optimiser; the sanitizers bring their
+# own checks.
+if(QUELLORA_SANITIZE STREQUAL "")
+    set(optimised "$<NOT:$<CONFIG:Debug>>")
+    target_compile_options(quellora_options INTERFACE
+        "$<${optimised}:-fstack-protector-strong;-D_FORTIFY_SOURCE=2>")
+    target_link_options(quellora_options INTERFACE "$<${optimised}:LINKER:-z,relro,-z,now>")
+endif()
+
 if(QUELLORA_SANITIZE STREQUAL "address")
     target_compile_options(quellora_options INTERFACE
         -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -13,7 +13,7 @@ build_packages=(
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format libebur128-dev
     pipewire pipewire-bin wireplumber dbus
-    desktop-file-utils appstream dpkg-dev file
+    desktop-file-utils appstream dpkg-dev file lintian man-db bash-completion systemd
     xvfb xdotool trayer
     libssl-dev
     clang libfuzzer-14-dev libclang-rt-14-dev

@@ -59,7 +59,10 @@ void ThreadDispatcher::run() {
         if (next == queue_.end()) {
             wake_.wait(lock);
         } else {
-            wake_.wait_until(lock, next->due);
+            // A copy: wait_until reads the time again after waking, and a post
+            // while the lock is released may move the queue's entries.
+            const auto due = next->due;
+            wake_.wait_until(lock, due);
         }
     }
 }

@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include "cli/command_error.h"
+#include "cli/command_reference.h"
 #include "cli/control_command.h"
 #include "cli/process_command.h"
 #include "cli/run_command.h"
@@ -12,23 +13,6 @@
 
 namespace quellora {
 namespace {
-
-constexpr const char* usage = "usage: quellora [COMMAND [options]]\n"
-                              "\n"
-                              "Without a command, Quellora starts in the system tray.\n"
-                              "\n"
-                              "commands:\n"
-                              "  process INPUT OUTPUT   compress an audio file and report its "
-                              "loudness before and after\n"
-                              "  run                    level everything the computer plays, "
-                              "without a window\n"
-                              "  toggle, on, off        switch compression of the running "
-                              "Quellora\n"
-                              "  status                 print what the running Quellora is "
-                              "doing\n"
-                              "\n"
-                              "  quellora COMMAND --help   options of a command\n"
-                              "  quellora --version        the version of this program\n";
 
 int runTray(const ConsoleStreams& console) {
     try {
@@ -52,7 +36,7 @@ int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& c
     }
     const auto& command = args.front();
     if (command == "-h" || command == "--help") {
-        console.out << usage;
+        console.out << formatProgramUsage(commandReference());
         return static_cast<int>(ExitStatus::success);
     }
     if (command == "--version") {

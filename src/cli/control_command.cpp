@@ -1,6 +1,7 @@
 #include "cli/control_command.h"
 
 #include "cli/command_error.h"
+#include "cli/command_reference.h"
 #include "cli/option_scanner.h"
 #include "ui/tray/instance_service.h"
 
@@ -12,22 +13,18 @@
 namespace quellora {
 namespace {
 
+// What each command asks the running instance; their help is in the
+// command reference.
 struct ControlCommand {
     std::string_view name;
     InstanceCommand command;
-    std::string_view description;
 };
 
 constexpr std::array<ControlCommand, 4> controlCommands{{
-    {"toggle", InstanceCommand::toggle,
-     "Switches compression of the running Quellora on when it is off, and off\n"
-     "otherwise, as Ctrl+Shift+C does. Bind it to a key where the desktop does\n"
-     "not let applications have global keys (Wayland).\n"},
-    {"on", InstanceCommand::enable, "Switches compression of the running Quellora on.\n"},
-    {"off", InstanceCommand::disable, "Switches compression of the running Quellora off.\n"},
-    {"status", InstanceCommand::mode,
-     "Prints what the running Quellora is doing: off, on, needsPermission, or\n"
-     "error: followed by the message its panel shows.\n"},
+    {"toggle", InstanceCommand::toggle},
+    {"on", InstanceCommand::enable},
+    {"off", InstanceCommand::disable},
+    {"status", InstanceCommand::mode},
 }};
 
 const ControlCommand* findCommand(std::string_view name) {
@@ -66,12 +63,6 @@ bool isControlCommand(std::string_view command) {
     return findCommand(command) != nullptr;
 }
 
-std::string controlUsage(std::string_view command) {
-    return fmt::format(
-        "usage: quellora {}\n\n{}\nExits with status 1 when Quellora is not running.\n", command,
-        findCommand(command)->description);
-}
-
 int runControlCommand(std::string_view command, const std::vector<std::string>& args,
                       const ConsoleStreams& console) {
     const auto& found = *findCommand(command);
@@ -79,7 +70,7 @@ int runControlCommand(std::string_view command, const std::vector<std::string>& 
         ControlOptionsParser options;
         options.scan(args);
         if (options.showHelp) {
-            console.out << controlUsage(command);
+            console.out << formatCommandUsage(*findCommandHelp(command));
             return static_cast<int>(ExitStatus::success);
         }
         if (options.unexpected) {

@@ -17,7 +17,4 @@ int runControlCommand(std::string_view command, const std::vector<std::string>& 
 
 bool isControlCommand(std::string_view command);
 
-// Usage of a command isControlCommand accepts.
-std::string controlUsage(std::string_view command);
-
 } // namespace quellora

@@ -1,7 +1,6 @@
 #include "cli/preset_options.h"
 
 #include "cli/command_error.h"
-#include "dsp/compressor_params.h"
 
 #include <fmt/format.h>
 
@@ -105,28 +104,6 @@ PresetOptions PresetOptionsParser::finish() const {
         finished.savedPreset = SavedPresetChoice{*presetFile, presetName};
     }
     return finished;
-}
-
-std::string formatOptionHelp(std::string_view option, std::string_view text) {
-    return fmt::format("  {:<22}{}\n", option, text);
-}
-
-std::string presetOptionsHelp(std::string_view standardMeaning) {
-    std::string help =
-        formatOptionHelp("--preset standard", standardMeaning) +
-        formatOptionHelp("--preset-file FILE", "saved presets, as the application stores them") +
-        formatOptionHelp("--preset-name NAME", "the one to use from FILE") +
-        "parameters (override the preset):\n";
-    const auto standard = CompressorParams::defaults();
-    for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
-        const auto& field = compressorParamFields[index];
-        const auto& option = parameterOptionFor(index);
-        help += formatOptionHelp(fmt::format("{} {}", option.name, option.valueName),
-                                 fmt::format("{}, {} to {} (standard {})", option.meaning,
-                                             field.range.lowerBound, field.range.upperBound,
-                                             standard.*field.member));
-    }
-    return help;
 }
 
 std::optional<float> parseFiniteNumber(std::string_view text) {

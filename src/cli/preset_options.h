@@ -68,12 +68,6 @@ private:
     std::optional<std::string> presetName;
 };
 
-// The help lines of those options, laid out by formatOptionHelp;
-// `standardMeaning` says what "--preset standard" does for the command.
-std::string presetOptionsHelp(std::string_view standardMeaning);
-// One line of a subcommand's help: the option, then what it does.
-std::string formatOptionHelp(std::string_view option, std::string_view text);
-
 // The whole text as a finite number, or nothing ("12x", "nan", "inf" fail).
 std::optional<float> parseFiniteNumber(std::string_view text);
 std::optional<std::int64_t> parseWholeNumber(std::string_view text);

@@ -1,13 +1,11 @@
 #include "cli/process_command.h"
 
 #include "cli/command_error.h"
+#include "cli/command_reference.h"
 #include "cli/loudness_report.h"
-#include "cli/output_format.h"
 #include "cli/preset_selection.h"
 #include "cli/process_job.h"
 #include "cli/process_options.h"
-
-#include <fmt/format.h>
 
 #include <new>
 #include <string_view>
@@ -21,31 +19,11 @@ int fail(const ConsoleStreams& console, ExitStatus status, std::string_view mess
 
 } // namespace
 
-std::string processUsage() {
-    return "usage: quellora process INPUT OUTPUT [options]\n"
-           "\n"
-           "Compresses INPUT with Quellora's real-time compressor, writes OUTPUT in the\n"
-           "format its extension names, and prints the loudness of both.\n"
-           "INPUT: mono or stereo, anything libsndfile reads (WAV, FLAC, Ogg, AIFF, ...).\n" +
-           fmt::format("OUTPUT: {}\n", knownOutputExtensions()) +
-           "\n"
-           "options:\n" +
-           presetOptionsHelp("the built-in preset (default)") + "other:\n" +
-           formatOptionHelp("--block FRAMES",
-                            fmt::format("frames per compressor call, {} to {} (default 512)",
-                                        blockFramesRange.lowerBound, blockFramesRange.upperBound)) +
-           formatOptionHelp("--meters FILE.csv",
-                            "per call: input peak, output peak, gain reduction (dB)") +
-           formatOptionHelp("--no-align", "keep the lookahead delay in OUTPUT") +
-           formatOptionHelp("-h, --help", "show this text") +
-           "\nOptions take their value as \"--opt value\" or \"--opt=value\".\n";
-}
-
 int runProcessCommand(const std::vector<std::string>& args, const ConsoleStreams& console) {
     try {
         const auto options = parseProcessOptions(args);
         if (options.showHelp) {
-            console.out << processUsage();
+            console.out << formatCommandUsage(*findCommandHelp("process"));
             return static_cast<int>(ExitStatus::success);
         }
         const auto params = selectCompressorParams(options);

@@ -14,6 +14,4 @@ namespace quellora {
 // interrupted.
 int runProcessCommand(const std::vector<std::string>& args, const ConsoleStreams& console);
 
-std::string processUsage();
-
 } // namespace quellora

@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "cli/command_error.h"
+#include "cli/command_reference.h"
 #include "cli/preset_application.h"
 #include "cli/preset_selection.h"
 #include "cli/run_announcer.h"
@@ -67,30 +68,11 @@ int fail(const ConsoleStreams& console, ExitStatus status, std::string_view mess
 
 } // namespace
 
-std::string runUsage() {
-    return "usage: quellora run [options]\n"
-           "\n"
-           "Runs Quellora without a window: what every other application plays is\n"
-           "compressed and played on the default output until Ctrl+C or SIGTERM.\n"
-           "Changes of state are printed as they happen.\n"
-           "\n"
-           "options:\n" +
-           presetOptionsHelp("the built-in preset") + "other:\n" +
-           formatOptionHelp("-v, --verbose", "also print the log from level info on stderr") +
-           formatOptionHelp("-h, --help", "show this text") +
-           "\n"
-           "Without preset or parameter options the presets last used stay selected;\n"
-           "parameters given here are kept as the custom preset, like the panel's sliders.\n"
-           "QUELLORA_LOG_LEVEL overrides the log level on stderr; QUELLORA_HAL=simulated\n"
-           "runs on a simulated audio server that plays a demo programme.\n"
-           "Options take their value as \"--opt value\" or \"--opt=value\".\n";
-}
-
 int runRunCommand(const std::vector<std::string>& args, const ConsoleStreams& console) {
     try {
         const auto options = parseRunOptions(args);
         if (options.showHelp) {
-            console.out << runUsage();
+            console.out << formatCommandUsage(*findCommandHelp("run"));
             return static_cast<int>(ExitStatus::success);
         }
         // Checked before anything starts, so that a bad preset changes nothing.

@@ -14,6 +14,4 @@ namespace quellora {
 // unusable arguments.
 int runRunCommand(const std::vector<std::string>& args, const ConsoleStreams& console);
 
-std::string runUsage();
-
 } // namespace quellora

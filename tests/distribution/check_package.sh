@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # check_package.sh installed|deb BUILD_FOLDER
 #   installed: `cmake --install` of the quellora component into a scratch
-#              prefix; exactly the application's files, valid desktop entry
-#              and AppStream metadata.
-#   deb:       the CPack .deb; its name, dependencies and exactly those files.
+#              prefix; exactly the application's files, valid desktop entry,
+#              AppStream metadata and user service, a manual page that says
+#              what --help says, and a working bash completion.
+#   deb:       the CPack .deb; its name, dependencies, exactly those files,
+#              a changelog for this version, and nothing lintian objects to
+#              unless an override says why.
 set -euo pipefail
 mode=$1 build=$2 id=org.quellora.Quellora sizes=(16 22 24 32 48 64 128 256)
+here=$(cd "$(dirname "$0")" && pwd)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
 installer=lib/quellora/quellora-install-update
 policy="share/polkit-1/actions/$id.install-update.policy"
 expected=(bin/quellora "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
-    share/quellora/update.json "share/icons/hicolor/scalable/apps/$id.svg" "$installer" "$policy")
+    share/quellora/update.json "share/icons/hicolor/scalable/apps/$id.svg" "$installer" "$policy"
+    lib/systemd/user/quellora.service share/man/man1/quellora.1.gz
+    share/bash-completion/completions/quellora share/doc/quellora/copyright
+    share/doc/quellora/changelog.gz share/lintian/overrides/quellora)
 for size in "${sizes[@]}"; do expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png"); done
+
+fail() { echo "$*" >&2; exit 1; }
 
 if [[ $mode == installed ]]; then
     cmake --install "$build" --prefix "$scratch" --component quellora >/dev/null
@@ -26,6 +35,18 @@ if [[ $mode == installed ]]; then
     grep -q "\"org.freedesktop.policykit.exec.path\">$scratch/$installer<" "$scratch/$policy"
     desktop-file-validate "$scratch/share/applications/$id.desktop"
     appstreamcli validate --no-net "$scratch/share/metainfo/$id.metainfo.xml"
+
+    # The service starts the executable this install put there.
+    unit=$scratch/lib/systemd/user/quellora.service
+    grep -qx "ExecStart=$scratch/bin/quellora run" "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
+    # It needs a runtime folder of its own, whether or not a session has one.
+    mkdir -m 700 "$scratch/runtime"
+    verify=$(XDG_RUNTIME_DIR=$scratch/runtime systemd-analyze --user verify --man=no "$unit" 2>&1) ||
+        fail "$verify"
+    [[ -z $verify ]] || fail "systemd-analyze: $verify"
+
+    "$here/check_manual_page.sh" "$scratch/bin/quellora" "$scratch/share/man/man1/quellora.1.gz"
+    "$here/check_bash_completion.sh" "$scratch/share/bash-completion/completions/quellora"
 else
     cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
     version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
@@ -34,7 +55,7 @@ else
     depends=$(dpkg-deb --field "$deb" Depends)
     # libc6 shows that dpkg-shlibdeps ran.
     for needed in 'pipewire (>= 0.3.65)' wireplumber libc6; do
-        [[ "$depends" == *"$needed"* ]] || { echo "Depends lacks $needed: $depends"; exit 1; }
+        [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed: $depends"
     done
     contents=$(dpkg-deb --contents "$deb")
     diff -u <(printf './usr/%s\n' "${expected[@]}" | sort) \
@@ -43,4 +64,11 @@ else
     grep -Eq "^-rwxr-xr-x root/root .* \./usr/$installer\$" <<<"$contents"
     policy_text=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/$policy")
     grep -q "\"org.freedesktop.policykit.exec.path\">/usr/$installer<" <<<"$policy_text"
+
+    # A release without its changelog entry is a release nobody can read about.
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$scratch" ./usr/share/doc/quellora/changelog.gz
+    newest=$(zcat "$scratch/usr/share/doc/quellora/changelog.gz" | head -n 1)
+    [[ $newest == "quellora ($version) "* ]] || fail "changelog has no entry for $version: $newest"
+
+    "$here/check_lintian.sh" "$deb"
 fi

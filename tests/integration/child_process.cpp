@@ -178,7 +178,8 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     , errorPipe_(std::exchange(other.errorPipe_, -1))
     , output_(std::move(other.output_))
     , errors_(std::move(other.errors_))
-    , exitStatus_(std::exchange(other.exitStatus_, std::nullopt)) {}
+    , exitStatus_(std::exchange(other.exitStatus_, std::nullopt))
+    , terminatingSignal_(std::exchange(other.terminatingSignal_, std::nullopt)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
@@ -193,6 +194,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         output_ = std::move(other.output_);
         errors_ = std::move(other.errors_);
         exitStatus_ = std::exchange(other.exitStatus_, std::nullopt);
+        terminatingSignal_ = std::exchange(other.terminatingSignal_, std::nullopt);
     }
     return *this;
 }
@@ -214,6 +216,9 @@ std::string ChildProcess::commandLine() const {
 
 void ChildProcess::reap(int waitStatus) {
     exitStatus_ = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+    if (WIFSIGNALED(waitStatus)) {
+        terminatingSignal_ = WTERMSIG(waitStatus);
+    }
 }
 
 bool ChildProcess::isRunning() {
@@ -232,6 +237,11 @@ bool ChildProcess::isRunning() {
 std::optional<int> ChildProcess::exitStatus() {
     isRunning();
     return exitStatus_;
+}
+
+std::optional<int> ChildProcess::terminatingSignal() {
+    isRunning();
+    return terminatingSignal_;
 }
 
 std::optional<int> ChildProcess::waitForExit(milliseconds timeout) {

@@ -56,6 +56,9 @@ public:
     bool isRunning();
     // The exit code, or 128 + the signal that ended it; nothing while it runs.
     std::optional<int> exitStatus();
+    // The signal that ended it; nothing while it runs or after a normal exit
+    // (which exitStatus() alone cannot tell from 128 + a signal).
+    std::optional<int> terminatingSignal();
     std::optional<int> waitForExit(milliseconds timeout);
     void sendSignal(int signal);
     // SIGTERM, then SIGKILL if it has not exited after `grace`; returns the
@@ -81,6 +84,7 @@ private:
     std::string output_;
     std::string errors_;
     std::optional<int> exitStatus_;
+    std::optional<int> terminatingSignal_;
 };
 
 struct CommandResult {

@@ -2,9 +2,9 @@
 // pipeline follows the default output and the rate, how it idles, and what
 // is left when it stops or dies.
 
-#include "dsp/compressor_params.h"
-#include "dsp/gain_computer.h"
+#include "compressed_level.h"
 #include "private_pipewire_session.h"
+#include "quellora_graph.h"
 
 #include <gmock/gmock.h>
 
@@ -16,43 +16,6 @@ namespace quellora::integration {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Quellora's tap and aggregate (the test's own players are "quellora-test-…").
-bool isOurs(const GraphNode& node) {
-    return node.name.rfind("quellora-tap-", 0) == 0 ||
-           node.name.rfind("quellora-aggregate-", 0) == 0;
-}
-
-std::vector<const GraphNode*> ourNodes(const GraphSnapshot& graph) {
-    std::vector<const GraphNode*> nodes;
-    for (const auto& node : graph.nodes) {
-        if (isOurs(node)) {
-            nodes.push_back(&node);
-        }
-    }
-    return nodes;
-}
-
-const GraphNode* ourNode(const GraphSnapshot& graph, std::string_view prefix) {
-    for (const auto& node : graph.nodes) {
-        if (node.name.rfind(prefix, 0) == 0) {
-            return &node;
-        }
-    }
-    return nullptr;
-}
-
-// The processed path to `sink` is up: our aggregate plays on it.
-bool processesInto(const GraphSnapshot& graph, std::string_view sink) {
-    const auto* aggregate = ourNode(graph, "quellora-aggregate-");
-    return aggregate && graph.linksBetween(aggregate->name, sink).size() == 2;
-}
-
-// A stream reaches `sink` only through Quellora's tap.
-bool routedThroughTap(const GraphSnapshot& graph, std::string_view stream, std::string_view sink) {
-    const auto* tap = ourNode(graph, "quellora-tap-");
-    return tap && graph.isLinked(stream, tap->name) && !graph.isLinked(stream, sink);
-}
 
 class QuelloraPipeline : public PrivatePipeWireSessionTest {
 protected:
@@ -85,11 +48,6 @@ protected:
 
     std::optional<ChildProcess> quellora;
 };
-
-// Peak level in dBFS that the standard preset gives a steady tone of `inputDb` peak.
-double compressedPeakDb(double inputDb) {
-    return steadyStateOutputDb(CompressorParams::defaults(), static_cast<float>(inputDb));
-}
 
 TEST_F(QuelloraPipeline, compressesWhatReachesTheSpeakersAndNothingElse) {
     startQuellora();
