@@ -1,4 +1,5 @@
 #include "cli/command_line.h"
+#include "cli/module_loader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -50,9 +51,14 @@ INSTANTIATE_TEST_SUITE_P(
                      IsEmpty(),
                      ContainsRegex("^quellora toggle: unexpected argument \"now\"\n$")},
         DispatchCase{"unknownCommand", {"mix"}, 2, IsEmpty(), HasSubstr("unknown command \"mix\"")},
-        DispatchCase{"processHelp", {"process", "--help"}, 0, HasSubstr("--sc-hpf HZ"), IsEmpty()},
-        DispatchCase{
-            "processArguments", {"process"}, 2, IsEmpty(), HasSubstr("missing INPUT and OUTPUT")},
+        // Beside this test program there is no process module: one line says
+        // where it was looked for.
+        DispatchCase{"processModuleMissing",
+                     {"process", "--help"},
+                     1,
+                     IsEmpty(),
+                     ContainsRegex("^quellora process: cannot load quellora-process.so \\(.*"
+                                   "quellora-process.so: not found.*\\)\n$")},
         DispatchCase{"runHelp", {"run", "-h"}, 0, HasSubstr("--verbose"), IsEmpty()},
         // Refused before anything starts; a run that started would not return.
         DispatchCase{"runParameterOutOfRange",
@@ -68,6 +74,11 @@ INSTANTIATE_TEST_SUITE_P(
                      IsEmpty(),
                      HasSubstr("cannot read preset file")}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST(Modules, areLookedForBesideTheExecutableThenWhereThePackageInstallsThem) {
+    EXPECT_THAT(moduleCandidates("/usr/bin/quellora", "../lib/x86_64-linux-gnu/quellora", "m.so"),
+                ::testing::ElementsAre("/usr/bin/m.so", "/usr/lib/x86_64-linux-gnu/quellora/m.so"));
+}
 
 } // namespace
 } // namespace quellora

@@ -2,15 +2,19 @@
 # check_package.sh installed|deb BUILD_FOLDER
 #   installed: `cmake --install` of the quellora component into a scratch
 #              prefix; exactly the application's files, valid desktop entry
-#              and AppStream metadata.
+#              and AppStream metadata, an executable that needs no Qt above
+#              QtCore and finds its modules where they were installed.
 #   deb:       the CPack .deb; its name, dependencies and exactly those files.
 set -euo pipefail
 mode=$1 build=$2 id=org.quellora.Quellora sizes=(16 22 24 32 48 64 128 256)
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
-expected=(bin/quellora "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
-    share/quellora/update.json "share/icons/hicolor/scalable/apps/$id.svg")
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+expected=(bin/quellora "$libdir/quellora/quellora-tray.so" "$libdir/quellora/quellora-process.so"
+    "share/applications/$id.desktop"
+    "share/metainfo/$id.metainfo.xml" share/quellora/update.json
+    "share/icons/hicolor/scalable/apps/$id.svg")
 for size in "${sizes[@]}"; do expected+=("share/icons/hicolor/${size}x${size}/apps/$id.png"); done
 
 if [[ $mode == installed ]]; then
@@ -21,6 +25,13 @@ if [[ $mode == installed ]]; then
     done
     grep -Eq '^\{"feed": "[^"]*", "publicKey": "[^"]*"\}$' "$scratch/share/quellora/update.json"
     desktop-file-validate "$scratch/share/applications/$id.desktop"
+    if readelf -d "$scratch/bin/quellora" | grep -E 'NEEDED.*(Qt6(Gui|Widgets|DBus)|xcb|sndfile)'; then
+        echo "the executable itself needs its modules' libraries"; exit 1
+    fi
+    "$scratch/bin/quellora" process --help | grep -q -- '--sc-hpf'
+    # A control command loads the tray module; with nothing running it says so.
+    status=$(DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "$scratch/bin/quellora" status 2>&1 || true)
+    [[ $status == *"D-Bus session bus"* ]] || { echo "quellora status: $status"; exit 1; }
     appstreamcli validate --no-net "$scratch/share/metainfo/$id.metainfo.xml"
 else
     cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
