@@ -353,16 +353,9 @@ QPointF CompressorCurveView::dotPosition() const {
 }
 
 void CompressorCurveView::changeEvent(QEvent* event) {
-    switch (event->type()) {
-    case QEvent::PaletteChange:
-    case QEvent::ApplicationPaletteChange:
-    case QEvent::FontChange:
-    case QEvent::ApplicationFontChange:
+    if (changesLook(*event)) {
         state_->staticLayer = {};
         update();
-        break;
-    default:
-        break;
     }
     QWidget::changeEvent(event);
 }

@@ -134,16 +134,9 @@ bool LiveWaveformView::isTicking() const {
 }
 
 void LiveWaveformView::changeEvent(QEvent* event) {
-    switch (event->type()) {
-    case QEvent::PaletteChange:
-    case QEvent::ApplicationPaletteChange:
-    case QEvent::FontChange:
-    case QEvent::ApplicationFontChange:
+    if (changesLook(*event)) {
         state_->background = {};
         update();
-        break;
-    default:
-        break;
     }
     QWidget::changeEvent(event);
 }
