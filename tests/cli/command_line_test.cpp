@@ -1,5 +1,4 @@
 #include "cli/command_line.h"
-#include "cli/module_loader.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -74,11 +73,6 @@ INSTANTIATE_TEST_SUITE_P(
                      IsEmpty(),
                      HasSubstr("cannot read preset file")}),
     [](const auto& row) { return std::string(row.param.name); });
-
-TEST(Modules, areLookedForBesideTheExecutableThenWhereThePackageInstallsThem) {
-    EXPECT_THAT(moduleCandidates("/usr/bin/quellora", "../lib/x86_64-linux-gnu/quellora", "m.so"),
-                ::testing::ElementsAre("/usr/bin/m.so", "/usr/lib/x86_64-linux-gnu/quellora/m.so"));
-}
 
 } // namespace
 } // namespace quellora

@@ -3,7 +3,6 @@
 
 #include "panel_test_fixture.h"
 #include "ui/panel/setup_view.h"
-#include "ui/panel/success_view.h"
 
 #include <gmock/gmock.h>
 
@@ -99,19 +98,10 @@ TEST_F(SetupViewTest, TheScreenFollowsTheModeAlone) {
     EXPECT_FALSE(hasQuitButton(setup));
 }
 
-TEST_F(SetupViewTest, SuccessSaysWhereQuelloraIsWithOrWithoutATray) {
-    auto& setup = makeSetup(SystemAudioAuthStatus::authorized);
-    EXPECT_THAT(shownTexts(setup), Contains(successText(true)));
-    EXPECT_TRUE(successText(true).contains("system tray"));
-    expectNoOtherPlatformsServices(setup);
-    setup.setTrayShown(false);
-    EXPECT_THAT(shownTexts(setup), Contains(successText(false)));
-    EXPECT_FALSE(successText(false).contains("tray"));
-}
-
 TEST_F(SetupViewTest, ReturnOnTheSuccessScreenIsDone) {
     auto& setup = makeSetup(SystemAudioAuthStatus::authorized);
     screenshot(setup, "setup-success");
+    expectNoOtherPlatformsServices(setup);
     QSignalSpy done(&setup, &SetupView::setupDone);
     setup.show();
     setup.activateWindow();
