@@ -97,6 +97,9 @@ LiveWaveformView::LiveWaveformView(const AudioLevelBuffer& levelBuffer, QWidget*
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     presentAsGraphic(*this, QStringLiteral("Live audio waveform display"));
 
+    // Precise, like the curve's ticker started with it: both then repaint in
+    // the same turn of the event loop, one paint and one flush instead of two.
+    state_->redraw.setTimerType(Qt::PreciseTimer);
     state_->redraw.setInterval(redrawIntervalMs);
     connect(&state_->redraw, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
