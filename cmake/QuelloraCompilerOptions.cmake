@@ -9,6 +9,10 @@ target_compile_options(quellora_options INTERFACE
 if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
     target_compile_options(quellora_options INTERFACE -Wno-restrict)
 endif()
+# Every library is also linked into the tray module, so all code is
+# position-independent; nothing of ours is ever interposed, so the compiler may
+# still inline and bind calls as it would in an executable.
+target_compile_options(quellora_options INTERFACE -fno-semantic-interposition)
 if(QUELLORA_WARNINGS_AS_ERRORS)
     target_compile_options(quellora_options INTERFACE -Werror)
 endif()
@@ -45,10 +49,11 @@ endif()
 
 # quellora_add_library(NAME SOURCES... [DEPENDS libs...] [PRIVATE_DEPENDS libs...]):
 # one static library per source folder, its headers included as
-# "folder/file.h" from src/.
+# "folder/file.h" from src/, position-independent for the tray module.
 function(quellora_add_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
+    set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
     target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
     target_link_libraries(${name} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS} quellora_options)
 endfunction()

@@ -244,8 +244,8 @@ JsonFileKeyValueStore::JsonFileKeyValueStore(fs::path file)
     : file_(std::move(file))
     , values_(load()) {}
 
-JsonFileKeyValueStore JsonFileKeyValueStore::atDefaultLocation() {
-    return JsonFileKeyValueStore(defaultFilePath());
+JsonFileKeyValueStore::~JsonFileKeyValueStore() {
+    flush();
 }
 
 fs::path JsonFileKeyValueStore::defaultFilePath() {
@@ -260,25 +260,53 @@ std::optional<StoredValue> JsonFileKeyValueStore::value(std::string_view key) co
     return found->second;
 }
 
+void JsonFileKeyValueStore::writeBehind(Dispatcher& queue, Dispatcher::Duration delay) {
+    writeQueue_ = &queue;
+    writeDelay_ = delay;
+}
+
 void JsonFileKeyValueStore::setValue(std::string_view key, StoredValue value) {
     const bool storable = isStorable(key, value);
     const auto [entry, inserted] = values_.insert_or_assign(std::string(key), std::move(value));
     if (storable) {
-        persist(key, &entry->second);
+        change(key, entry->second);
         return;
     }
     log_.error("The setting %{public}s is not a finite number or not UTF-8 text, so it cannot be "
                "saved; it keeps its new value only until Quellora quits",
                key);
     // A stale value on disk would come back at the next launch; the default is closer.
-    persist(key, nullptr);
+    change(key, std::nullopt);
 }
 
 void JsonFileKeyValueStore::removeValue(std::string_view key) {
     if (const auto found = values_.find(key); found != values_.end()) {
         values_.erase(found);
     }
-    persist(key, nullptr);
+    change(key, std::nullopt);
+}
+
+void JsonFileKeyValueStore::change(std::string_view key, std::optional<StoredValue> value) {
+    pending_.insert_or_assign(std::string(key), std::move(value));
+    if (writeQueue_ == nullptr) {
+        persist();
+    } else if (!scheduledWrite_) {
+        // Runs on this thread's queue, never after the destructor cancelled it.
+        scheduledWrite_ = writeQueue_->postAfter(writeDelay_, [this] {
+            scheduledWrite_.reset();
+            persist();
+        });
+    }
+}
+
+void JsonFileKeyValueStore::flush() {
+    if (scheduledWrite_) {
+        scheduledWrite_->cancel();
+        scheduledWrite_.reset();
+    }
+    if (!pending_.empty()) {
+        persist();
+    }
 }
 
 // Quellora must start whatever lies at the settings path: every failure here
@@ -364,7 +392,7 @@ void JsonFileKeyValueStore::removeStaleTemporaryFiles() {
     }
 }
 
-void JsonFileKeyValueStore::persist(std::string_view key, const StoredValue* value) {
+void JsonFileKeyValueStore::persist() {
     try {
         createDirectories(file_.parent_path(), 0700);
         const FileLock lock(file_);
@@ -375,14 +403,17 @@ void JsonFileKeyValueStore::persist(std::string_view key, const StoredValue* val
             parsed.values = values_;
         }
         auto& values = *parsed.values;
-        if (value != nullptr) {
-            values.insert_or_assign(std::string(key), *value);
-        } else if (const auto found = values.find(key); found != values.end()) {
-            values.erase(found);
+        for (const auto& [key, value] : pending_) {
+            if (value) {
+                values.insert_or_assign(key, *value);
+            } else if (const auto found = values.find(key); found != values.end()) {
+                values.erase(found);
+            }
         }
         writeFileAtomically(file_, serialize(values),
                             {temporaryPrefix(file_), 0600, beforeRenameForTesting});
-    } catch (const std::system_error& error) {
+        pending_.clear();
+    } catch (const std::exception& error) {
         log_.error("Could not save settings: %{public}s. Check that %{public}s is writable and the "
                    "disk is not full; until then changed settings last only until Quellora quits",
                    error.what(), file_.parent_path().string());

@@ -19,10 +19,14 @@ public:
     virtual ~KeyValueStore() = default;
 
     virtual std::optional<StoredValue> value(std::string_view key) const = 0;
-    // Stores at once; a failure to persist is logged and the value is still
-    // kept for this run.
+    // The new value reads back at once; a store may write it out later (see
+    // flush). A failure to persist is logged and the value is still kept for
+    // this run.
     virtual void setValue(std::string_view key, StoredValue value) = 0;
     virtual void removeValue(std::string_view key) = 0;
+    // Writes out every change not written yet; a store that writes at once
+    // has none.
+    virtual void flush() {}
 
     // Typed reads with the usual defaults: a missing value (or one of another
     // type) reads as no string, no data, 0 or false.

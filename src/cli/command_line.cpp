@@ -3,9 +3,10 @@
 #include "cli/command_error.h"
 #include "cli/command_reference.h"
 #include "cli/control_command.h"
-#include "cli/process_command.h"
+#include "cli/module_loader.h"
+#include "cli/process_module.h"
 #include "cli/run_command.h"
-#include "ui/tray/tray_application.h"
+#include "ui/tray/tray_module.h"
 
 #include <unistd.h>
 
@@ -16,10 +17,18 @@ namespace {
 
 int runTray(const ConsoleStreams& console) {
     try {
-        return runTrayApplication(console.err);
+        return loadModule<TrayModule>().runTrayApplication(console.err);
     } catch (const std::exception& error) {
         console.err << "quellora: " << error.what() << '\n';
         return static_cast<int>(ExitStatus::failure);
+    }
+}
+
+int runProcess(const std::vector<std::string>& args, const ConsoleStreams& console) {
+    try {
+        return loadModule<ProcessModule>().runProcessCommand(args, console);
+    } catch (const CommandError& error) {
+        return reportCommandError(console, "process", error.status(), error.what());
     }
 }
 
@@ -44,7 +53,7 @@ int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& c
         return static_cast<int>(ExitStatus::success);
     }
     if (command == "process") {
-        return runProcessCommand({args.begin() + 1, args.end()}, console);
+        return runProcess({args.begin() + 1, args.end()}, console);
     }
     if (command == "run") {
         return runRunCommand({args.begin() + 1, args.end()}, console);

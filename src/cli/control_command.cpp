@@ -2,8 +2,9 @@
 
 #include "cli/command_error.h"
 #include "cli/command_reference.h"
+#include "cli/module_loader.h"
 #include "cli/option_scanner.h"
-#include "ui/tray/instance_service.h"
+#include "ui/tray/tray_module.h"
 
 #include <fmt/format.h>
 
@@ -81,7 +82,12 @@ int runControlCommand(std::string_view command, const std::vector<std::string>& 
         return reportCommandError(console, command, error.status(), error.what());
     }
 
-    const auto reply = sendToRunningInstance(found.command);
+    InstanceReply reply;
+    try {
+        reply = loadModule<TrayModule>().sendToRunningInstance(found.command);
+    } catch (const CommandError& error) {
+        return reportCommandError(console, command, error.status(), error.what());
+    }
     switch (reply.status) {
     case InstanceReply::Status::done:
         if (found.command == InstanceCommand::mode) {

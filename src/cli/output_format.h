@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace quellora {
 
@@ -18,6 +19,9 @@ struct OutputFormat {
 // The container an output file name asks for by its extension (any case),
 // or nothing for an extension we do not write.
 std::optional<int> containerForPath(const std::filesystem::path& path);
+
+// "WAV", "FLAC", ... for messages; "this container" for one we do not write.
+std::string_view containerName(int container);
 
 // The extensions containerForPath knows, for messages: ".wav, .flac, ...".
 std::string knownOutputExtensions();

@@ -7,9 +7,9 @@
 #include "cli/preset_selection.h"
 #include "cli/run_announcer.h"
 #include "cli/run_options.h"
+#include "ui/qt_core/application_services.h"
 #include "ui/qt_core/qt_dispatcher.h"
 #include "ui/qt_core/termination_signal_watcher.h"
-#include "ui/tray/application_services.h"
 
 #include <QCoreApplication>
 #include <new>

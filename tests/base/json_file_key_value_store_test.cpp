@@ -1,5 +1,6 @@
 #include "base/json_file_key_value_store.h"
 #include "base/log_sinks.h"
+#include "base/manual_dispatcher.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <regex>
 #include <stdexcept>
 
@@ -335,6 +337,84 @@ TEST_P(SettingsWriteFailureTest, IsLoggedAndTheValueKeptForThisRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ReadOnlyFolderOrFileInTheWay, SettingsWriteFailureTest, ::testing::Bool());
+
+// Writing behind, on a queue whose clock the test moves.
+class WriteBehindTest : public JsonFileKeyValueStoreTest {
+protected:
+    WriteBehindTest() {
+        store.emplace(file());
+        store->writeBehind(queue, delay);
+        store->beforeRenameForTesting = [this] {
+            writes.push_back(queue.now());
+        };
+    }
+
+    double storedOnDisk(const std::string& key) const {
+        return JsonFileKeyValueStore(file()).doubleValue(key);
+    }
+
+    static constexpr auto delay = std::chrono::milliseconds(250);
+    ManualDispatcher queue;
+    std::optional<JsonFileKeyValueStore> store;
+    std::vector<Dispatcher::TimePoint> writes;
+};
+
+TEST_F(WriteBehindTest, ADraggedSliderCostsAtMostOneWritePerDelayAndOneAfterRelease) {
+    // Two seconds of dragging, a step every 16 ms, each step changing the
+    // seven custom values and their flag as the model saves them.
+    for (int step = 0; step < 125; ++step) {
+        for (int key = 0; key < 7; ++key) {
+            store->setValue("custom." + std::to_string(key), static_cast<double>(step + key));
+        }
+        store->setValue("custom.releaseV2", true);
+        EXPECT_EQ(store->doubleValue("custom.0"), step) << "reads see the change at once";
+        queue.advance(std::chrono::milliseconds(16));
+    }
+    EXPECT_GE(writes.size(), 7u) << "a long drag still reaches the disk as it goes";
+    for (std::size_t i = 1; i < writes.size(); ++i) {
+        EXPECT_GE(writes[i] - writes[i - 1], delay);
+    }
+
+    queue.advance(delay);
+    const auto afterRelease = writes.size();
+    for (int key = 0; key < 7; ++key) {
+        EXPECT_EQ(storedOnDisk("custom." + std::to_string(key)), 124 + key);
+    }
+    queue.advance(std::chrono::seconds(10));
+    EXPECT_EQ(writes.size(), afterRelease) << "nothing left to write";
+}
+
+TEST_F(WriteBehindTest, ChangesWaitForTheDelayAndTheDestructorWritesWhatIsPending) {
+    JsonFileKeyValueStore(file()).setValue("removed", 1.0);
+    store->setValue("kept", 2.0);
+    store->removeValue("removed");
+    queue.advance(delay - std::chrono::milliseconds(1));
+    EXPECT_TRUE(writes.empty());
+    EXPECT_EQ(storedOnDisk("removed"), 1.0);
+
+    store->setValue("late", 3.0);
+    store.reset();
+    EXPECT_EQ(writes.size(), 1u) << "all three changes in one write";
+    const JsonFileKeyValueStore reloaded(file());
+    EXPECT_EQ(reloaded.doubleValue("kept"), 2.0);
+    EXPECT_EQ(reloaded.doubleValue("late"), 3.0);
+    EXPECT_FALSE(reloaded.contains("removed"));
+    queue.advance(std::chrono::seconds(1)); // the cancelled write never runs
+}
+
+TEST_F(WriteBehindTest, AFailedWriteKeepsItsChangesForTheNextOne) {
+    std::ofstream(directory()) << "a file where the folder belongs";
+    store->setValue("mode", std::string("automatic"));
+    queue.advance(delay);
+    EXPECT_TRUE(lastIsAppStateError());
+
+    fs::remove(directory());
+    store->setValue("other", true);
+    queue.advance(delay);
+    const JsonFileKeyValueStore reloaded(file());
+    EXPECT_EQ(reloaded.string("mode"), "automatic");
+    EXPECT_TRUE(reloaded.boolValue("other"));
+}
 
 } // namespace
 } // namespace quellora

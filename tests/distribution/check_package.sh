@@ -2,8 +2,10 @@
 # check_package.sh installed|deb BUILD_FOLDER
 #   installed: `cmake --install` of the quellora component into a scratch
 #              prefix; exactly the application's files, valid desktop entry,
-#              AppStream metadata and user service, a manual page that says
-#              what --help says, and a working bash completion.
+#              AppStream metadata and user service, an executable that needs
+#              no Qt above QtCore and finds its modules where they were
+#              installed, a manual page that says what --help says, and a
+#              working bash completion.
 #   deb:       the CPack .deb; its name, dependencies, exactly those files,
 #              a changelog for this version, and nothing lintian objects to
 #              unless an override says why.
@@ -15,7 +17,10 @@ trap 'rm -rf "$scratch"' EXIT
 
 installer=lib/quellora/quellora-install-update
 policy="share/polkit-1/actions/$id.install-update.policy"
-expected=(bin/quellora "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
+libdir=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$build/CMakeCache.txt")
+expected=(bin/quellora "$libdir/quellora/modules/quellora-tray.so"
+    "$libdir/quellora/modules/quellora-process.so"
+    "share/applications/$id.desktop" "share/metainfo/$id.metainfo.xml"
     share/quellora/update.json "share/icons/hicolor/scalable/apps/$id.svg" "$installer" "$policy"
     lib/systemd/user/quellora.service share/man/man1/quellora.1.gz
     share/bash-completion/completions/quellora share/doc/quellora/copyright
@@ -34,6 +39,13 @@ if [[ $mode == installed ]]; then
     # The prompt names Quellora only when the action names the installed helper.
     grep -q "\"org.freedesktop.policykit.exec.path\">$scratch/$installer<" "$scratch/$policy"
     desktop-file-validate "$scratch/share/applications/$id.desktop"
+    if readelf -d "$scratch/bin/quellora" | grep -E 'NEEDED.*(Qt6(Gui|Widgets|DBus)|xcb|sndfile)'; then
+        echo "the executable itself needs its modules' libraries"; exit 1
+    fi
+    "$scratch/bin/quellora" process --help | grep -q -- '--sc-hpf'
+    # A control command loads the tray module; with nothing running it says so.
+    status=$(DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "$scratch/bin/quellora" status 2>&1 || true)
+    [[ $status == *"D-Bus session bus"* ]] || { echo "quellora status: $status"; exit 1; }
     appstreamcli validate --no-net "$scratch/share/metainfo/$id.metainfo.xml"
 
     # The service starts the executable this install put there.

@@ -59,6 +59,13 @@ double residentMegabytes(pid_t pid) {
            1024.0;
 }
 
+// The proportional share: shared library pages divided among their users.
+double proportionalMegabytes(pid_t pid) {
+    return static_cast<double>(
+               statusField(fs::path("/proc") / std::to_string(pid) / "smaps_rollup", "Pss:")) /
+           1024.0;
+}
+
 // Share of one core over `window`, and context switches per second.
 std::pair<double, double> measure(pid_t pid, std::chrono::seconds window) {
     const auto before = threadTotals(pid);
@@ -87,14 +94,15 @@ int probe() {
         const auto [cpu, switches] = measure(quellora.pid(), 20s);
         std::cout << "  quantum " << quantum << ": " << cpu << " % of one core, " << switches
                   << " context switches/s, " << residentMegabytes(quellora.pid())
-                  << " MB resident\n";
+                  << " MB resident (" << proportionalMegabytes(quellora.pid()) << " MB PSS)\n";
         playback.stop();
     }
     session.forceQuantum(0);
     std::this_thread::sleep_for(4s); // two idle seconds suspend IO
     const auto [cpu, switches] = measure(quellora.pid(), 20s);
     std::cout << "  suspended: " << cpu << " % of one core, " << switches << " context switches/s, "
-              << residentMegabytes(quellora.pid()) << " MB resident\n";
+              << residentMegabytes(quellora.pid()) << " MB resident ("
+              << proportionalMegabytes(quellora.pid()) << " MB PSS)\n";
     return 0;
 }
 

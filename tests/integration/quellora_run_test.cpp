@@ -6,12 +6,26 @@
 #include <gmock/gmock.h>
 
 #include <csignal>
+#include <fstream>
 #include <set>
 
 namespace quellora::integration {
 namespace {
 
 using namespace std::chrono_literals;
+
+// The file names of the shared libraries process `pid` has mapped.
+std::set<std::string> loadedLibraries(pid_t pid) {
+    std::set<std::string> libraries;
+    std::ifstream maps("/proc/" + std::to_string(pid) + "/maps");
+    for (std::string line; std::getline(maps, line);) {
+        const auto slash = line.rfind('/');
+        if (slash != std::string::npos && line.find(".so", slash) != std::string::npos) {
+            libraries.insert(line.substr(slash + 1));
+        }
+    }
+    return libraries;
+}
 
 std::set<std::string> nodeNames(const GraphSnapshot& graph) {
     std::set<std::string> names;
@@ -68,6 +82,21 @@ TEST_F(QuelloraRunOnServer, interruptStopsTheEngineAndLeavesTheGraphAsItWas) {
         << "before:\n"
         << before.describe() << "after:\n"
         << after.describe();
+}
+
+TEST_F(QuelloraRunOnServer, loadsQtCoreAndNothingOfTheTrayOrTheSoundFiles) {
+    auto quellora = startQuelloraRun();
+    ASSERT_TRUE(quellora.waitForOutput("Quellora is on.\n", 10s)) << quellora.errors();
+    const auto libraries = loadedLibraries(quellora.pid());
+    EXPECT_THAT(libraries, ::testing::Contains(::testing::StartsWith("libQt6Core.so")));
+    EXPECT_THAT(libraries, ::testing::Contains(::testing::StartsWith("libpipewire-0.3.so")));
+    for (const char* other : {"libQt6Gui", "libQt6Widgets", "libQt6DBus", "libxcb", "libX11",
+                              "quellora-tray", "libcurl", "libsndfile", "quellora-process"}) {
+        EXPECT_THAT(libraries, ::testing::Not(::testing::Contains(::testing::StartsWith(other))))
+            << other;
+    }
+    quellora.sendSignal(SIGTERM);
+    EXPECT_EQ(quellora.waitForExit(10s), 0) << quellora.errors();
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "ui/panel/banner_button.h"
 
+#include "ui/panel/accessible_factory.h"
+#include "ui/panel/button_accessible.h"
 #include "ui/panel/indeterminate_bar.h"
 #include "ui/views/ui_style.h"
 
@@ -27,6 +29,7 @@ BannerButton::BannerButton(Look look, QWidget* parent)
     : QAbstractButton(parent)
     , look_(std::move(look))
     , bar_(new IndeterminateBar(this)) {
+    useAccessibleInterface<BannerButton, ButtonAccessible>();
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     bar_->hide();

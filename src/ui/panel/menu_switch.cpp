@@ -1,5 +1,7 @@
 #include "ui/panel/menu_switch.h"
 
+#include "ui/panel/accessible_factory.h"
+#include "ui/panel/button_accessible.h"
 #include "ui/panel/eased_value.h"
 #include "ui/panel/panel_paint.h"
 #include "ui/views/ui_style.h"
@@ -13,6 +15,7 @@ MenuSwitch::MenuSwitch(QSizeF size, QWidget* parent)
     : QAbstractButton(parent)
     , size_(size)
     , position_(new EasedValue(*this, switchDurationMs, 0.0, [this](double) { update(); })) {
+    useAccessibleInterface<MenuSwitch, ButtonAccessible>();
     setCheckable(true);
     setFocusPolicy(Qt::TabFocus);
     setFixedSize(sizeHint());

@@ -63,9 +63,10 @@ PanelFooter::PanelFooter(AppState& model, Updater& updater, QWidget* parent)
 
     approvalHint_->setObjectName("approvalHint");
     approvalHint_->setContent(Symbol::exclamationmarkTriangleFill,
-                              "Approve Quellora in Login Items settings");
-    approvalHint_->setAccessibleName("Approve Quellora in Login Items settings");
-    approvalHint_->setAccessibleDescription("Opens System Settings to the Login Items pane");
+                              "Approve Quellora in your startup applications");
+    approvalHint_->setAccessibleName("Approve Quellora in your startup applications");
+    approvalHint_->setAccessibleDescription(
+        "Opens the folder of the programs that start when you log in");
     // Linux keeps login items as autostart entries; their folder is where a
     // user would look at them.
     connect(approvalHint_, &BannerButton::clicked, this, [] {

@@ -26,16 +26,18 @@ QColor badgeColour(bool firstRun) {
 } // namespace
 
 PermissionScreenTexts permissionScreenTexts(SystemAudioAuthStatus status) {
+    // Linux keeps no consent list for system audio: what stands in for the
+    // system's prompt and its privacy settings is asked or checked again.
     if (status == SystemAudioAuthStatus::undetermined) {
         return {true, "Welcome to Quellora",
-                "macOS will ask to record your system audio. That's how Quellora hears and "
-                "compresses it — nothing is stored or sent anywhere.",
-                "Grant Permission", "Asks macOS for permission to process your system audio"};
+                "Quellora will route what your applications play through itself. That's how it "
+                "hears and compresses it — nothing is stored or sent anywhere.",
+                "Grant Permission", "Lets Quellora process your system audio"};
     }
     return {false, "Permission Required",
-            "Quellora can't access your system audio. Open System Settings → Privacy & Security "
-            "→ Screen & System Audio Recording, turn on Quellora, then return here.",
-            "Open System Settings", "Opens Privacy settings to grant audio permission"};
+            "Quellora can't access your system audio. Check that nothing on this computer "
+            "blocks it from the sound server, then try again.",
+            "Try Again", "Checks again whether Quellora may process your system audio"};
 }
 
 PermissionView::PermissionView(AppState& model, QWidget* parent)
@@ -44,9 +46,8 @@ PermissionView::PermissionView(AppState& model, QWidget* parent)
     , badge_(new CircleBadge(60, {}, this))
     , title_(new TintedLabel({}, style::systemFont(17, QFont::DemiBold), &style::primaryText, this))
     , explanation_(noteText({}, 13, this))
-    , loginNote_(noteText("Quellora starts automatically when you log in — macOS will show a "
-                          "quick notification confirming this. You can turn it off anytime from "
-                          "the menu.",
+    , loginNote_(noteText("Quellora starts automatically when you log in. You can turn it off "
+                          "anytime from its panel.",
                           12, this))
     , button_(new ProminentButton(4, this)) {
     title_->setAlignment(Qt::AlignCenter);

@@ -1,5 +1,7 @@
 #include "ui/panel/plain_button.h"
 
+#include "ui/panel/accessible_factory.h"
+#include "ui/panel/button_accessible.h"
 #include "ui/views/ui_style.h"
 
 #include <QFontMetricsF>
@@ -12,6 +14,7 @@ PlainButton::PlainButton(QWidget* parent)
     : QAbstractButton(parent)
     , textFont_(style::systemFont(12))
     , textTint_(&style::primaryText) {
+    useAccessibleInterface<PlainButton, ButtonAccessible>();
     setFocusPolicy(Qt::TabFocus);
 }
 

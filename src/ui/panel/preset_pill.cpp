@@ -1,11 +1,11 @@
 #include "ui/panel/preset_pill.h"
 
 #include "ui/panel/accessible_factory.h"
+#include "ui/panel/button_accessible.h"
 #include "ui/panel/panel_paint.h"
 #include "ui/views/ui_style.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <charconv>
@@ -38,30 +38,17 @@ bool readsAsInteger(std::string_view text) {
 }
 
 // The active pill reads as selected, as the current tab of a row would.
-class PresetPillAccessible final : public QAccessibleWidget {
+class PresetPillAccessible final : public ButtonAccessible {
 public:
     explicit PresetPillAccessible(PresetPill* pill)
-        : QAccessibleWidget(pill, QAccessible::Button) {}
+        : ButtonAccessible(pill) {}
 
     QAccessible::State state() const override {
-        auto state = QAccessibleWidget::state();
+        auto state = ButtonAccessible::state();
         state.selectable = true;
-        state.selected = pill()->isActive();
+        state.selected = static_cast<const PresetPill*>(button())->isActive();
         return state;
     }
-    QStringList actionNames() const override {
-        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
-    }
-    void doAction(const QString& action) override {
-        if (action == pressAction()) {
-            pill()->click();
-        } else {
-            QAccessibleWidget::doAction(action);
-        }
-    }
-
-private:
-    PresetPill* pill() const { return static_cast<PresetPill*>(widget()); }
 };
 
 } // namespace
@@ -77,6 +64,11 @@ QString presetPillTitle(const std::string& presetName) {
         }
     }
     return QString::fromStdString(readsAsInteger(remainder) ? remainder : presetName);
+}
+
+QString presetPillToolTip(const std::string& presetName) {
+    return QStringLiteral("<p style='white-space:pre'>%1</p>")
+        .arg(QString::fromStdString(presetName).toHtmlEscaped());
 }
 
 QString presetPillAccessibleName(const QString& title, bool edited) {

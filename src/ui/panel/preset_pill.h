@@ -10,6 +10,11 @@ namespace quellora {
 // ("Preset 12" → "12"), the full name otherwise.
 QString presetPillTitle(const std::string& presetName);
 
+// A saved preset's tooltip: its full name, shown as the plain text it is. Qt
+// shows a tooltip that looks like markup as rich text, so the name is escaped
+// into rich text that reads exactly as typed, spaces included.
+QString presetPillToolTip(const std::string& presetName);
+
 // What assistive technology reads for a pill: "12 preset", "12 preset, edited".
 QString presetPillAccessibleName(const QString& title, bool edited);
 

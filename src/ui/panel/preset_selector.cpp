@@ -89,7 +89,7 @@ void PresetSelector::rebuildSavedPills() {
     int index = pillRow_->indexOf(standard_) + 1;
     for (const auto& preset : model_.savedPresets().get()) {
         auto* pill = new PresetPill(presetPillTitle(preset.name), this);
-        pill->setToolTip(QString::fromStdString(preset.name));
+        pill->setToolTip(presetPillToolTip(preset.name));
         connect(pill, &PresetPill::clicked, this, [this, id = preset.id] {
             const auto& presets = model_.savedPresets().get();
             const auto found = std::find_if(presets.begin(), presets.end(),

@@ -1,5 +1,7 @@
 #include "ui/panel/prominent_button.h"
 
+#include "ui/panel/accessible_factory.h"
+#include "ui/panel/button_accessible.h"
 #include "ui/panel/panel_paint.h"
 
 #include <QFontMetrics>
@@ -17,6 +19,7 @@ ProminentButton::ProminentButton(int verticalPadding, QWidget* parent)
     : QAbstractButton(parent)
     , verticalPadding_(verticalPadding) {
     setFont(style::systemFont(13, QFont::Medium));
+    useAccessibleInterface<ProminentButton, ButtonAccessible>();
     setFocusPolicy(Qt::StrongFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }

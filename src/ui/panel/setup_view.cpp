@@ -61,6 +61,10 @@ QSize SetupView::sizeHint() const {
     return fittingSize(*this, setupWidth);
 }
 
+void SetupView::setTrayShown(bool trayShown) {
+    parts_->success->setTrayShown(trayShown);
+}
+
 void SetupView::render() {
     const bool needsPermission =
         parts_->model.mode().get().kind() == AppMode::Kind::needsPermission;

@@ -18,6 +18,10 @@ public:
 
     QSize sizeHint() const override;
 
+    // Whether Quellora shows in the tray, for where the success screen says
+    // to find it.
+    void setTrayShown(bool trayShown);
+
 signals:
     // "Done" (or Return) on the success screen.
     void setupDone();

@@ -6,8 +6,8 @@
 
 namespace quellora {
 
-// A text in one of the panel's styles: its font and a tint that follows the
-// desktop's palette (light or dark), also when that changes.
+// A plain text in one of the panel's styles: its font and a tint that follows
+// the desktop's palette (light or dark), also when that changes.
 class TintedLabel : public QLabel {
     Q_OBJECT
 public:

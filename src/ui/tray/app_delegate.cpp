@@ -13,6 +13,7 @@ namespace {
 constexpr auto menuRetryInterval = seconds(0.05);
 const std::string setupReason = "setup";
 const std::string updateReason = "update";
+const std::string panelWindowReason = "panel";
 
 QRect primaryAvailableGeometry() {
     const auto* screen = QGuiApplication::primaryScreen();
@@ -54,7 +55,7 @@ bool AppDelegate::modeIs(AppMode::Kind kind) const {
 }
 
 bool AppDelegate::isPanelOpen() const {
-    return panel_ && panel_->isVisible();
+    return panel_ && panel_->isOpen();
 }
 
 bool AppDelegate::isSetupWindowVisible() const {
@@ -64,6 +65,8 @@ bool AppDelegate::isSetupWindowVisible() const {
 void AppDelegate::applicationDidFinishLaunching() {
     statusItem_->setSymbol(Symbol::waveform);
     statusItem_->setClickHandler(lifetime_.guard([this] { iconClicked(); }));
+    statusItem_->setTrayAvailabilityHandler(
+        lifetime_.guard([this](bool available) { followTray(available); }));
     statusItem_->show();
 
     // The panel's view is the model's first use: creating the model starts
@@ -74,6 +77,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     fitPanel();
     connect(panel_.get(), &PanelPopup::willOpen, this, &AppDelegate::menuWillOpen);
     connect(panel_.get(), &PanelPopup::didClose, this, &AppDelegate::menuDidClose);
+    followTray(statusItem_->isTrayAvailable());
 
     // The update driver's own windows (the administrator prompt) need the
     // taskbar entry while they are up.
@@ -146,7 +150,7 @@ void AppDelegate::updateSetupPresentation() {
     switch (setupPresentation(appState().mode(), isSetupWindowVisible())) {
     case SetupPresentation::detachAndShowSetup:
         panelAttached_ = false;
-        panel_->close();
+        panel_->hide();
         showSetupWindow();
         break;
     case SetupPresentation::surfaceSuccess:
@@ -154,16 +158,45 @@ void AppDelegate::updateSetupPresentation() {
         showSetupWindow();
         break;
     case SetupPresentation::attachPanel:
-        panelAttached_ = true;
+        attachPanel();
         break;
+    }
+}
+
+void AppDelegate::attachPanel() {
+    // Without a tray the window is the only sign of Quellora: it shows from
+    // the moment the panel may open.
+    if (!std::exchange(panelAttached_, true) && panel_->isWindowed()) {
+        panel_->raiseWindow();
+    }
+}
+
+void AppDelegate::followTray(bool trayAvailable) {
+    if (panel_->isWindowed() == !trayAvailable) {
+        return;
+    }
+    if (trayAvailable) {
+        log_.notice("A system tray appeared: the panel drops down from the tray icon again");
+    } else {
+        log_.notice("No system tray: the panel opens as a window of its own");
+    }
+    panel_->setWindowed(!trayAvailable);
+    setPolicyReason(panelWindowReason, !trayAvailable);
+    if (setupView_ != nullptr) {
+        setupView_->setTrayShown(trayAvailable);
+    }
+    if (!trayAvailable && panelAttached_) {
+        panel_->raiseWindow();
     }
 }
 
 void AppDelegate::showSetupWindow() {
     if (!setupWindow_) {
         auto* view = new SetupView(appState());
+        view->setTrayShown(!panel_->isWindowed());
         connect(view, &SetupView::setupDone, this, [this] { setupWindow_->close(); });
         connect(view, &SetupView::quitRequested, this, [this] { quit_(); });
+        setupView_ = view;
         setupWindow_ = std::make_unique<SetupWindow>(view);
         connect(setupWindow_.get(), &SetupWindow::closing, this, &AppDelegate::windowWillClose);
         setupWindow_->centreOnScreen();
@@ -258,6 +291,11 @@ void AppDelegate::openMenuBarMenu(long attempt) {
 void AppDelegate::tryOpeningMenu(long attempt) {
     if (!panelAttached_) {
         log_.notice("openMenuBarMenu: aborted — menu not attached");
+        return;
+    }
+    if (panel_->isWindowed()) {
+        log_.notice("openMenuBarMenu: no tray — raising the panel's window");
+        panel_->raiseWindow();
         return;
     }
     const auto placement = statusItem_->placement();

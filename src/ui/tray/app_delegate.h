@@ -22,6 +22,8 @@
 
 namespace quellora {
 
+class SetupView;
+
 // What the tray controller is built from.
 struct AppDelegateServices {
     Dispatcher& mainQueue;
@@ -38,7 +40,9 @@ struct AppDelegateServices {
 // it, the setup window, the global hot key, the model and the update
 // service. Keeps the icon, the panel's attachment and the setup window in
 // step with the model's mode, and the taskbar entry present while a window
-// needs it. Main thread only; log category "Setup".
+// needs it. Where the desktop has no tray, the panel is an ordinary window
+// instead, shown at start and raised by a second launch; it follows a tray
+// that appears or goes later. Main thread only; log category "Setup".
 class AppDelegate final : public QObject, public InstanceController {
     Q_OBJECT
 public:
@@ -74,6 +78,8 @@ public:
     // reaches the setup window.
     bool isPanelAttached() const { return panelAttached_; }
     bool isPanelOpen() const;
+    // The panel is a window of its own: there is no tray to show the icon.
+    bool isPanelWindowed() const { return panel_ && panel_->isWindowed(); }
     bool isSetupWindowVisible() const;
     ApplicationPolicy applicationPolicy() const { return policy_; }
     const std::set<std::string>& regularPolicyReasons() const { return regularPolicyReasons_; }
@@ -105,6 +111,8 @@ private:
     void menuDidClose();
     void tryOpeningMenu(long attempt);
     void openPanel(const QRect& anchor);
+    void followTray(bool trayAvailable);
+    void attachPanel();
     void fitPanel();
     bool modeIs(AppMode::Kind kind) const;
 
@@ -121,6 +129,7 @@ private:
     std::unique_ptr<Updater> updater_;
     std::unique_ptr<PanelPopup> panel_;
     std::unique_ptr<SetupWindow> setupWindow_;
+    SetupView* setupView_ = nullptr; // in setupWindow_
     bool panelAttached_ = false;
     std::set<std::string> regularPolicyReasons_;
     ApplicationPolicy policy_ = ApplicationPolicy::accessory;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "distribution/command_runner.h"
+#include "ui/tray/tray_module.h"
 
 #include <QObject>
 #include <QString>
@@ -55,16 +56,6 @@ private:
     InstanceController& controller_;
     bool objectRegistered_ = false;
     bool nameClaimed_ = false;
-};
-
-// A command for the running instance, from another process.
-enum class InstanceCommand { toggle, enable, disable, activate, mode };
-
-struct InstanceReply {
-    enum class Status { done, notRunning, failed };
-    Status status = Status::failed;
-    // The mode, for InstanceCommand::mode; why, for a failure.
-    std::string text;
 };
 
 // Sends `command` and waits for the answer (at most a few seconds). Makes a

@@ -21,6 +21,12 @@ public:
     virtual std::optional<QPoint> lastClickPosition() const = 0;
     // Called on the main thread for every click on the icon.
     virtual void setClickHandler(std::function<void()> handler) = 0;
+
+    // Whether the desktop has a tray that shows the icon now.
+    virtual bool isTrayAvailable() const = 0;
+    // Called on the main thread when a tray appears or goes; the icon docks
+    // in one that appears by itself.
+    virtual void setTrayAvailabilityHandler(std::function<void(bool available)> handler) = 0;
 };
 
 } // namespace quellora

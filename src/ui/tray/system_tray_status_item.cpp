@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
+#include <QDBusServiceWatcher>
 #include <QEvent>
 #include <QGuiApplication>
 
@@ -14,6 +15,8 @@ namespace quellora {
 namespace {
 
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
+constexpr int xembedCheckIntervalMs = 2000;
 
 // The test Qt itself makes to choose a status notifier item over XEmbed.
 bool statusNotifierHostRegistered() {
@@ -21,8 +24,7 @@ bool statusNotifierHostRegistered() {
     if (!bus.isConnected() || !bus.interface()->isServiceRegistered(watcherService)) {
         return false;
     }
-    QDBusInterface watcher(watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
-                           bus);
+    QDBusInterface watcher(watcherService, watcherPath, watcherService, bus);
     return watcher.property("IsStatusNotifierHostRegistered").toBool();
 }
 
@@ -33,11 +35,28 @@ bool isX11() {
 } // namespace
 
 SystemTrayStatusItem::SystemTrayStatusItem()
-    : hostReportsGeometry_(isX11() && !statusNotifierHostRegistered()) {
+    : usesStatusNotifier_(statusNotifierHostRegistered())
+    , hostReportsGeometry_(isX11() && !usesStatusNotifier_)
+    , trayAvailable_(checkTray())
+    , watcherWatch_(new QDBusServiceWatcher(watcherService, sessionBus(),
+                                            QDBusServiceWatcher::WatchForOwnerChange, this)) {
     icon_.setToolTip(QStringLiteral("Quellora"));
     icon_.setIcon(trayIcon(symbol_, trayIconColours(QGuiApplication::palette())));
     connect(&icon_, &QSystemTrayIcon::activated, this, &SystemTrayStatusItem::clicked);
     QCoreApplication::instance()->installEventFilter(this);
+
+    connect(watcherWatch_, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &SystemTrayStatusItem::recheckTray);
+    auto bus = sessionBus();
+    for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
+        bus.connect(watcherService, watcherPath, watcherService, QString::fromLatin1(signal), this,
+                    SLOT(recheckTray()));
+    }
+    if (!usesStatusNotifier_ && isX11()) {
+        xembedCheck_.setInterval(xembedCheckIntervalMs);
+        connect(&xembedCheck_, &QTimer::timeout, this, &SystemTrayStatusItem::recheckTray);
+        xembedCheck_.start();
+    }
 }
 
 SystemTrayStatusItem::~SystemTrayStatusItem() {
@@ -61,6 +80,28 @@ bool SystemTrayStatusItem::eventFilter(QObject* watched, QEvent* event) {
         setSymbol(symbol_);
     }
     return false;
+}
+
+// Only a tray of the kind Qt chose can show the icon: a status notifier host
+// that appears after start-up cannot, until Quellora starts again.
+bool SystemTrayStatusItem::checkTray() const {
+    return usesStatusNotifier_ ? statusNotifierHostRegistered()
+                               : QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void SystemTrayStatusItem::recheckTray() {
+    const bool available = checkTray();
+    if (available == trayAvailable_) {
+        return;
+    }
+    trayAvailable_ = available;
+    if (available && icon_.isVisible()) {
+        icon_.hide();
+        icon_.show();
+    }
+    if (availabilityChanged_) {
+        availabilityChanged_(available);
+    }
 }
 
 void SystemTrayStatusItem::clicked(QSystemTrayIcon::ActivationReason reason) {

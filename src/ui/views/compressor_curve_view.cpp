@@ -6,11 +6,15 @@
 #include "ui/views/panel_metrics.h"
 #include "ui/views/ui_style.h"
 
+#include <QEvent>
+#include <QImage>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 namespace quellora {
 namespace {
@@ -119,11 +123,30 @@ void drawMovieLevels(QPainter& painter, const CurvePlot& plot, const CompressorP
     }
 }
 
+// How far the dot (its halo) and a trail circle reach from their centres, with
+// a pixel for antialiasing: what a repaint around them must cover.
+constexpr double dotReach = 10.0 + 1.0;
+constexpr double trailReach = 3.5 + 1.0;
+constexpr double minimumFrameMovePixels = 0.25;
+
+QRect around(QPointF centre, double reach) {
+    return QRectF(centre - QPointF(reach, reach), QSizeF(2 * reach, 2 * reach)).toAlignedRect();
+}
+
 } // namespace
 
 struct CompressorCurveView::State {
     explicit State(const AudioLevelBuffer& buffer)
         : levelBuffer(buffer) {}
+
+    // One circle of the trail, at the curve's level (input dB, output dB)
+    // for its input.
+    struct TrailMark {
+        float inputDb;
+        QPointF level;
+        double radius;
+        double opacity;
+    };
 
     CompressorParams params;
     const AudioLevelBuffer& levelBuffer;
@@ -140,19 +163,52 @@ struct CompressorCurveView::State {
     DotSpring dot;
     DotState dotState = DotState::disabled;
     double breathePhase = 0.0;
-    std::vector<LevelSample> trailSamples;
+    // Only while active; it changes with the ticks, not with the frames.
+    std::vector<TrailMark> trail;
 
-    void drawTrackingDot(QPainter& painter, const CurvePlot& plot, const QPalette& palette) const;
+    // Everything but the dot and its trail, drawn once for the parameters,
+    // size, pixel density and palette it was drawn with; the timers then only
+    // repaint around the dot.
+    QImage staticLayer;
+    // Where the dot and the trail were when last asked to be painted.
+    QPointF dotCentre;
+    QRect dotArea;
+    QRegion trailArea;
+
+    void retarget(const std::vector<LevelSample>& recent);
+    void drawTrackingDot(QPainter& painter, const CurvePlot& plot, const QPalette& palette,
+                         const QRegion& dirty) const;
+    QRegion trailRegion(const CurvePlot& plot) const;
 };
 
+void CompressorCurveView::State::retarget(const std::vector<LevelSample>& recent) {
+    const auto target = dotTarget(recent, isEnabled);
+    dotState = target.state;
+    if (target.state == DotState::idle) {
+        breathePhase = clock();
+    }
+    dot.setTarget(curveLevel(params, target.inputDb));
+    trail.clear();
+    if (target.state == DotState::active) {
+        for (const auto& trailDot : trailDots(recent)) {
+            trail.push_back({trailDot.inputDb, curveLevel(params, trailDot.inputDb),
+                             trailDot.radius, trailDot.opacity});
+        }
+    }
+}
+
 void CompressorCurveView::State::drawTrackingDot(QPainter& painter, const CurvePlot& plot,
-                                                 const QPalette& palette) const {
+                                                 const QPalette& palette,
+                                                 const QRegion& dirty) const {
     const QPointF centre = plot.point(dot.position());
     switch (dotState) {
     case DotState::active:
-        for (const auto& trailDot : trailDots(trailSamples)) {
-            fillCircle(painter, plot.point(curveLevel(params, trailDot.inputDb)),
-                       2.0 * trailDot.radius, style::primary(palette, trailDot.opacity));
+        for (const auto& mark : trail) {
+            const QPointF at = plot.point(mark.level);
+            // Most frames repaint only around the dot.
+            if (dirty.intersects(around(at, trailReach))) {
+                fillCircle(painter, at, 2.0 * mark.radius, style::primary(palette, mark.opacity));
+            }
         }
         fillCircle(painter, centre, 20.0, style::primary(palette, 0.08));
         fillCircle(painter, centre, 7.0, style::primary(palette, 0.9));
@@ -168,6 +224,14 @@ void CompressorCurveView::State::drawTrackingDot(QPainter& painter, const CurveP
         fillCircle(painter, centre, 5.0, style::primary(palette, 0.12));
         break;
     }
+}
+
+QRegion CompressorCurveView::State::trailRegion(const CurvePlot& plot) const {
+    QRegion region;
+    for (const auto& mark : trail) {
+        region += around(plot.point(mark.level), trailReach);
+    }
+    return region;
 }
 
 CompressorCurveView::CompressorCurveView(const AudioLevelBuffer& levelBuffer, QWidget* parent)
@@ -192,6 +256,10 @@ void CompressorCurveView::setParams(const CompressorParams& params) {
         return;
     }
     state_->params = params;
+    state_->staticLayer = {};
+    for (auto& mark : state_->trail) {
+        mark.level = curveLevel(params, mark.inputDb);
+    }
     update();
 }
 
@@ -213,6 +281,7 @@ void CompressorCurveView::setPanelVisible(bool visible) {
     } else {
         s.ticker.stop();
         s.frameTimer.stop();
+        s.staticLayer = {}; // its memory is not needed while hidden
     }
     update();
 }
@@ -230,18 +299,15 @@ void CompressorCurveView::tick() {
     if (!s.isVisible) {
         return;
     }
-    s.trailSamples = s.levelBuffer.recentSamples(trailCount);
-    const auto target = dotTarget(s.trailSamples, s.isEnabled);
-    s.dotState = target.state;
-    if (target.state == DotState::idle) {
-        s.breathePhase = s.clock();
-    }
-    s.dot.setTarget(curveLevel(s.params, target.inputDb));
+    s.retarget(s.levelBuffer.recentSamples(trailCount));
     if (s.dot.isMoving() && !s.frameTimer.isActive()) {
         s.lastFrameSeconds = s.clock();
         s.frameTimer.start();
     }
-    update();
+    const QRegion trail = s.trailRegion(CurvePlot::inView(size()));
+    update(s.trailArea + trail);
+    s.trailArea = trail;
+    updateTrackingDot();
 }
 
 void CompressorCurveView::animationFrame() {
@@ -252,7 +318,22 @@ void CompressorCurveView::animationFrame() {
     if (!s.dot.isMoving()) {
         s.frameTimer.stop();
     }
-    update();
+    // A frame that would move the dot by less than a quarter of a pixel is
+    // not worth a repaint; the next one or the last one paints it.
+    const QPointF centre = CurvePlot::inView(size()).point(s.dot.position());
+    const QPointF moved = (centre - s.dotCentre) * devicePixelRatioF();
+    if (s.dot.isMoving() && std::hypot(moved.x(), moved.y()) < minimumFrameMovePixels) {
+        return;
+    }
+    updateTrackingDot();
+}
+
+void CompressorCurveView::updateTrackingDot() {
+    auto& s = *state_;
+    s.dotCentre = CurvePlot::inView(size()).point(s.dot.position());
+    const QRect now = around(s.dotCentre, dotReach);
+    update(QRegion(s.dotArea) + now);
+    s.dotArea = now;
 }
 
 bool CompressorCurveView::isTicking() const {
@@ -271,18 +352,40 @@ QPointF CompressorCurveView::dotPosition() const {
     return CurvePlot::inView(size()).point(state_->dot.position());
 }
 
-void CompressorCurveView::paintEvent(QPaintEvent*) {
-    const auto& s = *state_;
+void CompressorCurveView::changeEvent(QEvent* event) {
+    if (changesLook(*event)) {
+        state_->staticLayer = {};
+        update();
+    }
+    QWidget::changeEvent(event);
+}
+
+void CompressorCurveView::paintEvent(QPaintEvent* event) {
+    auto& s = *state_;
     if (!s.isVisible) {
         return;
     }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
     const auto plot = CurvePlot::inView(size());
-    drawGrid(painter, plot, palette());
-    drawTransfer(painter, plot, s.params, palette());
-    drawMovieLevels(painter, plot, s.params);
-    s.drawTrackingDot(painter, plot, palette());
+    // Pixels per point of whatever is painted on: the screen, or an image
+    // rendered at another density.
+    const double scale = painter.deviceTransform().m11();
+    const QSize pixels = (QSizeF(size()) * scale).toSize();
+    if (s.staticLayer.size() != pixels || s.staticLayer.devicePixelRatio() != scale) {
+        s.staticLayer = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        s.staticLayer.setDevicePixelRatio(scale);
+        s.staticLayer.fill(Qt::transparent);
+        QPainter layer(&s.staticLayer);
+        layer.setRenderHint(QPainter::Antialiasing);
+        drawGrid(layer, plot, palette());
+        drawTransfer(layer, plot, s.params, palette());
+        drawMovieLevels(layer, plot, s.params);
+    }
+    const QRect dirty = event->rect();
+    painter.drawImage(dirty, s.staticLayer,
+                      QRectF(QPointF(dirty.topLeft()) * scale, QSizeF(dirty.size()) * scale));
+    painter.setRenderHint(QPainter::Antialiasing);
+    s.drawTrackingDot(painter, plot, palette(), event->region());
 }
 
 } // namespace quellora

@@ -14,6 +14,8 @@ namespace quellora {
 // grid, with the gain-reduction area, knee band, threshold, reference levels
 // and a dot that follows the live input level along the curve. 150 high; as
 // wide as the panel. Draws nothing and reads nothing while the panel is hidden.
+// The curve and its grid are drawn once per change of parameters, size, pixel
+// density or palette; the dot's timers repaint only around the dot.
 class CompressorCurveView : public QWidget {
     Q_OBJECT
 public:
@@ -46,9 +48,13 @@ public:
     QPointF dotPosition() const;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // Repaints where the dot was and where it is now.
+    void updateTrackingDot();
+
     struct State;
     std::unique_ptr<State> state_;
 };

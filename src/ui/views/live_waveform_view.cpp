@@ -7,6 +7,8 @@
 #include "ui/views/ui_style.h"
 #include "ui/views/waveform_model.h"
 
+#include <QEvent>
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -50,6 +52,30 @@ void drawIdleLine(QPainter& painter, const QRectF& band, double seconds, double 
     painter.drawPolyline(idleLine(band, seconds, idleGlowAmplitude));
 }
 
+QPainterPath outline(const QRectF& bounds) {
+    QPainterPath path;
+    path.addRoundedRect(bounds, cornerRadius, cornerRadius);
+    return path;
+}
+
+// The background and the strip's label, which only the size, the pixel
+// density and the palette change.
+QImage backgroundLayer(QSize size, double scale, const QPalette& palette) {
+    QImage layer((QSizeF(size) * scale).toSize(), QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(scale);
+    layer.fill(Qt::transparent);
+    QPainter painter(&layer);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds(QPointF(0, 0), QSizeF(size));
+    painter.fillPath(outline(bounds), style::primary(palette, 0.03));
+    const QRectF strip = WaveformLayout::gainReductionStrip(bounds.width());
+    painter.setPen(style::primary(palette, 0.25));
+    painter.setFont(style::systemFont(7, QFont::Medium));
+    drawAnchoredText(painter, QStringLiteral("GR"), {strip.left() + 10.0, strip.center().y()},
+                     Qt::AlignCenter);
+    return layer;
+}
+
 } // namespace
 
 struct LiveWaveformView::State {
@@ -61,6 +87,7 @@ struct LiveWaveformView::State {
     bool isVisible = false;
     ViewClock clock = systemViewClock();
     QTimer redraw;
+    QImage background;
 };
 
 LiveWaveformView::LiveWaveformView(const AudioLevelBuffer& levelBuffer, QWidget* parent)
@@ -70,6 +97,9 @@ LiveWaveformView::LiveWaveformView(const AudioLevelBuffer& levelBuffer, QWidget*
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     presentAsGraphic(*this, QStringLiteral("Live audio waveform display"));
 
+    // Precise, like the curve's ticker started with it: both then repaint in
+    // the same turn of the event loop, one paint and one flush instead of two.
+    state_->redraw.setTimerType(Qt::PreciseTimer);
     state_->redraw.setInterval(redrawIntervalMs);
     connect(&state_->redraw, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
@@ -89,6 +119,7 @@ void LiveWaveformView::setPanelVisible(bool visible) {
         state_->redraw.start();
     } else {
         state_->redraw.stop();
+        state_->background = {};
     }
     update();
 }
@@ -105,25 +136,33 @@ bool LiveWaveformView::isTicking() const {
     return state_->redraw.isActive();
 }
 
+void LiveWaveformView::changeEvent(QEvent* event) {
+    if (changesLook(*event)) {
+        state_->background = {};
+        update();
+    }
+    QWidget::changeEvent(event);
+}
+
 void LiveWaveformView::paintEvent(QPaintEvent*) {
-    const auto& s = *state_;
+    auto& s = *state_;
     if (!s.isVisible) {
         return;
     }
     QPainter painter(this);
+    // Pixels per point of whatever is painted on.
+    const double scale = painter.deviceTransform().m11();
+    if (s.background.size() != (QSizeF(size()) * scale).toSize() ||
+        s.background.devicePixelRatio() != scale) {
+        s.background = backgroundLayer(size(), scale, palette());
+    }
+    // The label lies under the levels, so the gain reduction may cover it.
+    painter.drawImage(QPointF(0, 0), s.background);
     painter.setRenderHint(QPainter::Antialiasing);
-    QPainterPath outline;
-    outline.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
-    painter.fillPath(outline, style::primary(palette(), 0.03));
-    painter.setClipPath(outline);
+    painter.setClipPath(outline(QRectF(rect())));
 
     const QRectF band = WaveformLayout::waveBand(width());
     const QRectF strip = WaveformLayout::gainReductionStrip(width());
-    // Drawn first, so the gain reduction may cover it.
-    painter.setPen(style::primary(palette(), 0.25));
-    painter.setFont(style::systemFont(7, QFont::Medium));
-    drawAnchoredText(painter, QStringLiteral("GR"), {strip.left() + 10.0, strip.center().y()},
-                     Qt::AlignCenter);
 
     const auto samples =
         s.isEnabled ? s.levelBuffer.recentSamples(width()) : std::vector<LevelSample>{};

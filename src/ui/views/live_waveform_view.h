@@ -32,6 +32,7 @@ public:
     bool isTicking() const;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:

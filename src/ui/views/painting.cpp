@@ -1,5 +1,6 @@
 #include "ui/views/painting.h"
 
+#include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
 
@@ -37,6 +38,18 @@ void fillCircle(QPainter& painter, QPointF centre, double diameter, const QColor
     painter.setPen(Qt::NoPen);
     painter.setBrush(colour);
     painter.drawEllipse(centre, diameter / 2.0, diameter / 2.0);
+}
+
+bool changesLook(const QEvent& event) {
+    switch (event.type()) {
+    case QEvent::PaletteChange:
+    case QEvent::ApplicationPaletteChange:
+    case QEvent::FontChange:
+    case QEvent::ApplicationFontChange:
+        return true;
+    default:
+        return false;
+    }
 }
 
 void drawAnchoredText(QPainter& painter, const QString& text, QPointF at, Qt::Alignment anchor) {

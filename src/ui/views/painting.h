@@ -6,6 +6,7 @@
 #include <QString>
 #include <Qt>
 
+class QEvent;
 class QPainter;
 
 namespace quellora {
@@ -17,6 +18,10 @@ QPen strokePen(const QColor& colour, double width);
 QPen dashedPen(const QColor& colour, double width, double on, double off);
 
 void fillCircle(QPainter& painter, QPointF centre, double diameter, const QColor& colour);
+
+// Whether `event` changes what a view paints in its colours and fonts: a new
+// palette or font, of the view or of the whole application.
+bool changesLook(const QEvent& event);
 
 // Draws `text` in the painter's font and pen so that the point of its line box
 // that `anchor` names lies at `at`: Qt::AlignRight | Qt::AlignVCenter puts the

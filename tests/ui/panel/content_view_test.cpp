@@ -14,10 +14,12 @@
 #include <gmock/gmock.h>
 
 #include <QAccessible>
+#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 
 namespace quellora {
 namespace {
@@ -32,6 +34,17 @@ const QString lowVolumeAdvice =
     "•  Increase the application volume to max and\n"
     "•  Use the system volume to control loudness\n\n"
     "(This may sometimes be a false warning with genuinely quiet sources!)";
+
+// What a tooltip or label reads as on screen: Qt renders text that looks like
+// markup as rich text.
+QString shownAsPlainText(const QString& text) {
+    if (!Qt::mightBeRichText(text)) {
+        return text;
+    }
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
 
 class ContentViewTest : public PanelTest {
 protected:
@@ -250,7 +263,7 @@ TEST_F(ContentViewTest, PillsNameSavedPresetsAndMarkTheActiveOne) {
     EXPECT_EQ(pills[0]->text(), "12");
     EXPECT_EQ(pills[1]->text(), "Preset");
     EXPECT_EQ(pills[2]->text(), "Preset x");
-    EXPECT_EQ(pills[0]->toolTip(), "Preset 12");
+    EXPECT_EQ(shownAsPlainText(pills[0]->toolTip()), "Preset 12");
     EXPECT_EQ(pills[0]->accessibleName(), "12 preset");
     EXPECT_EQ(accessible(panel, "Delete Preset"), nullptr);
     auto* standard = accessible<PresetPill>(panel, "Standard preset");
@@ -366,12 +379,12 @@ TEST_F(ContentViewTest, LaunchAtLoginShowsTheOutcomeNotTheWish) {
     loginItem->answerToRegister = LoginItemStatus::requiresApproval;
     toggle.click();
     EXPECT_FALSE(toggle.isOn());
-    EXPECT_NE(accessible(panel, "Approve Quellora in Login Items settings"), nullptr);
+    EXPECT_NE(accessible(panel, "Approve Quellora in your startup applications"), nullptr);
 
     loginItem->answerToRegister = LoginItemStatus::enabled;
     toggle.click();
     EXPECT_TRUE(toggle.isOn());
-    EXPECT_EQ(accessible(panel, "Approve Quellora in Login Items settings"), nullptr);
+    EXPECT_EQ(accessible(panel, "Approve Quellora in your startup applications"), nullptr);
 }
 
 TEST_F(ContentViewTest, TheGlowPulsesOnlyWhileOffAndOpen) {
@@ -397,6 +410,194 @@ TEST_F(ContentViewTest, QuitAsksTheTray) {
     QSignalSpy quit(&panel, &ContentView::quitRequested);
     accessible<QAbstractButton>(panel, "Quit Quellora")->click();
     EXPECT_EQ(quit.count(), 1);
+}
+
+TEST_F(ContentViewTest, PresetNamesAreShownAsThePlainTextTheyAre) {
+    savePresets({"<b>x</b>", "a  &amp; b"});
+    runningModel();
+    auto& panel = makePanel();
+    const auto pills = savedPills(panel);
+    ASSERT_EQ(pills.size(), 2u);
+    EXPECT_EQ(pills[0]->text(), "<b>x</b>");
+    EXPECT_EQ(shownAsPlainText(pills[0]->toolTip()), "<b>x</b>");
+    EXPECT_EQ(shownAsPlainText(pills[1]->toolTip()), "a  &amp; b");
+
+    pills[0]->click();
+    const auto* status = panel.findChild<QLabel*>("statusLabel");
+    EXPECT_EQ(status->text(), "<b>x</b>");
+    EXPECT_EQ(status->textFormat(), Qt::PlainText);
+    for (const auto* label : panel.findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
+    }
+}
+
+// Each way a control can be worked: the pointer, the keyboard (Tab to it,
+// then Space) or assistive technology's action (a switch is toggled, a
+// button pressed).
+enum class Way { pointer, keyboard, assistiveTechnology };
+
+void PrintTo(Way way, std::ostream* out) {
+    *out << (way == Way::pointer ? "pointer" : way == Way::keyboard ? "keyboard" : "assistive");
+}
+
+class ControlOperationTest;
+
+struct ControlCase {
+    const char* accessibleName;
+    std::function<void(ControlOperationTest&)> arrange;
+    // What the model shows once the control has acted.
+    std::function<bool(const AppState&)> acted;
+};
+
+void PrintTo(const ControlCase& control, std::ostream* out) {
+    *out << control.accessibleName;
+}
+
+class ControlOperationTest : public ContentViewTest,
+                             public ::testing::WithParamInterface<std::tuple<ControlCase, Way>> {
+public:
+    using ContentViewTest::feed;
+    using ContentViewTest::loginItem;
+    using ContentViewTest::model;
+};
+
+TEST_P(ControlOperationTest, EveryWayOfWorkingAControlReachesTheModel) {
+    const auto& [control, way] = GetParam();
+    savePresets({"Preset 1"});
+    runningModel();
+    control.arrange(*this);
+    auto& panel = makePanel();
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    auto* button = accessible<QAbstractButton>(panel, control.accessibleName);
+    ASSERT_NE(button, nullptr);
+    ASSERT_FALSE(control.acted(*model));
+
+    switch (way) {
+    case Way::pointer:
+        QTest::mouseClick(button, Qt::LeftButton);
+        break;
+    case Way::keyboard:
+        for (int presses = 0; presses < 40 && QApplication::focusWidget() != button; ++presses) {
+            QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &panel,
+                            Qt::Key_Tab);
+        }
+        ASSERT_EQ(QApplication::focusWidget(), button) << "Tab never reached it";
+        QTest::keyClick(button, Qt::Key_Space);
+        break;
+    case Way::assistiveTechnology: {
+        auto* actions = QAccessible::queryAccessibleInterface(button)->actionInterface();
+        ASSERT_NE(actions, nullptr);
+        const auto toggle = QAccessibleActionInterface::toggleAction();
+        actions->doAction(actions->actionNames().contains(toggle)
+                              ? toggle
+                              : QAccessibleActionInterface::pressAction());
+        break;
+    }
+    }
+    EXPECT_TRUE(control.acted(*model));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, ControlOperationTest,
+    ::testing::Combine(
+        ::testing::Values(ControlCase{"Compression", [](ControlOperationTest&) {},
+                                      [](const AppState& model) {
+                                          return model.mode().get() == AppMode::off();
+                                      }},
+                          ControlCase{"Launch at Login",
+                                      [](ControlOperationTest& test) {
+                                          test.loginItem->status_ = LoginItemStatus::notRegistered;
+                                          test.model->refreshLaunchAtLoginStatus();
+                                      },
+                                      [](const AppState& model) {
+                                          return model.launchAtLogin();
+                                      }},
+                          ControlCase{"1 preset", [](ControlOperationTest&) {},
+                                      [](const AppState& model) {
+                                          return model.activePresetID().get() ==
+                                                 model.savedPresets().get()[0].id;
+                                      }},
+                          ControlCase{"Standard preset",
+                                      [](ControlOperationTest& test) {
+                                          test.model->setCustomValue(CustomParameter::knee, 10.0f);
+                                      },
+                                      [](const AppState& model) {
+                                          return model.selectedPreset().get() == Preset::on;
+                                      }},
+                          ControlCase{"Save as New Preset",
+                                      [](ControlOperationTest& test) {
+                                          test.model->setCustomValue(CustomParameter::knee, 10.0f);
+                                      },
+                                      [](const AppState& model) {
+                                          return model.savedPresets().get().size() == 2;
+                                      }},
+                          ControlCase{"Dismiss",
+                                      [](ControlOperationTest& test) { test.feed(-30.0f, 180); },
+                                      [](const AppState& model) {
+                                          return !model.lowVolumeWarning().get();
+                                      }}),
+        ::testing::Values(Way::pointer, Way::keyboard, Way::assistiveTechnology)),
+    [](const ::testing::TestParamInfo<std::tuple<ControlCase, Way>>& row) {
+        std::string name = std::get<0>(row.param).accessibleName;
+        std::erase(name, ' ');
+        const auto way = std::get<1>(row.param);
+        return "n" + name + "_" +
+               (way == Way::pointer    ? "pointer"
+                : way == Way::keyboard ? "keyboard"
+                                       : "assistive");
+    });
+
+TEST_F(ContentViewTest, SwitchesReadAsCheckBoxesThatFollowTheModel) {
+    runningModel();
+    auto& panel = makePanel();
+    auto* accessibleSwitch = QAccessible::queryAccessibleInterface(&mainSwitch(panel));
+    EXPECT_EQ(accessibleSwitch->role(), QAccessible::CheckBox);
+    EXPECT_TRUE(accessibleSwitch->state().checkable);
+    EXPECT_TRUE(accessibleSwitch->state().checked);
+    model->send(AppEvent::Kind::userDisabled);
+    EXPECT_FALSE(accessibleSwitch->state().checked);
+}
+
+TEST_F(ContentViewTest, SlidersMoveWithArrowKeysAsWithTheirValueInterface) {
+    runningModel();
+    auto& panel = makePanel();
+    auto& threshold = slider(panel, "Threshold").track();
+    QTest::keyClick(&threshold, Qt::Key_Right);
+    // One step is a hundredth of the range: half a decibel.
+    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -28.5f);
+    EXPECT_EQ(model->selectedPreset().get(), Preset::custom);
+    QTest::keyClick(&threshold, Qt::Key_Left);
+    QTest::keyClick(&threshold, Qt::Key_Left);
+    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -29.5f);
+
+    QAccessible::queryAccessibleInterface(&threshold)->valueInterface()->setCurrentValue(-40.0);
+    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -40.0f);
+    EXPECT_EQ(slider(panel, "Threshold").valueText(), "-40 dB");
+}
+
+TEST_F(ContentViewTest, ADarkDesktopGetsADarkPanel) {
+    runningModel().setMenuIsOpen(true);
+    feed(-20.0f, 2); // the curve's dot and the waveform have something to show
+    auto& panel = makePanel();
+    const QPalette light = QApplication::palette();
+    QPalette dark = light;
+    dark.setColor(QPalette::Window, QColor(30, 30, 32));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+    dark.setColor(QPalette::Base, QColor(44, 44, 46));
+    dark.setColor(QPalette::Text, QColor(235, 235, 240));
+    dark.setColor(QPalette::Button, QColor(58, 58, 60));
+    dark.setColor(QPalette::ButtonText, QColor(235, 235, 240));
+    QApplication::setPalette(dark);
+    screenshot(panel, "panel-on-dark");
+    // Every text follows, the ones the new palette reaches only through
+    // their parents too.
+    for (const auto* label : panel.findChildren<QLabel*>()) {
+        EXPECT_GT(label->palette().color(QPalette::WindowText).lightness(), 100)
+            << label->text().toStdString();
+    }
+    QApplication::setPalette(light);
 }
 
 } // namespace

@@ -26,7 +26,8 @@ protected:
     }
 
     // Shows the view at its own size hint and writes it to
-    // <build>/screenshots/<name>.png for people to look at.
+    // <build>/screenshots/<name>.png for people to look at, rendered at a
+    // device pixel ratio of 2 as on a high-density screen.
     static void screenshot(QWidget& view, const QString& name);
 
     // The widget of type W under `root` that is shown (when `root` is) and

@@ -16,9 +16,8 @@ namespace {
 using ::testing::Contains;
 using ::testing::Not;
 
-const QString loginNote = "Quellora starts automatically when you log in — macOS will show a "
-                          "quick notification confirming this. You can turn it off anytime "
-                          "from the menu.";
+const QString loginNote = "Quellora starts automatically when you log in. You can turn it off "
+                          "anytime from its panel.";
 
 class SetupViewTest : public PanelTest {
 protected:
@@ -29,6 +28,18 @@ protected:
     }
     static bool hasQuitButton(const SetupView& setup) {
         return accessible<QAbstractButton>(setup, "Quit Quellora") != nullptr;
+    }
+    // Linux has no System Settings panes or menu bar to send anyone to.
+    static void expectNoOtherPlatformsServices(const SetupView& setup) {
+        QStringList texts = shownTexts(setup);
+        for (const auto* widget : setup.findChildren<QWidget*>()) {
+            texts << widget->accessibleDescription();
+        }
+        for (const auto& text : texts) {
+            for (const char* service : {"macOS", "System Settings", "menu bar", "Login Items"}) {
+                EXPECT_FALSE(text.contains(service)) << text.toStdString();
+            }
+        }
     }
 };
 
@@ -45,8 +56,8 @@ TEST_F(SetupViewTest, FirstRunWelcomesAndAsksTheSystem) {
     EXPECT_TRUE(hasQuitButton(setup));
     auto* grant = accessible<QAbstractButton>(setup, "Grant Permission");
     ASSERT_NE(grant, nullptr);
-    EXPECT_EQ(grant->accessibleDescription(),
-              "Asks macOS for permission to process your system audio");
+    EXPECT_EQ(grant->accessibleDescription(), "Lets Quellora process your system audio");
+    expectNoOtherPlatformsServices(setup);
 
     grant->click();
     EXPECT_EQ(permission->requests(), 1);
@@ -66,10 +77,12 @@ TEST_F(SetupViewTest, ADeniedPermissionSendsTheUserToTheSettings) {
     EXPECT_THAT(texts, Contains("Permission Required"));
     EXPECT_THAT(texts, Not(Contains(loginNote)));
     EXPECT_TRUE(hasQuitButton(setup));
-    auto* open = accessible<QAbstractButton>(setup, "Open System Settings");
-    ASSERT_NE(open, nullptr);
-    EXPECT_EQ(open->accessibleDescription(), "Opens Privacy settings to grant audio permission");
-    open->click();
+    auto* retry = accessible<QAbstractButton>(setup, "Try Again");
+    ASSERT_NE(retry, nullptr);
+    EXPECT_EQ(retry->accessibleDescription(),
+              "Checks again whether Quellora may process your system audio");
+    expectNoOtherPlatformsServices(setup);
+    retry->click();
     EXPECT_EQ(permission->settingsOpened(), 1);
 
     QSignalSpy quit(&setup, &SetupView::quitRequested);
@@ -88,6 +101,7 @@ TEST_F(SetupViewTest, TheScreenFollowsTheModeAlone) {
 TEST_F(SetupViewTest, ReturnOnTheSuccessScreenIsDone) {
     auto& setup = makeSetup(SystemAudioAuthStatus::authorized);
     screenshot(setup, "setup-success");
+    expectNoOtherPlatformsServices(setup);
     QSignalSpy done(&setup, &SetupView::setupDone);
     setup.show();
     setup.activateWindow();

@@ -9,6 +9,8 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QScreen>
+#include <QTest>
 
 namespace quellora {
 namespace {
@@ -20,11 +22,21 @@ public:
     IconPlacement placement() const override { return place; }
     std::optional<QPoint> lastClickPosition() const override { return std::nullopt; }
     void setClickHandler(std::function<void()> handler) override { clicked = std::move(handler); }
+    bool isTrayAvailable() const override { return trayAvailable; }
+    void setTrayAvailabilityHandler(std::function<void(bool)> handler) override {
+        availabilityChanged = std::move(handler);
+    }
+    void setTrayAvailable(bool available) {
+        trayAvailable = available;
+        availabilityChanged(available);
+    }
 
     bool shown = false;
     Symbol symbol = Symbol::trash;
     IconPlacement place{true, QRect(700, 2, 22, 22), true};
+    bool trayAvailable = true;
     std::function<void()> clicked;
+    std::function<void(bool)> availabilityChanged;
 };
 
 class FakeHotKey final : public GlobalHotKey {
@@ -63,9 +75,12 @@ protected:
             }});
         return *delegate;
     }
-    AppDelegate& launch(SystemAudioAuthStatus status = SystemAudioAuthStatus::authorized) {
+    AppDelegate& launch(SystemAudioAuthStatus status = SystemAudioAuthStatus::authorized,
+                        bool trayAvailable = true) {
         permission->setStatus(status);
-        makeDelegate().applicationDidFinishLaunching();
+        makeDelegate();
+        icon->trayAvailable = trayAvailable;
+        delegate->applicationDidFinishLaunching();
         mainQueue.runUntilIdle();
         return *delegate;
     }
@@ -235,6 +250,88 @@ TEST_F(AppDelegateTest, beforeLaunchNothingCreatesTheModelAndTerminatingStopsThe
     ASSERT_EQ(hal.taps().size(), 1u);
     tray.applicationWillTerminate();
     EXPECT_TRUE(hal.taps().empty());
+}
+
+TEST_F(AppDelegateTest, withoutATrayThePanelIsAWindowThatStaysInTheTaskbarAndASecondLaunchRaises) {
+    auto& tray = launch(SystemAudioAuthStatus::authorized, false);
+    EXPECT_TRUE(logged("No system tray: the panel opens as a window of its own"));
+    ASSERT_TRUE(tray.isPanelWindowed());
+    EXPECT_TRUE(tray.isPanelOpen()) << "shown at start";
+    EXPECT_TRUE(appState->menuIsOpen().get());
+    EXPECT_FALSE(tray.panel()->windowFlags().testFlag(Qt::Popup));
+    EXPECT_TRUE(tray.panel()->findChild<QWidget*>("noTrayNote")->isVisible());
+    EXPECT_EQ(tray.regularPolicyReasons(), std::set<std::string>{"panel"});
+
+    // Closing, or Escape, only minimises: Quellora stays in the taskbar.
+    tray.panel()->close();
+    EXPECT_TRUE(tray.panel()->isVisible());
+    EXPECT_TRUE(tray.panel()->isMinimized());
+    EXPECT_FALSE(tray.isPanelOpen());
+    EXPECT_FALSE(appState->menuIsOpen().get()) << "the displays rest";
+    EXPECT_TRUE(tray.applicationShouldHandleReopen());
+    mainQueue.runUntilIdle();
+    EXPECT_TRUE(tray.isPanelOpen());
+    QTest::keyClick(tray.panel(), Qt::Key_Escape);
+    EXPECT_TRUE(tray.panel()->isMinimized());
+
+    // A tray appears: the window goes and the icon's panel drops down again.
+    icon->setTrayAvailable(true);
+    EXPECT_FALSE(tray.isPanelWindowed());
+    EXPECT_FALSE(tray.panel()->isVisible());
+    EXPECT_EQ(tray.applicationPolicy(), ApplicationPolicy::accessory);
+    icon->clicked();
+    EXPECT_TRUE(tray.isPanelOpen());
+    EXPECT_TRUE(tray.panel()->windowFlags().testFlag(Qt::Popup));
+    EXPECT_FALSE(tray.panel()->findChild<QWidget*>("noTrayNote")->isVisible());
+
+    // And when it goes, the window comes back at once.
+    icon->setTrayAvailable(false);
+    EXPECT_TRUE(tray.isPanelOpen());
+    EXPECT_TRUE(tray.isPanelWindowed());
+}
+
+TEST_F(AppDelegateTest, withoutATrayOrPermissionSetupComesFirstAndDoneOpensTheWindow) {
+    auto& tray = launch(SystemAudioAuthStatus::undetermined, false);
+    EXPECT_TRUE(tray.isSetupWindowVisible());
+    EXPECT_FALSE(tray.isPanelOpen());
+    auto* setup = tray.setupWindow()->findChild<SetupView*>();
+    ASSERT_NE(setup, nullptr);
+    permission->setStatus(SystemAudioAuthStatus::authorized);
+    tray.applicationDidBecomeActive();
+    mainQueue.runUntilIdle();
+    Q_EMIT setup->setupDone();
+    mainQueue.runUntilIdle();
+    EXPECT_TRUE(tray.isPanelWindowed());
+    EXPECT_TRUE(tray.isPanelOpen());
+    EXPECT_EQ(tray.regularPolicyReasons(), std::set<std::string>{"panel"});
+}
+
+class PanelPopupTest : public ::testing::Test {
+protected:
+    int argc = 1;
+    char programName[16] = "tray-tests";
+    char* argv[2] = {programName, nullptr};
+    QApplication application{argc, argv};
+    QWidget* content = new QWidget;
+    PanelPopup popup{content};
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+};
+
+TEST_F(PanelPopupTest, AGrowingPanelKeepsHangingFromItsIconInsideTheScreen) {
+    content->setFixedSize(300, 200);
+    // An icon in a panel at the bottom of the screen: the popup opens above it.
+    const QRect icon(screen.center().x(), screen.bottom() - 24, 22, 22);
+    popup.openAt(icon);
+    ASSERT_EQ(popup.geometry().bottom(), icon.top() - 5);
+
+    content->setFixedSize(300, 320); // a banner came in
+    QCoreApplication::processEvents();
+    EXPECT_EQ(popup.height(), 320);
+    EXPECT_EQ(popup.geometry().bottom(), icon.top() - 5);
+
+    content->setFixedSize(300, 2 * screen.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(popup.y(), screen.top() + 4) << "flush with the top when it cannot fit";
 }
 
 } // namespace

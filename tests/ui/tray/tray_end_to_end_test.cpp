@@ -1,5 +1,5 @@
 // The tray application as people run it: on an X server (Xvfb) with an
-// XEmbed tray (trayer), on the simulated audio server, driven with the
+// XEmbed tray (trayer) or without one, on the simulated audio server, driven with the
 // pointer and keyboard through xdotool and queried with `quellora status`.
 
 #include "private_pipewire_session.h"
@@ -43,6 +43,8 @@ protected:
             {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"}));
         ASSERT_TRUE(xServer->waitForOutput("\n", deadline)) << xServer->errors();
         display = "DISPLAY=:" + xServer->output().substr(0, xServer->output().find('\n'));
+    }
+    void startTray() {
         tray.emplace(ChildProcess::start(
             onDisplay({"trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                        "--height", "24", "--SetDockType", "false", "--transparent", "false"}),
@@ -125,6 +127,7 @@ protected:
 };
 
 TEST_F(TrayEndToEndTest, iconOpensThePanelHotKeyTogglesAndASecondLaunchHandsOver) {
+    startTray();
     auto app = startQuellora();
     const auto icon = waitForWindow(app, isIcon);
     ASSERT_TRUE(icon) << "no icon docked in the tray";
@@ -156,11 +159,39 @@ TEST_F(TrayEndToEndTest, iconOpensThePanelHotKeyTogglesAndASecondLaunchHandsOver
 }
 
 TEST_F(TrayEndToEndTest, withoutThePermissionTheSetupWindowComesUp) {
+    startTray();
     auto app = startQuellora("denied");
     const auto setup = waitForWindow(
         app, [](const Window& window) { return window.width == 340; }, "^Quellora$");
     EXPECT_TRUE(setup) << "no setup window";
     EXPECT_TRUE(waitForStatus("needsPermission"));
+    EXPECT_EQ(app.stop(), 0);
+}
+
+TEST_F(TrayEndToEndTest, withoutATrayThePanelIsAWindowUntilATrayAppears) {
+    auto app = startQuellora();
+    ASSERT_TRUE(waitForStatus("on"));
+    const auto window = waitForWindow(app, isPanel, "^Quellora$");
+    ASSERT_TRUE(window) << "nothing on screen without a tray";
+
+    const auto second =
+        runCommand(onDisplay({"QT_QPA_PLATFORM=xcb", QUELLORA_EXECUTABLE}), deadline);
+    EXPECT_EQ(second.exitStatus, 0) << second.errors;
+    EXPECT_TRUE(waitForWindow(app, isPanel, "^Quellora$")) << "the window went";
+
+    // A tray that comes later takes the icon, and the window goes.
+    startTray();
+    const auto icon = waitForWindow(app, isIcon);
+    ASSERT_TRUE(icon) << "no icon docked in the tray that appeared";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const auto windows = windowsOf(app);
+            return std::none_of(windows.begin(), windows.end(), isPanel);
+        },
+        deadline));
+    xdotool({"mousemove", "--sync", std::to_string(icon->x + icon->width / 2),
+             std::to_string(icon->y + icon->height / 2), "click", "1"});
+    EXPECT_TRUE(waitForWindow(app, isPanel)) << "the icon opened no panel";
     EXPECT_EQ(app.stop(), 0);
 }
 

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace quellora {
@@ -17,13 +18,21 @@ namespace {
 
 constexpr int scale = 2;
 
-// The view painted at twice its size, as on a high-density screen.
-QImage render(QWidget& view, const QColor& background) {
-    QImage image(view.size() * scale, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(scale);
+// The view painted at twice its size, as on a high-density screen, or at
+// another density.
+QImage render(QWidget& view, const QColor& background, int density = scale) {
+    QImage image(view.size() * density, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(density);
     image.fill(background);
     view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
     return image;
+}
+
+QPalette darkPalette() {
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(30, 30, 32));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 240));
+    return dark;
 }
 
 // Over the panel's background, kept under `name` for people to look at.
@@ -164,6 +173,36 @@ TEST_F(CompressorCurveViewTest,
     renderShown(view, QStringLiteral("curve_disabled.png"));
 }
 
+TEST_F(CompressorCurveViewTest, theCurveDrawnOnceIsRedrawnForNewDensityPaletteAndParameters) {
+    view.setPanelVisible(true);
+    const auto freshlyDrawn = [&](const std::function<void(CompressorCurveView&)>& setUp) {
+        CompressorCurveView other(levels);
+        other.resize(view.size());
+        other.setClock([this] { return now; });
+        other.setCompressionEnabled(true);
+        setUp(other);
+        other.setPanelVisible(true);
+        return render(other, Qt::transparent);
+    };
+    render(view, Qt::transparent, 1);
+    EXPECT_EQ(render(view, Qt::transparent), freshlyDrawn([](CompressorCurveView&) {}));
+
+    auto params = CompressorParams::defaults();
+    params.ratio = 6.0f;
+    view.setParams(params);
+    view.tick(); // the breathing dot moves to the new curve's foot
+    animate(1.0);
+    view.tick();
+    EXPECT_EQ(render(view, Qt::transparent),
+              freshlyDrawn([&](CompressorCurveView& other) { other.setParams(params); }));
+
+    view.setPalette(darkPalette());
+    EXPECT_EQ(render(view, Qt::transparent), freshlyDrawn([&](CompressorCurveView& other) {
+                  other.setParams(params);
+                  other.setPalette(darkPalette());
+              }));
+}
+
 TEST_F(CompressorCurveViewTest, isOneAccessibleGraphic) {
     expectOneAccessibleGraphic(view, "Compression curve visualization");
 }
@@ -221,6 +260,23 @@ TEST_F(LiveWaveformViewTest, silenceShowsTheIdleLineAndCompressionOffAFlatOne) {
     EXPECT_EQ(accentPixels(off, QRectF(0.0, 0.0, 268.0, 82.0)), 0);
     EXPECT_LT(colourAt(off, {134.0, band.center().y()}).lightness(),
               colourAt(off, {134.0, band.center().y() + 4.0}).lightness());
+}
+
+TEST_F(LiveWaveformViewTest, itsBackgroundFollowsDensityAndPalette) {
+    view.setPanelVisible(true);
+    const auto freshlyDrawn = [&](const QPalette& palette) {
+        LiveWaveformView other(levels);
+        other.resize(view.size());
+        other.setClock([] { return 1000.0; });
+        other.setCompressionEnabled(true);
+        other.setPalette(palette);
+        other.setPanelVisible(true);
+        return render(other, Qt::transparent);
+    };
+    render(view, Qt::transparent, 1);
+    EXPECT_EQ(render(view, Qt::transparent), freshlyDrawn(view.palette()));
+    view.setPalette(darkPalette());
+    EXPECT_EQ(render(view, Qt::transparent), freshlyDrawn(darkPalette()));
 }
 
 TEST_F(LiveWaveformViewTest, isOneAccessibleGraphic) {

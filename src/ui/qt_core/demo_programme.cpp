@@ -1,4 +1,4 @@
-#include "ui/tray/demo_programme.h"
+#include "ui/qt_core/demo_programme.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "ui/tray/demo_audio_server.h"
+#include "ui/qt_core/demo_audio_server.h"
 
-#include "ui/tray/demo_programme.h"
+#include "ui/qt_core/demo_programme.h"
 
 #include <memory>
 

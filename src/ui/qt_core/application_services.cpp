@@ -1,4 +1,4 @@
-#include "ui/tray/application_services.h"
+#include "ui/qt_core/application_services.h"
 
 #include "app/xdg_autostart_login_item.h"
 #include "base/json_file_key_value_store.h"
@@ -6,8 +6,8 @@
 #include "distribution/dev_build.h"
 #include "engine/engine_switches.h"
 #include "engine/hal/pipewire/pipewire_hal.h"
-#include "ui/tray/demo_audio_server.h"
-#include "ui/tray/demo_permission_source.h"
+#include "ui/qt_core/demo_audio_server.h"
+#include "ui/qt_core/demo_permission_source.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -16,6 +16,10 @@
 
 namespace quellora {
 namespace {
+
+// Changes to the settings reach the disk together, at most this often: a
+// dragged slider changes eight keys at every step.
+constexpr auto settingsWriteDelay = seconds(0.25);
 
 // Stands in when no autostart entry can be made for this executable, so the
 // model still runs and the user learns why launch at login does not work.
@@ -88,11 +92,16 @@ ApplicationServices::~ApplicationServices() = default;
 
 AppServices ApplicationServices::modelServices() {
     AudioHal& hal = demo_ ? demo_->hal() : static_cast<AudioHal&>(*pipeWire_);
+    // The model keeps its values; the file follows behind and gets what is
+    // still pending when the model, its one owner, goes.
+    auto settings =
+        std::make_shared<JsonFileKeyValueStore>(JsonFileKeyValueStore::defaultFilePath());
+    settings->writeBehind(mainQueue_, settingsWriteDelay);
     return {hal,
             mainQueue_,
             diagnosticsQueue_,
             EngineSwitchValues::fromEnvironment(DevBuild::isActive()),
-            std::make_shared<JsonFileKeyValueStore>(JsonFileKeyValueStore::atDefaultLocation()),
+            std::move(settings),
             permission_,
             makeLoginItem()};
 }
