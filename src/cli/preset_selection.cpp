@@ -65,8 +65,10 @@ PresetSelection selectPreset(const PresetOptions& options) {
     if (options.savedPreset) {
         selection.savedPreset = readSavedPreset(*options.savedPreset);
     }
-    const auto preset =
-        selection.savedPreset ? selection.savedPreset->params : CompressorParams::defaults();
+    selection.chain = options.builtInPreset.value_or(ChainKind::standard);
+    const auto preset = selection.savedPreset                 ? selection.savedPreset->params
+                        : selection.chain == ChainKind::night ? nightCompressorParams()
+                                                              : CompressorParams::defaults();
     selection.params = preset;
     for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
         const auto& field = compressorParamFields[index];

@@ -30,7 +30,9 @@ std::string processUsage() {
            fmt::format("OUTPUT: {}\n", knownOutputExtensions()) +
            "\n"
            "options:\n" +
-           presetOptionsHelp("the built-in preset (default)") + "other:\n" +
+           presetOptionsHelp("the built-in preset (default)",
+                             "(parameters then set its compressor stage)") +
+           "other:\n" +
            formatOptionHelp("--block FRAMES",
                             fmt::format("frames per compressor call, {} to {} (default 512)",
                                         blockFramesRange.lowerBound, blockFramesRange.upperBound)) +
@@ -48,8 +50,7 @@ int runProcessCommand(const std::vector<std::string>& args, const ConsoleStreams
             console.out << processUsage();
             return static_cast<int>(ExitStatus::success);
         }
-        const auto params = selectCompressorParams(options);
-        const auto loudness = runProcessJob(options, params, console);
+        const auto loudness = runProcessJob(options, selectPreset(options), console);
         console.out << formatLoudnessReport(loudness.input, loudness.output) << std::flush;
         if (!console.out) {
             return fail(console, ExitStatus::failure, "cannot print the loudness report");

@@ -75,7 +75,9 @@ std::string runUsage() {
            "Changes of state are printed as they happen.\n"
            "\n"
            "options:\n" +
-           presetOptionsHelp("the built-in preset") + "other:\n" +
+           presetOptionsHelp("the built-in preset",
+                             "(parameters then make a custom preset, as sliders do)") +
+           "other:\n" +
            formatOptionHelp("-v, --verbose", "also print the log from level info on stderr") +
            formatOptionHelp("-h, --help", "show this text") +
            "\n"

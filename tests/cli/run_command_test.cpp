@@ -54,7 +54,7 @@ protected:
     }
 
     PresetSelection selection(std::optional<SavedPreset> saved, CompressorParams params) {
-        return {std::move(saved), params};
+        return {std::move(saved), ChainKind::standard, params};
     }
 };
 
