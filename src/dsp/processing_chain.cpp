@@ -76,12 +76,18 @@ void ProcessingChain::process(float* buffer, std::int64_t frameCount, std::int64
 }
 
 // Out to silence, switch the chain, back in: the new chain's delay differs,
-// so splicing the two without the fade would click.
+// so splicing the two without the fade would click. A longer chain first
+// plays the silence its fresh delay line holds; the fade in waits for it.
 void ProcessingChain::fade(float* buffer, std::int64_t frameCount, std::int64_t stride,
                            int channels) noexcept {
     for (std::int64_t i = 0; i < frameCount; ++i) {
-        switchGain = fadingOut ? std::max(0.0f, switchGain - switchStep)
-                               : std::min(1.0f, switchGain + switchStep);
+        if (fadingOut) {
+            switchGain = std::max(0.0f, switchGain - switchStep);
+        } else if (silentFrames > 0) {
+            --silentFrames;
+        } else {
+            switchGain = std::min(1.0f, switchGain + switchStep);
+        }
         for (int c = 0; c < channels; ++c) {
             buffer[i * stride + c] *= switchGain;
         }
@@ -89,6 +95,7 @@ void ProcessingChain::fade(float* buffer, std::int64_t frameCount, std::int64_t 
     if (fadingOut && switchGain == 0.0f) {
         activeKind = requestedKind.load(std::memory_order_relaxed);
         fadingOut = false;
+        silentFrames = activeKind == ChainKind::night ? limiter.lookaheadSamples() : 0;
         const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
         leveller.reset(bypass);
         limiter.reset(bypass);
@@ -102,6 +109,7 @@ void ProcessingChain::reset() noexcept {
     limiter.reset(bypass);
     activeKind = requestedKind.load(std::memory_order_relaxed);
     fadingOut = false;
+    silentFrames = 0;
     switchGain = 1.0f;
 }
 

@@ -77,6 +77,7 @@ private:
     // Owned by the processing thread.
     ChainKind activeKind = ChainKind::standard;
     bool fadingOut = false;
+    std::int64_t silentFrames = 0; // before the fade in
     float switchGain = 1.0f;
     float switchStep = 1.0f / 240.0f;
 };
