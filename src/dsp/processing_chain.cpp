@@ -1,5 +1,7 @@
 #include "dsp/processing_chain.h"
 
+#include "dsp/gain_computer.h"
+
 #include <algorithm>
 
 namespace quellora {
@@ -8,6 +10,12 @@ namespace {
 constexpr float switchFadeSeconds = 0.005f;
 
 } // namespace
+
+float chainSteadyStateOutputDb(ChainKind kind, const CompressorParams& params, float inputDb) {
+    const float compressed = steadyStateOutputDb(params, inputDb);
+    return kind == ChainKind::night ? std::min(compressed, TruePeakLimiter::ceilingDbtp)
+                                    : compressed;
+}
 
 ProcessingChain::ProcessingChain(InstructionSet instructionSet)
     : compressor_(instructionSet)

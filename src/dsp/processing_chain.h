@@ -21,6 +21,11 @@ constexpr CompressorParams nightCompressorParams() {
     return {-12.0f, 3.0f, 5.0f, 250.0f, 12.0f, 1.0f, 120.0f};
 }
 
+// The steady output level, in dB, of a steady input level through the
+// chain's static stages: the compressor's curve, capped by the limiter's
+// ceiling in Night. (The leveller has no static curve: it moves slowly.)
+float chainSteadyStateOutputDb(ChainKind kind, const CompressorParams& params, float inputDb);
+
 // Everything that processes the captured audio, in order: the engine and
 // `quellora process` both own one and call it the same way.
 //

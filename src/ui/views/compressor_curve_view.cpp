@@ -73,7 +73,7 @@ void drawGrid(QPainter& painter, const CurvePlot& plot, const QPalette& palette)
 
 // Unity line, gain-reduction area, knee band, threshold and the curve itself.
 void drawTransfer(QPainter& painter, const CurvePlot& plot, const CompressorParams& params,
-                  const QPalette& palette) {
+                  ChainKind chain, const QPalette& palette) {
     const QRectF& area = plot.area;
     painter.setPen(dashedPen(style::primary(palette, 0.25), 0.75, 4.0, 3.0));
     painter.drawLine(plot.point(CurvePlot::dbMin, CurvePlot::dbMin),
@@ -81,7 +81,7 @@ void drawTransfer(QPainter& painter, const CurvePlot& plot, const CompressorPara
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(style::accent(0.06));
-    painter.drawPolygon(plotted(plot, gainReductionArea(params)));
+    painter.drawPolygon(plotted(plot, gainReductionArea(params, chain)));
 
     if (const auto knee = kneeSpan(params)) {
         painter.fillRect(QRectF(QPointF(plot.x(knee->lowDb), area.top()),
@@ -95,14 +95,15 @@ void drawTransfer(QPainter& painter, const CurvePlot& plot, const CompressorPara
 
     painter.setPen(strokePen(style::accent(), 1.5));
     painter.setBrush(Qt::NoBrush);
-    painter.drawPolyline(plotted(plot, transferCurve(params)));
+    painter.drawPolyline(plotted(plot, transferCurve(params, chain)));
 }
 
-void drawMovieLevels(QPainter& painter, const CurvePlot& plot, const CompressorParams& params) {
+void drawMovieLevels(QPainter& painter, const CurvePlot& plot, const CompressorParams& params,
+                     ChainKind chain) {
     painter.setFont(style::systemFont(7, QFont::Medium));
     for (const auto& level : movieLevels) {
         const QColor colour = QColor::fromRgbF(level.red, level.green, level.blue);
-        const QPointF centre = plot.point(curveLevel(params, level.db));
+        const QPointF centre = plot.point(curveLevel(params, level.db, chain));
         fillCircle(painter, centre, 6.0, colour);
         if (!level.labelled) {
             continue;
@@ -119,6 +120,14 @@ void drawMovieLevels(QPainter& painter, const CurvePlot& plot, const CompressorP
     }
 }
 
+// The leveller has no static curve; the picture says where it sits.
+void drawNightNote(QPainter& painter, const CurvePlot& plot, const QPalette& palette) {
+    painter.setFont(style::systemFont(7, QFont::Medium));
+    painter.setPen(style::tertiary(palette));
+    drawAnchoredText(painter, QStringLiteral("Night: speech levelled first"),
+                     plot.area.topLeft() + QPointF(4.0, 6.0), Qt::AlignLeft | Qt::AlignVCenter);
+}
+
 } // namespace
 
 struct CompressorCurveView::State {
@@ -126,6 +135,7 @@ struct CompressorCurveView::State {
         : levelBuffer(buffer) {}
 
     CompressorParams params;
+    ChainKind chain = ChainKind::standard;
     const AudioLevelBuffer& levelBuffer;
     bool isEnabled = false;
     bool isVisible = false;
@@ -151,7 +161,7 @@ void CompressorCurveView::State::drawTrackingDot(QPainter& painter, const CurveP
     switch (dotState) {
     case DotState::active:
         for (const auto& trailDot : trailDots(trailSamples)) {
-            fillCircle(painter, plot.point(curveLevel(params, trailDot.inputDb)),
+            fillCircle(painter, plot.point(curveLevel(params, trailDot.inputDb, chain)),
                        2.0 * trailDot.radius, style::primary(palette, trailDot.opacity));
         }
         fillCircle(painter, centre, 20.0, style::primary(palette, 0.08));
@@ -195,6 +205,14 @@ void CompressorCurveView::setParams(const CompressorParams& params) {
     update();
 }
 
+void CompressorCurveView::setChain(ChainKind chain) {
+    if (chain == state_->chain) {
+        return;
+    }
+    state_->chain = chain;
+    update();
+}
+
 void CompressorCurveView::setCompressionEnabled(bool enabled) {
     state_->isEnabled = enabled;
 }
@@ -206,7 +224,7 @@ void CompressorCurveView::setPanelVisible(bool visible) {
     }
     s.isVisible = visible;
     if (visible) {
-        s.dot.place(curveLevel(s.params, CurvePlot::dbMin));
+        s.dot.place(curveLevel(s.params, CurvePlot::dbMin, s.chain));
         s.ticker.start();
         // At once, rather than showing a stale state until the first tick.
         tick();
@@ -236,7 +254,7 @@ void CompressorCurveView::tick() {
     if (target.state == DotState::idle) {
         s.breathePhase = s.clock();
     }
-    s.dot.setTarget(curveLevel(s.params, target.inputDb));
+    s.dot.setTarget(curveLevel(s.params, target.inputDb, s.chain));
     if (s.dot.isMoving() && !s.frameTimer.isActive()) {
         s.lastFrameSeconds = s.clock();
         s.frameTimer.start();
@@ -280,8 +298,11 @@ void CompressorCurveView::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::Antialiasing);
     const auto plot = CurvePlot::inView(size());
     drawGrid(painter, plot, palette());
-    drawTransfer(painter, plot, s.params, palette());
-    drawMovieLevels(painter, plot, s.params);
+    drawTransfer(painter, plot, s.params, s.chain, palette());
+    drawMovieLevels(painter, plot, s.params, s.chain);
+    if (s.chain == ChainKind::night) {
+        drawNightNote(painter, plot, palette());
+    }
     s.drawTrackingDot(painter, plot, palette());
 }
 
