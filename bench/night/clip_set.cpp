@@ -1,5 +1,6 @@
 #include "night/clip_set.h"
 
+#include "base/random_sequence.h"
 #include "cli/replacement_file.h"
 #include "cli/sound_file_reader.h"
 #include "cli/sound_file_writer.h"
@@ -23,22 +24,7 @@ namespace {
 constexpr int rate = 48000;
 constexpr double twoPi = 2.0 * std::numbers::pi;
 
-class Rng {
-public:
-    explicit Rng(std::uint32_t seed)
-        : state(seed) {}
-    double unit() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<double>(state >> 8) / 16777216.0;
-    }
-    double bipolar() { return 2.0 * unit() - 1.0; }
-    double between(double low, double high) { return low + (high - low) * unit(); }
-
-private:
-    std::uint32_t state;
-};
+using Rng = RandomSequence;
 
 using Mono = std::vector<double>;
 struct Stereo {

@@ -121,8 +121,4 @@ void ProcessingChain::reset() noexcept {
     switchGain = 1.0f;
 }
 
-void ProcessingChain::prepareForResume() noexcept {
-    compressor_.prepareForResume();
-}
-
 } // namespace quellora

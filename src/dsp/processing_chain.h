@@ -57,9 +57,6 @@ public:
     // All stages' signal history and the meter history; the selected kind
     // takes over at once and the bypass glides jump to their end.
     void reset() noexcept;
-    // After an idle suspend: the compressor starts at unity and glides back;
-    // the leveller keeps its gain, which still suits what was playing.
-    void prepareForResume() noexcept;
 
     void setBypassed(bool bypassed) { compressor_.setBypassed(bypassed); }
     bool bypassed() const { return compressor_.bypassed(); }

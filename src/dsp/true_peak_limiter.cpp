@@ -119,12 +119,24 @@ void TruePeakLimiter::prepare(float sampleRate) {
     reset();
 }
 
+// In place: the chain resets the limiter on the audio thread when it
+// switches to Night.
 void TruePeakLimiter::reset(float bypassPosition) noexcept {
     auto& w = *workspace;
-    w = Workspace{};
-    w.bypassRamp = bypassPosition;
+    for (auto& line : w.input) {
+        line.fill(0.0f);
+    }
+    for (auto& line : w.delay) {
+        line.fill(0.0f);
+    }
+    w.minimumHead = 0;
+    w.minimumTail = 0;
     w.box.fill(1.0f);
     w.boxSum = static_cast<double>(windowFrames);
+    w.boxPosition = 0;
+    w.smoothedGain = 1.0f;
+    w.bypassRamp = bypassPosition;
+    w.frameIndex = 0;
 }
 
 void TruePeakLimiter::process(float* samples, std::int64_t frameCount, std::int64_t stride,

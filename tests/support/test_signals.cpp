@@ -1,5 +1,7 @@
 #include "support/test_signals.h"
 
+#include "base/random_sequence.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -7,12 +9,9 @@ namespace quellora::testing {
 
 std::vector<float> stereoNoise(std::int64_t frames, float amplitude, std::uint32_t seed) {
     std::vector<float> samples(static_cast<std::size_t>(frames * 2));
-    std::uint32_t state = seed ? seed : 1;
+    RandomSequence random(seed);
     for (auto& sample : samples) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        sample = amplitude * (static_cast<float>(state >> 8) / 8388608.0f - 1.0f);
+        sample = amplitude * (static_cast<float>(random.next() >> 8) / 8388608.0f - 1.0f);
     }
     return samples;
 }
@@ -85,22 +84,6 @@ std::vector<float> programmeSignal(std::int64_t frames, float sampleRate, std::u
 namespace quellora::testing {
 namespace {
 
-class Random {
-public:
-    explicit Random(std::uint32_t seed)
-        : state(seed ? seed : 1) {}
-    // Uniform in [0, 1).
-    double unit() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<double>(state >> 8) / 16777216.0;
-    }
-
-private:
-    std::uint32_t state;
-};
-
 constexpr double twoPi = 2.0 * std::numbers::pi;
 
 } // namespace
@@ -120,7 +103,7 @@ void scaleToRms(std::vector<float>& samples, float rmsDb) {
 std::vector<float> speechLike(std::int64_t frames, float sampleRate, float rmsDb,
                               std::uint32_t seed) {
     std::vector<float> samples(static_cast<std::size_t>(frames * 2), 0.0f);
-    Random random(seed);
+    RandomSequence random(seed);
     const double rate = sampleRate;
     double phase = 0.0;
     int syllable = 0;
@@ -154,7 +137,7 @@ std::vector<float> speechLike(std::int64_t frames, float sampleRate, float rmsDb
 std::vector<float> denseMusicLike(std::int64_t frames, float sampleRate, float rmsDb,
                                   std::uint32_t seed) {
     std::vector<float> samples(static_cast<std::size_t>(frames * 2), 0.0f);
-    Random random(seed);
+    RandomSequence random(seed);
     const double rate = sampleRate;
     constexpr double chords[2][4] = {{130.8, 164.8, 196.0, 261.6}, {110.0, 146.8, 174.6, 220.0}};
     for (std::int64_t i = 0; i < frames; ++i) {
