@@ -6,6 +6,7 @@
 //   quellora-night-eval                  the built-in clip set (needs espeak-ng)
 //   quellora-night-eval --write DIR      ... and writes it as DIR/NAME.wav + NAME.labels
 //   quellora-night-eval A.wav B.wav ...  other clips, each with its .labels beside it
+//   quellora-night-eval --gain DB ...    every clip played that much louder or quieter
 
 #include "cli/offline_processor.h"
 #include "dsp/loudness_meter.h"
@@ -218,16 +219,25 @@ int main(int argc, char** argv) {
     try {
         std::vector<Clip> clips;
         std::string writeTo;
+        double gainDb = 0.0;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--write" && i + 1 < argc) {
                 writeTo = argv[++i];
+            } else if (arg == "--gain" && i + 1 < argc) {
+                gainDb = std::stod(argv[++i]);
             } else {
                 clips.push_back(readClip(arg));
             }
         }
         if (clips.empty()) {
             clips = generateClipSet();
+        }
+        const auto gain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
+        for (auto& clip : clips) {
+            for (auto& sample : clip.stereo) {
+                sample = std::clamp(sample * gain, -0.999f, 0.999f);
+            }
         }
         if (!writeTo.empty()) {
             std::filesystem::create_directories(writeTo);

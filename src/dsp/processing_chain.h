@@ -18,7 +18,7 @@ enum class ChainKind { standard, night };
 // is fast and well above the levelled programme (the leveller sets the
 // level, so no makeup).
 constexpr CompressorParams nightCompressorParams() {
-    return {-12.0f, 3.0f, 5.0f, 250.0f, 12.0f, 1.0f, 120.0f};
+    return {-10.0f, 3.0f, 5.0f, 250.0f, 12.0f, 1.0f, 120.0f};
 }
 
 // The steady output level, in dB, of a steady input level through the

@@ -24,10 +24,10 @@ namespace quellora {
 // makes a system call.
 class SpeechLeveller {
 public:
-    static constexpr float targetLufs = -18.0f;
-    static constexpr float otherTargetLufs = -23.0f;
-    static constexpr float maxBoostDb = 12.0f;
-    static constexpr float otherMaxBoostDb = 6.0f; // for what does not sound like speech
+    static constexpr float targetLufs = -17.0f;
+    static constexpr float otherTargetLufs = -22.0f;
+    static constexpr float maxBoostDb = 15.0f;
+    static constexpr float otherMaxBoostDb = 3.0f; // for what does not sound like speech
     static constexpr float maxCutDb = 20.0f;
     static constexpr std::int64_t lookaheadSamples = 0;
 
