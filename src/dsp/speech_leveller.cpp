@@ -1,5 +1,8 @@
 #include "dsp/speech_leveller.h"
 
+#include "dsp/compressor_kernel.h"
+#include "dsp/vector_math.h"
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -39,9 +42,7 @@ constexpr float guardMarginLu = 6.0f;
 constexpr float guardDbPerSecond = 40.0f;
 constexpr float energyFloor = 1e-12f;
 
-float finiteOrZero(float sample) {
-    return (std::bit_cast<std::uint32_t>(sample) & 0x7f800000u) == 0x7f800000u ? 0.0f : sample;
-}
+using compressor_kernel::finiteOrZero;
 
 float lufsOf(float meanSquare) {
     return -0.691f + 10.0f * std::log10(std::max(meanSquare, energyFloor));
@@ -59,33 +60,48 @@ SpeechLeveller::SpeechLeveller() {
 
 void SpeechLeveller::prepare(float sampleRate) {
     const float sr = sampleRate > 100.0f ? sampleRate : 100.0f;
-    const auto filters = LoudnessMeter::designFilters(sr);
-    const auto toFloat = [](const LoudnessMeter::Biquad& b) {
-        return BiquadF{static_cast<float>(b.b0), static_cast<float>(b.b1), static_cast<float>(b.b2),
-                       static_cast<float>(b.a1), static_cast<float>(b.a2)};
+    // The detectors run on frame pairs, at half the rate.
+    const float detectorRate = 0.5f * sr;
+    const auto filters = LoudnessMeter::designFilters(detectorRate);
+    // The audio-EQ cookbook's band-pass with 0 dB at its centre.
+    const double w0 = 6.283185307 * static_cast<double>(std::min(voiceBandHz, 0.4f * detectorRate) /
+                                                        detectorRate);
+    const double alpha = std::sin(w0) / (2.0 * static_cast<double>(voiceBandQ));
+    const double a0 = 1.0 + alpha;
+    const LoudnessMeter::Biquad voiceBand{alpha / a0, 0.0, -alpha / a0, -2.0 * std::cos(w0) / a0,
+                                          (1.0 - alpha) / a0};
+    const LoudnessMeter::Biquad passThrough{1.0, 0.0, 0.0, 0.0, 0.0};
+    const auto setLane = [this](int stage, int lane, const LoudnessMeter::Biquad& b) {
+        auto& s = detectorStages[static_cast<std::size_t>(stage)];
+        const auto l = static_cast<std::size_t>(lane);
+        s.b0[l] = static_cast<float>(b.b0);
+        s.b1[l] = static_cast<float>(b.b1);
+        s.b2[l] = static_cast<float>(b.b2);
+        s.a1[l] = static_cast<float>(b.a1);
+        s.a2[l] = static_cast<float>(b.a2);
     };
-    shelf = toFloat(filters.shelf);
-    highPass = toFloat(filters.highPass);
-    {
-        // The audio-EQ cookbook's band-pass with 0 dB at its centre.
-        const float w0 = 6.283185f * std::min(voiceBandHz, 0.4f * sr) / sr;
-        const float alpha = std::sin(w0) / (2.0f * voiceBandQ);
-        const float a0 = 1.0f + alpha;
-        voiceBand = {alpha / a0, 0.0f, -alpha / a0, -2.0f * std::cos(w0) / a0, (1.0f - alpha) / a0};
+    for (int lane = 0; lane < 2; ++lane) {
+        setLane(0, lane, filters.shelf);
+        setLane(1, lane, filters.highPass);
     }
+    setLane(0, 2, voiceBand);
+    setLane(1, 2, passThrough);
+    setLane(0, 3, passThrough);
+    setLane(1, 3, passThrough);
     blockFrames = std::max<std::int64_t>(1, std::lround(sr * blockSeconds));
     bypassStep = 1.0f / (sr * 0.01f);
     reset();
 }
 
 void SpeechLeveller::reset(float bypassPosition) noexcept {
-    shelfState = {};
-    highPassState = {};
-    voiceBandState = {};
+    detectorStates = {};
     blockEnergy = 0.0f;
     blockMidEnergy = 0.0f;
     blockVoiceEnergy = 0.0f;
+    blockDetectorSamples = 0;
+    hasPending = false;
     blockVoiceShare.fill(0.0f);
+    blockMeanSquares.fill(energyFloor);
     blockFramesDone = 0;
     blockLufs.fill(absoluteGateLufs - 10.0f);
     blockCount = 0;
@@ -103,96 +119,166 @@ void SpeechLeveller::reset(float bypassPosition) noexcept {
 
 void SpeechLeveller::process(float* samples, std::int64_t frameCount, std::int64_t stride,
                              int channels, float bypassTarget) noexcept {
-    const BiquadF s = shelf;
-    const BiquadF h = highPass;
-    const BiquadF v = voiceBand;
-    const auto weigh = [&](float x, StateF& a, StateF& b) {
-        const float y = x * s.b0 + a.z1;
-        a.z1 = (a.z2 + x * s.b1) - y * s.a1;
-        a.z2 = x * s.b2 - y * s.a2;
-        const float z = y * h.b0 + b.z1;
-        b.z1 = (b.z2 + y * h.b1) - z * h.a1;
-        b.z2 = y * h.b2 - z * h.a2;
-        return z;
-    };
     const bool stereo = channels >= 2;
     for (std::int64_t done = 0; done < frameCount;) {
         const auto run = std::min(frameCount - done, blockFrames - blockFramesDone);
-        float energy = 0.0f;
-        float midEnergy = 0.0f;
-        float voiceEnergy = 0.0f;
-        StateF voice = voiceBandState;
-        float* frame = samples + done * stride;
-        for (std::int64_t i = 0; i < run; ++i, frame += stride) {
-            const float left = finiteOrZero(frame[0]);
-            const float right = stereo ? finiteOrZero(frame[1]) : 0.0f;
-            const float wl = weigh(left, shelfState[0], highPassState[0]);
-            energy += wl * wl;
-            if (stereo) {
-                const float wr = weigh(right, shelfState[1], highPassState[1]);
-                energy += wr * wr;
-            }
-            const float mid = stereo ? 0.5f * (left + right) : left;
-            const float band = mid * v.b0 + voice.z1;
-            voice.z1 = (voice.z2 + mid * v.b1) - band * v.a1;
-            voice.z2 = mid * v.b2 - band * v.a2;
-            midEnergy += mid * mid;
-            voiceEnergy += band * band;
-            if (bypassRamp < bypassTarget) {
-                bypassRamp = std::min(bypassTarget, bypassRamp + bypassStep);
-            } else if (bypassRamp > bypassTarget) {
-                bypassRamp = std::max(bypassTarget, bypassRamp - bypassStep);
-            }
-            gain += gainStep;
-            const float applied = bypassRamp + (1.0f - bypassRamp) * gain;
-            frame[0] = left * applied;
-            if (stereo) {
-                frame[1] = right * applied;
-            }
-        }
-        voiceBandState = voice;
-        blockEnergy += energy;
-        blockMidEnergy += midEnergy;
-        blockVoiceEnergy += voiceEnergy;
+        float* frames = samples + done * stride;
+        detect(frames, run, stride, stereo);
+        applyGain(frames, run, stride, stereo, bypassTarget);
         blockFramesDone += run;
         done += run;
         if (blockFramesDone == blockFrames) {
-            analyseBlock(blockEnergy / static_cast<float>(blockFrames),
+            const float detected = std::max(1.0f, static_cast<float>(blockDetectorSamples));
+            analyseBlock(blockEnergy / detected,
                          blockMidEnergy > 0.0f ? blockVoiceEnergy / blockMidEnergy : 0.0f);
             blockEnergy = 0.0f;
             blockMidEnergy = 0.0f;
             blockVoiceEnergy = 0.0f;
+            blockDetectorSamples = 0;
             blockFramesDone = 0;
         }
     }
     // A filter driven to overflow starts afresh rather than carry NaN for good.
-    const auto settle = [](StateF& z) {
-        if (!std::isfinite(z.z1) || !std::isfinite(z.z2) || std::fabs(z.z1) < 1e-20f) {
-            z = {};
-        }
-    };
-    for (auto* state : {&shelfState, &highPassState}) {
-        for (auto& z : *state) {
-            settle(z);
+    for (auto& state : detectorStates) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            if (!std::isfinite(state.z1[lane]) || !std::isfinite(state.z2[lane]) ||
+                std::fabs(state.z1[lane]) < 1e-20f) {
+                state.z1[lane] = 0.0f;
+                state.z2[lane] = 0.0f;
+            }
         }
     }
-    settle(voiceBandState);
+}
+
+// Loudness and the voice band are measured at half the rate, on the means
+// of frame pairs: a leveller needs the level, not the top octave, and the
+// filters are most of its cost.
+void SpeechLeveller::detect(const float* frames, std::int64_t count, std::int64_t stride,
+                            bool stereo) noexcept {
+    using F = vector_math::Vector<4>::Float;
+    namespace vm = vector_math;
+    const auto lanes = [](const std::array<float, 4>& values) {
+        return vm::load<F>(values.data());
+    };
+    const auto& first = detectorStages[0];
+    const auto& second = detectorStages[1];
+    const F b0a = lanes(first.b0), b1a = lanes(first.b1), b2a = lanes(first.b2);
+    const F a1a = lanes(first.a1), a2a = lanes(first.a2);
+    const F b0b = lanes(second.b0), b1b = lanes(second.b1), b2b = lanes(second.b2);
+    const F a1b = lanes(second.a1), a2b = lanes(second.a2);
+    F z1a = lanes(detectorStates[0].z1), z2a = lanes(detectorStates[0].z2);
+    F z1b = lanes(detectorStates[1].z1), z2b = lanes(detectorStates[1].z2);
+    F energy{};
+    int detected = 0;
+    const auto pair = [&](float left, float right) {
+        const float mid = stereo ? 0.5f * (left + right) : left;
+        const F x{left, stereo ? right : 0.0f, mid, mid};
+        const F y = x * b0a + z1a;
+        z1a = (z2a + x * b1a) - y * a1a;
+        z2a = x * b2a - y * a2a;
+        const F w = y * b0b + z1b;
+        z1b = (z2b + y * b1b) - w * a1b;
+        z2b = y * b2b - w * a2b;
+        energy += w * w;
+        ++detected;
+    };
+    const auto leftAt = [&](std::int64_t i) {
+        return finiteOrZero(frames[i * stride]);
+    };
+    const auto rightAt = [&](std::int64_t i) {
+        return stereo ? finiteOrZero(frames[i * stride + 1]) : 0.0f;
+    };
+    std::int64_t i = 0;
+    if (hasPending && count > 0) {
+        pair(0.5f * (pendingLeft + leftAt(0)), 0.5f * (pendingRight + rightAt(0)));
+        hasPending = false;
+        i = 1;
+    }
+    for (; i + 1 < count; i += 2) {
+        pair(0.5f * (leftAt(i) + leftAt(i + 1)), 0.5f * (rightAt(i) + rightAt(i + 1)));
+    }
+    if (i < count) {
+        pendingLeft = leftAt(i);
+        pendingRight = rightAt(i);
+        hasPending = true;
+    }
+    vm::store(detectorStates[0].z1.data(), z1a);
+    vm::store(detectorStates[0].z2.data(), z2a);
+    vm::store(detectorStates[1].z1.data(), z1b);
+    vm::store(detectorStates[1].z2.data(), z2b);
+    blockEnergy += energy[0] + energy[1];
+    blockVoiceEnergy += energy[2];
+    blockMidEnergy += energy[3];
+    blockDetectorSamples += detected;
+}
+
+void SpeechLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride, bool stereo,
+                               float bypassTarget) noexcept {
+    const bool gliding = bypassRamp != bypassTarget;
+    if (!gliding && stereo && stride == 2) {
+        applySteadyGainToStereo(frames, count);
+        return;
+    }
+    for (std::int64_t i = 0; i < count; ++i, frames += stride) {
+        if (gliding) {
+            bypassRamp = bypassRamp < bypassTarget
+                             ? std::min(bypassTarget, bypassRamp + bypassStep)
+                             : std::max(bypassTarget, bypassRamp - bypassStep);
+        }
+        gain += gainStep;
+        const float applied = bypassRamp + (1.0f - bypassRamp) * gain;
+        frames[0] = finiteOrZero(frames[0]) * applied;
+        if (stereo) {
+            frames[1] = finiteOrZero(frames[1]) * applied;
+        }
+    }
+}
+
+// The usual case, interleaved stereo with the bypass settled, two frames
+// per vector: the gain ramps linearly from frame to frame.
+void SpeechLeveller::applySteadyGainToStereo(float* frames, std::int64_t count) noexcept {
+    using F = vector_math::Vector<4>::Float;
+    namespace vm = vector_math;
+    const float start = gain;
+    const float ramp = 1.0f - bypassRamp;
+    const F pairOffsets{1.0f, 1.0f, 2.0f, 2.0f};
+    std::int64_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const F frameGain = start + gainStep * (static_cast<float>(i) + pairOffsets);
+        const F applied = bypassRamp + ramp * frameGain;
+        const F samples = compressor_kernel::finiteOrZero<4>(vm::load<F>(frames + 2 * i));
+        vm::store(frames + 2 * i, samples * applied);
+    }
+    for (; i < count; ++i) {
+        const float applied = bypassRamp + ramp * (start + gainStep * static_cast<float>(i + 1));
+        frames[2 * i] = finiteOrZero(frames[2 * i]) * applied;
+        frames[2 * i + 1] = finiteOrZero(frames[2 * i + 1]) * applied;
+    }
+    gain = start + gainStep * static_cast<float>(count);
 }
 
 void SpeechLeveller::analyseBlock(float meanSquare, float voiceShare) noexcept {
     blockLufs[static_cast<std::size_t>(blockCount % historyBlocks)] = lufsOf(meanSquare);
+    blockMeanSquares[static_cast<std::size_t>(blockCount % historyBlocks)] =
+        std::max(meanSquare, energyFloor);
     blockVoiceShare[static_cast<std::size_t>(blockCount % historyBlocks)] =
         std::isfinite(voiceShare) ? voiceShare : 0.0f;
     ++blockCount;
+    const auto slot = [&](int age) {
+        return static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks);
+    };
     const auto newest = [&](int age) {
-        return blockLufs[static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks)];
+        return blockLufs[slot(age)];
+    };
+    const auto energyOf = [&](int age) {
+        return blockMeanSquares[slot(age)];
     };
     const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
 
     float momentaryEnergy = 0.0f;
     const int momentary = std::min(available, momentaryBlocks);
     for (int age = 0; age < momentary; ++age) {
-        momentaryEnergy += std::pow(10.0f, (newest(age) + 0.691f) / 10.0f);
+        momentaryEnergy += energyOf(age);
     }
     const float momentaryLufs = lufsOf(momentaryEnergy / static_cast<float>(momentaryBlocks));
 
@@ -204,7 +290,7 @@ void SpeechLeveller::analyseBlock(float meanSquare, float voiceShare) noexcept {
         for (int age = 0; age < blocks; ++age) {
             const float level = newest(age);
             if (level > gateLufs) {
-                sum += std::pow(10.0f, (level + 0.691f) / 10.0f);
+                sum += energyOf(age);
                 ++count;
             }
         }
@@ -229,10 +315,8 @@ void SpeechLeveller::analyseBlock(float meanSquare, float voiceShare) noexcept {
             sum += level;
             sumSquares += level * level;
             ++active;
-            const float weight = std::pow(10.0f, newest(age) / 10.0f);
-            shareSum +=
-                weight *
-                blockVoiceShare[static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks)];
+            const float weight = energyOf(age);
+            shareSum += weight * blockVoiceShare[slot(age)];
             weightSum += weight;
         }
     }

@@ -54,33 +54,42 @@ public:
 private:
     static constexpr int historyBlocks = 150; // 3 s of 20 ms blocks
 
-    struct BiquadF {
-        float b0, b1, b2, a1, a2;
+    // The detector's filters, four lanes at a time: left and right
+    // K-weighted (shelf, then high-pass), the mid through the voice band-pass,
+    // and the mid as it is. Each stage holds one coefficient per lane.
+    struct LaneBiquad {
+        std::array<float, 4> b0{1, 1, 1, 1}, b1{}, b2{}, a1{}, a2{};
     };
-    struct StateF {
-        float z1 = 0.0f, z2 = 0.0f;
+    struct LaneState {
+        std::array<float, 4> z1{}, z2{};
     };
 
+    void detect(const float* frames, std::int64_t count, std::int64_t stride, bool stereo) noexcept;
+    void applyGain(float* frames, std::int64_t count, std::int64_t stride, bool stereo,
+                   float bypassTarget) noexcept;
+    void applySteadyGainToStereo(float* frames, std::int64_t count) noexcept;
     void analyseBlock(float meanSquare, float voiceShare) noexcept;
     void updateGain(float longLufs, float momentaryLufs, bool speech) noexcept;
 
     // Rate-derived, written by prepare() only.
-    BiquadF shelf{1, 0, 0, 0, 0};
-    BiquadF highPass{1, 0, 0, 0, 0};
-    BiquadF voiceBand{1, 0, 0, 0, 0}; // band-pass around the voice's formants
+    std::array<LaneBiquad, 2> detectorStages{};
     std::int64_t blockFrames = 960;
     float bypassStep = 1.0f / 480.0f;
 
     // Signal history, owned by the processing thread.
-    std::array<StateF, 2> shelfState{};
-    std::array<StateF, 2> highPassState{};
-    StateF voiceBandState{};
+    std::array<LaneState, 2> detectorStates{};
     float blockEnergy = 0.0f;
     float blockMidEnergy = 0.0f;
     float blockVoiceEnergy = 0.0f;
+    int blockDetectorSamples = 0;
+    // The first frame of a pair whose second is still to come.
+    bool hasPending = false;
+    float pendingLeft = 0.0f;
+    float pendingRight = 0.0f;
     std::int64_t blockFramesDone = 0;
     std::array<float, historyBlocks> blockLufs{}; // ring, newest at blockCount - 1
     std::array<float, historyBlocks> blockVoiceShare{};
+    std::array<float, historyBlocks> blockMeanSquares{};
     std::int64_t blockCount = 0;
     std::int64_t speechHoldBlocks = 0;
     std::int64_t acquireBlocks = 0;

@@ -40,6 +40,9 @@ struct TruePeakLimiter::Workspace {
     double boxSum = 0.0;
     std::int64_t boxPosition = 0;
     float smoothedGain = 1.0f;
+    // Frames since the smoothed gain was last below 1; from windowFrames on,
+    // the whole moving average is 1.
+    std::int64_t framesAtUnity = 0;
     float bypassRamp = 0.0f;
     std::int64_t frameIndex = 0;
 };
@@ -109,6 +112,15 @@ TruePeakLimiter::~TruePeakLimiter() = default;
 void TruePeakLimiter::prepare(float sampleRate) {
     const float sr = sampleRate > 100.0f ? sampleRate : 100.0f;
     taps = LoudnessMeter::designFilters(sr).taps;
+    // The most any interpolated value can exceed the largest sample by.
+    interpolatorGain = 1.0f;
+    for (const auto& phase : taps) {
+        float sum = 0.0f;
+        for (const float tap : phase) {
+            sum += std::fabs(tap);
+        }
+        interpolatorGain = std::max(interpolatorGain, sum);
+    }
     windowFrames =
         std::clamp<std::int64_t>(std::lround(sr * lookaheadMs / 1000.0f), 1, maxWindowFrames);
     // The peak estimate of frame n stands for the input around n - 6, give or
@@ -135,6 +147,7 @@ void TruePeakLimiter::reset(float bypassPosition) noexcept {
     w.boxSum = static_cast<double>(windowFrames);
     w.boxPosition = 0;
     w.smoothedGain = 1.0f;
+    w.framesAtUnity = windowFrames;
     w.bypassRamp = bypassPosition;
     w.frameIndex = 0;
 }
@@ -156,7 +169,18 @@ void TruePeakLimiter::process(float* samples, std::int64_t frameCount, std::int6
                 current[i] = finiteOrZero(chunk[i * stride + c]);
             }
         }
-        findPeaks(taps, w, used, frames);
+        if (quietBelow(w, used, frames, ceiling / interpolatorGain)) {
+            // No interpolated value can reach the ceiling: the samples
+            // themselves stand in for the peaks.
+            std::fill(w.peaks.begin(), w.peaks.end(), 0.0f);
+        } else {
+            findPeaks(taps, w, used, frames);
+        }
+        if (atRest(w, frames, ceiling)) {
+            passDelayed(w, chunk, frames, stride, used, bypassTarget);
+            done += frames;
+            continue;
+        }
 
         for (int i = 0; i < frames; ++i) {
             const float peak = w.peaks[static_cast<std::size_t>(i)];
@@ -180,6 +204,7 @@ void TruePeakLimiter::process(float* samples, std::int64_t frameCount, std::int6
             w.smoothedGain = minimum < w.smoothedGain
                                  ? minimum
                                  : w.smoothedGain + (minimum - w.smoothedGain) * releaseCoeff;
+            w.framesAtUnity = w.smoothedGain < 1.0f ? 0 : w.framesAtUnity + 1;
             auto& slot = w.box[static_cast<std::size_t>(w.boxPosition)];
             w.boxSum += static_cast<double>(w.smoothedGain) - static_cast<double>(slot);
             slot = w.smoothedGain;
@@ -212,10 +237,68 @@ void TruePeakLimiter::process(float* samples, std::int64_t frameCount, std::int6
             }
             ++w.frameIndex;
         }
-        for (auto& line : w.input) {
-            std::copy_n(line.begin() + frames, history, line.begin());
-        }
+        keepHistory(w, frames);
         done += frames;
+    }
+}
+
+// Nothing in the window needs limiting and the gain has come all the way
+// back: the chunk passes at unity, as most programme does.
+bool TruePeakLimiter::atRest(const Workspace& w, int frames, float ceiling) const noexcept {
+    if (w.framesAtUnity < windowFrames ||
+        (w.minimumTail > w.minimumHead &&
+         w.minimumGains[static_cast<std::size_t>(w.minimumHead & ringMask)] < 1.0f)) {
+        return false;
+    }
+    return std::all_of(w.peaks.begin(), w.peaks.begin() + frames,
+                       [ceiling](float peak) { return peak <= ceiling; });
+}
+
+// The at-rest path: the state advances as the frame-by-frame path would
+// leave it with a gain of 1 throughout.
+void TruePeakLimiter::passDelayed(Workspace& w, float* chunk, int frames, std::int64_t stride,
+                                  int channels, float bypassTarget) const noexcept {
+    for (int c = 0; c < channels; ++c) {
+        auto& line = w.delay[static_cast<std::size_t>(c)];
+        const float* input = w.input[static_cast<std::size_t>(c)].data() + history;
+        for (int i = 0; i < frames; ++i) {
+            const auto n = w.frameIndex + i;
+            // At rest every sample is below the ceiling already.
+            chunk[i * stride + c] = line[static_cast<std::size_t>((n - delayFrames) & ringMask)];
+            line[static_cast<std::size_t>(n & ringMask)] = input[i];
+        }
+    }
+    w.frameIndex += frames;
+    // One entry of 1 stands for the window's minimum.
+    w.minimumHead = 0;
+    w.minimumTail = 1;
+    w.minimumGains[0] = 1.0f;
+    w.minimumFrames[0] = w.frameIndex - 1;
+    w.boxPosition = (w.boxPosition + frames) % windowFrames;
+    w.framesAtUnity += frames;
+    const float travel = bypassStep * static_cast<float>(frames);
+    w.bypassRamp = w.bypassRamp < bypassTarget ? std::min(bypassTarget, w.bypassRamp + travel)
+                                               : std::max(bypassTarget, w.bypassRamp - travel);
+    keepHistory(w, frames);
+}
+
+bool TruePeakLimiter::quietBelow(const Workspace& w, int channels, int frames,
+                                 float level) noexcept {
+    for (int c = 0; c < channels; ++c) {
+        // This chunk and the history its first interpolations reach back into.
+        const float* samples = w.input[static_cast<std::size_t>(c)].data();
+        for (int i = 0; i < history + frames; ++i) {
+            if (std::fabs(samples[i]) > level) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void TruePeakLimiter::keepHistory(Workspace& w, int frames) noexcept {
+    for (auto& line : w.input) {
+        std::copy_n(line.begin() + frames, history, line.begin());
     }
 }
 

@@ -52,8 +52,16 @@ public:
                                 int frames);
 
 private:
+    bool atRest(const Workspace& w, int frames, float ceiling) const noexcept;
+    void passDelayed(Workspace& w, float* chunk, int frames, std::int64_t stride, int channels,
+                     float bypassTarget) const noexcept;
+    static void keepHistory(Workspace& w, int frames) noexcept;
+    // Whether every sample the chunk's interpolations read is at most `level`.
+    static bool quietBelow(const Workspace& w, int channels, int frames, float level) noexcept;
+
     PeakFinder findPeaks;
     LoudnessMeter::InterpolatorTaps taps{};
+    float interpolatorGain = 1.0f; // largest sum of absolute taps of a phase
     std::int64_t windowFrames = 96;
     std::int64_t delayFrames = 102;
     float releaseCoeff = 0.0f;
