@@ -4,7 +4,6 @@
 #include "dsp/vector_math.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 namespace quellora {
@@ -36,7 +35,7 @@ constexpr float deadBandDb = 1.5f; // steady material never moves the gain
 constexpr float settledDb = 0.3f;  // a move ends this close to its goal
 constexpr float cutDbPerSecond = 8.0f;
 constexpr float releaseDbPerSecond = 5.0f; // a cut going back toward 0 dB
-constexpr float boostDbPerSecond = 3.0f;   // above 0 dB, speech only
+constexpr float boostDbPerSecond = 3.0f;   // above 0 dB
 // Momentary loudness this far above the target pulls the gain down fast.
 constexpr float guardMarginLu = 6.0f;
 constexpr float guardDbPerSecond = 40.0f;

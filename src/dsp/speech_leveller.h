@@ -13,15 +13,15 @@ namespace quellora {
 // the gain that brings speech to `targetLufs` and everything else to
 // `otherTargetLufs`, below it: dialogue comes up, effects and music go down.
 // Speech is told by its syllabic level modulation and by how much of its
-// energy lies in the voice band. Quiet passages are lifted only while they
-// sound like speech, so room tone and quiet beds are not dragged up between
-// lines. A dead band keeps the gain still on steady
-// material, so music does not pump; a fast guard pulls the gain down when
-// something much louder than the target starts. No lookahead.
+// energy lies in the voice band. Quiet passages are lifted far only while
+// they sound like speech, so room tone and quiet beds are not dragged up
+// between lines. A dead band keeps the gain still on steady material, so
+// music does not pump; a fast guard pulls the gain down when something much
+// louder than the target starts. No lookahead.
 //
-// Threads: prepare() and reset() run while no process call can run;
-// process() runs on one real-time thread and never allocates, locks or
-// makes a system call.
+// Threads: process() runs on one real-time thread and never allocates,
+// locks or makes a system call; reset() runs on that thread or while no
+// process call can run, prepare() only while none can.
 class SpeechLeveller {
 public:
     static constexpr float targetLufs = -17.0f;

@@ -1,9 +1,9 @@
 #include "dsp/true_peak_limiter.h"
 
+#include "dsp/compressor_kernel.h"
 #include "dsp/vector_math.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 
 namespace quellora {
@@ -16,9 +16,7 @@ constexpr int ringFrames = 1024; // a power of two above the longest delay
 constexpr std::int64_t ringMask = ringFrames - 1;
 constexpr int paddedChunk = TruePeakLimiter::chunkFrames + 8;
 
-float finiteOrZero(float sample) {
-    return (std::bit_cast<std::uint32_t>(sample) & 0x7f800000u) == 0x7f800000u ? 0.0f : sample;
-}
+using compressor_kernel::finiteOrZero;
 
 } // namespace
 

@@ -18,9 +18,9 @@ namespace quellora {
 // faster than one lookahead ramp. A final clamp at `safetyDbfs` guards the
 // samples against anything the estimate missed.
 //
-// Threads: prepare() and reset() run while no process call can run;
-// process() runs on one real-time thread and never allocates, locks or
-// makes a system call.
+// Threads: process() runs on one real-time thread and never allocates,
+// locks or makes a system call; reset() runs on that thread or while no
+// process call can run, prepare() only while none can.
 class TruePeakLimiter {
 public:
     static constexpr float ceilingDbtp = -1.5f;
