@@ -1,7 +1,8 @@
-// Compressor throughput at real IO block sizes, beside the straightforward
-// scalar evaluation of the same design measured in the same run.
+// Compressor and Night chain throughput at real IO block sizes, beside the
+// straightforward scalar evaluation of the compressor measured in the same run.
 
 #include "dsp/audio_compressor.h"
+#include "dsp/processing_chain.h"
 #include "support/reference_compressor.h"
 #include "support/test_signals.h"
 
@@ -15,14 +16,18 @@ namespace {
 constexpr float sampleRate = 48000.0f;
 constexpr std::int64_t signalFrames = 48000;
 
-// Processes consecutive blocks of one second of -12 dBFS stereo noise, so the
-// detector moves as it would on programme material.
+// Processes consecutive blocks of one second of stereo noise (-12 dBFS
+// unless asked otherwise), so the detector moves as it would on programme
+// material.
 template <typename Compressor>
-void runInterleaved(benchmark::State& state, Compressor& compressor) {
+void runInterleaved(
+    benchmark::State& state, Compressor& compressor,
+    const quellora::CompressorParams& params = quellora::CompressorParams::defaults(),
+    float noiseAmplitude = 0.25f) {
     const auto blockFrames = state.range(0);
-    const auto noise = quellora::testing::stereoNoise(signalFrames, 0.25f);
+    const auto noise = quellora::testing::stereoNoise(signalFrames, noiseAmplitude);
     std::vector<float> block(static_cast<std::size_t>(blockFrames * 2));
-    compressor.updateParams(quellora::CompressorParams::defaults(), sampleRate);
+    compressor.updateParams(params, sampleRate);
     std::int64_t position = 0;
     for (auto _ : state) {
         if (position + blockFrames > signalFrames) {
@@ -53,7 +58,34 @@ void BM_ReferenceCompressorInterleaved(benchmark::State& state) {
     compressor.meters.clear();
 }
 
+// The whole Night chain (leveller, compressor, true-peak limiter), to set
+// beside BM_CompressorInterleaved: Standard is the compressor alone.
+void BM_NightChainInterleaved(benchmark::State& state) {
+    quellora::ProcessingChain chain;
+    chain.selectKind(quellora::ChainKind::night);
+    chain.reset();
+    runInterleaved(state, chain, quellora::nightCompressorParams());
+}
+
+void BM_NightChainInterleavedPortable(benchmark::State& state) {
+    quellora::ProcessingChain chain(quellora::InstructionSet::portable);
+    chain.selectKind(quellora::ChainKind::night);
+    chain.reset();
+    runInterleaved(state, chain, quellora::nightCompressorParams());
+}
+
+// Full-scale noise: the limiter works on every block, its slowest case.
+void BM_NightChainInterleavedLimiting(benchmark::State& state) {
+    quellora::ProcessingChain chain;
+    chain.selectKind(quellora::ChainKind::night);
+    chain.reset();
+    runInterleaved(state, chain, quellora::nightCompressorParams(), 1.0f);
+}
+
 BENCHMARK(BM_CompressorInterleaved)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_NightChainInterleavedLimiting)->Arg(256);
+BENCHMARK(BM_NightChainInterleaved)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_NightChainInterleavedPortable)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_CompressorInterleavedPortable)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_ReferenceCompressorInterleaved)->Arg(256)->Arg(512)->Arg(1024);
 

@@ -90,7 +90,7 @@ void AppState::startEngineBypassed() {
         compressor.setBypassed(false);
         return;
     }
-    compressor.reset();
+    engine_->processingChain().reset();
     engine_->start();
 }
 

@@ -77,6 +77,7 @@ public:
     bool canSaveAsNewPreset() const;
     std::string currentPresetLabel() const;
     void selectStandard();
+    void selectNight();
     void applyPreset(const SavedPreset& preset);
     void updateActivePreset();
     void saveAsNewPreset();

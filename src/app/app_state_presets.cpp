@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "dsp/compressor_param_fields.h"
+#include "dsp/processing_chain.h"
 
 #include <cmath>
 #include <set>
@@ -19,6 +20,11 @@ constexpr std::string_view releaseMigratedKey = "custom.releaseV2";
 constexpr std::size_t releaseIndex = static_cast<std::size_t>(CustomParameter::release);
 // Release times were once stored in a unit six times larger.
 constexpr double legacyReleaseFactor = 6.0;
+
+// What the built-in presets set the seven values to.
+CompressorParams builtInParams(Preset preset) {
+    return preset == Preset::night ? nightCompressorParams() : CompressorParams::defaults();
+}
 
 } // namespace
 
@@ -41,6 +47,8 @@ void AppState::setCustomStores(const CompressorParams& params) {
 }
 
 void AppState::pushParamsToEngine() {
+    engine_->selectChain(selectedPreset_.get() == Preset::night ? ChainKind::night
+                                                                : ChainKind::standard);
     engine_->updateCompressorParams(effectiveParams());
 }
 
@@ -52,7 +60,7 @@ void AppState::setSelectedPreset(Preset preset) {
 void AppState::applySelectionRule() {
     services.settings->setValue(selectedPresetKey, std::string(rawValue(selectedPreset_.get())));
     if (selectedPreset_.get() != Preset::custom) {
-        setCustomStores(CompressorParams::defaults());
+        setCustomStores(builtInParams(selectedPreset_.get()));
     }
     pushParamsToEngine();
 }
@@ -104,12 +112,25 @@ std::string AppState::currentPresetLabel() const {
     if (const auto* preset = activePreset()) {
         return isActivePresetEdited() ? preset->name + " (edited)" : preset->name;
     }
-    return selectedPreset_.get() == Preset::custom ? "Custom" : "Standard";
+    switch (selectedPreset_.get()) {
+    case Preset::custom:
+        return "Custom";
+    case Preset::night:
+        return "Night";
+    case Preset::on:
+        break;
+    }
+    return "Standard";
 }
 
 void AppState::selectStandard() {
     activePresetID_.set(std::nullopt);
     setSelectedPreset(Preset::on);
+}
+
+void AppState::selectNight() {
+    activePresetID_.set(std::nullopt);
+    setSelectedPreset(Preset::night);
 }
 
 void AppState::applyPreset(const SavedPreset& preset) {
@@ -197,7 +218,7 @@ void AppState::restorePresets() {
         }
     }
     if (selectedPreset_.get() != Preset::custom) {
-        setCustomStores(CompressorParams::defaults());
+        setCustomStores(builtInParams(selectedPreset_.get()));
         return;
     }
     if (!settings.contains(customKeys[0])) {

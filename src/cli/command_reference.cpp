@@ -22,12 +22,18 @@ constexpr const char* valueForms =
     "Options take their value as \"--opt value\" or \"--opt=value\".";
 
 // The preset and parameter options every compressing command takes;
-// `standardMeaning` says what "--preset standard" does for the command.
-std::vector<OptionGroup> presetOptionGroups(const std::string& standardMeaning) {
+// `standardMeaning` says what "--preset standard" does for the command, and
+// `nightMeaning` what parameter options do to "--preset night".
+std::vector<OptionGroup> presetOptionGroups(const std::string& standardMeaning,
+                                            const std::string& nightMeaning) {
     OptionGroup presets{
         "options",
         {
             {{"--preset"}, "standard", Completion::word, standardMeaning},
+            {{"--preset"},
+             "night",
+             Completion::word,
+             "dialogue up, action down, true peaks below -1 dBTP; " + nightMeaning},
             {{"--preset-file"},
              "FILE",
              Completion::file,
@@ -50,7 +56,8 @@ std::vector<OptionGroup> presetOptionGroups(const std::string& standardMeaning) 
 }
 
 CommandHelp processHelp() {
-    auto groups = presetOptionGroups("the built-in preset (default)");
+    auto groups = presetOptionGroups("the built-in preset (default)",
+                                     "parameters then set its compressor stage");
     groups.push_back(
         {"other",
          {
@@ -87,7 +94,8 @@ CommandHelp processHelp() {
 }
 
 CommandHelp runHelp() {
-    auto groups = presetOptionGroups("the built-in preset");
+    auto groups = presetOptionGroups("the built-in preset",
+                                     "parameters then make a custom preset, as sliders do");
     groups.push_back({"other",
                       {
                           {{"-v", "--verbose"},

@@ -1,5 +1,6 @@
 #include "cli/demo_clip.h"
 
+#include "base/random_sequence.h"
 #include "cli/command_error.h"
 #include "cli/replacement_file.h"
 #include "cli/sound_file_writer.h"
@@ -21,22 +22,8 @@ constexpr double speechRmsDb = -35.0;
 constexpr double musicPeakDb = -8.0;
 constexpr double fadeSeconds = 0.01;
 
-// Fixed-seed xorshift, so the clip never changes between builds.
-class Noise {
-public:
-    // Uniform in [0, 1).
-    double unit() {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        return static_cast<double>(state >> 8) / 16777216.0;
-    }
-    double bipolar() { return 2.0 * unit() - 1.0; }
-    double between(double low, double high) { return low + (high - low) * unit(); }
-
-private:
-    std::uint32_t state = 0x2545f491u;
-};
+// A fixed seed, so the clip never changes between builds.
+constexpr std::uint32_t noiseSeed = 0x2545f491u;
 
 // sum over k of weights[k] * sin((k + 1) * phase), by the Chebyshev
 // recurrence: one sine and one cosine per sample whatever the harmonic count.
@@ -69,7 +56,7 @@ std::vector<double> vowelWeights(double f0, double formant1, double formant2) {
 
 // Syllables of 120 to 280 ms on a gliding pitch, some with a hissed onset,
 // separated by short gaps and now and then a pause for breath.
-void renderSpeech(std::span<float> stereo, Noise& noise) {
+void renderSpeech(std::span<float> stereo, RandomSequence& noise) {
     constexpr std::array<std::array<double, 2>, 4> formants{
         {{700.0, 1200.0}, {400.0, 2000.0}, {320.0, 850.0}, {600.0, 1700.0}}};
     const auto frames = static_cast<std::int64_t>(stereo.size() / 2);
@@ -110,7 +97,7 @@ double midiToHz(int note) {
 
 // Four chords a bar at 120 beats per minute over kick and snare, each chord
 // tone with a few harmonics and spread across the stereo field.
-void renderMusic(std::span<float> stereo, Noise& noise) {
+void renderMusic(std::span<float> stereo, RandomSequence& noise) {
     constexpr std::array<std::array<int, 4>, 4> chords{
         {{48, 52, 55, 60}, {43, 50, 55, 59}, {45, 52, 57, 60}, {41, 48, 53, 57}}};
     constexpr std::array<double, 4> pans{-0.6, -0.2, 0.2, 0.6};
@@ -184,7 +171,7 @@ void fadeEdges(std::span<float> stereo) {
 
 std::vector<float> renderDemoClip(std::int64_t frames) {
     std::vector<float> samples(static_cast<std::size_t>(std::max<std::int64_t>(frames, 0) * 2));
-    Noise noise;
+    RandomSequence noise(noiseSeed);
     bool loud = false;
     for (std::int64_t start = 0; start < frames; loud = !loud) {
         const auto length = std::min(

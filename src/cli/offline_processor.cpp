@@ -9,8 +9,10 @@ OfflineProcessor::OfflineProcessor(const Settings& settings)
     , blockFrames(settings.blockFrames)
     , align(settings.align)
     , keepBlockMeters(settings.keepBlockMeters) {
-    compressor.updateParams(settings.params, settings.sampleRate);
-    framesToDrop = align ? compressor.lookaheadSamples() : 0;
+    chain.selectKind(settings.chain);
+    chain.updateParams(settings.params, settings.sampleRate);
+    chain.reset();
+    framesToDrop = align ? lookaheadFrames() : 0;
 }
 
 std::span<const float> OfflineProcessor::process(float* frames, std::int64_t frameCount) {
@@ -24,25 +26,22 @@ std::span<const float> OfflineProcessor::finish() {
     if (!align) {
         return {};
     }
-    flush.assign(static_cast<std::size_t>(compressor.lookaheadSamples() * channels), 0.0f);
-    compressBlocks(flush.data(), compressor.lookaheadSamples());
-    return dropLookahead(flush.data(), compressor.lookaheadSamples());
+    const auto lookahead = lookaheadFrames();
+    flush.assign(static_cast<std::size_t>(lookahead * channels), 0.0f);
+    compressBlocks(flush.data(), lookahead);
+    return dropLookahead(flush.data(), lookahead);
 }
 
 void OfflineProcessor::compressBlocks(float* frames, std::int64_t frameCount) {
     for (std::int64_t done = 0; done < frameCount; done += blockFrames) {
         const auto count = std::min(blockFrames, frameCount - done);
         float* block = frames + done * channels;
-        const auto pushedBefore = compressor.levelBuffer().writeCount();
-        if (channels == 1) {
-            compressor.processMono(block, count);
-        } else {
-            compressor.processInterleaved(block, count, channels);
-        }
+        const auto pushedBefore = chain.compressor().levelBuffer().writeCount();
+        chain.processInterleaved(block, count, channels);
         // A compressor that cannot run at this rate passes the block through
         // and pushes no meter sample; there is then nothing to log.
-        if (keepBlockMeters && compressor.levelBuffer().writeCount() != pushedBefore) {
-            meters.push_back(compressor.levelBuffer().recentSamples(1).front());
+        if (keepBlockMeters && chain.compressor().levelBuffer().writeCount() != pushedBefore) {
+            meters.push_back(chain.compressor().levelBuffer().recentSamples(1).front());
         }
     }
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "dsp/audio_compressor.h"
 #include "dsp/compressor_params.h"
 #include "dsp/level_sample.h"
+#include "dsp/processing_chain.h"
 
 #include <cstdint>
 #include <span>
@@ -10,16 +10,17 @@
 
 namespace quellora {
 
-// Runs a recording through the real-time compressor in blocks of a fixed
+// Runs a recording through the real-time processing chain in blocks of a fixed
 // size, as the audio thread would, and by default lines the result up with
-// the input: the compressor delays everything by its lookahead, so the first
+// the input: the chain delays everything by its lookahead, so the first
 // lookahead frames it produces are dropped and the delay is flushed with as
 // many frames of silence at the end. The result then has the input's length.
-// Unaligned, the output is what the compressor produced, delay and all.
+// Unaligned, the output is what the chain produced, delay and all.
 class OfflineProcessor {
 public:
     struct Settings {
         CompressorParams params;
+        ChainKind chain = ChainKind::standard;
         float sampleRate = 48000.0f;
         int channels = 2;               // 1 or 2
         std::int64_t blockFrames = 512; // frames per compressor call
@@ -29,11 +30,13 @@ public:
 
     explicit OfflineProcessor(const Settings& settings);
 
-    // Frames of delay the compressor adds; 0 when the rate is too low for it
-    // to run at all.
-    std::int64_t lookaheadFrames() const { return compressor.lookaheadSamples(); }
+    // Frames of delay the chain adds; 0 when the rate is too low for the
+    // compressor to run at all.
+    std::int64_t lookaheadFrames() const {
+        return chain.compressor().lookaheadSamples() < 1 ? 0 : chain.lookaheadSamples();
+    }
 
-    // Compresses `frameCount` interleaved frames in place and returns those
+    // Processes `frameCount` interleaved frames in place and returns those
     // that belong to the result: all of them, except while the lookahead is
     // still being dropped.
     std::span<const float> process(float* frames, std::int64_t frameCount);
@@ -42,7 +45,7 @@ public:
     // after the last process().
     std::span<const float> finish();
 
-    // One meter sample per compressor call of the latest process() or
+    // One meter sample per chain call of the latest process() or
     // finish(), when kept.
     const std::vector<LevelSample>& blockMeters() const { return meters; }
 
@@ -50,7 +53,7 @@ private:
     void compressBlocks(float* frames, std::int64_t frameCount);
     std::span<const float> dropLookahead(const float* frames, std::int64_t frameCount);
 
-    AudioCompressor compressor;
+    ProcessingChain chain;
     std::int64_t channels;
     std::int64_t blockFrames;
     bool align;

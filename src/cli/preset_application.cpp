@@ -9,6 +9,9 @@ void applyPresetSelection(AppState& model, const PresetSelection& selection) {
     if (selection.savedPreset) {
         model.applyPreset(*selection.savedPreset);
         base = selection.savedPreset->params;
+    } else if (selection.chain == ChainKind::night) {
+        model.selectNight();
+        base = nightCompressorParams();
     } else {
         // Also clears custom values restored from an earlier run, so that
         // only the parameters given now differ from the standard preset.

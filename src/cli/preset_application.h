@@ -6,7 +6,7 @@
 namespace quellora {
 
 // Puts the model on the selection the way a person would in the panel: the
-// saved preset (or the standard one), then each parameter that differs from
+// saved preset (or a built-in one), then each parameter that differs from
 // it as a slider move, so that the model saves the result and the engine
 // runs it.
 void applyPresetSelection(AppState& model, const PresetSelection& selection);

@@ -51,7 +51,7 @@ float parameterValue(std::size_t fieldIndex, std::string_view name, std::string_
 } // namespace
 
 bool PresetOptions::anyGiven() const {
-    return savedPreset || standardPresetGiven ||
+    return savedPreset || builtInPreset ||
            std::any_of(parameterOverrides.begin(), parameterOverrides.end(),
                        [](const auto& value) { return value.has_value(); });
 }
@@ -74,13 +74,16 @@ bool PresetOptionsParser::accepts(std::string_view name) {
 
 void PresetOptionsParser::add(std::string_view name, std::string_view value) {
     if (name == "--preset") {
-        if (value != "standard") {
+        if (value == "standard") {
+            options.builtInPreset = ChainKind::standard;
+        } else if (value == "night") {
+            options.builtInPreset = ChainKind::night;
+        } else {
             throw CommandError::badInput(
-                fmt::format("unknown preset \"{}\": the built-in one is \"standard\"; saved "
-                            "presets come with --preset-file and --preset-name",
+                fmt::format("unknown preset \"{}\": the built-in ones are \"standard\" and "
+                            "\"night\"; saved presets come with --preset-file and --preset-name",
                             value));
         }
-        options.standardPresetGiven = true;
     } else if (name == "--preset-file") {
         presetFile = std::filesystem::path(value);
     } else if (name == "--preset-name") {
@@ -96,7 +99,7 @@ PresetOptions PresetOptionsParser::finish() const {
     if (presetName && !presetFile) {
         throw CommandError::badInput("--preset-name needs --preset-file");
     }
-    if (presetFile && options.standardPresetGiven) {
+    if (presetFile && options.builtInPreset) {
         throw CommandError::badInput("--preset and --preset-file exclude each other");
     }
     auto finished = options;

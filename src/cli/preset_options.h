@@ -2,6 +2,7 @@
 
 #include "dsp/compressor_param_fields.h"
 #include "dsp/param_range.h"
+#include "dsp/processing_chain.h"
 
 #include <array>
 #include <cstdint>
@@ -21,8 +22,9 @@ struct SavedPresetChoice {
 // The compressor settings a subcommand was asked for: a preset, then single
 // parameters overriding it. Shared by every subcommand that compresses.
 struct PresetOptions {
-    std::optional<SavedPresetChoice> savedPreset; // absent: the standard preset
-    bool standardPresetGiven = false;             // "--preset standard" said explicitly
+    std::optional<SavedPresetChoice> savedPreset; // absent: a built-in preset
+    // "--preset standard" or "--preset night" said explicitly; standard when absent.
+    std::optional<ChainKind> builtInPreset;
     // Indexed like compressorParamFields; set where the user gave the option.
     std::array<std::optional<float>, compressorParamFields.size()> parameterOverrides{};
 

@@ -65,10 +65,12 @@ PresetSelection selectPreset(const PresetOptions& options) {
     if (options.savedPreset) {
         selection.savedPreset = readSavedPreset(*options.savedPreset);
     }
+    selection.chain = options.builtInPreset.value_or(ChainKind::standard);
     // Options were range-checked as they were parsed, and a decoded preset is
     // clamped into the ranges like everywhere else it is applied.
-    selection.params =
-        selection.savedPreset ? selection.savedPreset->params : CompressorParams::defaults();
+    selection.params = selection.savedPreset                 ? selection.savedPreset->params
+                       : selection.chain == ChainKind::night ? nightCompressorParams()
+                                                             : CompressorParams::defaults();
     for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
         if (const auto& given = options.parameterOverrides[index]) {
             selection.params.*compressorParamFields[index].member = *given;

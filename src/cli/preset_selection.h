@@ -11,7 +11,8 @@ namespace quellora {
 // What the preset options come to.
 struct PresetSelection {
     std::optional<SavedPreset> savedPreset; // as read from the file, when one was named
-    CompressorParams params;                // the preset's, with the parameter options applied
+    ChainKind chain = ChainKind::standard;  // night only for "--preset night"
+    CompressorParams params; // the preset's compressor, with the parameter options applied
 };
 
 // The chosen preset (the standard one unless a saved preset is named), then
@@ -19,10 +20,5 @@ struct PresetSelection {
 // one; throws CommandError (bad input) for an unreadable or broken file, an
 // unknown name or a value out of range.
 PresetSelection selectPreset(const PresetOptions& options);
-
-// The parameters to compress with.
-inline CompressorParams selectCompressorParams(const PresetOptions& options) {
-    return selectPreset(options).params;
-}
 
 } // namespace quellora

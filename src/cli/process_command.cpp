@@ -26,8 +26,7 @@ int runProcessCommand(const std::vector<std::string>& args, const ConsoleStreams
             console.out << formatCommandUsage(*findCommandHelp("process"));
             return static_cast<int>(ExitStatus::success);
         }
-        const auto params = selectCompressorParams(options);
-        const auto loudness = runProcessJob(options, params, console);
+        const auto loudness = runProcessJob(options, selectPreset(options), console);
         console.out << formatLoudnessReport(loudness.input, loudness.output) << std::flush;
         if (!console.out) {
             return fail(console, ExitStatus::failure, "cannot print the loudness report");

@@ -71,7 +71,7 @@ std::int64_t framesPerPass(std::int64_t blockFrames) {
 
 } // namespace
 
-LoudnessComparison runProcessJob(const ProcessOptions& options, const CompressorParams& params,
+LoudnessComparison runProcessJob(const ProcessOptions& options, const PresetSelection& preset,
                                  const ConsoleStreams& console) {
     // From here on an interruption ends the job at the next pass and lets it
     // clean up.
@@ -98,8 +98,8 @@ LoudnessComparison runProcessJob(const ProcessOptions& options, const Compressor
     const auto format =
         chooseOutputFormat(*container, in.sndfileFormat, in.channels, in.sampleRate);
 
-    OfflineProcessor processor({params, static_cast<float>(in.sampleRate), in.channels,
-                                options.blockFrames, options.align,
+    OfflineProcessor processor({preset.params, preset.chain, static_cast<float>(in.sampleRate),
+                                in.channels, options.blockFrames, options.align,
                                 options.metersPath.has_value()});
     if (processor.lookaheadFrames() < 1) {
         throw CommandError::badInput(

@@ -89,7 +89,7 @@ LoudnessMeter::InterpolatorTaps designInterpolator(int sampleRate) {
     // A Blackman-windowed sinc, `history` input samples wide per phase, each
     // phase normalised to unity gain at DC. Phase 0 passes the samples
     // themselves, so the sample peak is always included.
-    const int factor = sampleRate <= 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
+    const int factor = LoudnessMeter::oversamplingFactor(sampleRate);
     const int length = history * factor + 1;
     const double centre = (length - 1) / 2.0;
     LoudnessMeter::InterpolatorTaps taps{};
@@ -217,6 +217,37 @@ meterChunkAvx2(const LoudnessMeter::Filters& filters,
 
 } // namespace
 
+int LoudnessMeter::oversamplingFactor(int sampleRate) {
+    return sampleRate <= 96000 ? 4 : sampleRate < 192000 ? 2 : 1;
+}
+
+LoudnessMeter::Filters LoudnessMeter::designFilters(double rate) {
+    Filters result{};
+    {
+        // Stage 1: the head's acoustic effect, a high shelf of about +4 dB.
+        const double f0 = 1681.974450955533;
+        const double gainDb = 3.999843853973347;
+        const double q = 0.7071752369554196;
+        const double k = std::tan(std::numbers::pi * f0 / rate);
+        const double vh = std::pow(10.0, gainDb / 20.0);
+        const double vb = std::pow(vh, 0.4996667741545416);
+        const double a0 = 1.0 + k / q + k * k;
+        result.shelf = {(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0,
+                        (vh - vb * k / q + k * k) / a0, 2.0 * (k * k - 1.0) / a0,
+                        (1.0 - k / q + k * k) / a0};
+    }
+    {
+        // Stage 2: the revised low-frequency B-curve, a high-pass near 38 Hz.
+        const double f0 = 38.13547087602444;
+        const double q = 0.5003270373238773;
+        const double k = std::tan(std::numbers::pi * f0 / rate);
+        const double a0 = 1.0 + k / q + k * k;
+        result.highPass = {1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0};
+    }
+    result.taps = designInterpolator(static_cast<int>(rate));
+    return result;
+}
+
 LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate, InstructionSet instructionSet)
     : meterChunk(meterChunkPortable)
     , channels(channelCount)
@@ -234,29 +265,7 @@ LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate, InstructionSet in
 #else
     (void)instructionSet;
 #endif
-    const double rate = sampleRate;
-    {
-        // Stage 1: the head's acoustic effect, a high shelf of about +4 dB.
-        const double f0 = 1681.974450955533;
-        const double gainDb = 3.999843853973347;
-        const double q = 0.7071752369554196;
-        const double k = std::tan(std::numbers::pi * f0 / rate);
-        const double vh = std::pow(10.0, gainDb / 20.0);
-        const double vb = std::pow(vh, 0.4996667741545416);
-        const double a0 = 1.0 + k / q + k * k;
-        filters.shelf = {(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0,
-                         (vh - vb * k / q + k * k) / a0, 2.0 * (k * k - 1.0) / a0,
-                         (1.0 - k / q + k * k) / a0};
-    }
-    {
-        // Stage 2: the revised low-frequency B-curve, a high-pass near 38 Hz.
-        const double f0 = 38.13547087602444;
-        const double q = 0.5003270373238773;
-        const double k = std::tan(std::numbers::pi * f0 / rate);
-        const double a0 = 1.0 + k / q + k * k;
-        filters.highPass = {1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / q + k * k) / a0};
-    }
-    filters.taps = designInterpolator(sampleRate);
+    filters = designFilters(sampleRate);
 }
 
 void LoudnessMeter::add(const float* frames, std::int64_t frameCount) {
@@ -268,7 +277,7 @@ void LoudnessMeter::add(const float* frames, std::int64_t frameCount) {
         stepFramesDone += run;
         done += run;
         if (stepFramesDone == stepFrames) {
-            stepMeanSquares.push_back(stepEnergy / static_cast<double>(stepFrames));
+            stepMeanSquares_.push_back(stepEnergy / static_cast<double>(stepFrames));
             stepEnergy = 0.0;
             stepFramesDone = 0;
         }
@@ -277,8 +286,8 @@ void LoudnessMeter::add(const float* frames, std::int64_t frameCount) {
 
 LoudnessMeasurement LoudnessMeter::measurement() const {
     LoudnessMeasurement result;
-    result.integratedLufs = integratedLoudness(stepMeanSquares);
-    result.rangeLu = loudnessRange(stepMeanSquares);
+    result.integratedLufs = integratedLoudness(stepMeanSquares_);
+    result.rangeLu = loudnessRange(stepMeanSquares_);
     float peak = 0.0f;
     for (int c = 0; c < channels; ++c) {
         peak = std::max(peak, channelStates[static_cast<std::size_t>(c)].peak);

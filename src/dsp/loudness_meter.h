@@ -32,6 +32,10 @@ public:
 
     void add(const float* frames, std::int64_t frameCount);
     LoudnessMeasurement measurement() const;
+    // Mean square of the K-weighted signal, summed over channels, of every
+    // completed 100 ms step: the raw material of momentary (4 steps) and
+    // short-term (30 steps) loudness.
+    const std::vector<double>& stepMeanSquares() const { return stepMeanSquares_; }
 
     // The K-weighting stages (high shelf, then high-pass) and their state,
     // in double precision: the high-pass pole sits very close to 1, where
@@ -59,6 +63,11 @@ public:
         Biquad highPass;
         InterpolatorTaps taps;
     };
+    // The K-weighting stages and the true-peak interpolator at `sampleRate`;
+    // shared with the processing stages that weigh loudness or true peaks.
+    static Filters designFilters(double sampleRate);
+    // 4x oversampling up to 96 kHz, 2x below 192 kHz, none from there.
+    static int oversamplingFactor(int sampleRate);
 
 private:
     using ChunkMeter = double (*)(const Filters&, std::array<ChannelState, maxChannels>&,
@@ -71,7 +80,7 @@ private:
     std::array<ChannelState, maxChannels> channelStates{};
     double stepEnergy = 0.0; // sum over channels of squared K-weighted samples
     std::int64_t stepFramesDone = 0;
-    std::vector<double> stepMeanSquares; // one per completed 100 ms step
+    std::vector<double> stepMeanSquares_; // one per completed 100 ms step
 };
 
 } // namespace quellora

@@ -15,7 +15,18 @@ AudioEngine::~AudioEngine() {
 
 void AudioEngine::updateCompressorParams(const CompressorParams& params) {
     _lastParams.set(params);
-    io_->compressor.updateParams(params, processingSampleRate());
+    io_->chain.updateParams(params, processingSampleRate());
+}
+
+void AudioEngine::selectChain(ChainKind kind) {
+    if (kind == io_->chain.kind()) {
+        return;
+    }
+    io_->chain.selectKind(kind);
+    // The chains differ in delay: players need the new figure.
+    if (aggregateDeviceID != 0) {
+        reportAddedLatency();
+    }
 }
 
 std::optional<AudioObjectPropertyListenerID> AudioEngine::addListener(AudioObjectID object,

@@ -53,6 +53,10 @@ public:
     std::function<void(const std::string&)> onFailed;
 
     void updateCompressorParams(const CompressorParams& params);
+    // Which stages process the audio; the switch fades out and in.
+    void selectChain(ChainKind kind);
+    ChainKind chainKind() const { return io_->chain.kind(); }
+    ProcessingChain& processingChain() { return io_->chain; }
     AudioCompressor& compressor() { return io_->compressor; }
 
     // For diagnostics and tests.

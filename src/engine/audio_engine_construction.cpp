@@ -114,7 +114,7 @@ void AudioEngine::createAggregateDevice(std::int64_t generation) {
             processingSampleRate(), tapRate);
     }
     if (const auto& params = _lastParams.get()) {
-        io_->compressor.updateParams(*params, processingSampleRate());
+        io_->chain.updateParams(*params, processingSampleRate());
     }
     reportAddedLatency();
 
@@ -153,7 +153,7 @@ void AudioEngine::waitForAggregateToComeAlive(std::int64_t generation) {
 // that players can keep picture and sound together. Servers without the
 // notion refuse the write, which changes nothing.
 void AudioEngine::reportAddedLatency() {
-    const auto frames = static_cast<std::uint32_t>(io_->compressor.lookaheadSamples());
+    const auto frames = static_cast<std::uint32_t>(io_->chain.lookaheadSamples());
     hal.setPropertyData(aggregateDeviceID, {AudioProperty::latency, AudioScope::output, 0},
                         sizeof frames, &frames);
 }

@@ -69,7 +69,7 @@ void AudioEngine::disposePipelineForRestart() {
     setIOSuspended(false);
     io_->_fadeInRemaining.store(0, std::memory_order_relaxed);
     tearDownPipeline();
-    io_->compressor.reset();
+    io_->chain.reset();
 }
 
 void AudioEngine::schedulePipelineStart(std::int64_t generation,

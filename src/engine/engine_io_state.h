@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/audio_compressor.h"
+#include "dsp/processing_chain.h"
 #include "engine/audio_ring_buffer.h"
 #include "engine/engine_switches.h"
 #include "engine/hal/audio_hal.h"
@@ -26,7 +27,10 @@ struct EngineIOState {
 
     const EngineSwitchValues switches;
     AudioRingBuffer ring{16384, 2};
-    AudioCompressor compressor;
+    // Processes every captured buffer; its compressor stage is also reached
+    // directly, for its meters and the idle suspend.
+    ProcessingChain chain;
+    AudioCompressor& compressor = chain.compressor();
 
     // Interleaved stereo scratch, one per callback; allocated when the
     // callbacks are installed, freed after they are destroyed.

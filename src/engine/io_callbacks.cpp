@@ -163,7 +163,7 @@ void runCaptureCallback(EngineIOState& io, const AudioBufferList& input,
             if (metering) {
                 io._ioProcFrames.store(frames, std::memory_order_relaxed);
             }
-            io.compressor.processInterleaved(scratch, frames, 2);
+            io.chain.processInterleaved(scratch, frames, 2);
             const auto written = io.ring.write(scratch, frames);
             if (written < frames) {
                 io._ringDroppedFrames.fetch_add(frames - written, std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 // Choosing, editing, saving and restoring presets.
 
 #include "app_test_fixture.h"
+#include "dsp/processing_chain.h"
 #include "dsp/saved_preset.h"
 
 namespace quellora {
@@ -140,6 +141,44 @@ TEST_F(PresetsTest, RestoreIgnoresUnknownSelectionsAndResetsUnderStandard) {
     EXPECT_EQ(app.selectedPreset().get(), Preset::on);
     EXPECT_EQ(app.effectiveParams(), CompressorParams::defaults());
     EXPECT_EQ(settings->string("selectedPreset"), "custom"); // not rewritten
+}
+
+TEST_F(PresetsTest, NightIsABuiltInSelectionThatRunsTheNightChainAndReportsItsDelay) {
+    auto& app = runningModel();
+    const auto aggregate = app.engine().aggregateDevice();
+    EXPECT_EQ(hal.reportedProcessingLatency(aggregate), 240u);
+
+    app.selectNight();
+    EXPECT_EQ(app.selectedPreset().get(), Preset::night);
+    EXPECT_EQ(settings->string("selectedPreset"), "Night");
+    EXPECT_EQ(app.currentPresetLabel(), "Night");
+    EXPECT_EQ(app.effectiveParams(), nightCompressorParams());
+    EXPECT_EQ(app.engine().lastParams().get(), nightCompressorParams());
+    EXPECT_EQ(app.engine().chainKind(), ChainKind::night);
+    EXPECT_EQ(hal.reportedProcessingLatency(aggregate), 342u);
+    EXPECT_FALSE(settings->contains("custom.threshold")); // built-in: nothing saved as custom
+
+    // A slider starts from Night's compressor but runs it alone, as Custom.
+    app.setCustomValue(Parameter::ratio, 4.0f);
+    EXPECT_EQ(app.selectedPreset().get(), Preset::custom);
+    EXPECT_EQ(app.effectiveParams().threshold, nightCompressorParams().threshold);
+    EXPECT_EQ(app.engine().chainKind(), ChainKind::standard);
+    EXPECT_EQ(hal.reportedProcessingLatency(aggregate), 240u);
+
+    app.selectNight();
+    app.selectStandard();
+    EXPECT_EQ(app.effectiveParams(), CompressorParams::defaults());
+    EXPECT_EQ(app.engine().chainKind(), ChainKind::standard);
+}
+
+TEST_F(PresetsTest, NightIsRestoredAtTheNextLaunchWithItsOwnValues) {
+    settings->setValue("selectedPreset", std::string("Night"));
+    settings->setValue("custom.threshold", -40.0);
+    auto& app = runningModel();
+    EXPECT_EQ(app.selectedPreset().get(), Preset::night);
+    EXPECT_EQ(app.effectiveParams(), nightCompressorParams());
+    EXPECT_EQ(app.engine().chainKind(), ChainKind::night);
+    EXPECT_EQ(hal.reportedProcessingLatency(app.engine().aggregateDevice()), 342u);
 }
 
 } // namespace

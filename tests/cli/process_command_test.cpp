@@ -2,6 +2,8 @@
 #include "cli/process_command.h"
 #include "cli_test_files.h"
 #include "dsp/audio_compressor.h"
+#include "dsp/loudness_meter.h"
+#include "dsp/processing_chain.h"
 #include "dsp/saved_preset.h"
 #include "support/test_signals.h"
 
@@ -228,6 +230,74 @@ INSTANTIATE_TEST_SUITE_P(
                       {"--preset-file", "@presets", "--preset-name", "Wild"},
                       {-45, 8, 1, 900, 4, 1, 200}}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// --- The Night chain -------------------------------------------------------
+
+// Quiet speech, then loud, hard-clipped music: what Night is for.
+std::vector<float> dialogueThenLoudMusic(int channels) {
+    auto stereo = speechLike(10 * rate, rate, -33.0f);
+    auto loud = denseMusicLike(6 * rate, rate, -9.0f);
+    for (auto& sample : loud) {
+        sample = std::clamp(sample, -0.999f, 0.999f);
+    }
+    stereo.insert(stereo.end(), loud.begin(), loud.end());
+    if (channels == 2) {
+        return stereo;
+    }
+    std::vector<float> mono(stereo.size() / 2);
+    for (std::size_t i = 0; i < mono.size(); ++i) {
+        mono[i] = stereo[2 * i];
+    }
+    return mono;
+}
+
+LoudnessMeasurement measureSeconds(const std::vector<float>& samples, int channels, double from,
+                                   double to) {
+    LoudnessMeter meter(channels, rate);
+    const auto first = static_cast<std::size_t>(from * rate) * static_cast<std::size_t>(channels);
+    const auto last = static_cast<std::size_t>(to * rate) * static_cast<std::size_t>(channels);
+    meter.add(samples.data() + first, static_cast<std::int64_t>((last - first) / channels));
+    return meter.measurement();
+}
+
+class NightPreset : public ProcessCommandTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(NightPreset, liftsDialogueLowersTheLoudPartAndKeepsTruePeaksBelowMinusOne) {
+    const int channels = GetParam();
+    const auto input = dialogueThenLoudMusic(channels);
+    writeAudioFile(path("in.wav"), input, channels, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+
+    const auto run = runProcess({path("in.wav"), path("out.wav"), "--preset", "night"});
+
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto output = readAudioFile(path("out.wav")).samples;
+    ASSERT_EQ(output.size(), input.size());
+    const auto dialogueIn = measureSeconds(input, channels, 5.0, 10.0).integratedLufs;
+    const auto dialogueOut = measureSeconds(output, channels, 5.0, 10.0).integratedLufs;
+    const auto loudIn = measureSeconds(input, channels, 12.0, 16.0).integratedLufs;
+    const auto loudOut = measureSeconds(output, channels, 12.0, 16.0).integratedLufs;
+    EXPECT_GT(dialogueOut, dialogueIn + 6.0);
+    EXPECT_LT(loudOut, loudIn - 6.0);
+    EXPECT_LE(measureSeconds(output, channels, 0.0, 16.0).truePeakDbtp, -1.0);
+    EXPECT_TRUE(std::none_of(output.begin(), output.end(),
+                             [](float sample) { return std::fabs(sample) >= 1.0f; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, NightPreset, ::testing::Values(1, 2),
+                         [](const auto& row) { return fmt::format("{}ch", row.param); });
+
+TEST_F(ProcessCommandTest, nightIsAlignedByItsWholeDelay) {
+    constexpr std::int64_t frames = 4000;
+    std::vector<float> input(frames * 2, 0.0f);
+    input[2000] = input[2001] = 0.01f; // quiet: every stage passes it at unity
+    writeAudioFile(path("in.wav"), input, 2, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+
+    ASSERT_EQ(runProcess({path("in.wav"), path("out.wav"), "--preset=night"}).status, 0);
+
+    const auto output = readAudioFile(path("out.wav")).samples;
+    ASSERT_EQ(output.size(), input.size());
+    EXPECT_EQ(std::find(output.begin(), output.end(), 0.01f) - output.begin(), 2000);
+}
 
 // --- Output format ------------------------------------------------------
 

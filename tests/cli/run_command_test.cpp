@@ -53,8 +53,9 @@ protected:
         }
     }
 
-    PresetSelection selection(std::optional<SavedPreset> saved, CompressorParams params) {
-        return {std::move(saved), params};
+    PresetSelection selection(std::optional<SavedPreset> saved, CompressorParams params,
+                              ChainKind chain = ChainKind::standard) {
+        return {std::move(saved), chain, params};
     }
 };
 
@@ -94,6 +95,20 @@ TEST_F(PresetApplicationTest, aSavedPresetBecomesActiveAndOverridesShowAsEdits) 
     EXPECT_EQ(app.activePresetID().get(), night.id);
     EXPECT_EQ(app.effectiveParams(), params);
     EXPECT_EQ(app.engine().lastParams().get(), params);
+}
+
+TEST_F(PresetApplicationTest, theNightPresetSelectsNightAndAParameterOnTopMakesItCustom) {
+    auto& app = runningModel();
+
+    applyPresetSelection(app, selection(std::nullopt, nightCompressorParams(), ChainKind::night));
+    EXPECT_EQ(app.selectedPreset().get(), Preset::night);
+    EXPECT_EQ(app.engine().chainKind(), ChainKind::night);
+
+    auto params = nightCompressorParams();
+    params.ratio = 2.0f;
+    applyPresetSelection(app, selection(std::nullopt, params, ChainKind::night));
+    EXPECT_EQ(app.selectedPreset().get(), Preset::custom);
+    EXPECT_EQ(app.effectiveParams(), params);
 }
 
 class RunAnnouncerTest : public AppStateTest {

@@ -3,13 +3,22 @@
 // is left when it stops or dies.
 
 #include "compressed_level.h"
+#include "dsp/compressor_params.h"
+#include "dsp/gain_computer.h"
+#include "dsp/processing_chain.h"
 #include "private_pipewire_session.h"
 #include "quellora_graph.h"
+#include "support/temporary_directory.h"
+#include "support/test_signals.h"
 
 #include <gmock/gmock.h>
 
+#include <stdlib.h>
+
 #include <cmath>
 #include <csignal>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 
 namespace quellora::integration {
@@ -28,10 +37,19 @@ protected:
     }
 
     // `quellora run`, started and processing into `sink`.
-    void startQuellora(std::string_view sink = "speakers") {
+    void startQuellora(std::string_view sink = "speakers") { startQuellora(sink, {}); }
+    // The same with a preset of its own, kept in settings of its own so that
+    // the next test starts from the standard preset again.
+    void startQuellora(std::string_view sink, const std::vector<std::string>& presetOptions) {
         // The log level given here wins over the one the test runner sets for itself.
-        quellora.emplace(ChildProcess::start(
-            {"env", "QUELLORA_LOG_LEVEL=info", QUELLORA_EXECUTABLE, "run", "--verbose"}));
+        std::vector<std::string> command{"env", "QUELLORA_LOG_LEVEL=info"};
+        if (!presetOptions.empty()) {
+            ownSettings.emplace();
+            command.push_back("XDG_CONFIG_HOME=" + ownSettings->path().string());
+        }
+        command.insert(command.end(), {QUELLORA_EXECUTABLE, "run", "--verbose"});
+        command.insert(command.end(), presetOptions.begin(), presetOptions.end());
+        quellora.emplace(ChildProcess::start(command));
         ASSERT_TRUE(quellora->waitForOutput("Quellora is on.\n", 10s)) << quellora->errors();
         waitForGraph([&](const GraphSnapshot& g) { return processesInto(g, sink); }, 10s);
     }
@@ -47,6 +65,7 @@ protected:
     }
 
     std::optional<ChildProcess> quellora;
+    std::optional<testing::TemporaryDirectory> ownSettings;
 };
 
 TEST_F(QuelloraPipeline, compressesWhatReachesTheSpeakersAndNothingElse) {
@@ -168,8 +187,15 @@ TEST_F(QuelloraPipeline, idlesWithoutSourcesAndFadesBackInWhenPlaybackStarts) {
 // link plays the same channel on the speakers' right directly. The onsets
 // differ by exactly what Quellora adds: its 5 ms lookahead, and no buffer of
 // the server's, because both of its callbacks run in the output's cycle.
-TEST_F(QuelloraPipeline, addsItsLookaheadAndNothingMoreToWhatReachesTheSpeakers) {
-    startQuellora();
+struct PresetDelay {
+    const char* preset;
+    long frames;
+};
+
+class AddedDelay : public QuelloraPipeline, public ::testing::WithParamInterface<PresetDelay> {};
+
+TEST_P(AddedDelay, isTheChainsLookaheadAndNothingMore) {
+    startQuellora("speakers", {"--preset", GetParam().preset});
     auto clip = onsetTone(1.0, 1.0, -6.0);
     for (std::int64_t frame = 0; frame < clip.frames(); ++frame) {
         clip.samples[static_cast<std::size_t>(frame * 2 + 1)] = 0.0f;
@@ -188,7 +214,52 @@ TEST_F(QuelloraPipeline, addsItsLookaheadAndNothingMoreToWhatReachesTheSpeakers)
     const auto processed = onsetSeconds(recorded.channel(0), -40.0);
     const auto direct = onsetSeconds(recorded.channel(1), -40.0);
     ASSERT_TRUE(processed && direct);
-    EXPECT_EQ(std::lround((*processed - *direct) * 48000.0), 240);
+    EXPECT_EQ(std::lround((*processed - *direct) * 48000.0), GetParam().frames);
+}
+
+// Standard: the compressor's 5 ms. Night: that, and the limiter's 2 ms with
+// its interpolator's half width.
+INSTANTIATE_TEST_SUITE_P(Presets, AddedDelay,
+                         ::testing::Values(PresetDelay{"standard", 240}, PresetDelay{"night", 342}),
+                         [](const auto& row) { return std::string(row.param.preset); });
+
+// What Night plays on the live path is what the same chain makes of the same
+// recording offline: quiet speech lifted, then loud music turned down.
+TEST_F(QuelloraPipeline, nightReachesTheSpeakersAtTheLevelsTheOfflineChainPredicts) {
+    startQuellora("speakers", {"--preset", "night"});
+    AudioClip clip;
+    clip.samples = testing::speechLike(6 * 48000, 48000.0f, -36.0f);
+    const auto loud = testing::denseMusicLike(4 * 48000, 48000.0f, -12.0f);
+    clip.samples.insert(clip.samples.end(), loud.begin(), loud.end());
+
+    auto predicted = clip;
+    ProcessingChain chain;
+    chain.selectKind(ChainKind::night);
+    chain.updateParams(nightCompressorParams(), 48000.0f);
+    chain.reset();
+    for (std::int64_t at = 0; at < predicted.frames(); at += 256) {
+        chain.processInterleaved(predicted.samples.data() + at * 2,
+                                 std::min<std::int64_t>(256, predicted.frames() - at), 2);
+    }
+
+    auto recording = session().startRecording("speakers");
+    auto playback = session().play(clip);
+    ASSERT_TRUE(playback.waitUntilFinished(20s));
+    const auto recorded = recording.stop();
+
+    const auto heard = onsetSeconds(recorded, -50.0);
+    const auto expected = onsetSeconds(predicted, -50.0);
+    ASSERT_TRUE(heard && expected);
+    // Past the first half second, which the server may play before routing
+    // the new stream into Quellora, every half second as predicted.
+    for (double from = 0.5; from < 9.5; from += 0.5) {
+        EXPECT_NEAR(rmsDb(recorded.slice(*heard + from, *heard + from + 0.5)),
+                    rmsDb(predicted.slice(*expected + from, *expected + from + 0.5)), 1.0)
+            << "at " << from << " s";
+    }
+    // And the speech did come up while the music went down.
+    EXPECT_GT(rmsDb(recorded.slice(*heard + 4.0, *heard + 5.5)), -36.0 + 6.0);
+    EXPECT_LT(rmsDb(recorded.slice(*heard + 7.5, *heard + 9.5)), -12.0 - 4.0);
 }
 
 class ReturnOfTheAudio : public QuelloraPipeline, public ::testing::WithParamInterface<int> {};

@@ -1,5 +1,7 @@
 #include "support/test_signals.h"
 
+#include "base/random_sequence.h"
+
 #include <cmath>
 #include <numbers>
 
@@ -7,12 +9,9 @@ namespace quellora::testing {
 
 std::vector<float> stereoNoise(std::int64_t frames, float amplitude, std::uint32_t seed) {
     std::vector<float> samples(static_cast<std::size_t>(frames * 2));
-    std::uint32_t state = seed ? seed : 1;
+    RandomSequence random(seed);
     for (auto& sample : samples) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        sample = amplitude * (static_cast<float>(state >> 8) / 8388608.0f - 1.0f);
+        sample = amplitude * (static_cast<float>(random.next() >> 8) / 8388608.0f - 1.0f);
     }
     return samples;
 }
@@ -77,6 +76,91 @@ std::vector<float> programmeSignal(std::int64_t frames, float sampleRate, std::u
         samples[index] = left;
         samples[index + 1] = right;
     }
+    return samples;
+}
+
+} // namespace quellora::testing
+
+namespace quellora::testing {
+namespace {
+
+constexpr double twoPi = 2.0 * std::numbers::pi;
+
+} // namespace
+
+void scaleToRms(std::vector<float>& samples, float rmsDb) {
+    double sum = 0.0;
+    for (const float sample : samples) {
+        sum += static_cast<double>(sample) * static_cast<double>(sample);
+    }
+    const double rms = samples.empty() ? 0.0 : std::sqrt(sum / static_cast<double>(samples.size()));
+    const double gain = rms > 0.0 ? static_cast<double>(decibelsToAmplitude(rmsDb)) / rms : 0.0;
+    for (auto& sample : samples) {
+        sample = static_cast<float>(static_cast<double>(sample) * gain);
+    }
+}
+
+std::vector<float> speechLike(std::int64_t frames, float sampleRate, float rmsDb,
+                              std::uint32_t seed) {
+    std::vector<float> samples(static_cast<std::size_t>(frames * 2), 0.0f);
+    RandomSequence random(seed);
+    const double rate = sampleRate;
+    double phase = 0.0;
+    int syllable = 0;
+    for (std::int64_t start = 0; start < frames; ++syllable) {
+        const auto length = static_cast<std::int64_t>((0.12 + 0.14 * random.unit()) * rate);
+        const double f0 = 110.0 + 60.0 * random.unit();
+        const double formant1 = 450.0 + 300.0 * random.unit();
+        const double formant2 = 1200.0 + 900.0 * random.unit();
+        for (std::int64_t n = 0; n < length && start + n < frames; ++n) {
+            const double t = static_cast<double>(n) / static_cast<double>(length);
+            phase = std::fmod(phase + twoPi * f0 * (1.0 + 0.1 * t) / rate, twoPi);
+            double voice = 0.0;
+            for (int k = 1; k * f0 < 4000.0; ++k) {
+                const double f = k * f0;
+                const double lift = 0.3 + std::exp(-std::pow((f - formant1) / 200.0, 2.0)) +
+                                    0.7 * std::exp(-std::pow((f - formant2) / 300.0, 2.0));
+                voice += lift * std::sin(k * phase) / std::sqrt(static_cast<double>(k));
+            }
+            const auto value =
+                static_cast<float>(std::pow(std::sin(std::numbers::pi * t), 2.0) * voice);
+            samples[static_cast<std::size_t>(2 * (start + n))] = value;
+            samples[static_cast<std::size_t>(2 * (start + n) + 1)] = value;
+        }
+        const double gap = syllable % 7 == 6 ? 0.4 : 0.04 + 0.1 * random.unit();
+        start += length + static_cast<std::int64_t>(gap * rate);
+    }
+    scaleToRms(samples, rmsDb);
+    return samples;
+}
+
+std::vector<float> denseMusicLike(std::int64_t frames, float sampleRate, float rmsDb,
+                                  std::uint32_t seed) {
+    std::vector<float> samples(static_cast<std::size_t>(frames * 2), 0.0f);
+    RandomSequence random(seed);
+    const double rate = sampleRate;
+    constexpr double chords[2][4] = {{130.8, 164.8, 196.0, 261.6}, {110.0, 146.8, 174.6, 220.0}};
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        const auto& chord = chords[static_cast<int>(t / 2.0) % 2];
+        double left = 0.0;
+        double right = 0.0;
+        for (int voice = 0; voice < 4; ++voice) {
+            double tone = 0.0;
+            for (int k = 1; k <= 5; ++k) {
+                tone += std::sin(twoPi * chord[voice] * k * t) / k;
+            }
+            left += tone * (voice % 2 ? 0.6 : 1.0);
+            right += tone * (voice % 2 ? 1.0 : 0.6);
+        }
+        const double beat = std::fmod(t, 0.5);
+        const double kick = 3.0 * std::exp(-beat * 12.0) *
+                            std::sin(twoPi * (50.0 + 60.0 * std::exp(-beat * 30.0)) * beat);
+        const double hat = 0.4 * std::exp(-std::fmod(t, 0.25) * 40.0) * (2.0 * random.unit() - 1.0);
+        samples[static_cast<std::size_t>(2 * i)] = static_cast<float>(left + kick + hat);
+        samples[static_cast<std::size_t>(2 * i + 1)] = static_cast<float>(right + kick - hat);
+    }
+    scaleToRms(samples, rmsDb);
     return samples;
 }
 

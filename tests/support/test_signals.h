@@ -25,3 +25,22 @@ namespace quellora::testing {
 std::vector<float> programmeSignal(std::int64_t frames, float sampleRate, std::uint32_t seed = 7);
 
 } // namespace quellora::testing
+
+namespace quellora::testing {
+
+// Stereo, centred, speech-like: syllables of 120 to 260 ms of a gliding
+// harmonic voice lifted around two formants, short gaps and a pause for
+// breath every seventh syllable; RMS over the whole at `rmsDb`.
+std::vector<float> speechLike(std::int64_t frames, float sampleRate, float rmsDb,
+                              std::uint32_t seed = 3);
+
+// Stereo, steady and dense, music-like: sustained four-note chords with
+// harmonics, a kick every half second and noise hats every quarter; RMS at
+// `rmsDb`.
+std::vector<float> denseMusicLike(std::int64_t frames, float sampleRate, float rmsDb,
+                                  std::uint32_t seed = 5);
+
+// Scales interleaved samples so that their RMS is `rmsDb`.
+void scaleToRms(std::vector<float>& samples, float rmsDb);
+
+} // namespace quellora::testing

@@ -135,6 +135,9 @@ void ContentView::render() {
     const bool panelOpen = parts.model.menuIsOpen().get();
 
     parts.curve->setParams(parts.model.effectiveParams());
+    parts.curve->setChain(parts.model.selectedPreset().get() == Preset::night
+                              ? ChainKind::night
+                              : ChainKind::standard);
     parts.curve->setCompressionEnabled(active);
     parts.curve->setPanelVisible(panelOpen);
     parts.waveform->setCompressionEnabled(active);

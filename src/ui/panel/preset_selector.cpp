@@ -34,13 +34,19 @@ PresetSelector::PresetSelector(AppState& model, QWidget* parent)
     , model_(model)
     , pillRow_(new QHBoxLayout)
     , standard_(new PresetPill("Standard", this))
+    , night_(new PresetPill("Night", this))
     , delete_(new PlainButton(this))
     , update_(actionButton("Update", "Update Preset",
                            "Overwrites the selected preset with the current sliders", this))
     , save_(actionButton({}, "Save as New Preset", "Saves the current sliders as a new preset",
                          this)) {
+    standard_->setObjectName("standardPresetPill");
     standard_->setAccessibleName("Standard preset");
     connect(standard_, &PresetPill::clicked, this, [this] { model_.selectStandard(); });
+    night_->setObjectName("nightPresetPill");
+    night_->setAccessibleName("Night preset");
+    night_->setToolTip("Night: dialogue up, explosions down, nothing clipped");
+    connect(night_, &PresetPill::clicked, this, [this] { model_.selectNight(); });
 
     delete_->setObjectName("deletePresetButton");
     delete_->setSymbol(Symbol::trash, 10, style::fixedTint(style::red(0.5)));
@@ -65,6 +71,7 @@ PresetSelector::PresetSelector(AppState& model, QWidget* parent)
 
     pillRow_->setSpacing(pillSpacing);
     pillRow_->addWidget(standard_);
+    pillRow_->addWidget(night_);
     pillRow_->addWidget(delete_);
     pillRow_->addStretch();
 
@@ -86,7 +93,7 @@ void PresetSelector::rebuildSavedPills() {
         saved.pill->deleteLater(); // it may be the sender of the click that got us here
     }
     savedPills_.clear();
-    int index = pillRow_->indexOf(standard_) + 1;
+    int index = pillRow_->indexOf(night_) + 1;
     for (const auto& preset : model_.savedPresets().get()) {
         auto* pill = new PresetPill(presetPillTitle(preset.name), this);
         pill->setToolTip(presetPillToolTip(preset.name));
@@ -108,6 +115,7 @@ void PresetSelector::rebuildSavedPills() {
 void PresetSelector::render() {
     const auto& activeID = model_.activePresetID().get();
     standard_->setState(model_.selectedPreset().get() == Preset::on && !activeID, false);
+    night_->setState(model_.selectedPreset().get() == Preset::night && !activeID, false);
     const PresetPill* activePill = nullptr;
     const bool edited = model_.isActivePresetEdited();
     for (const auto& saved : savedPills_) {

@@ -15,8 +15,8 @@ class PlainButton;
 class PresetPill;
 
 // "Fine Tune" with the update and save actions, and under it the preset
-// pills: "Standard", then each saved preset, the active one followed by its
-// delete button.
+// pills: "Standard", "Night", then each saved preset, the active one followed
+// by its delete button.
 class PresetSelector : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +35,7 @@ private:
     AppState& model_;
     QHBoxLayout* pillRow_;
     PresetPill* standard_;
+    PresetPill* night_;
     std::vector<SavedPill> savedPills_;
     PlainButton* delete_;
     PlainButton* update_;

@@ -77,7 +77,7 @@ void drawGrid(QPainter& painter, const CurvePlot& plot, const QPalette& palette)
 
 // Unity line, gain-reduction area, knee band, threshold and the curve itself.
 void drawTransfer(QPainter& painter, const CurvePlot& plot, const CompressorParams& params,
-                  const QPalette& palette) {
+                  ChainKind chain, const QPalette& palette) {
     const QRectF& area = plot.area;
     painter.setPen(dashedPen(style::primary(palette, 0.25), 0.75, 4.0, 3.0));
     painter.drawLine(plot.point(CurvePlot::dbMin, CurvePlot::dbMin),
@@ -85,7 +85,7 @@ void drawTransfer(QPainter& painter, const CurvePlot& plot, const CompressorPara
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(style::accent(0.06));
-    painter.drawPolygon(plotted(plot, gainReductionArea(params)));
+    painter.drawPolygon(plotted(plot, gainReductionArea(params, chain)));
 
     if (const auto knee = kneeSpan(params)) {
         painter.fillRect(QRectF(QPointF(plot.x(knee->lowDb), area.top()),
@@ -99,14 +99,15 @@ void drawTransfer(QPainter& painter, const CurvePlot& plot, const CompressorPara
 
     painter.setPen(strokePen(style::accent(), 1.5));
     painter.setBrush(Qt::NoBrush);
-    painter.drawPolyline(plotted(plot, transferCurve(params)));
+    painter.drawPolyline(plotted(plot, transferCurve(params, chain)));
 }
 
-void drawMovieLevels(QPainter& painter, const CurvePlot& plot, const CompressorParams& params) {
+void drawMovieLevels(QPainter& painter, const CurvePlot& plot, const CompressorParams& params,
+                     ChainKind chain) {
     painter.setFont(style::systemFont(7, QFont::Medium));
     for (const auto& level : movieLevels) {
         const QColor colour = QColor::fromRgbF(level.red, level.green, level.blue);
-        const QPointF centre = plot.point(curveLevel(params, level.db));
+        const QPointF centre = plot.point(curveLevel(params, level.db, chain));
         fillCircle(painter, centre, 6.0, colour);
         if (!level.labelled) {
             continue;
@@ -133,6 +134,14 @@ QRect around(QPointF centre, double reach) {
     return QRectF(centre - QPointF(reach, reach), QSizeF(2 * reach, 2 * reach)).toAlignedRect();
 }
 
+// The leveller has no static curve; the picture says where it sits.
+void drawNightNote(QPainter& painter, const CurvePlot& plot, const QPalette& palette) {
+    painter.setFont(style::systemFont(7, QFont::Medium));
+    painter.setPen(style::tertiary(palette));
+    drawAnchoredText(painter, QStringLiteral("Night: speech levelled first"),
+                     plot.area.topLeft() + QPointF(4.0, 6.0), Qt::AlignLeft | Qt::AlignVCenter);
+}
+
 } // namespace
 
 struct CompressorCurveView::State {
@@ -149,6 +158,7 @@ struct CompressorCurveView::State {
     };
 
     CompressorParams params;
+    ChainKind chain = ChainKind::standard;
     const AudioLevelBuffer& levelBuffer;
     bool isEnabled = false;
     bool isVisible = false;
@@ -176,6 +186,9 @@ struct CompressorCurveView::State {
     QRegion trailArea;
 
     void retarget(const std::vector<LevelSample>& recent);
+    // The parameters or the chain changed: the curve is drawn anew and the
+    // trail moves onto it.
+    void curveChanged();
     void drawTrackingDot(QPainter& painter, const CurvePlot& plot, const QPalette& palette,
                          const QRegion& dirty) const;
     QRegion trailRegion(const CurvePlot& plot) const;
@@ -187,13 +200,20 @@ void CompressorCurveView::State::retarget(const std::vector<LevelSample>& recent
     if (target.state == DotState::idle) {
         breathePhase = clock();
     }
-    dot.setTarget(curveLevel(params, target.inputDb));
+    dot.setTarget(curveLevel(params, target.inputDb, chain));
     trail.clear();
     if (target.state == DotState::active) {
         for (const auto& trailDot : trailDots(recent)) {
-            trail.push_back({trailDot.inputDb, curveLevel(params, trailDot.inputDb),
+            trail.push_back({trailDot.inputDb, curveLevel(params, trailDot.inputDb, chain),
                              trailDot.radius, trailDot.opacity});
         }
+    }
+}
+
+void CompressorCurveView::State::curveChanged() {
+    staticLayer = {};
+    for (auto& mark : trail) {
+        mark.level = curveLevel(params, mark.inputDb, chain);
     }
 }
 
@@ -256,10 +276,16 @@ void CompressorCurveView::setParams(const CompressorParams& params) {
         return;
     }
     state_->params = params;
-    state_->staticLayer = {};
-    for (auto& mark : state_->trail) {
-        mark.level = curveLevel(params, mark.inputDb);
+    state_->curveChanged();
+    update();
+}
+
+void CompressorCurveView::setChain(ChainKind chain) {
+    if (chain == state_->chain) {
+        return;
     }
+    state_->chain = chain;
+    state_->curveChanged();
     update();
 }
 
@@ -274,7 +300,7 @@ void CompressorCurveView::setPanelVisible(bool visible) {
     }
     s.isVisible = visible;
     if (visible) {
-        s.dot.place(curveLevel(s.params, CurvePlot::dbMin));
+        s.dot.place(curveLevel(s.params, CurvePlot::dbMin, s.chain));
         s.ticker.start();
         // At once, rather than showing a stale state until the first tick.
         tick();
@@ -378,8 +404,11 @@ void CompressorCurveView::paintEvent(QPaintEvent* event) {
         QPainter layer(&s.staticLayer);
         layer.setRenderHint(QPainter::Antialiasing);
         drawGrid(layer, plot, palette());
-        drawTransfer(layer, plot, s.params, palette());
-        drawMovieLevels(layer, plot, s.params);
+        drawTransfer(layer, plot, s.params, s.chain, palette());
+        drawMovieLevels(layer, plot, s.params, s.chain);
+        if (s.chain == ChainKind::night) {
+            drawNightNote(layer, plot, palette());
+        }
     }
     const QRect dirty = event->rect();
     painter.drawImage(dirty, s.staticLayer,

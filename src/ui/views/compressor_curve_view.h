@@ -2,6 +2,7 @@
 
 #include "dsp/audio_level_buffer.h"
 #include "dsp/compressor_params.h"
+#include "dsp/processing_chain.h"
 #include "ui/views/tracking_dot.h"
 #include "ui/views/view_clock.h"
 
@@ -23,6 +24,9 @@ public:
     ~CompressorCurveView() override;
 
     void setParams(const CompressorParams& params);
+    // Night draws its compressor capped by the limiter's ceiling, and says
+    // that the leveller works before the curve.
+    void setChain(ChainKind chain);
     // Whether compression is on.
     void setCompressionEnabled(bool enabled);
     // Whether the panel shows; the dot's timer runs only while it does.

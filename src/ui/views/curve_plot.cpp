@@ -1,7 +1,5 @@
 #include "ui/views/curve_plot.h"
 
-#include "dsp/gain_computer.h"
-
 namespace quellora {
 namespace {
 
@@ -32,26 +30,26 @@ double CurvePlot::y(double db) const {
     return area.top() + area.height() * (1.0 - levelFraction(db));
 }
 
-QPointF curveLevel(const CompressorParams& params, float inputDb) {
-    return {inputDb, steadyStateOutputDb(params, inputDb)};
+QPointF curveLevel(const CompressorParams& params, float inputDb, ChainKind chain) {
+    return {inputDb, chainSteadyStateOutputDb(chain, params, inputDb)};
 }
 
-std::vector<QPointF> transferCurve(const CompressorParams& params) {
+std::vector<QPointF> transferCurve(const CompressorParams& params, ChainKind chain) {
     std::vector<QPointF> curve;
     curve.reserve(curveSteps + 1);
     for (int step = 0; step <= curveSteps; ++step) {
-        curve.push_back(curveLevel(params, curveInputDb(step)));
+        curve.push_back(curveLevel(params, curveInputDb(step), chain));
     }
     return curve;
 }
 
-std::vector<QPointF> gainReductionArea(const CompressorParams& params) {
+std::vector<QPointF> gainReductionArea(const CompressorParams& params, ChainKind chain) {
     std::vector<QPointF> area;
     area.reserve(2 * (curveSteps + 1));
     for (int step = 0; step <= curveSteps; ++step) {
         area.emplace_back(curveInputDb(step), curveInputDb(step));
     }
-    const auto curve = transferCurve(params);
+    const auto curve = transferCurve(params, chain);
     area.insert(area.end(), curve.rbegin(), curve.rend());
     return area;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/compressor_params.h"
+#include "dsp/processing_chain.h"
 
 #include <QPointF>
 #include <QRectF>
@@ -33,14 +34,17 @@ constexpr float curveStepDb = 0.5f;
 
 // The steady-state transfer curve as (input dB, output dB) from dbMin to
 // dbMax, one point per step, rising input.
-std::vector<QPointF> transferCurve(const CompressorParams& params);
+std::vector<QPointF> transferCurve(const CompressorParams& params,
+                                   ChainKind chain = ChainKind::standard);
 
 // Level (input dB, output dB) of the curve at `inputDb`.
-QPointF curveLevel(const CompressorParams& params, float inputDb);
+QPointF curveLevel(const CompressorParams& params, float inputDb,
+                   ChainKind chain = ChainKind::standard);
 
 // The region between the unity line and the curve, in levels: along the unity
 // line upwards, then back down the curve.
-std::vector<QPointF> gainReductionArea(const CompressorParams& params);
+std::vector<QPointF> gainReductionArea(const CompressorParams& params,
+                                       ChainKind chain = ChainKind::standard);
 
 // The input levels the soft knee spans, if it has any width.
 struct LevelSpan {

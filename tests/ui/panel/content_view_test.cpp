@@ -76,7 +76,8 @@ protected:
     static std::vector<PresetPill*> savedPills(const ContentView& panel) {
         std::vector<PresetPill*> pills;
         for (auto* pill : panel.findChildren<PresetPill*>()) {
-            if (pill->isVisibleTo(&panel) && pill->text() != "Standard") {
+            if (pill->isVisibleTo(&panel) && pill->objectName() != "standardPresetPill" &&
+                pill->objectName() != "nightPresetPill") {
                 pills.push_back(pill);
             }
         }
@@ -144,8 +145,8 @@ TEST_P(ContentViewModeTest, ShowsTheModeInStatusSwitchBannersAndDimming) {
     EXPECT_EQ(panel.findChild<QWidget*>("fineTune")->isEnabled(), active);
     EXPECT_EQ(panel.findChild<SwitchGlow*>()->isShown(), off);
     // Controls that are always there, with the names assistive technology reads.
-    for (const char* name : {"Compression", "Standard preset", "Threshold", "SC HPF",
-                             "Launch at Login", "Support and FAQ", "Quit Quellora"}) {
+    for (const char* name : {"Compression", "Standard preset", "Night preset", "Threshold",
+                             "SC HPF", "Launch at Login", "Support and FAQ", "Quit Quellora"}) {
         EXPECT_NE(accessible(panel, name), nullptr) << name;
     }
     EXPECT_THAT(shownTexts(panel), Contains("Quellora"));
@@ -251,6 +252,30 @@ TEST_F(ContentViewTest, InactiveContentFadesOverTimeAndTakesNoClicks) {
     QTest::mouseClick(panel.windowHandle(), Qt::LeftButton, {},
                       pill->mapTo(&panel, pill->rect().center()));
     EXPECT_TRUE(model->activePresetID().get());
+}
+
+TEST_F(ContentViewTest, TheNightPillSelectsNightBesideStandardAndBeforeSavedPresets) {
+    savePresets({"Preset 1"});
+    runningModel().setMenuIsOpen(true);
+    auto& panel = makePanel();
+    panel.show();
+    auto* standard = accessible<PresetPill>(panel, "Standard preset");
+    auto* night = accessible<PresetPill>(panel, "Night preset");
+    ASSERT_NE(night, nullptr);
+    EXPECT_GT(night->x(), standard->x());
+    EXPECT_LT(night->x(), savedPills(panel).front()->x());
+
+    night->click();
+    EXPECT_EQ(model->selectedPreset().get(), Preset::night);
+    EXPECT_EQ(status(panel), "Night");
+    EXPECT_TRUE(QAccessible::queryAccessibleInterface(night)->state().selected);
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(standard)->state().selected);
+    EXPECT_EQ(slider(panel, "Threshold").valueText(),
+              QString("%1 dB").arg(static_cast<double>(nightCompressorParams().threshold)));
+    screenshot(panel, "panel-night");
+
+    savedPills(panel).front()->click();
+    EXPECT_FALSE(QAccessible::queryAccessibleInterface(night)->state().selected);
 }
 
 TEST_F(ContentViewTest, PillsNameSavedPresetsAndMarkTheActiveOne) {

@@ -203,6 +203,29 @@ TEST_F(CompressorCurveViewTest, theCurveDrawnOnceIsRedrawnForNewDensityPaletteAn
               }));
 }
 
+TEST_F(CompressorCurveViewTest, nightDrawsItsCompressorStageAndSaysTheLevellerComesFirst) {
+    push(-70.0f);
+    view.setParams(nightCompressorParams());
+    view.setPanelVisible(true);
+    const QRectF note(plot.area.left() + 2.0, plot.area.top(), 100.0, 12.0);
+    const QImage standard = render(view, Qt::white);
+    view.setChain(ChainKind::night);
+    const QImage night = renderShown(view, QStringLiteral("curve_night.png"));
+
+    // Below Night's knee the levelled signal passes at unity: no makeup.
+    const auto level = curveLevel(nightCompressorParams(), -31.0f, ChainKind::night);
+    EXPECT_NEAR(level.y(), -31.0, 0.01);
+    EXPECT_TRUE(near(colourAt(night, plot.point(level)), style::accent(), 40)) << "the curve";
+    EXPECT_NE(
+        standard.copy(QRectF(note.topLeft() * scale, note.size() * scale).toRect()),
+        render(view, Qt::white).copy(QRectF(note.topLeft() * scale, note.size() * scale).toRect()))
+        << "the note that the leveller works first";
+    // Nothing the chain plays comes out above the limiter's ceiling.
+    EXPECT_LE(
+        curveLevel({-50.0f, 1.0f, 1.0f, 150.0f, 0.0f, 1.0f, 20.0f}, 0.0f, ChainKind::night).y(),
+        static_cast<double>(TruePeakLimiter::ceilingDbtp));
+}
+
 TEST_F(CompressorCurveViewTest, isOneAccessibleGraphic) {
     expectOneAccessibleGraphic(view, "Compression curve visualization");
 }

@@ -30,6 +30,8 @@ struct SimulatedDevice {
     std::uint32_t bufferFrameSize = 0;
     std::optional<std::uint32_t> reportedBufferFrameSize;
     std::optional<std::uint32_t> lastBufferFrameSizeSet;
+    // What the engine last told an aggregate its processing delays, in frames.
+    std::optional<std::uint32_t> reportedProcessingLatency;
     std::optional<FrameSizeRange> bufferFrameSizeRange;
     std::uint32_t transportType = AudioTransport::unknown;
     std::vector<AudioObjectID> inputStreams;

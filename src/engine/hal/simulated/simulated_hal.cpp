@@ -118,8 +118,12 @@ OSStatus SimulatedHal::setPropertyData(AudioObjectID object,
     if (const auto status = lookUp(object, address, value)) {
         return status;
     }
-    // The buffer frame size is the one property the engine writes.
-    if (!devices_.contains(object) || address.mSelector != AudioProperty::bufferFrameSize) {
+    // The engine writes the buffer frame size, and an aggregate's output
+    // latency to report its processing delay.
+    const bool reportsLatency = address.mSelector == AudioProperty::latency &&
+                                devices_.contains(object) && device(object).aggregate.has_value();
+    if (!devices_.contains(object) ||
+        (address.mSelector != AudioProperty::bufferFrameSize && !reportsLatency)) {
         return kAudioHardwareIllegalOperationError;
     }
     std::uint32_t frames = 0;
@@ -131,6 +135,10 @@ OSStatus SimulatedHal::setPropertyData(AudioObjectID object,
     }
     std::memcpy(&frames, data, sizeof frames);
     auto& target = device(object);
+    if (reportsLatency) {
+        target.reportedProcessingLatency = frames;
+        return kAudioHardwareNoError;
+    }
     target.lastBufferFrameSizeSet = frames;
     if (frames == 0) {
         return kAudioHardwareIllegalOperationError;

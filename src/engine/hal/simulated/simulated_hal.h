@@ -158,6 +158,8 @@ public:
     std::size_t listenerCount() const { return listeners_->count(); }
     // The frames last passed to setPropertyData for 'fsiz', before clamping.
     std::optional<std::uint32_t> lastBufferFrameSizeSet(AudioObjectID device) const;
+    // The delay last written to an aggregate's output latency, if any.
+    std::optional<std::uint32_t> reportedProcessingLatency(AudioObjectID aggregate) const;
 
     // Manual IO: runs every started proc of the device once, on the calling
     // thread; how many ran. Do not mix with a device running on its thread.

@@ -177,6 +177,10 @@ std::optional<std::uint32_t> SimulatedHal::lastBufferFrameSizeSet(AudioObjectID 
     return devices_.contains(id) ? device(id).lastBufferFrameSizeSet : std::nullopt;
 }
 
+std::optional<std::uint32_t> SimulatedHal::reportedProcessingLatency(AudioObjectID id) const {
+    return devices_.contains(id) ? device(id).reportedProcessingLatency : std::nullopt;
+}
+
 // Threaded IO
 
 void SimulatedHal::runDevicesOnThreads(ThreadedClockOptions options) {

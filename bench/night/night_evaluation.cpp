@@ -1,0 +1,304 @@
+// Measures what the Standard and Night chains do to film- and TV-like clips:
+// the dialogue-to-action gap, dialogue loudness, true peak, samples at full
+// scale and, on music-only clips, how much the gain wobbles. Both run
+// through the offline processor, the code behind `quellora process`.
+//
+//   quellora-night-eval                  the built-in clip set (needs espeak-ng)
+//   quellora-night-eval --write DIR      ... and writes it as DIR/NAME.wav + NAME.labels
+//   quellora-night-eval A.wav B.wav ...  other clips, each with its .labels beside it
+//   quellora-night-eval --gain DB ...    every clip played that much louder or quieter
+
+#include "cli/offline_processor.h"
+#include "dsp/loudness_meter.h"
+#include "night/clip_set.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quellora;
+using namespace quellora::night;
+
+constexpr int stepsPerShortTerm = 30;
+constexpr int stepsPerMomentary = 4;
+constexpr double absoluteGateLufs = -70.0;
+
+double loudnessOf(double meanSquare) {
+    return -0.691 + 10.0 * std::log10(std::max(meanSquare, 1e-20));
+}
+
+std::vector<double> processed(const Clip& clip, ChainKind kind) {
+    const auto params =
+        kind == ChainKind::night ? nightCompressorParams() : CompressorParams::defaults();
+    OfflineProcessor processor({params, kind, static_cast<float>(clip.sampleRate), 2, 512, true});
+    auto samples = clip.stereo;
+    std::vector<double> out;
+    out.reserve(samples.size());
+    const auto keep = [&](std::span<const float> part) {
+        out.insert(out.end(), part.begin(), part.end());
+    };
+    keep(processor.process(samples.data(), static_cast<std::int64_t>(samples.size() / 2)));
+    keep(processor.finish());
+    return out;
+}
+
+struct Measured {
+    std::vector<double> steps; // mean squares per 100 ms
+    double truePeakDbtp = 0.0;
+    std::int64_t fullScaleSamples = 0;
+};
+
+Measured measure(const std::vector<float>& stereo, int sampleRate) {
+    LoudnessMeter meter(2, sampleRate);
+    meter.add(stereo.data(), static_cast<std::int64_t>(stereo.size() / 2));
+    Measured result{meter.stepMeanSquares(), meter.measurement().truePeakDbtp, 0};
+    result.fullScaleSamples =
+        std::count_if(stereo.begin(), stereo.end(), [](float s) { return std::fabs(s) >= 1.0f; });
+    return result;
+}
+
+// Short-term loudness of every 3 s window lying inside a segment of `kind`
+// (or, for a segment shorter than that, of the windows centred in it), gated.
+std::vector<double> shortTermIn(const Clip& clip, const std::vector<double>& steps,
+                                SegmentKind kind) {
+    std::vector<double> values;
+    for (std::size_t end = stepsPerShortTerm; end <= steps.size(); ++end) {
+        const double windowStart = static_cast<double>(end - stepsPerShortTerm) * 0.1;
+        const double windowEnd = static_cast<double>(end) * 0.1;
+        const bool inside =
+            std::any_of(clip.segments.begin(), clip.segments.end(), [&](const Segment& s) {
+                if (s.kind != kind) {
+                    return false;
+                }
+                if (s.endSeconds - s.startSeconds >= 3.0) {
+                    return windowStart >= s.startSeconds - 1e-6 && windowEnd <= s.endSeconds + 1e-6;
+                }
+                const double centre = 0.5 * (windowStart + windowEnd);
+                return centre >= s.startSeconds && centre <= s.endSeconds;
+            });
+        if (!inside) {
+            continue;
+        }
+        const double sum =
+            std::accumulate(steps.begin() + static_cast<long>(end - stepsPerShortTerm),
+                            steps.begin() + static_cast<long>(end), 0.0);
+        const double lufs = loudnessOf(sum / stepsPerShortTerm);
+        if (lufs > absoluteGateLufs) {
+            values.push_back(lufs);
+        }
+    }
+    return values;
+}
+
+double median(std::vector<double> values) {
+    if (values.empty()) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    std::sort(values.begin(), values.end());
+    const auto middle = values.size() / 2;
+    return values.size() % 2 == 1 ? values[middle] : 0.5 * (values[middle - 1] + values[middle]);
+}
+
+// Standard deviation over 400 ms blocks of output minus input momentary loudness.
+double gainWobble(const std::vector<double>& in, const std::vector<double>& out) {
+    std::vector<double> differences;
+    for (std::size_t start = 0; start + stepsPerMomentary <= std::min(in.size(), out.size());
+         start += stepsPerMomentary) {
+        const auto block = [&](const std::vector<double>& steps) {
+            return loudnessOf(
+                std::accumulate(steps.begin() + static_cast<long>(start),
+                                steps.begin() + static_cast<long>(start + stepsPerMomentary), 0.0) /
+                stepsPerMomentary);
+        };
+        if (block(in) > absoluteGateLufs) {
+            differences.push_back(block(out) - block(in));
+        }
+    }
+    if (differences.size() < 2) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const double mean = std::accumulate(differences.begin(), differences.end(), 0.0) /
+                        static_cast<double>(differences.size());
+    double sum = 0.0;
+    for (const double d : differences) {
+        sum += (d - mean) * (d - mean);
+    }
+    return std::sqrt(sum / static_cast<double>(differences.size()));
+}
+
+struct Figures {
+    double gapReduction = std::numeric_limits<double>::quiet_NaN();
+    double dialogueChange = std::numeric_limits<double>::quiet_NaN();
+    double truePeakDbtp = 0.0;
+    std::int64_t fullScaleSamples = 0;
+    double wobble = std::numeric_limits<double>::quiet_NaN();
+};
+
+Figures evaluate(const Clip& clip, const Measured& in, ChainKind kind) {
+    const auto output = processed(clip, kind);
+    const std::vector<float> outFloat(output.begin(), output.end());
+    const auto out = measure(outFloat, clip.sampleRate);
+    Figures figures;
+    figures.truePeakDbtp = out.truePeakDbtp;
+    figures.fullScaleSamples = out.fullScaleSamples;
+    const auto gap = [&](const std::vector<double>& steps) {
+        return median(shortTermIn(clip, steps, SegmentKind::action)) -
+               median(shortTermIn(clip, steps, SegmentKind::dialogue));
+    };
+    figures.gapReduction = gap(in.steps) - gap(out.steps);
+    if (std::getenv("QUELLORA_EVAL_DETAIL") != nullptr && kind == ChainKind::night) {
+        SpeechLeveller leveller;
+        auto copy = clip.stereo;
+        const std::int64_t block = clip.sampleRate / 50;
+        std::map<std::string, std::pair<int, int>> heard;
+        std::map<std::string, double> share;
+        for (std::int64_t at = 0; at + block <= static_cast<std::int64_t>(copy.size() / 2);
+             at += block) {
+            leveller.process(copy.data() + at * 2, block, 2, 2, 0.0f);
+            const double t = static_cast<double>(at) / clip.sampleRate;
+            std::string label = "none";
+            for (const auto& s : clip.segments) {
+                if (t >= s.startSeconds && t < s.endSeconds) {
+                    label = std::string(labelOf(s.kind));
+                }
+            }
+            heard[label].first += leveller.hearsSpeech() ? 1 : 0;
+            heard[label].second += 1;
+            share[label] += static_cast<double>(leveller.voiceBandShare());
+        }
+        for (const auto& [label, counts] : heard) {
+            std::cerr << fmt::format("  {} speech heard in {}: {:.0f}%, voice band {:.2f}\n",
+                                     clip.name, label, 100.0 * counts.first / counts.second,
+                                     share[label] / counts.second);
+        }
+    }
+    if (std::getenv("QUELLORA_EVAL_DETAIL") != nullptr) {
+        for (const auto segment : {SegmentKind::dialogue, SegmentKind::action, SegmentKind::advert,
+                                   SegmentKind::music}) {
+            std::cerr << fmt::format("  {} {} {}: in {:.1f} out {:.1f}\n", clip.name,
+                                     kind == ChainKind::night ? "night" : "standard",
+                                     labelOf(segment), median(shortTermIn(clip, in.steps, segment)),
+                                     median(shortTermIn(clip, out.steps, segment)));
+        }
+    }
+    figures.dialogueChange = median(shortTermIn(clip, out.steps, SegmentKind::dialogue)) -
+                             median(shortTermIn(clip, in.steps, SegmentKind::dialogue));
+    const bool musicOnly =
+        std::all_of(clip.segments.begin(), clip.segments.end(),
+                    [](const Segment& s) { return s.kind == SegmentKind::music; });
+    if (musicOnly && !clip.segments.empty()) {
+        figures.wobble = gainWobble(in.steps, out.steps);
+    }
+    return figures;
+}
+
+std::string shown(double value, const char* format = "{:+.1f}") {
+    return std::isnan(value) ? std::string("-") : fmt::format(fmt::runtime(format), value);
+}
+
+void averageInto(double& sum, int& count, double value) {
+    if (!std::isnan(value)) {
+        sum += value;
+        ++count;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        std::vector<Clip> clips;
+        std::string writeTo;
+        double gainDb = 0.0;
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--write" && i + 1 < argc) {
+                writeTo = argv[++i];
+            } else if (arg == "--gain" && i + 1 < argc) {
+                gainDb = std::stod(argv[++i]);
+            } else {
+                clips.push_back(readClip(arg));
+            }
+        }
+        if (clips.empty()) {
+            clips = generateClipSet();
+        }
+        const auto gain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
+        for (auto& clip : clips) {
+            for (auto& sample : clip.stereo) {
+                sample = std::clamp(sample * gain, -0.999f, 0.999f);
+            }
+        }
+        if (!writeTo.empty()) {
+            std::filesystem::create_directories(writeTo);
+            for (const auto& clip : clips) {
+                writeClip(clip, writeTo);
+            }
+        }
+
+        std::cout << fmt::format(
+            "{:<12} {:>8} | {:>6} {:>6} {:>7} {:>4} {:>6} | {:>6} {:>6} {:>7} {:>4} {:>6}\n",
+            "clip", "in TP", "gap-", "dlg", "TP", "0dB", "wobble", "gap-", "dlg", "TP", "0dB",
+            "wobble");
+        std::cout << fmt::format("{:<21} | {:^35} | {:^35}\n", "", "Standard", "Night");
+        struct Average {
+            double sum[3] = {};
+            int count[3] = {};
+            double worstPeak = -std::numeric_limits<double>::infinity();
+            std::int64_t fullScale = 0;
+        };
+        Average averages[2];
+        for (const auto& clip : clips) {
+            const auto in = measure(clip.stereo, clip.sampleRate);
+            std::string row = fmt::format("{:<12} {:>8.1f}", clip.name, in.truePeakDbtp);
+            int column = 0;
+            for (const auto kind : {ChainKind::standard, ChainKind::night}) {
+                const auto f = evaluate(clip, in, kind);
+                auto& a = averages[column++];
+                averageInto(a.sum[0], a.count[0], f.gapReduction);
+                averageInto(a.sum[1], a.count[1], f.dialogueChange);
+                averageInto(a.sum[2], a.count[2], f.wobble);
+                a.worstPeak = std::max(a.worstPeak, f.truePeakDbtp);
+                a.fullScale += f.fullScaleSamples;
+                row += fmt::format(" | {:>6} {:>6} {:>7.2f} {:>4} {:>6}", shown(f.gapReduction),
+                                   shown(f.dialogueChange), f.truePeakDbtp, f.fullScaleSamples,
+                                   shown(f.wobble, "{:.2f}"));
+            }
+            std::cout << row << '\n';
+        }
+        std::string row = fmt::format("{:<12} {:>8}", "average", "");
+        for (const auto& a : averages) {
+            const auto mean = [&](int i) {
+                return a.count[i] > 0 ? a.sum[i] / a.count[i]
+                                      : std::numeric_limits<double>::quiet_NaN();
+            };
+            row += fmt::format(" | {:>6} {:>6} {:>7.2f} {:>4} {:>6}", shown(mean(0)),
+                               shown(mean(1)), a.worstPeak, a.fullScale, shown(mean(2), "{:.2f}"));
+        }
+        std::cout << row << "\n(TP: worst clip; wobble: music-only clips)\n";
+        for (const auto kind : {ChainKind::standard, ChainKind::night}) {
+            ProcessingChain chain;
+            chain.selectKind(kind);
+            chain.updateParams(kind == ChainKind::night ? nightCompressorParams()
+                                                        : CompressorParams::defaults(),
+                               48000.0f);
+            std::cout << fmt::format("{} latency: {} frames = {:.2f} ms at 48 kHz\n",
+                                     kind == ChainKind::night ? "Night" : "Standard",
+                                     chain.lookaheadSamples(), chain.lookaheadSamples() / 48.0);
+        }
+        return 0;
+    } catch (const std::exception& error) {
+        std::cerr << "quellora-night-eval: " << error.what() << '\n';
+        return 1;
+    }
+}

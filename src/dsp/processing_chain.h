@@ -1,0 +1,87 @@
+#pragma once
+
+#include "dsp/audio_compressor.h"
+#include "dsp/compressor_params.h"
+#include "dsp/speech_leveller.h"
+#include "dsp/true_peak_limiter.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace quellora {
+
+// Which stages run. `standard` is the compressor alone, exactly; `night`
+// levels speech before it and limits true peaks after it.
+enum class ChainKind { standard, night };
+
+// The compressor's settings inside the Night chain: it only catches what
+// is fast and well above the levelled programme (the leveller sets the
+// level, so no makeup).
+constexpr CompressorParams nightCompressorParams() {
+    return {-10.0f, 3.0f, 5.0f, 250.0f, 12.0f, 1.0f, 120.0f};
+}
+
+// The steady output level, in dB, of a steady input level through the
+// chain's static stages: the compressor's curve, capped by the limiter's
+// ceiling in Night. (The leveller has no static curve: it moves slowly.)
+float chainSteadyStateOutputDb(ChainKind kind, const CompressorParams& params, float inputDb);
+
+// Everything that processes the captured audio, in order: the engine and
+// `quellora process` both own one and call it the same way.
+//
+// Threads: the process calls run on one real-time thread and never
+// allocate, lock or make a system call. updateParams, selectKind and the
+// bypass switch come from the main thread at any time; a change of kind
+// takes effect at a block boundary behind a 5 ms fade out and in, since the
+// chains differ in delay. reset(), prepareForResume() and an updateParams
+// with a new rate must only run while no process call can run.
+class ProcessingChain {
+public:
+    explicit ProcessingChain(InstructionSet instructionSet = bestInstructionSet());
+    ProcessingChain(const ProcessingChain&) = delete;
+    ProcessingChain& operator=(const ProcessingChain&) = delete;
+
+    void updateParams(const CompressorParams& params, float sampleRate);
+    void selectKind(ChainKind kind);
+    ChainKind kind() const { return requestedKind.load(std::memory_order_relaxed); }
+
+    // Frames of delay the selected chain adds: what players are told.
+    std::int64_t lookaheadSamples() const;
+
+    // Interleaved frames in place; channel counts below 2 go to processMono,
+    // channels beyond the first two are left untouched.
+    void processInterleaved(float* buffer, std::int64_t frameCount,
+                            std::int64_t channelCount) noexcept;
+    void processMono(float* buffer, std::int64_t frameCount) noexcept;
+
+    // All stages' signal history and the meter history; the selected kind
+    // takes over at once and the bypass glides jump to their end.
+    void reset() noexcept;
+
+    void setBypassed(bool bypassed) { compressor_.setBypassed(bypassed); }
+    bool bypassed() const { return compressor_.bypassed(); }
+
+    // The compressor stage, whose meter history the displays read.
+    AudioCompressor& compressor() { return compressor_; }
+    const AudioCompressor& compressor() const { return compressor_; }
+
+private:
+    void process(float* buffer, std::int64_t frameCount, std::int64_t stride,
+                 int channels) noexcept;
+    void fade(float* buffer, std::int64_t frameCount, std::int64_t stride, int channels) noexcept;
+
+    AudioCompressor compressor_;
+    SpeechLeveller leveller;
+    TruePeakLimiter limiter;
+    std::atomic<ChainKind> requestedKind{ChainKind::standard};
+    float preparedRate = 0.0f; // main thread only
+
+    // Owned by the processing thread.
+    ChainKind activeKind = ChainKind::standard;
+    bool fadingOut = false;
+    std::int64_t silentFrames = 0; // before the fade in
+    float switchGain = 1.0f;
+    float switchStep = 1.0f / 240.0f;
+};
+
+} // namespace quellora

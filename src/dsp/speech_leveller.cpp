@@ -1,0 +1,379 @@
+#include "dsp/speech_leveller.h"
+
+#include "dsp/compressor_kernel.h"
+#include "dsp/vector_math.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quellora {
+namespace {
+
+constexpr float blockSeconds = 0.02f;
+constexpr int momentaryBlocks = 20; // 400 ms
+constexpr int speechBlocks = 60;    // 1.2 s
+constexpr float absoluteGateLufs = -70.0f;
+// Blocks this far below the window's level are pauses and do not count.
+constexpr float relativeGateLu = -15.0f;
+// Fewer passing blocks than this in 3 s is silence: the gain holds.
+constexpr int minimumValidBlocks = 10;
+// Syllables and the pauses between them: the spread of 20 ms block levels
+// over 1.2 s is 6 to 12 dB for speech, 1 to 4 dB for dense music and noise.
+constexpr float speechSpreadDb = 5.0f;
+// Speech puts most of its energy between its first formants; explosions sit
+// below, gunfire and hiss spread far above, music has its bass.
+constexpr float voiceBandHz = 1000.0f;
+constexpr float voiceBandQ = 0.6f;
+constexpr float speechVoiceShare = 0.28f;
+// Boosting goes on through the pauses between sentences.
+constexpr int speechHoldLength = 75; // 1.5 s, in blocks
+// For 2 s after a reset the gain follows its goal directly, from the first
+// block on: cuts at once, lifts at acquireBoostDbPerSecond.
+constexpr int acquiringBlocks = 100;
+constexpr float acquireBoostDbPerSecond = 12.0f;
+constexpr float deadBandDb = 1.5f; // steady material never moves the gain
+constexpr float settledDb = 0.3f;  // a move ends this close to its goal
+constexpr float cutDbPerSecond = 8.0f;
+constexpr float releaseDbPerSecond = 5.0f; // a cut going back toward 0 dB
+constexpr float boostDbPerSecond = 3.0f;   // above 0 dB
+// Momentary loudness this far above the target pulls the gain down fast.
+constexpr float guardMarginLu = 6.0f;
+constexpr float guardDbPerSecond = 40.0f;
+constexpr float energyFloor = 1e-12f;
+
+using compressor_kernel::finiteOrZero;
+
+float lufsOf(float meanSquare) {
+    return -0.691f + 10.0f * std::log10(std::max(meanSquare, energyFloor));
+}
+
+float decibelsToGain(float db) {
+    return std::pow(10.0f, db / 20.0f);
+}
+
+} // namespace
+
+SpeechLeveller::SpeechLeveller() {
+    prepare(48000.0f);
+}
+
+void SpeechLeveller::prepare(float sampleRate) {
+    const float sr = sampleRate > 100.0f ? sampleRate : 100.0f;
+    // The detectors run on frame pairs, at half the rate.
+    const float detectorRate = 0.5f * sr;
+    const auto filters = LoudnessMeter::designFilters(detectorRate);
+    // The audio-EQ cookbook's band-pass with 0 dB at its centre.
+    const double w0 = 6.283185307 * static_cast<double>(std::min(voiceBandHz, 0.4f * detectorRate) /
+                                                        detectorRate);
+    const double alpha = std::sin(w0) / (2.0 * static_cast<double>(voiceBandQ));
+    const double a0 = 1.0 + alpha;
+    const LoudnessMeter::Biquad voiceBand{alpha / a0, 0.0, -alpha / a0, -2.0 * std::cos(w0) / a0,
+                                          (1.0 - alpha) / a0};
+    const LoudnessMeter::Biquad passThrough{1.0, 0.0, 0.0, 0.0, 0.0};
+    const auto setLane = [this](int stage, int lane, const LoudnessMeter::Biquad& b) {
+        auto& s = detectorStages[static_cast<std::size_t>(stage)];
+        const auto l = static_cast<std::size_t>(lane);
+        s.b0[l] = static_cast<float>(b.b0);
+        s.b1[l] = static_cast<float>(b.b1);
+        s.b2[l] = static_cast<float>(b.b2);
+        s.a1[l] = static_cast<float>(b.a1);
+        s.a2[l] = static_cast<float>(b.a2);
+    };
+    for (int lane = 0; lane < 2; ++lane) {
+        setLane(0, lane, filters.shelf);
+        setLane(1, lane, filters.highPass);
+    }
+    setLane(0, 2, voiceBand);
+    setLane(1, 2, passThrough);
+    setLane(0, 3, passThrough);
+    setLane(1, 3, passThrough);
+    blockFrames = std::max<std::int64_t>(1, std::lround(sr * blockSeconds));
+    bypassStep = 1.0f / (sr * 0.01f);
+    reset();
+}
+
+void SpeechLeveller::reset(float bypassPosition) noexcept {
+    detectorStates = {};
+    blockEnergy = 0.0f;
+    blockMidEnergy = 0.0f;
+    blockVoiceEnergy = 0.0f;
+    blockDetectorSamples = 0;
+    hasPending = false;
+    blockVoiceShare.fill(0.0f);
+    blockMeanSquares.fill(energyFloor);
+    blockFramesDone = 0;
+    blockLufs.fill(absoluteGateLufs - 10.0f);
+    blockCount = 0;
+    speechHoldBlocks = 0;
+    acquireBlocks = acquiringBlocks;
+    moving = false;
+    currentDb = 0.0f;
+    gain = 1.0f;
+    gainStep = 0.0f;
+    bypassRamp = bypassPosition;
+    gainDb_.store(0.0f, std::memory_order_relaxed);
+    hearsSpeech_.store(false, std::memory_order_relaxed);
+    voiceBandShare_.store(0.0f, std::memory_order_relaxed);
+}
+
+void SpeechLeveller::process(float* samples, std::int64_t frameCount, std::int64_t stride,
+                             int channels, float bypassTarget) noexcept {
+    const bool stereo = channels >= 2;
+    for (std::int64_t done = 0; done < frameCount;) {
+        const auto run = std::min(frameCount - done, blockFrames - blockFramesDone);
+        float* frames = samples + done * stride;
+        detect(frames, run, stride, stereo);
+        applyGain(frames, run, stride, stereo, bypassTarget);
+        blockFramesDone += run;
+        done += run;
+        if (blockFramesDone == blockFrames) {
+            const float detected = std::max(1.0f, static_cast<float>(blockDetectorSamples));
+            analyseBlock(blockEnergy / detected,
+                         blockMidEnergy > 0.0f ? blockVoiceEnergy / blockMidEnergy : 0.0f);
+            blockEnergy = 0.0f;
+            blockMidEnergy = 0.0f;
+            blockVoiceEnergy = 0.0f;
+            blockDetectorSamples = 0;
+            blockFramesDone = 0;
+        }
+    }
+    // A filter driven to overflow starts afresh rather than carry NaN for good.
+    for (auto& state : detectorStates) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            if (!std::isfinite(state.z1[lane]) || !std::isfinite(state.z2[lane]) ||
+                std::fabs(state.z1[lane]) < 1e-20f) {
+                state.z1[lane] = 0.0f;
+                state.z2[lane] = 0.0f;
+            }
+        }
+    }
+}
+
+// Loudness and the voice band are measured at half the rate, on the means
+// of frame pairs: a leveller needs the level, not the top octave, and the
+// filters are most of its cost.
+void SpeechLeveller::detect(const float* frames, std::int64_t count, std::int64_t stride,
+                            bool stereo) noexcept {
+    using F = vector_math::Vector<4>::Float;
+    namespace vm = vector_math;
+    const auto lanes = [](const std::array<float, 4>& values) {
+        return vm::load<F>(values.data());
+    };
+    const auto& first = detectorStages[0];
+    const auto& second = detectorStages[1];
+    const F b0a = lanes(first.b0), b1a = lanes(first.b1), b2a = lanes(first.b2);
+    const F a1a = lanes(first.a1), a2a = lanes(first.a2);
+    const F b0b = lanes(second.b0), b1b = lanes(second.b1), b2b = lanes(second.b2);
+    const F a1b = lanes(second.a1), a2b = lanes(second.a2);
+    F z1a = lanes(detectorStates[0].z1), z2a = lanes(detectorStates[0].z2);
+    F z1b = lanes(detectorStates[1].z1), z2b = lanes(detectorStates[1].z2);
+    F energy{};
+    int detected = 0;
+    const auto pair = [&](float left, float right) {
+        const float mid = stereo ? 0.5f * (left + right) : left;
+        const F x{left, stereo ? right : 0.0f, mid, mid};
+        const F y = x * b0a + z1a;
+        z1a = (z2a + x * b1a) - y * a1a;
+        z2a = x * b2a - y * a2a;
+        const F w = y * b0b + z1b;
+        z1b = (z2b + y * b1b) - w * a1b;
+        z2b = y * b2b - w * a2b;
+        energy += w * w;
+        ++detected;
+    };
+    const auto leftAt = [&](std::int64_t i) {
+        return finiteOrZero(frames[i * stride]);
+    };
+    const auto rightAt = [&](std::int64_t i) {
+        return stereo ? finiteOrZero(frames[i * stride + 1]) : 0.0f;
+    };
+    std::int64_t i = 0;
+    if (hasPending && count > 0) {
+        pair(0.5f * (pendingLeft + leftAt(0)), 0.5f * (pendingRight + rightAt(0)));
+        hasPending = false;
+        i = 1;
+    }
+    for (; i + 1 < count; i += 2) {
+        pair(0.5f * (leftAt(i) + leftAt(i + 1)), 0.5f * (rightAt(i) + rightAt(i + 1)));
+    }
+    if (i < count) {
+        pendingLeft = leftAt(i);
+        pendingRight = rightAt(i);
+        hasPending = true;
+    }
+    vm::store(detectorStates[0].z1.data(), z1a);
+    vm::store(detectorStates[0].z2.data(), z2a);
+    vm::store(detectorStates[1].z1.data(), z1b);
+    vm::store(detectorStates[1].z2.data(), z2b);
+    blockEnergy += energy[0] + energy[1];
+    blockVoiceEnergy += energy[2];
+    blockMidEnergy += energy[3];
+    blockDetectorSamples += detected;
+}
+
+void SpeechLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride, bool stereo,
+                               float bypassTarget) noexcept {
+    const bool gliding = bypassRamp != bypassTarget;
+    if (!gliding && stereo && stride == 2) {
+        applySteadyGainToStereo(frames, count);
+        return;
+    }
+    for (std::int64_t i = 0; i < count; ++i, frames += stride) {
+        if (gliding) {
+            bypassRamp = bypassRamp < bypassTarget
+                             ? std::min(bypassTarget, bypassRamp + bypassStep)
+                             : std::max(bypassTarget, bypassRamp - bypassStep);
+        }
+        gain += gainStep;
+        const float applied = bypassRamp + (1.0f - bypassRamp) * gain;
+        frames[0] = finiteOrZero(frames[0]) * applied;
+        if (stereo) {
+            frames[1] = finiteOrZero(frames[1]) * applied;
+        }
+    }
+}
+
+// The usual case, interleaved stereo with the bypass settled, two frames
+// per vector: the gain ramps linearly from frame to frame.
+void SpeechLeveller::applySteadyGainToStereo(float* frames, std::int64_t count) noexcept {
+    using F = vector_math::Vector<4>::Float;
+    namespace vm = vector_math;
+    const float start = gain;
+    const float ramp = 1.0f - bypassRamp;
+    const F pairOffsets{1.0f, 1.0f, 2.0f, 2.0f};
+    std::int64_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const F frameGain = start + gainStep * (static_cast<float>(i) + pairOffsets);
+        const F applied = bypassRamp + ramp * frameGain;
+        const F samples = compressor_kernel::finiteOrZero<4>(vm::load<F>(frames + 2 * i));
+        vm::store(frames + 2 * i, samples * applied);
+    }
+    for (; i < count; ++i) {
+        const float applied = bypassRamp + ramp * (start + gainStep * static_cast<float>(i + 1));
+        frames[2 * i] = finiteOrZero(frames[2 * i]) * applied;
+        frames[2 * i + 1] = finiteOrZero(frames[2 * i + 1]) * applied;
+    }
+    gain = start + gainStep * static_cast<float>(count);
+}
+
+void SpeechLeveller::analyseBlock(float meanSquare, float voiceShare) noexcept {
+    blockLufs[static_cast<std::size_t>(blockCount % historyBlocks)] = lufsOf(meanSquare);
+    blockMeanSquares[static_cast<std::size_t>(blockCount % historyBlocks)] =
+        std::max(meanSquare, energyFloor);
+    blockVoiceShare[static_cast<std::size_t>(blockCount % historyBlocks)] =
+        std::isfinite(voiceShare) ? voiceShare : 0.0f;
+    ++blockCount;
+    const auto slot = [&](int age) {
+        return static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks);
+    };
+    const auto newest = [&](int age) {
+        return blockLufs[slot(age)];
+    };
+    const auto energyOf = [&](int age) {
+        return blockMeanSquares[slot(age)];
+    };
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+
+    float momentaryEnergy = 0.0f;
+    const int momentary = std::min(available, momentaryBlocks);
+    for (int age = 0; age < momentary; ++age) {
+        momentaryEnergy += energyOf(age);
+    }
+    const float momentaryLufs = lufsOf(momentaryEnergy / static_cast<float>(momentaryBlocks));
+
+    // The level of the window's loud part: blocks above the absolute gate,
+    // then those within relativeGateLu of their mean.
+    const auto gatedMean = [&](int blocks, float gateLufs, int& count) {
+        float sum = 0.0f;
+        count = 0;
+        for (int age = 0; age < blocks; ++age) {
+            const float level = newest(age);
+            if (level > gateLufs) {
+                sum += energyOf(age);
+                ++count;
+            }
+        }
+        return count > 0 ? lufsOf(sum / static_cast<float>(count)) : absoluteGateLufs;
+    };
+    int count = 0;
+    const float ungated = gatedMean(available, absoluteGateLufs, count);
+    const float longLufs =
+        gatedMean(available, std::max(absoluteGateLufs, ungated + relativeGateLu), count);
+    const bool valid = count >= (acquireBlocks > 0 ? 1 : minimumValidBlocks);
+
+    // Spread of the recent block levels that are not silence.
+    // and the energy-weighted share of the voice band over the same blocks.
+    float sum = 0.0f;
+    float sumSquares = 0.0f;
+    float shareSum = 0.0f;
+    float weightSum = 0.0f;
+    int active = 0;
+    for (int age = 0; age < std::min(available, speechBlocks); ++age) {
+        const float level = std::max(newest(age), longLufs - 30.0f);
+        if (newest(age) > absoluteGateLufs) {
+            sum += level;
+            sumSquares += level * level;
+            ++active;
+            const float weight = energyOf(age);
+            shareSum += weight * blockVoiceShare[slot(age)];
+            weightSum += weight;
+        }
+    }
+    const float share = weightSum > 0.0f ? shareSum / weightSum : 0.0f;
+    voiceBandShare_.store(share, std::memory_order_relaxed);
+    const float mean = active > 0 ? sum / static_cast<float>(active) : 0.0f;
+    const float spread =
+        active > 1
+            ? std::sqrt(std::max(sumSquares / static_cast<float>(active) - mean * mean, 0.0f))
+            : 0.0f;
+    if (valid && active >= speechBlocks / 3 && spread >= speechSpreadDb &&
+        share >= speechVoiceShare) {
+        speechHoldBlocks = speechHoldLength;
+    } else if (speechHoldBlocks > 0) {
+        --speechHoldBlocks;
+    }
+    const bool speech = speechHoldBlocks > 0;
+    hearsSpeech_.store(speech, std::memory_order_relaxed);
+
+    if (valid) {
+        updateGain(longLufs, momentaryLufs, speech);
+    }
+    const float next = decibelsToGain(currentDb);
+    gainStep = (next - gain) / static_cast<float>(blockFrames);
+    gainDb_.store(currentDb, std::memory_order_relaxed);
+}
+
+void SpeechLeveller::updateGain(float longLufs, float momentaryLufs, bool speech) noexcept {
+    const float perBlock = blockSeconds;
+    const float target = speech ? targetLufs : otherTargetLufs;
+    const float desired = std::clamp(target - longLufs, -maxCutDb, maxBoostDb);
+    // Lifting far needs speech; anything else is lifted a little at most, so
+    // that room tone stays in the background between lines.
+    const float allowed =
+        speech ? desired : std::min(desired, std::max(currentDb, otherMaxBoostDb));
+    if (acquireBlocks > 0) {
+        --acquireBlocks;
+        currentDb = std::min(allowed, currentDb + acquireBoostDbPerSecond * perBlock);
+    } else {
+        if (!moving && std::fabs(desired - currentDb) > deadBandDb) {
+            moving = true;
+        }
+        if (moving) {
+            if (allowed < currentDb) {
+                currentDb = std::max(allowed, currentDb - cutDbPerSecond * perBlock);
+            } else {
+                const float rate = currentDb < 0.0f ? releaseDbPerSecond : boostDbPerSecond;
+                currentDb = std::min(allowed, currentDb + rate * perBlock);
+            }
+            if (std::fabs(desired - currentDb) < settledDb || allowed == currentDb) {
+                moving = false;
+            }
+        }
+    }
+    const float guardDb = targetLufs + guardMarginLu - momentaryLufs;
+    if (currentDb > guardDb) {
+        currentDb = std::max(guardDb, currentDb - guardDbPerSecond * perBlock);
+    }
+}
+
+} // namespace quellora

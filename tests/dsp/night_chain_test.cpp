@@ -1,0 +1,313 @@
+// The Night chain's stages with physical signals: the leveller on speech,
+// music and sudden loud passages; the limiter on signals whose true peak
+// lies between the samples; the chain's delay, its Standard form and the
+// switch between the two.
+
+#include "dsp/loudness_meter.h"
+#include "dsp/processing_chain.h"
+#include "support/test_signals.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+namespace quellora::testing {
+namespace {
+
+constexpr float rate = 48000.0f;
+constexpr std::int64_t blockFrames = 480; // 10 ms
+
+std::int64_t framesOf(double seconds) {
+    return static_cast<std::int64_t>(seconds * static_cast<double>(rate));
+}
+
+double integratedLufs(const std::vector<float>& stereo) {
+    LoudnessMeter meter(2, static_cast<int>(rate));
+    meter.add(stereo.data(), static_cast<std::int64_t>(stereo.size() / 2));
+    return meter.measurement().integratedLufs;
+}
+
+double truePeakDbtp(const std::vector<float>& stereo) {
+    LoudnessMeter meter(2, static_cast<int>(rate));
+    meter.add(stereo.data(), static_cast<std::int64_t>(stereo.size() / 2));
+    return meter.measurement().truePeakDbtp;
+}
+
+float samplePeak(const std::vector<float>& samples) {
+    float peak = 0.0f;
+    for (const float sample : samples) {
+        peak = std::max(peak, std::fabs(sample));
+    }
+    return peak;
+}
+
+std::vector<float> concatenated(std::vector<float> first, const std::vector<float>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+class SpeechLevellerTest : public ::testing::Test {
+protected:
+    // Runs `stereo` through the leveller in 10 ms blocks, in place, and
+    // returns the gain after each block.
+    std::vector<float> level(std::vector<float>& stereo) {
+        std::vector<float> gains;
+        const auto frames = static_cast<std::int64_t>(stereo.size() / 2);
+        for (std::int64_t at = 0; at < frames; at += blockFrames) {
+            leveller.process(stereo.data() + at * 2, std::min(blockFrames, frames - at), 2, 2,
+                             0.0f);
+            gains.push_back(leveller.gainDb());
+        }
+        return gains;
+    }
+    static std::size_t blockAt(double seconds) { return static_cast<std::size_t>(seconds * 100.0); }
+
+    SpeechLeveller leveller;
+};
+
+TEST_F(SpeechLevellerTest, liftsQuietSpeechTowardTheTargetWithoutJumping) {
+    auto speech = speechLike(framesOf(20.0), rate, -33.0f);
+    const double before = integratedLufs(speech);
+    const auto gains = level(speech);
+
+    EXPECT_TRUE(leveller.hearsSpeech());
+    for (std::size_t i = 10; i < gains.size(); ++i) {
+        ASSERT_LE(gains[i] - gains[i - 10], 1.25f) << "more than 12 dB/s at block " << i;
+    }
+    // Still on its way after half a second, there after ten.
+    EXPECT_LT(gains[blockAt(0.5)], 6.0f);
+    EXPECT_GT(gains.back(), 8.0f);
+    const std::vector<float> settled(speech.end() - framesOf(8.0) * 2, speech.end());
+    EXPECT_GT(integratedLufs(settled), before + 8.0);
+    EXPECT_NEAR(integratedLufs(settled), SpeechLeveller::targetLufs, 3.0);
+}
+
+TEST_F(SpeechLevellerTest, holdsSteadyDenseMusicStill) {
+    auto music = denseMusicLike(framesOf(20.0), rate, -16.0f);
+    const auto gains = level(music);
+
+    EXPECT_FALSE(leveller.hearsSpeech());
+    const auto [low, high] =
+        std::minmax_element(gains.begin() + static_cast<long>(blockAt(2.5)), gains.end());
+    EXPECT_LE(*high - *low, 0.5f) << "the gain pumps on steady music";
+    // Loud music goes down toward the level set for everything but speech.
+    EXPECT_LT(gains.back(), -2.0f);
+}
+
+TEST_F(SpeechLevellerTest, pullsASuddenLoudPassageDownWithinASecond) {
+    auto programme = concatenated(speechLike(framesOf(8.0), rate, -36.0f),
+                                  denseMusicLike(framesOf(4.0), rate, -8.0f));
+    const auto gains = level(programme);
+
+    const float lifted = gains[blockAt(7.9)];
+    EXPECT_GT(lifted, 6.0f);
+    EXPECT_LT(gains[blockAt(9.0)], lifted - 12.0f);
+}
+
+TEST_F(SpeechLevellerTest, doesNotLiftRoomToneFarBetweenLines) {
+    auto tone = stereoNoise(framesOf(10.0), decibelsToAmplitude(-50.0f));
+    const auto gains = level(tone);
+
+    EXPECT_FALSE(leveller.hearsSpeech());
+    EXPECT_LE(gains.back(), SpeechLeveller::otherMaxBoostDb + 0.01f);
+}
+
+TEST_F(SpeechLevellerTest, nonFiniteSamplesBecomeSilenceAndLeaveTheGainUsable) {
+    auto speech = speechLike(framesOf(3.0), rate, -30.0f);
+    speech[1000] = std::numeric_limits<float>::quiet_NaN();
+    speech[2001] = std::numeric_limits<float>::infinity();
+    level(speech);
+
+    EXPECT_EQ(speech[1000], 0.0f);
+    EXPECT_EQ(speech[2001], 0.0f);
+    EXPECT_TRUE(std::isfinite(leveller.gainDb()));
+    EXPECT_TRUE(
+        std::all_of(speech.begin(), speech.end(), [](float s) { return std::isfinite(s); }));
+}
+
+// Signals whose reconstructed waveform peaks between the samples.
+struct TortureSignal {
+    const char* name;
+    std::vector<float> (*make)();
+};
+
+std::vector<float> quarterRateSineAt45Degrees() {
+    // Every sample at +-0.999, the waveform between them at +3 dBTP.
+    std::vector<float> samples(static_cast<std::size_t>(framesOf(1.0) * 2));
+    for (std::size_t i = 0; i < samples.size() / 2; ++i) {
+        const double phase = std::numbers::pi * (static_cast<double>(i) / 2.0 + 0.25);
+        const auto value = static_cast<float>(0.999 * std::sin(phase) * std::sqrt(2.0));
+        samples[2 * i] = samples[2 * i + 1] = std::clamp(value, -0.999f, 0.999f);
+    }
+    return samples;
+}
+
+std::vector<float> clippedLoudNoise() {
+    auto samples = stereoNoise(framesOf(1.0), 4.0f, 11);
+    for (auto& sample : samples) {
+        sample = std::clamp(sample, -0.999f, 0.999f);
+    }
+    return samples;
+}
+
+std::vector<float> fullScaleHighTone() {
+    return sineTone(framesOf(1.0), 2, 0.999f, 11025.0f * 0.97f, rate);
+}
+
+std::vector<float> alternatingPairs() {
+    // + + - - at full scale: a square wave at a quarter of the rate.
+    std::vector<float> samples(static_cast<std::size_t>(framesOf(1.0) * 2));
+    for (std::size_t i = 0; i < samples.size() / 2; ++i) {
+        samples[2 * i] = samples[2 * i + 1] = (i / 2) % 2 == 0 ? 0.999f : -0.999f;
+    }
+    return samples;
+}
+
+std::vector<float> burstsAfterSilence() {
+    auto samples = stereoNoise(framesOf(1.0), 0.999f, 5);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if ((i / 2) % 9600 < 7000) {
+            samples[i] *= 0.001f;
+        }
+    }
+    return samples;
+}
+
+class TruePeakLimiterTest : public ::testing::TestWithParam<TortureSignal> {};
+
+TEST_P(TruePeakLimiterTest, keepsTheTruePeakBelowTheCeiling) {
+    auto samples = GetParam().make();
+    ASSERT_GT(truePeakDbtp(samples), -0.1) << "not a torture signal";
+    TruePeakLimiter limiter;
+    limiter.process(samples.data(), static_cast<std::int64_t>(samples.size() / 2), 2, 2, 0.0f);
+
+    EXPECT_LE(truePeakDbtp(samples), -1.0);
+    EXPECT_LT(samplePeak(samples), decibelsToAmplitude(TruePeakLimiter::safetyDbfs));
+    // Limiting, not muting: the loud part stays near the ceiling.
+    EXPECT_GT(truePeakDbtp(samples), static_cast<double>(TruePeakLimiter::ceilingDbtp) - 1.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Torture, TruePeakLimiterTest,
+                         ::testing::Values(TortureSignal{"quarterRateSine",
+                                                         quarterRateSineAt45Degrees},
+                                           TortureSignal{"clippedNoise", clippedLoudNoise},
+                                           TortureSignal{"highTone", fullScaleHighTone},
+                                           TortureSignal{"alternatingPairs", alternatingPairs},
+                                           TortureSignal{"bursts", burstsAfterSilence}),
+                         [](const auto& signal) { return std::string(signal.param.name); });
+
+TEST(TruePeakLimiter, passesQuietSignalsUnchangedAfterItsDelay) {
+    const auto input = stereoNoise(framesOf(0.2), 0.25f, 9);
+    auto output = input;
+    TruePeakLimiter limiter;
+    limiter.process(output.data(), static_cast<std::int64_t>(output.size() / 2), 2, 2, 0.0f);
+
+    const auto delay = static_cast<std::size_t>(limiter.lookaheadSamples());
+    EXPECT_EQ(delay, 102u); // 2 ms and the interpolator's half width
+    for (std::size_t i = 0; i < input.size() - delay * 2; ++i) {
+        ASSERT_EQ(output[i + delay * 2], input[i]) << "sample " << i;
+    }
+}
+
+// Runs `stereo` through `chain` in blocks, in place.
+void runChain(ProcessingChain& chain, std::vector<float>& stereo, std::int64_t block = 256) {
+    const auto frames = static_cast<std::int64_t>(stereo.size() / 2);
+    for (std::int64_t at = 0; at < frames; at += block) {
+        chain.processInterleaved(stereo.data() + at * 2, std::min(block, frames - at), 2);
+    }
+}
+
+struct LookaheadCase {
+    float sampleRate;
+    std::int64_t standardFrames;
+    std::int64_t nightFrames;
+};
+
+class ChainLookaheadTest : public ::testing::TestWithParam<LookaheadCase> {};
+
+TEST_P(ChainLookaheadTest, reportsTheDelayAQuietImpulseComesOutWith) {
+    const auto [sampleRate, standardFrames, nightFrames] = GetParam();
+    ProcessingChain chain;
+    chain.updateParams(nightCompressorParams(), sampleRate);
+    EXPECT_EQ(chain.lookaheadSamples(), standardFrames);
+    chain.selectKind(ChainKind::night);
+    EXPECT_EQ(chain.lookaheadSamples(), nightFrames);
+    chain.reset();
+
+    std::vector<float> impulse(4096 * 2, 0.0f);
+    impulse[0] = impulse[1] = 0.01f;
+    runChain(chain, impulse);
+    const auto at = std::find(impulse.begin(), impulse.end(), 0.01f) - impulse.begin();
+    EXPECT_EQ(at / 2, nightFrames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, ChainLookaheadTest,
+                         ::testing::Values(LookaheadCase{48000.0f, 240, 342},
+                                           LookaheadCase{44100.0f, 220, 314},
+                                           LookaheadCase{96000.0f, 480, 678}));
+
+TEST(ProcessingChain, standardIsTheCompressorAloneBitForBit) {
+    const auto programme = programmeSignal(72000, rate);
+    auto viaChain = programme;
+    auto direct = programme;
+    ProcessingChain chain;
+    chain.updateParams(CompressorParams::defaults(), rate);
+    AudioCompressor compressor;
+    compressor.updateParams(CompressorParams::defaults(), rate);
+
+    runChain(chain, viaChain, 500);
+    const auto frames = static_cast<std::int64_t>(direct.size() / 2);
+    for (std::int64_t at = 0; at < frames; at += 500) {
+        compressor.processInterleaved(direct.data() + at * 2,
+                                      std::min<std::int64_t>(500, frames - at), 2);
+    }
+    EXPECT_EQ(std::memcmp(viaChain.data(), direct.data(), direct.size() * sizeof(float)), 0);
+}
+
+TEST(ProcessingChain, bypassedNightIsTheDelayedInput) {
+    const auto input = programmeSignal(48000, rate);
+    auto output = input;
+    ProcessingChain chain;
+    chain.selectKind(ChainKind::night);
+    chain.updateParams(nightCompressorParams(), rate);
+    chain.setBypassed(true);
+    chain.reset();
+    runChain(chain, output);
+
+    const auto delay = static_cast<std::size_t>(chain.lookaheadSamples()) * 2;
+    for (std::size_t i = 0; i + delay < input.size(); ++i) {
+        ASSERT_NEAR(output[i + delay], std::clamp(input[i], -1.0f, 1.0f), 1e-6f) << "sample " << i;
+    }
+}
+
+TEST(ProcessingChain, switchingKindsWhilePlayingFadesInsteadOfClicking) {
+    auto tone = sineTone(framesOf(1.0), 2, 0.1f, 220.0f, rate);
+    ProcessingChain chain;
+    chain.updateParams(CompressorParams::defaults(), rate);
+    const auto half = tone.size() / 2;
+    std::vector<float> first(tone.begin(), tone.begin() + static_cast<long>(half));
+    std::vector<float> second(tone.begin() + static_cast<long>(half), tone.end());
+    runChain(chain, first);
+    chain.selectKind(ChainKind::night);
+    chain.updateParams(nightCompressorParams(), rate);
+    runChain(chain, second);
+    const auto output = concatenated(first, second);
+
+    // A 220 Hz sine at 0.1 moves at most 0.003 a sample; a splice of two
+    // different delays would jump by up to 0.2.
+    float largestStep = 0.0f;
+    for (std::size_t i = 2; i < output.size(); i += 2) {
+        largestStep = std::max(largestStep, std::fabs(output[i] - output[i - 2]));
+    }
+    EXPECT_LT(largestStep, 0.01f);
+    // And the Night chain plays afterwards.
+    const std::vector<float> tail(output.end() - framesOf(0.2) * 2, output.end());
+    EXPECT_GT(samplePeak(tail), 0.05f);
+}
+
+} // namespace
+} // namespace quellora::testing
