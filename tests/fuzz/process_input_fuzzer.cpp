@@ -2,6 +2,7 @@
 // bytes (WAV, FLAC, AIFF and more, truncated or lying in their headers), the
 // job either levels the file or refuses it with a CommandError.
 #include "cli/command_error.h"
+#include "cli/preset_selection.h"
 #include "cli/process_job.h"
 #include "cli/process_options.h"
 #include "fuzz_scratch.h"
@@ -21,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ostringstream out;
     std::ostringstream err;
     try {
-        runProcessJob(options, CompressorParams::defaults(), {out, err, false});
+        PresetSelection standard;
+        standard.params = CompressorParams::defaults();
+        runProcessJob(options, standard, {out, err, false});
     } catch (const CommandError&) {
     }
     return 0;
