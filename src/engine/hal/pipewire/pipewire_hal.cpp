@@ -24,9 +24,6 @@ namespace {
 constexpr auto reconnectInterval = seconds(1.0);
 // How long a destroyed tap waits for the next generation to take it over.
 constexpr auto tapLinger = seconds(1.5);
-// How long a bypass outlives the aggregate that takes over from it: new
-// links need a few cycles before they carry sound.
-constexpr auto bypassOverlap = std::chrono::milliseconds(150);
 constexpr auto overloadPollInterval = seconds(1.0);
 // How long the session manager may take over a move before what it left
 // behind counts as a mistake: its moves take milliseconds, but on a busy
@@ -352,7 +349,8 @@ struct PipeWireHal::Impl {
                                           : nullptr;
                    return self && aggregate->anyStarted() && self->running &&
                           graph.isLinked(tapNode->globalId, self->globalId) &&
-                          (!device || aggregate->description().mainSubDevice == device->name);
+                          (!device || (aggregate->description().mainSubDevice == device->name &&
+                                       graph.isLinked(self->globalId, device->globalId)));
                });
     }
 
@@ -365,36 +363,33 @@ struct PipeWireHal::Impl {
         }
     }
 
-    // Locked. A tap that holds applications while no aggregate reads it
-    // onto the default output (it lingers, the next generation has not
-    // started yet, the output just changed or vanished) plays them on the
-    // default output meanwhile. Made as soon as the output changes, before
-    // the engine tears the old generation down, it leaves no gap.
+    // Whether an aggregate of the tap runs its IO onto another output than `device`.
+    bool playedElsewhere(AudioObjectID tapId, const GraphNode& device) const {
+        return std::any_of(aggregates.begin(), aggregates.end(), [&](const auto& entry) {
+            const auto& aggregate = entry.second;
+            return aggregate && aggregate->tapId() == tapId && aggregate->anyStarted() &&
+                   aggregate->description().mainSubDevice != device.name;
+        });
+    }
+
+    // Locked. A tap that holds applications while no aggregate plays them
+    // on the default output (it lingers, the next generation has not started
+    // yet, the output changed or vanished) plays them there meanwhile. Made
+    // as soon as the output changes, before the engine tears the old
+    // generation down, it leaves no gap. (Not while IO is suspended: what
+    // plays then resumes it, and fades in.)
     void maintainBypasses(const Graph& graph) {
         const auto* sink = graph.defaultSink();
         for (auto& [id, tap] : taps) {
             const auto* tapNode = tap->node ? graph.nodeNamed(tap->nodeName) : nullptr;
-            const bool needed = tapNode && sink && !tap->routed.empty() &&
-                                (tap->retired || !readByAggregate(graph, id, *tap, sink));
-            if (needed) {
-                tap->bypassRedundantSince.reset();
-            } else if (!tap->bypass.empty() && !tap->bypassRedundantSince) {
-                tap->bypassRedundantSince = std::chrono::steady_clock::now();
-                post([this] { // looked at again once the overlap is over
-                    mainQueue.postAfter(bypassOverlap, lifetime.guard([this] {
-                        const Session::Lock lock(*session);
-                        maintainBypasses(session->graph());
-                    }));
-                });
+            if (tap->adopted && sink && readByAggregate(graph, id, *tap, sink)) {
+                tap->adopted = false;
             }
-            const bool overlapOver =
-                tap->bypassRedundantSince &&
-                std::chrono::steady_clock::now() - *tap->bypassRedundantSince >= bypassOverlap;
-            if ((!needed && (overlapOver || !tapNode || !sink)) ||
-                (needed && tap->bypassSink != sink->globalId)) {
+            const bool needed = tapNode && sink && !tap->routed.empty() &&
+                                (tap->retired || tap->adopted || playedElsewhere(id, *sink));
+            if (!needed || tap->bypassSink != sink->globalId) {
                 tap->bypass.clear();
                 tap->bypassSink = 0;
-                tap->bypassRedundantSince.reset();
             }
             if (needed && tap->bypass.empty()) {
                 tap->bypass = linkPorts(*session, graph,
@@ -412,6 +407,14 @@ struct PipeWireHal::Impl {
         tap.retired = true;
         last.tapsReceiving.erase(tapId);
         maintainBypasses(session->graph());
+        // The engine stops the IO next: the bypass should be there by then.
+        if (tap.bypassSink != 0) {
+            const auto* tapNode = session->graph().nodeNamed(tap.nodeName);
+            const auto tapNodeId = tapNode ? tapNode->globalId : 0;
+            session->waitFor([&] { return session->graph().isLinked(tapNodeId, tap.bypassSink); },
+                             std::chrono::milliseconds(200));
+            session->roundtrip(std::chrono::milliseconds(200));
+        }
         retirement = mainQueue.postAfter(tapLinger, lifetime.guard([this] { endRetiredTaps(); }));
     }
 
@@ -1022,6 +1025,7 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
         // The applications stay where they are: in the tap.
         auto tap = std::move(impl->taps.extract(*lingering).mapped());
         tap->retired = false;
+        tap->adopted = true;
         tap->description = description;
         tap->excludedPids = excludedPids();
         tap->sampleRate = session.graph().clock.effectiveRate();

@@ -58,18 +58,17 @@ struct Tap {
     // after restarting), linked by us until it does.
     std::map<std::uint32_t, PortLinks> ownLinks;
     // A tap the engine destroys lingers a moment, so that the next
-    // generation takes it over and its applications never move (the session
-    // manager's moves silence a stream while it links it anew). Until an
-    // aggregate reads it again, `bypass` plays it on the default output,
-    // unprocessed. A tap made before the session manager restarted is not
-    // taken over: the newcomer needs a node of its own.
+    // generation takes it over (`adopted` until its aggregate runs) and its
+    // applications never move: the session manager's moves silence a stream
+    // while it links it anew. Meanwhile, and while the aggregate still plays
+    // on an output that is no longer the default, `bypass` plays the tap on
+    // the default output, unprocessed. A tap made before the session manager
+    // restarted is not taken over: the newcomer needs a node of its own.
     bool retired = false;
+    bool adopted = false;
     bool adoptable = true;
     PortLinks bypass;
     std::uint32_t bypassSink = 0; // the node `bypass` plays into
-    // When an aggregate took over from `bypass`: it goes a little later,
-    // once the aggregate's new links carry sound.
-    std::optional<std::chrono::steady_clock::time_point> bypassRedundantSince;
 
     ~Tap() {
         if (node) {
