@@ -1,0 +1,116 @@
+#include "quellora_under_test.h"
+
+#include "dsp/compressor_params.h"
+#include "dsp/gain_computer.h"
+
+#include <algorithm>
+#include <iostream>
+
+namespace quellora::integration {
+
+using namespace std::chrono_literals;
+
+bool isOurs(const GraphNode& node) {
+    return node.name.rfind("quellora-tap-", 0) == 0 ||
+           node.name.rfind("quellora-aggregate-", 0) == 0;
+}
+
+std::vector<const GraphNode*> ourNodes(const GraphSnapshot& graph) {
+    std::vector<const GraphNode*> nodes;
+    for (const auto& node : graph.nodes) {
+        if (isOurs(node)) {
+            nodes.push_back(&node);
+        }
+    }
+    return nodes;
+}
+
+const GraphNode* ourNode(const GraphSnapshot& graph, std::string_view prefix) {
+    for (const auto& node : graph.nodes) {
+        if (node.name.rfind(prefix, 0) == 0) {
+            return &node;
+        }
+    }
+    return nullptr;
+}
+
+bool processesInto(const GraphSnapshot& graph, std::string_view sink) {
+    const auto* aggregate = ourNode(graph, "quellora-aggregate-");
+    return aggregate && graph.linksBetween(aggregate->name, sink).size() == 2;
+}
+
+bool routedThroughTap(const GraphSnapshot& graph, std::string_view stream, std::string_view sink) {
+    const auto* tap = ourNode(graph, "quellora-tap-");
+    return tap && graph.isLinked(stream, tap->name) && !graph.isLinked(stream, sink);
+}
+
+bool onlyInTheTap(const GraphSnapshot& graph, std::string_view stream) {
+    const auto* tap = ourNode(graph, "quellora-tap-");
+    if (!tap || !graph.isLinked(stream, tap->name)) {
+        return false;
+    }
+    const auto links = graph.linksFrom(stream);
+    return std::all_of(links.begin(), links.end(),
+                       [&](const GraphLink& link) { return link.inputNodeName == tap->name; });
+}
+
+bool onlyOurPipelineRemains(const GraphSnapshot& graph) {
+    const auto nodes = ourNodes(graph);
+    const auto* tap = ourNode(graph, "quellora-tap-");
+    const auto* aggregate = ourNode(graph, "quellora-aggregate-");
+    if (nodes.size() != 2 || !tap || !aggregate) {
+        return false;
+    }
+    const auto links = graph.linksWhere([&](const GraphLink& link) {
+        return link.outputNodeName == tap->name || link.inputNodeName == tap->name ||
+               link.outputNodeName == aggregate->name || link.inputNodeName == aggregate->name;
+    });
+    // While IO is suspended the aggregate is linked to nothing.
+    return std::all_of(links.begin(), links.end(), [&](const GraphLink& link) {
+        const bool tapToAggregate =
+            link.outputNodeName == tap->name && link.inputNodeName == aggregate->name;
+        const auto* sink = graph.node(link.inputNodeName);
+        const bool aggregateToSink = link.outputNodeName == aggregate->name && sink &&
+                                     sink->mediaClass == "Audio/Sink" && !isOurs(*sink);
+        return tapToAggregate || aggregateToSink;
+    });
+}
+
+double compressedPeakDb(double inputDb) {
+    return steadyStateOutputDb(CompressorParams::defaults(), static_cast<float>(inputDb));
+}
+
+void QuelloraTest::TearDown() {
+    if (quellora && HasFailure()) {
+        std::cerr << "quellora run said:\n" << quellora->output() << quellora->errors() << '\n';
+    }
+    quellora.reset();
+    PrivatePipeWireSessionTest::TearDown();
+}
+
+void QuelloraTest::startQuellora(std::string_view sink) {
+    // The log level given here wins over the one the test runner sets for itself.
+    quellora.emplace(ChildProcess::start(
+        {"env", "QUELLORA_LOG_LEVEL=info", QUELLORA_EXECUTABLE, "run", "--verbose"}));
+    ASSERT_TRUE(quellora->waitForOutput("Quellora is on.\n", 10s)) << quellora->errors();
+    waitForGraph([&](const GraphSnapshot& g) { return processesInto(g, sink); }, 10s);
+}
+
+void QuelloraTest::waitForGraph(const std::function<bool(const GraphSnapshot&)>& condition,
+                                milliseconds timeout) {
+    GraphSnapshot last;
+    ASSERT_TRUE(session().waitForGraph(condition, timeout, &last)) << last.describe();
+}
+
+void QuelloraTest::waitUntilProcessed(std::string_view stream, std::string_view sink,
+                                      milliseconds timeout) {
+    waitForGraph(
+        [&](const GraphSnapshot& g) { return processesInto(g, sink) && onlyInTheTap(g, stream); },
+        timeout);
+}
+
+bool QuelloraTest::logged(std::string_view text) {
+    return quellora->errors().find(text) != std::string::npos;
+}
+
+} // namespace quellora::integration
