@@ -164,7 +164,6 @@ StreamLinks streamLinks(const Graph& graph, std::uint32_t stream, std::uint32_t 
         const bool bySessionManager = maker != graph.clients.end() && maker->second.sessionManager;
         if (link.inputNode == tapNode) {
             found.intoTap = true;
-            found.intoTapBySessionManager = found.intoTapBySessionManager || bySessionManager;
             continue;
         }
         const auto target = graph.nodes.find(link.inputNode);

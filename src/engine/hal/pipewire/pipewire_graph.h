@@ -126,7 +126,6 @@ struct Graph {
 // (it does not always remove the old link); hand-made links are not its.
 struct StreamLinks {
     bool intoTap = false;
-    bool intoTapBySessionManager = false;
     std::vector<std::uint32_t> toDevices; // link global ids
 };
 StreamLinks streamLinks(const Graph& graph, std::uint32_t stream, std::uint32_t tapNode);

@@ -189,7 +189,6 @@ struct PipeWireHal::Impl {
             }
             std::erase_if(taps, [](const auto& entry) { return entry.second->retired; });
             for (auto& [id, tap] : taps) {
-                tap->ownLinks.clear(); // before their connection goes
                 tap->bypass.clear();
                 tap->bypassSink = 0;
                 tap->node = nullptr; // gone with the connection
@@ -225,7 +224,6 @@ struct PipeWireHal::Impl {
         startRoutingIntoLiveTaps(graph);
         routeStreams(graph);
         maintainBypasses(graph);
-        releaseOwnLinks(graph);
         if (!sweepPending && !misrouting(graph).empty()) {
             sweepPending = true;
             post([this] { watchMisrouting(); });
@@ -451,13 +449,7 @@ struct PipeWireHal::Impl {
         auto& tap = *found->second;
         const auto* tapNode = session->graph().nodeNamed(tap.nodeName);
         const auto tapNodeId = tapNode ? tapNode->globalId : 0;
-        // Streams we linked ourselves have no session manager to hand them to.
-        std::vector<std::uint32_t> streams;
-        for (const auto stream : tap.routed) {
-            if (!tap.ownLinks.contains(stream)) {
-                streams.push_back(stream);
-            }
-        }
+        const std::vector<std::uint32_t> streams(tap.routed.begin(), tap.routed.end());
         unrouteStreams(tap);
         session->roundtrip();
         const auto handedOver = [&] {
@@ -548,7 +540,7 @@ struct PipeWireHal::Impl {
                 const auto links = streamLinks(graph, stream, tapNode->globalId);
                 if (links.intoTap) {
                     found.strayLinks.insert(links.toDevices.begin(), links.toDevices.end());
-                } else if (!tap->ownLinks.contains(stream)) {
+                } else if (!tap->nudged.contains(stream)) {
                     found.outsideTap.emplace(id, stream);
                 }
             }
@@ -596,44 +588,20 @@ struct PipeWireHal::Impl {
         waitBeforeRepair();
     }
 
-    // First the session manager is asked again: a changed value makes it
-    // look at the stream anew (the tap's serial names the same target, and
-    // routing writes the name back afterwards). Should that not help, we
-    // link the stream ourselves, as long as it has ports to link: after a
-    // restart the session manager may stall on streams it did not see appear.
+    // The session manager is asked once more: a changed value makes it look
+    // at the stream anew (the tap's serial names the same target, and
+    // routing writes the name back afterwards). Linking the stream ourselves
+    // would be worse: WirePlumber never takes up a stream that is in use when
+    // it starts, and links nothing new while it waits for it.
     void bringIntoTap(Tap& tap, std::uint32_t stream, const Graph& graph) {
         const auto* tapNode = graph.nodeNamed(tap.nodeName);
-        if (!tapNode) {
+        if (!tapNode || !tap.nudged.insert(stream).second) {
             return;
         }
-        if (tap.nudged.insert(stream).second) {
-            log.notice("Stream %{public}u is still outside the tap; asking the session manager "
-                       "again",
-                       stream);
-            session->setDefaultMetadata(stream, routingKey,
-                                        tapNode->serial.empty() ? tap.nodeName : tapNode->serial);
-            return;
-        }
-        const auto pairs = channelLinks(graph.portsOf(stream, true, false),
-                                        graph.portsOf(tapNode->globalId, false, false));
-        log.notice("The session manager leaves stream %{public}u outside the tap; linking it "
-                   "ourselves",
+        log.notice("Stream %{public}u is still outside the tap; asking the session manager again",
                    stream);
-        // An empty entry for a stream without ports: nothing more to try.
-        tap.ownLinks[stream] = linkPorts(*session, graph, pairs);
-    }
-
-    // Locked. Our own links give way to the session manager's once it links
-    // the stream itself, and go with the stream or its routing.
-    void releaseOwnLinks(const Graph& graph) {
-        for (auto& [id, tap] : taps) {
-            const auto* tapNode = graph.nodeNamed(tap->nodeName);
-            std::erase_if(tap->ownLinks, [&](const auto& entry) {
-                const auto stream = entry.first;
-                return !tapNode || !tap->routed.contains(stream) ||
-                       streamLinks(graph, stream, tapNode->globalId).intoTapBySessionManager;
-            });
-        }
+        session->setDefaultMetadata(stream, routingKey,
+                                    tapNode->serial.empty() ? tap.nodeName : tapNode->serial);
     }
 
     // ---- listeners (main thread) ---------------------------------------------

@@ -54,9 +54,6 @@ struct Tap {
     // manager was asked again to move in.
     std::set<std::uint32_t> routed;
     std::set<std::uint32_t> nudged;
-    // Streams the session manager would not link into the tap (it can stall
-    // after restarting), linked by us until it does.
-    std::map<std::uint32_t, PortLinks> ownLinks;
     // A tap the engine destroys lingers a moment, so that the next
     // generation takes it over (`adopted` until its aggregate runs) and its
     // applications never move: the session manager's moves silence a stream
