@@ -238,29 +238,27 @@ void PrivatePipeWireSession::restartAudioServer() {
     startAudioServer();
 }
 
-void PrivatePipeWireSession::restartSessionManager(SinkOwner sinks) {
-    // On a desktop the devices' nodes are the session manager's: they go
-    // with it and it makes them again.
-    const bool churn = sinks == SinkOwner::sessionManager;
+void PrivatePipeWireSession::restartSessionManager() {
     daemons_->wireplumber.reset();
     for (const auto& sink : options_.sinks) {
-        if (churn && findNodeId(sink.name)) {
+        if (findNodeId(sink.name)) {
             destroyNode(sink.name);
         }
     }
+    // The devices come back as the session manager starts, as its device
+    // monitors find them again.
+    daemons_->wireplumber = ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
+    for (const auto& sink : options_.sinks) {
+        createNullSink(sink);
+    }
     try {
-        startSessionManager();
+        waitForDefaultMetadata();
     } catch (const std::runtime_error& error) {
         // WirePlumber 0.4 now and then starts without ever publishing its
         // metadata; a second start is what its service would do.
         std::cerr << "restarting wireplumber again: " << error.what() << '\n';
         daemons_->wireplumber.reset();
         startSessionManager();
-    }
-    for (const auto& sink : options_.sinks) {
-        if (churn) {
-            createNullSink(sink);
-        }
     }
     if (!waitUntil([&] { return !defaultSink().empty(); }, graphTimeout)) {
         throw std::runtime_error("wireplumber set no default sink after restarting: " +

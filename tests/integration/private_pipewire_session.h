@@ -132,14 +132,11 @@ public:
     // What `systemctl --user restart pipewire` does: every daemon stops and
     // starts again; the null sinks are made again, as devices would be.
     void restartAudioServer();
-    // Who made the null sinks, as far as a restart of the session manager
-    // goes: it (they stand in for devices, whose nodes are its own), or
-    // another client (virtual sinks, which outlive it).
-    enum class SinkOwner { sessionManager, anotherClient };
-    // The session manager alone, as a crash or an upgrade of it does; the
-    // sinks go and come back with it when it owns them. Returns once it has
-    // published the default sink again.
-    void restartSessionManager(SinkOwner sinks = SinkOwner::sessionManager);
+    // The session manager alone, as a crash or an upgrade of it does, with
+    // the devices it owns, whose nodes go and come back with it (the null
+    // sinks stand in for them). Returns once it has published the default
+    // sink again.
+    void restartSessionManager();
 
     // The graph.
     GraphSnapshot graph() const;

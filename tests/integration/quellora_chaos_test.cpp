@@ -11,9 +11,10 @@
 //   - it was heard, for as long as it played;
 //   - it was never silent for more than 100 ms, except where a restart of the
 //     server or the session manager itself silences every stream (plays it
-//     interrupts count as ended), and while a vanished device's streams are
-//     relinked (the server takes about 100 ms for that with or without
-//     Quellora: up to 250 ms are excused);
+//     interrupts count as ended), and right where the output changes or
+//     vanishes: the server itself needs about 100 ms there to play a stream
+//     anew, with or without Quellora, and more on a busy machine, so up to
+//     250 ms are excused;
 //   - it settled at the compressed level within 0.3 s of its start, or 1.5 s
 //     of the last switch, removal or restart (where no other play sounds);
 //   - Quellora never exited, and at the end only its tap and aggregate, with
@@ -55,6 +56,9 @@ constexpr double startupSeconds = 0.3;
 // millisecond of the tap's news, the server takes a few cycles more
 // (quellora-resume-probe measures it). What the start of a play may lose.
 constexpr double resumeSeconds = 0.25;
+// What an output that changes or vanishes may cost a play: the server's own
+// relinking (see above).
+constexpr double outputChangeSeconds = 0.25;
 
 struct ChaosSettings {
     std::uint32_t seed = 0;
@@ -292,22 +296,23 @@ void Chaos::switchOutput() {
     const auto target = pick(others);
     const auto tool = pick(
         std::vector{DefaultSinkTool::metadata, DefaultSinkTool::pactl, DefaultSinkTool::wpctl});
-    disrupt("default output to " + target, 0, false,
+    disrupt("default output to " + target, outputChangeSeconds, false,
             [&] { session_.setDefaultSink(target, tool); });
 }
 
 // A headset that plays as the default is unplugged, later plugged in again;
 // meanwhile the user picks the speakers.
 void Chaos::removeAndReturnHeadset() {
-    disrupt("default output to the headset", 0, false, [&] { session_.setDefaultSink(headset); });
+    disrupt("default output to the headset", outputChangeSeconds, false,
+            [&] { session_.setDefaultSink(headset); });
     std::this_thread::sleep_for(std::chrono::duration<double>(uniform(1.0, 2.5)));
-    disrupt("headset unplugged", 0.25, false, [&] {
+    disrupt("headset unplugged", outputChangeSeconds, false, [&] {
         stopRecorder(headset);
         session_.destroyNode(headset);
         sinks_.erase(std::find(sinks_.begin(), sinks_.end(), headset));
     });
     std::this_thread::sleep_for(std::chrono::duration<double>(uniform(0.5, 1.5)));
-    disrupt("default output to the speakers", 0, false,
+    disrupt("default output to the speakers", outputChangeSeconds, false,
             [&] { session_.setDefaultSink("speakers"); });
     std::this_thread::sleep_for(std::chrono::duration<double>(uniform(1.0, 3.0)));
     disrupt("headset plugged in", 0, false, [&] {
