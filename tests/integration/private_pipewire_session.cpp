@@ -245,20 +245,20 @@ void PrivatePipeWireSession::restartSessionManager() {
             destroyNode(sink.name);
         }
     }
-    // The devices come back as the session manager starts, as its device
-    // monitors find them again.
-    daemons_->wireplumber = ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
-    for (const auto& sink : options_.sinks) {
-        createNullSink(sink);
-    }
     try {
-        waitForDefaultMetadata();
+        startSessionManager();
     } catch (const std::runtime_error& error) {
         // WirePlumber 0.4 now and then starts without ever publishing its
         // metadata; a second start is what its service would do.
         std::cerr << "restarting wireplumber again: " << error.what() << '\n';
         daemons_->wireplumber.reset();
         startSessionManager();
+    }
+    // The devices come back once it runs, as its device monitors find them
+    // again. (Nodes that appear while WirePlumber 0.4 is starting may never
+    // be taken up, and then it links nothing at all.)
+    for (const auto& sink : options_.sinks) {
+        createNullSink(sink);
     }
     if (!waitUntil([&] { return !defaultSink().empty(); }, graphTimeout)) {
         throw std::runtime_error("wireplumber set no default sink after restarting: " +
