@@ -306,7 +306,10 @@ void PrivatePipeWireSession::waitForPulseServer() {
             if (!daemons_->pulse->isRunning()) {
                 throw std::runtime_error("pipewire-pulse exited: " + daemonLogs());
             }
-            return succeedsSoon({"pactl", "info"});
+            // Not before its socket is there: a PulseAudio client makes the
+            // pulse folder when it finds none, and pipewire-pulse 0.3.65
+            // then refuses to start because the folder exists.
+            return fs::exists(root_ / "pulse" / "native") && succeedsSoon({"pactl", "info"});
         },
         options_.startTimeout);
     if (!answered) {
