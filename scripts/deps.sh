@@ -13,6 +13,7 @@ build_packages=(
 test_packages=(
     libgtest-dev libgmock-dev libbenchmark-dev clang-format libebur128-dev
     pipewire pipewire-bin wireplumber dbus
+    pipewire-pulse pulseaudio-utils pipewire-alsa alsa-utils
     desktop-file-utils appstream dpkg-dev file lintian man-db bash-completion systemd
     xvfb xdotool trayer
     libssl-dev

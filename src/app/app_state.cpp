@@ -6,6 +6,9 @@ namespace quellora {
 
 namespace {
 constexpr auto engineStopDelay = seconds(0.05);
+// Longer than a rebuild on a settled output takes, so that switching outputs
+// never reads as waiting.
+constexpr auto waitingReportDelay = seconds(2.0);
 } // namespace
 
 AppState::AppState(AppServices appServices)
@@ -19,10 +22,36 @@ AppState::AppState(AppServices appServices)
     engine_->onRunning = lifetime.guard([this] { handleEngineRunning(); });
     engine_->onFailed = lifetime.guard(
         [this](const std::string& message) { send(AppEvent::engineFailed(message)); });
+    pipelineObservations.push_back(
+        mode_.subscribe(lifetime.guard([this](const AppMode&) { followPipeline(); })));
+    pipelineObservations.push_back(
+        engine_->pipelineStarted().subscribe(lifetime.guard([this](bool) { followPipeline(); })));
     send(AppEvent::Kind::userEnabled);
 }
 
 AppState::~AppState() = default;
+
+void AppState::followPipeline() {
+    const bool withoutPipeline = mode_.get() == AppMode::on() && !engine_->pipelineStarted().get();
+    if (!withoutPipeline) {
+        if (pendingWaitingReport) {
+            pendingWaitingReport->cancel();
+            pendingWaitingReport.reset();
+        }
+        waitingForAudioOutput_.set(false);
+        return;
+    }
+    if (pendingWaitingReport || waitingForAudioOutput_.get()) {
+        return;
+    }
+    pendingWaitingReport = services.mainQueue.postAfter(waitingReportDelay, lifetime.guard([this] {
+        pendingWaitingReport.reset();
+        if (mode_.get() == AppMode::on() && !engine_->pipelineStarted().get()) {
+            log.notice("Processing is on but no audio pipeline runs; waiting for an output");
+            waitingForAudioOutput_.set(true);
+        }
+    }));
+}
 
 void AppState::setMenuIsOpen(bool open) {
     menuIsOpen_.set(open);

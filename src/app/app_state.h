@@ -56,6 +56,10 @@ public:
     const Observable<AppMode>& mode() const { return mode_; }
     const Observable<SystemAudioAuthStatus>& permissionStatus() const { return permissionStatus_; }
     const Observable<bool>& menuIsOpen() const { return menuIsOpen_; }
+    // True while the mode is on but no pipeline has run for the last 2 s (no
+    // output to play on, the server reconnecting): what is shown then. The
+    // mode itself stays on.
+    const Observable<bool>& waitingForAudioOutput() const { return waitingForAudioOutput_; }
     // Opening the panel re-checks the permission.
     void setMenuIsOpen(bool open);
     void send(const AppEvent& event);
@@ -105,6 +109,7 @@ private:
     void enterOff();
     void enterNeedsPermission();
     void handleEngineRunning();
+    void followPipeline();
 
     // Presets.
     void applySelectionRule();
@@ -132,12 +137,16 @@ private:
     Observable<AppMode> mode_{AppMode::off()};
     Observable<SystemAudioAuthStatus> permissionStatus_{SystemAudioAuthStatus::undetermined};
     Observable<bool> menuIsOpen_{false};
+    Observable<bool> waitingForAudioOutput_{false};
     Observable<bool> lowVolumeWarning_{false};
     Observable<std::vector<SavedPreset>> savedPresets_;
     Observable<std::optional<Uuid>> activePresetID_;
     Observable<Preset> selectedPreset_{Preset::on};
     std::array<Observable<float>, 7> customStores_;
     Observable<LoginItemStatus> launchAtLoginStatus_{LoginItemStatus::notRegistered};
+
+    std::shared_ptr<WorkItem> pendingWaitingReport;
+    std::vector<Subscription> pipelineObservations;
 
     std::unique_ptr<RepeatingTimer> lowVolumeMonitorTimer;
     bool lowVolumeWarningDismissed = false;

@@ -6,9 +6,13 @@ RunAnnouncer::RunAnnouncer(const AppState& appModel, std::ostream& stream, bool 
     , out(stream)
     , serverConnected(connected) {
     // Without a server the engine only waits, whatever the mode says.
-    say(serverConnected ? describeMode(model.mode().get()) : noServerLine);
-    modeSubscription =
-        model.mode().subscribe([this](const AppMode& mode) { say(describeMode(mode)); });
+    if (serverConnected) {
+        sayMode();
+    } else {
+        say(noServerLine);
+    }
+    modeSubscription = model.mode().subscribe([this](const AppMode&) { sayMode(); });
+    waitingSubscription = model.waitingForAudioOutput().subscribe([this](bool) { sayMode(); });
     lowVolumeSubscription = model.lowVolumeWarning().subscribe([this](bool shown) {
         if (shown) {
             say(lowVolumeLine);
@@ -23,16 +27,18 @@ void RunAnnouncer::setServerConnected(bool connected) {
     serverConnected = connected;
     if (connected) {
         say(serverConnectedLine);
-        say(describeMode(model.mode().get()));
+        lastModeLine.clear();
+        sayMode();
     } else {
         say(noServerLine);
     }
 }
 
-std::string RunAnnouncer::describeMode(const AppMode& mode) {
+std::string RunAnnouncer::describeMode(const AppMode& mode, bool waitingForAudioOutput) {
     switch (mode.kind()) {
     case AppMode::Kind::on:
-        return "Quellora is on.";
+        return waitingForAudioOutput ? "Quellora is on (waiting for audio output)."
+                                     : "Quellora is on.";
     case AppMode::Kind::off:
         return "Quellora is off.";
     case AppMode::Kind::needsPermission:
@@ -41,6 +47,17 @@ std::string RunAnnouncer::describeMode(const AppMode& mode) {
         return "Quellora can't reach your audio: " + mode.message();
     }
     return "Quellora is off.";
+}
+
+void RunAnnouncer::sayMode() {
+    if (!serverConnected) {
+        return; // the engine only waits; the connection's line says so
+    }
+    auto line = describeMode(model.mode().get(), model.waitingForAudioOutput().get());
+    if (line != lastModeLine) {
+        say(line);
+        lastModeLine = std::move(line);
+    }
 }
 
 void RunAnnouncer::say(const std::string& line) {

@@ -10,8 +10,9 @@ namespace quellora {
 
 // Tells the person at the terminal what the running application does, one
 // plain line per change, each flushed at once: whether the audio server is
-// reachable, the model's mode (with the engine's message when it fails) and
-// the low-volume warning. Main thread only.
+// reachable, the model's mode (with the engine's message when it fails, or
+// that it waits for an output to play on) and the low-volume warning. Main
+// thread only.
 class RunAnnouncer {
 public:
     // Announces the current state at once.
@@ -20,7 +21,7 @@ public:
     // Called when the connection to the audio server comes or goes.
     void setServerConnected(bool connected);
 
-    static std::string describeMode(const AppMode& mode);
+    static std::string describeMode(const AppMode& mode, bool waitingForAudioOutput = false);
     static constexpr const char* noServerLine =
         "No audio server is running; Quellora will start as soon as PipeWire is available.";
     static constexpr const char* serverConnectedLine = "Connected to PipeWire.";
@@ -30,11 +31,15 @@ public:
 
 private:
     void say(const std::string& line);
+    // Says the mode's line while connected, unless it was the last one said.
+    void sayMode();
 
     const AppState& model;
     std::ostream& out;
     bool serverConnected;
+    std::string lastModeLine;
     Subscription modeSubscription;
+    Subscription waitingSubscription;
     Subscription lowVolumeSubscription;
 };
 

@@ -121,4 +121,9 @@ void ProcessingChain::reset() noexcept {
     switchGain = 1.0f;
 }
 
+void ProcessingChain::prepareForResume() noexcept {
+    compressor_.prepareForResume();
+    limiter.reset(compressor_.bypassed() ? 1.0f : 0.0f);
+}
+
 } // namespace quellora

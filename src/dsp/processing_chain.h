@@ -57,6 +57,10 @@ public:
     // All stages' signal history and the meter history; the selected kind
     // takes over at once and the bypass glides jump to their end.
     void reset() noexcept;
+    // After an idle pause: the compressor starts afresh and the limiter's
+    // delay holds no audio from before the pause, while the leveller keeps
+    // its slow gain, so a paused film resumes at the level it had.
+    void prepareForResume() noexcept;
 
     void setBypassed(bool bypassed) { compressor_.setBypassed(bypassed); }
     bool bypassed() const { return compressor_.bypassed(); }

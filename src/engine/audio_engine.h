@@ -43,6 +43,9 @@ public:
 
     const Observable<bool>& isRunning() const { return isRunning_; }
     const Observable<bool>& ioSuspended() const { return ioSuspended_; }
+    // True from a generation's successful start until it is disposed, through
+    // idle suspends: whether audio has a processed way to the output.
+    const Observable<bool>& pipelineStarted() const { return pipelineStarted_; }
     const Observable<std::optional<CompressorParams>>& lastParams() const { return _lastParams; }
     // Whether a generation has been built and started (its IO may be suspended).
     bool hasLivePipeline() const { return deviceProcID.has_value() && outputProcID.has_value(); }
@@ -106,13 +109,15 @@ private:
 
     // Idle suspend.
     bool audioSourceActive();
+    // Whether a running source plays into the tap; nothing when the server cannot tell.
+    std::optional<bool> tapReceivesAudio();
     void startActivityMonitor();
     void stopActivityMonitor();
     void activityTick();
     void suspendIO();
     void resumeIO();
-    void installDeviceRunningListener();
-    void removeDeviceRunningListener();
+    void installTapSourceListener();
+    void removeTapSourceListener();
     void setIOSuspended(bool suspended);
 
     // Diagnostics.
@@ -149,6 +154,7 @@ private:
 
     Observable<bool> isRunning_{false};
     Observable<bool> ioSuspended_{false};
+    Observable<bool> pipelineStarted_{false};
     Observable<std::optional<CompressorParams>> _lastParams;
 
     // The current generation's platform objects; 0 or empty when absent.
@@ -167,7 +173,6 @@ private:
     std::int64_t pipelineLifecycleGeneration = 0;
     std::shared_ptr<WorkItem> pendingPipelineRestart;
     std::shared_ptr<WorkItem> pendingRateRebuild;
-    bool deviceChangeListenerInstalled = false;
     std::optional<AudioObjectPropertyListenerID> deviceChangeListener;
     std::optional<AudioObjectPropertyListenerID> sampleRateListener;
     AudioObjectID sampleRateListenerDeviceID = 0;
@@ -175,8 +180,8 @@ private:
     // Idle suspend.
     AudioActivityGate activityGate;
     std::unique_ptr<RepeatingTimer> activityTimer;
-    std::optional<AudioObjectPropertyListenerID> deviceRunningListener;
-    AudioObjectID deviceRunningListenerDeviceID = 0;
+    std::optional<AudioObjectPropertyListenerID> tapSourceListener;
+    AudioObjectID tapSourceListenerTapID = 0;
 
     // Diagnostics.
     std::unique_ptr<RepeatingTimer> loadTimer;

@@ -281,11 +281,16 @@ void AudioEngine::destroyTap() {
     tapDescription.reset();
 }
 
+// The tap goes first, while the IO still runs: the server hands the
+// applications back to their devices as it goes, and they are heard
+// processed until they play there. Stopping the IO first would leave them
+// playing into a tap that nothing reads for as long as that hand-over takes.
 void AudioEngine::tearDownPipeline() {
+    pipelineStarted_.set(false);
+    destroyTap();
     stopDevice();
     destroyIOProc();
     destroyAggregateDevice();
-    destroyTap();
 }
 
 } // namespace quellora

@@ -1,6 +1,9 @@
 // Idle suspend: while no other process plays, both IOProcs stop so that the
 // audio server can idle; the generation stays built and IO restarts as soon
-// as something plays on the output device again.
+// as a running source plays into the tap again. Whatever plays must be
+// heard: the resume is driven by what the tap receives, checked again right
+// after the listener is armed and once a second while suspended, and IO stays
+// live wherever the server cannot tell.
 
 #include "engine/audio_engine.h"
 #include "engine/device_queries.h"
@@ -39,6 +42,15 @@ bool AudioEngine::audioSourceActive() {
     return false;
 }
 
+std::optional<bool> AudioEngine::tapReceivesAudio() {
+    if (tapID == 0) {
+        return std::nullopt;
+    }
+    const auto running =
+        audioObjectUInt32(hal, tapID, AudioProperty::tapHasRunningSource, AudioScope::global);
+    return running ? std::optional(*running != 0) : std::nullopt;
+}
+
 void AudioEngine::startActivityMonitor() {
     stopActivityMonitor();
     activityTimer =
@@ -53,12 +65,19 @@ void AudioEngine::stopActivityMonitor() {
     }
 }
 
+// Runs while IO is live and, as the fail-safe behind the tap listener, while
+// it is suspended: a notification that never came must not leave audio in
+// the tap unheard. A tick costs a few property reads on the main thread and
+// wakes no IO.
 void AudioEngine::activityTick() {
     if (!isRunning_.get()) {
         return;
     }
+    const bool suspended = ioSuspended_.get();
+    const bool active = suspended ? tapReceivesAudio().value_or(true)
+                                  : audioSourceActive() || tapReceivesAudio().value_or(false);
     // The elapsed time always counts as one interval, however late the tick.
-    switch (activityGate.update(audioSourceActive(), 1.0, ioSuspended_.get())) {
+    switch (activityGate.update(active, 1.0, suspended)) {
     case AudioActivityAction::suspend:
         suspendIO();
         break;
@@ -74,6 +93,11 @@ void AudioEngine::suspendIO() {
     if (!isRunning_.get() || ioSuspended_.get() || !deviceProcID || aggregateDeviceID == 0) {
         return;
     }
+    // Without word from the tap nothing could tell when to resume.
+    if (!tapReceivesAudio()) {
+        log.debug("Staying live: the tap cannot tell when playback starts");
+        return;
+    }
     const auto status = hal.deviceStop(aggregateDeviceID, *deviceProcID);
     if (status != kAudioHardwareNoError) {
         log.error("Idle suspend AudioDeviceStop failed, OSStatus=%{public}d; staying live", status);
@@ -83,52 +107,48 @@ void AudioEngine::suspendIO() {
         hal.deviceStop(outputProcDeviceID, *outputProcID);
     }
     setIOSuspended(true);
-    stopActivityMonitor();
     io_->compressor.reset();
-    installDeviceRunningListener();
+    installTapSourceListener();
     log.notice("IO suspended (no audio sources) — coreaudiod idle until playback resumes");
+    // A source that started while IO was stopping changed nothing the
+    // listener could hear of.
+    if (tapReceivesAudio().value_or(true)) {
+        resumeIO();
+    }
 }
 
-void AudioEngine::installDeviceRunningListener() {
-    removeDeviceRunningListener();
-    if (outputDeviceID == 0) {
-        return;
-    }
-    const auto device = outputDeviceID;
+void AudioEngine::installTapSourceListener() {
+    removeTapSourceListener();
+    const auto tap = tapID;
     OSStatus status = kAudioHardwareNoError;
-    deviceRunningListener = addListener(
-        device, AudioProperty::deviceIsRunningSomewhere,
-        [this, device] {
-            if (device != 0 &&
-                audioObjectUInt32(hal, device, AudioProperty::deviceIsRunningSomewhere,
-                                  AudioScope::global)
-                        .value_or(0) != 0) {
+    tapSourceListener = addListener(
+        tap, AudioProperty::tapHasRunningSource,
+        [this] {
+            if (tapReceivesAudio().value_or(true)) {
                 resumeIO();
             }
         },
         status);
-    if (!deviceRunningListener) {
-        log.error("DeviceIsRunningSomewhere listener install failed, OSStatus=%{public}d; falling "
-                  "back to poll",
+    if (!tapSourceListener) {
+        // The activity monitor's tick resumes IO instead, within a second.
+        log.error("Tap source listener install failed, OSStatus=%{public}d; falling back to poll",
                   status);
-        startActivityMonitor();
         return;
     }
-    deviceRunningListenerDeviceID = device;
+    tapSourceListenerTapID = tap;
 }
 
-void AudioEngine::removeDeviceRunningListener() {
-    removeListener(deviceRunningListener, deviceRunningListenerDeviceID,
-                   AudioProperty::deviceIsRunningSomewhere);
+void AudioEngine::removeTapSourceListener() {
+    removeListener(tapSourceListener, tapSourceListenerTapID, AudioProperty::tapHasRunningSource);
 }
 
 void AudioEngine::resumeIO() {
     if (!isRunning_.get() || !ioSuspended_.get() || !deviceProcID || aggregateDeviceID == 0) {
         return;
     }
-    removeDeviceRunningListener();
+    removeTapSourceListener();
     auto& io = *io_;
-    io.compressor.prepareForResume();
+    io.chain.prepareForResume();
     io.ring.reset();
     io._ringStarted.store(false, std::memory_order_relaxed);
     io._fadeInRemaining.store(EngineIOState::fadeInFrames, std::memory_order_relaxed);

@@ -14,13 +14,15 @@ void AudioEngine::start() {
     }
     log.notice("Starting audio engine");
     isRunning_.set(true);
-    if (!deviceChangeListenerInstalled) {
-        // A failed install only means that output changes go unnoticed.
+    if (!deviceChangeListener) {
+        // Output changes go unnoticed until the next start tries again.
         OSStatus status = kAudioHardwareNoError;
         deviceChangeListener = addListener(
             kAudioObjectSystemObject, AudioProperty::defaultOutputDevice,
             [this] { handleDeviceChange(); }, status);
-        deviceChangeListenerInstalled = true;
+        if (!deviceChangeListener) {
+            log.error("Default output listener install failed, OSStatus=%{public}d", status);
+        }
     }
     startLoadLogging();
     startClickDebug();
@@ -32,17 +34,14 @@ void AudioEngine::stop() {
     ++pipelineLifecycleGeneration;
     cancel(pendingPipelineRestart);
     stopActivityMonitor();
-    removeDeviceRunningListener();
+    removeTapSourceListener();
     setIOSuspended(false);
     io_->_fadeInRemaining.store(0, std::memory_order_relaxed);
     cancel(pendingRateRebuild);
     stopLoadLogging();
     stopClickDebug();
-    if (deviceChangeListenerInstalled && deviceChangeListener) {
-        AudioObjectID system = kAudioObjectSystemObject;
-        removeListener(deviceChangeListener, system, AudioProperty::defaultOutputDevice);
-        deviceChangeListenerInstalled = false;
-    }
+    AudioObjectID system = kAudioObjectSystemObject;
+    removeListener(deviceChangeListener, system, AudioProperty::defaultOutputDevice);
     tearDownPipeline();
     isRunning_.set(false);
 }
@@ -65,7 +64,7 @@ void AudioEngine::rebuildPipeline(const std::string& reason) {
 
 void AudioEngine::disposePipelineForRestart() {
     stopActivityMonitor();
-    removeDeviceRunningListener();
+    removeTapSourceListener();
     setIOSuspended(false);
     io_->_fadeInRemaining.store(0, std::memory_order_relaxed);
     tearDownPipeline();
@@ -136,6 +135,7 @@ void AudioEngine::startPipelineGeneration(std::int64_t generation,
 
     activityGate.reset();
     startActivityMonitor();
+    pipelineStarted_.set(true);
     log.notice("Audio pipeline generation %{public}ld started on stable output %{public}s",
                generation, output->uid);
     if (onRunning) {

@@ -20,7 +20,10 @@ namespace quellora {
 struct EngineIOState {
     static constexpr std::int64_t maxCallbackFrames = 8192;
     static constexpr std::int64_t scratchFloats = 2 * maxCallbackFrames;
-    static constexpr std::int64_t fadeInFrames = 24000;
+    // The fade-in after an idle resume (50 ms at 48 kHz): long enough to
+    // hide a click and the detector settling, short enough that a short
+    // sound after a pause (a notification) is heard whole.
+    static constexpr std::int64_t fadeInFrames = 2400;
 
     explicit EngineIOState(const EngineSwitchValues& switchValues)
         : switches(switchValues) {}

@@ -144,6 +144,52 @@ TEST_F(AppStateTest, RevokedPermissionStopsAndARecoveredOneRestarts) {
     EXPECT_FALSE(app.engine().compressor().bypassed());
 }
 
+// What is shown while on without a pipeline: the mode stays on, and the
+// model says that it waits for an output once that has lasted 2 s.
+TEST_F(AppStateTest, OnWithoutAPipelineForTwoSecondsShowsThatItWaitsForAnOutput) {
+    auto& app = runningModel();
+    std::vector<bool> shown;
+    const auto watching =
+        app.waitingForAudioOutput().subscribe([&](bool waiting) { shown.push_back(waiting); });
+
+    // Switching outputs rebuilds within the 2 s: nothing to show.
+    const auto headphones = hal.addOutputDevice({.uid = "headphones"});
+    hal.setDefaultOutput(headphones);
+    advance(3.0);
+    EXPECT_TRUE(shown.empty());
+
+    // The output goes and nothing replaces it.
+    hal.removeDevice(headphones);
+    advance(1.9);
+    EXPECT_TRUE(shown.empty());
+    advance(0.2);
+    EXPECT_EQ(shown, std::vector<bool>{true});
+    EXPECT_EQ(app.mode().get(), AppMode::on());
+    EXPECT_TRUE(logged("Processing is on but no audio pipeline runs; waiting for an output"));
+
+    // Audio flows again as soon as an output is there.
+    hal.setDefaultOutput(speakers);
+    advance(0.4);
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+
+    // Switching off ends the waiting at once, and off never waits.
+    hal.setDefaultOutput(kAudioObjectUnknown);
+    advance(2.5);
+    ASSERT_TRUE(app.waitingForAudioOutput().get());
+    app.send(AppEvent::Kind::userDisabled);
+    EXPECT_FALSE(app.waitingForAudioOutput().get());
+    advance(5.0);
+    EXPECT_FALSE(app.waitingForAudioOutput().get());
+}
+
+TEST_F(AppStateTest, AnEngineFailureShowsTheErrorRatherThanWaiting) {
+    hal.injectFailure(HalOperation::createAggregateDevice, 1, SimulatedFailurePlan::always);
+    auto& app = makeModel();
+    advance(10.0);
+    EXPECT_EQ(app.mode().get(), AppMode::error("Reconnecting to your audio…"));
+    EXPECT_FALSE(app.waitingForAudioOutput().get());
+}
+
 TEST_F(AppStateTest, RequestingPermission) {
     permission->setStatus(SystemAudioAuthStatus::undetermined);
     auto& app = makeModel();

@@ -152,6 +152,20 @@ TEST_F(RunAnnouncerTest, tellsTheEnginesFailureAndItsRecovery) {
                                      "Quellora is on."));
 }
 
+TEST_F(RunAnnouncerTest, tellsOnceThatItWaitsForAnOutputAndWhenAudioFlowsAgain) {
+    auto& app = runningModel();
+    RunAnnouncer announcer(app, out, true);
+    hal.setDefaultOutput(kAudioObjectUnknown);
+    advance(10.0);
+    hal.setDefaultOutput(speakers);
+    advance(1.0);
+    app.send(AppEvent::Kind::userDisabled);
+
+    EXPECT_THAT(lines(),
+                ElementsAre("Quellora is on.", "Quellora is on (waiting for audio output).",
+                            "Quellora is on.", "Quellora is off."));
+}
+
 TEST_F(RunAnnouncerTest, tellsTheLowVolumeWarningWhenItShows) {
     auto& app = runningModel();
     RunAnnouncer announcer(app, out, true);

@@ -97,11 +97,12 @@ TEST_F(AudioEngineLifecycleTest, TwoSwitchesWithinTheSettleTimeBuildOnlyTheLast)
 }
 
 TEST_F(AudioEngineLifecycleTest, AnOutputChangingWhileSettlingNeedsASecondLook) {
-    // Without the change listener (its install failing is ignored), only the
-    // stability check notices the switch.
+    // Without the change listener (its install failed), only the stability
+    // check notices the switch.
     hal.injectFailure(HalOperation::addPropertyListener, 1, 1, AudioProperty::defaultOutputDevice);
     auto& audio = makeEngine();
     audio.start();
+    EXPECT_TRUE(logged("Default output listener install failed, OSStatus=1"));
     advance(0.2);
     hal.setDefaultOutput(headphones);
     advance(0.2);
@@ -110,6 +111,15 @@ TEST_F(AudioEngineLifecycleTest, AnOutputChangingWhileSettlingNeedsASecondLook) 
     advance(0.4);
     ASSERT_EQ(runningReports.size(), 1u);
     EXPECT_EQ(hal.aggregateDescription(aggregate())->mainSubDevice, "headphones");
+
+    // The next start installs it after all: switches rebuild again.
+    audio.stop();
+    audio.start();
+    advance(0.4);
+    hal.setDefaultOutput(speakers);
+    advance(0.4);
+    ASSERT_EQ(runningReports.size(), 3u);
+    EXPECT_EQ(hal.aggregateDescription(aggregate())->mainSubDevice, "speakers");
 }
 
 TEST_F(AudioEngineLifecycleTest, WaitsWithoutAttemptsWhileNoLiveOutputExists) {
@@ -195,14 +205,27 @@ TEST_F(AudioEngineLifecycleTest, FailedStepsLeaveNothingBehind) {
     EXPECT_EQ(engine->ioState()._captureScratch, nullptr);
     EXPECT_EQ(engine->ioState()._outputScratch, nullptr);
 
-    // The capture side cannot start: the output side is stopped again.
+    // The capture side cannot start (the failure is aimed at the aggregate
+    // while the build waits for it to come alive): the output side, started
+    // first, is stopped again and the retry builds cleanly.
     advance(0.4);
     EXPECT_EQ(runningReports.size(), 1u);
     engine->stop();
-    hal.injectFailure(HalOperation::deviceStart, 1937010544, 1, 0, 0);
+    hal.setAggregateAliveDelay(seconds(0.1));
     engine->start();
+    mainQueue.postAfter(seconds(0.45), [&] {
+        ASSERT_EQ(hal.aggregateDevices().size(), 1u);
+        hal.injectFailure(HalOperation::deviceStart, 1937010544, 1, 0,
+                          hal.aggregateDevices().front());
+    });
     advance(0.4);
-    EXPECT_TRUE(logged("Output AudioDeviceStart failed, OSStatus=1937010544"));
+    EXPECT_TRUE(logged("AudioDeviceStart failed, OSStatus=1937010544"));
+    EXPECT_FALSE(logged("Output AudioDeviceStart failed, OSStatus=1937010544"));
+    EXPECT_EQ(hal.startedIOProcCount(speakers), 0u);
+    EXPECT_EQ(runningReports.size(), 1u);
+    advance(1.0);
+    EXPECT_EQ(runningReports.size(), 2u);
+    EXPECT_EQ(hal.startedIOProcCount(speakers), 1u);
 }
 
 TEST_F(AudioEngineLifecycleTest, NoOutputDeviceTextWhenTheUIDCannotBeRead) {

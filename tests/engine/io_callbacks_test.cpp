@@ -190,7 +190,7 @@ TEST_F(IOCallbacksTest, OutputWithoutDataIsLeftAlone) {
     EXPECT_EQ(io.ring.fillFrames(), 1024);
 }
 
-TEST_F(IOCallbacksTest, FadeInRampsOverHalfASecondAcrossCallbacks) {
+TEST_F(IOCallbacksTest, FadeInRampsOverFiftyMillisecondsAcrossCallbacks) {
     auto input = SimulatedBufferList::interleaved(2, 512);
     std::fill(input.samples(0).begin(), input.samples(0).end(), 0.5f);
     io._fadeInRemaining.store(EngineIOState::fadeInFrames);
@@ -198,12 +198,12 @@ TEST_F(IOCallbacksTest, FadeInRampsOverHalfASecondAcrossCallbacks) {
     capture(input);
     capture(input);
     runOutputCallback(io, output.list());
-    // Frame i of the fade gets i / 24000 of the signal.
-    EXPECT_FLOAT_EQ(output.at(0, 300, 0), 0.5f * 300.0f / 24000.0f);
+    // Frame i of the fade gets i / 2400 of the signal.
+    EXPECT_FLOAT_EQ(output.at(0, 300, 0), 0.5f * 300.0f / 2400.0f);
     capture(input);
     runOutputCallback(io, output.list());
-    EXPECT_FLOAT_EQ(output.at(0, 10, 1), 0.5f * 522.0f / 24000.0f);
-    EXPECT_EQ(io._fadeInRemaining.load(), 24000 - 1024);
+    EXPECT_FLOAT_EQ(output.at(0, 10, 1), 0.5f * 522.0f / 2400.0f);
+    EXPECT_EQ(io._fadeInRemaining.load(), 2400 - 1024);
 }
 
 class KeepAliveTest : public IOCallbacksTest {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <numbers>
 #include <stdexcept>
 #include <string>
@@ -80,6 +81,22 @@ AudioClip AudioClip::channel(int index) const {
     return mono;
 }
 
+AudioClip glide(double levelDb, double seconds, double startHz, double hzPerSecond, int sampleRate,
+                int channels) {
+    AudioClip clip{sampleRate, channels, {}};
+    const auto frames = framesFor(seconds, sampleRate);
+    const double peak = amplitude(levelDb);
+    clip.samples.reserve(static_cast<std::size_t>(frames * channels));
+    for (std::int64_t frame = 0; frame < frames; ++frame) {
+        const double t = static_cast<double>(frame) / sampleRate;
+        const auto cycles = startHz * t + hzPerSecond * t * t / 2.0;
+        const auto value = static_cast<float>(
+            peak * std::sin(2.0 * std::numbers::pi * (cycles - std::floor(cycles))));
+        clip.samples.insert(clip.samples.end(), static_cast<std::size_t>(channels), value);
+    }
+    return clip;
+}
+
 AudioClip onsetTone(double silenceSeconds, double toneSeconds, double levelDb, double frequencyHz,
                     int sampleRate, int channels) {
     AudioClip clip{sampleRate, channels, {}};
@@ -149,6 +166,58 @@ std::vector<LevelWindow> levelWindows(const AudioClip& clip, double windowSecond
         const double startSeconds = static_cast<double>(start) / clip.sampleRate;
         const auto window = clip.slice(startSeconds, startSeconds + windowSeconds);
         windows.push_back({startSeconds, rmsDb(window), peakDb(window)});
+    }
+    return windows;
+}
+
+std::vector<ToneWindow> toneWindows(const AudioClip& clip, double probeHz, double windowSeconds,
+                                    double hopSeconds) {
+    const auto size = std::max<std::int64_t>(2, framesFor(windowSeconds, clip.sampleRate));
+    const auto hop = std::max<std::int64_t>(1, framesFor(hopSeconds, clip.sampleRate));
+    std::vector<double> weights(static_cast<std::size_t>(size));
+    double weightSum = 0.0;
+    for (std::int64_t n = 0; n < size; ++n) {
+        weights[static_cast<std::size_t>(n)] =
+            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) /
+                                 static_cast<double>(size - 1));
+        weightSum += weights[static_cast<std::size_t>(n)];
+    }
+    // Each window against the probe, its phase counted from the clip's start.
+    std::vector<std::complex<double>> values;
+    const auto stride = static_cast<std::size_t>(clip.channels);
+    const double step = 2.0 * std::numbers::pi * probeHz / clip.sampleRate;
+    for (std::int64_t start = 0; start + size <= clip.frames(); start += hop) {
+        const float* samples = clip.samples.data() + static_cast<std::size_t>(start) * stride;
+        std::complex<double> sum;
+        const auto turn = std::polar(1.0, -step);
+        auto probe = std::polar(1.0, -step * static_cast<double>(start));
+        for (std::size_t n = 0; n < static_cast<std::size_t>(size); ++n) {
+            sum += static_cast<double>(samples[n * stride]) * weights[n] * probe;
+            probe *= turn;
+        }
+        values.push_back(sum);
+    }
+    // The window passes a tone off the probe's frequency less: its response
+    // there restores the tone's own level.
+    const auto response = [&](double offsetHz) {
+        std::complex<double> sum;
+        const auto turn = std::polar(1.0, -2.0 * std::numbers::pi * offsetHz / clip.sampleRate);
+        std::complex<double> phase(1.0, 0.0);
+        for (const double weight : weights) {
+            sum += weight * phase;
+            phase *= turn;
+        }
+        return std::abs(sum) / weightSum;
+    };
+    std::vector<ToneWindow> windows;
+    const double hopTime = static_cast<double>(hop) / clip.sampleRate;
+    for (std::size_t index = 0; index < values.size(); ++index) {
+        const auto& next = values[std::min(index + 1, values.size() - 1)];
+        const double offset =
+            std::arg(next * std::conj(values[index])) / (2.0 * std::numbers::pi * hopTime);
+        const double level = 2.0 * std::abs(values[index]) / weightSum;
+        windows.push_back({static_cast<double>(index) * hopTime + windowSeconds / 2,
+                           decibels(level / std::max(response(offset), 1e-3)), probeHz + offset});
     }
     return windows;
 }

@@ -55,6 +55,22 @@ double rmsDb(const AudioClip& clip);
 double peakDb(const AudioClip& clip);
 // Consecutive windows of `windowSeconds`; a last, shorter window is left out.
 std::vector<LevelWindow> levelWindows(const AudioClip& clip, double windowSeconds);
+// A sine gliding from `startHz` by `hzPerSecond`, phase-continuous: the
+// frequency it has tells how far into it a moment is.
+AudioClip glide(double levelDb, double seconds, double startHz, double hzPerSecond,
+                int sampleRate = 48000, int channels = 2);
+
+// One tone among others a few window bins away (25 Hz bins for 40 ms), seen
+// through Hann windows of channel 0: its peak level and its frequency in
+// each window (from the phase advance to the next window; within half of
+// 1 / hop of the probe's frequency).
+struct ToneWindow {
+    double centreSeconds;
+    double levelDb;
+    double frequencyHz;
+};
+std::vector<ToneWindow> toneWindows(const AudioClip& clip, double probeHz, double windowSeconds,
+                                    double hopSeconds);
 // When the first sample at or above `thresholdDb` comes, in seconds.
 std::optional<double> onsetSeconds(const AudioClip& clip, double thresholdDb);
 

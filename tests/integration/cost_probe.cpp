@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -23,6 +24,7 @@ namespace fs = std::filesystem;
 struct ThreadTotals {
     std::int64_t cpuNanoseconds = 0;
     std::int64_t contextSwitches = 0;
+    std::map<std::string, std::int64_t> switchesByThread; // by thread name
 };
 
 std::int64_t statusField(const fs::path& status, std::string_view key) {
@@ -46,9 +48,13 @@ ThreadTotals threadTotals(pid_t pid) {
         std::int64_t onCpu = 0;
         schedstat >> onCpu;
         totals.cpuNanoseconds += onCpu;
-        totals.contextSwitches +=
-            statusField(task.path() / "status", "voluntary_ctxt_switches:") +
-            statusField(task.path() / "status", "nonvoluntary_ctxt_switches:");
+        const auto switches = statusField(task.path() / "status", "voluntary_ctxt_switches:") +
+                              statusField(task.path() / "status", "nonvoluntary_ctxt_switches:");
+        totals.contextSwitches += switches;
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        totals.switchesByThread[name] += switches;
     }
     return totals;
 }
@@ -66,17 +72,33 @@ double proportionalMegabytes(pid_t pid) {
            1024.0;
 }
 
-// Share of one core over `window`, and context switches per second.
-std::pair<double, double> measure(pid_t pid, std::chrono::seconds window) {
+// Share of one core over `window`, context switches per second, and which
+// threads woke (switches per second by thread name).
+struct Cost {
+    double cpuPercent = 0;
+    double switchesPerSecond = 0;
+    std::map<std::string, double> switchesByThread;
+};
+
+Cost measure(pid_t pid, std::chrono::seconds window) {
     const auto before = threadTotals(pid);
     const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(window);
     const auto after = threadTotals(pid);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return {100.0 * static_cast<double>(after.cpuNanoseconds - before.cpuNanoseconds) /
-                (seconds * 1e9),
-            static_cast<double>(after.contextSwitches - before.contextSwitches) / seconds};
+    Cost cost{100.0 * static_cast<double>(after.cpuNanoseconds - before.cpuNanoseconds) /
+                  (seconds * 1e9),
+              static_cast<double>(after.contextSwitches - before.contextSwitches) / seconds,
+              {}};
+    for (const auto& [name, switches] : after.switchesByThread) {
+        const auto earlier = before.switchesByThread.find(name);
+        cost.switchesByThread[name] =
+            static_cast<double>(switches -
+                                (earlier == before.switchesByThread.end() ? 0 : earlier->second)) /
+            seconds;
+    }
+    return cost;
 }
 
 int probe() {
@@ -91,18 +113,23 @@ int probe() {
         session.forceQuantum(quantum);
         auto playback = session.play(tone(-12.0, 40.0));
         std::this_thread::sleep_for(3s); // routed, built, settled
-        const auto [cpu, switches] = measure(quellora.pid(), 20s);
-        std::cout << "  quantum " << quantum << ": " << cpu << " % of one core, " << switches
-                  << " context switches/s, " << residentMegabytes(quellora.pid())
-                  << " MB resident (" << proportionalMegabytes(quellora.pid()) << " MB PSS)\n";
+        const auto cost = measure(quellora.pid(), 20s);
+        std::cout << "  quantum " << quantum << ": " << cost.cpuPercent << " % of one core, "
+                  << cost.switchesPerSecond << " context switches/s, "
+                  << residentMegabytes(quellora.pid()) << " MB resident ("
+                  << proportionalMegabytes(quellora.pid()) << " MB PSS)\n";
         playback.stop();
     }
     session.forceQuantum(0);
     std::this_thread::sleep_for(4s); // two idle seconds suspend IO
-    const auto [cpu, switches] = measure(quellora.pid(), 20s);
-    std::cout << "  suspended: " << cpu << " % of one core, " << switches << " context switches/s, "
-              << residentMegabytes(quellora.pid()) << " MB resident ("
-              << proportionalMegabytes(quellora.pid()) << " MB PSS)\n";
+    const auto cost = measure(quellora.pid(), 20s);
+    std::cout << "  suspended: " << cost.cpuPercent << " % of one core, " << cost.switchesPerSecond
+              << " context switches/s, " << residentMegabytes(quellora.pid()) << " MB resident ("
+              << proportionalMegabytes(quellora.pid()) << " MB PSS); wake-ups/s by thread:";
+    for (const auto& [name, perSecond] : cost.switchesByThread) {
+        std::cout << " " << name << " " << perSecond;
+    }
+    std::cout << '\n';
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace quellora::integration {
 namespace {
@@ -55,6 +56,18 @@ std::string readLine(int fd, milliseconds timeout) {
     return line.substr(0, line.find('\n'));
 }
 
+// Whether a probe of a daemon that is starting answers at once, and says
+// `expected`; a probe that hangs (the daemon is not ready) counts as no.
+bool succeedsSoon(const std::vector<std::string>& command, std::string_view expected = {}) {
+    try {
+        const auto result = runCommand(command, milliseconds(2000));
+        return expected.empty() ? result.exitStatus == 0
+                                : result.output.find(expected) != std::string::npos;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
+}
+
 std::string nodeProperties(const NullSink& sink) {
     return "{ factory.name=support.null-audio-sink node.name=\"" + sink.name +
            "\" node.description=\"" + sink.description +
@@ -67,7 +80,20 @@ struct PrivatePipeWireSession::Daemons {
     std::optional<ChildProcess> bus;
     std::optional<ChildProcess> pipewire;
     std::optional<ChildProcess> wireplumber;
+    std::optional<ChildProcess> pulse;
 };
+
+const char* clientName(AudioClient client) {
+    switch (client) {
+    case AudioClient::native:
+        return "native";
+    case AudioClient::pulse:
+        return "pulse";
+    case AudioClient::alsa:
+        break;
+    }
+    return "alsa";
+}
 
 PrivatePipeWireSession::PrivatePipeWireSession()
     : PrivatePipeWireSession(Options{}) {}
@@ -184,8 +210,9 @@ void PrivatePipeWireSession::startAudioServer() {
     }
     daemons_->pipewire = ChildProcess::start({"pipewire"}, {root_ / "pipewire.log", {}});
     waitForServerAnswer();
-    daemons_->wireplumber = ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
-    waitForDefaultMetadata();
+    startSessionManager();
+    daemons_->pulse = ChildProcess::start({"pipewire-pulse"}, {root_ / "pipewire-pulse.log", {}});
+    waitForPulseServer();
     for (const auto& sink : options_.sinks) {
         createNullSink(sink);
     }
@@ -194,10 +221,49 @@ void PrivatePipeWireSession::startAudioServer() {
     }
 }
 
+void PrivatePipeWireSession::startSessionManager() {
+    daemons_->wireplumber = ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
+    waitForDefaultMetadata();
+}
+
 void PrivatePipeWireSession::stopAudioServer() {
     // The session manager first, so it does not react to the server going.
+    daemons_->pulse.reset();
     daemons_->wireplumber.reset();
     daemons_->pipewire.reset();
+}
+
+void PrivatePipeWireSession::restartAudioServer() {
+    stopAudioServer();
+    startAudioServer();
+}
+
+void PrivatePipeWireSession::restartSessionManager() {
+    daemons_->wireplumber.reset();
+    for (const auto& sink : options_.sinks) {
+        if (findNodeId(sink.name)) {
+            destroyNode(sink.name);
+        }
+    }
+    try {
+        startSessionManager();
+    } catch (const std::runtime_error& error) {
+        // WirePlumber 0.4 now and then starts without ever publishing its
+        // metadata; a second start is what its service would do.
+        std::cerr << "restarting wireplumber again: " << error.what() << '\n';
+        daemons_->wireplumber.reset();
+        startSessionManager();
+    }
+    // The devices come back once it runs, as its device monitors find them
+    // again. (Nodes that appear while WirePlumber 0.4 is starting may never
+    // be taken up, and then it links nothing at all.)
+    for (const auto& sink : options_.sinks) {
+        createNullSink(sink);
+    }
+    if (!waitUntil([&] { return !defaultSink().empty(); }, graphTimeout)) {
+        throw std::runtime_error("wireplumber set no default sink after restarting: " +
+                                 daemonLogs());
+    }
 }
 
 bool PrivatePipeWireSession::isAudioServerRunning() {
@@ -210,7 +276,7 @@ void PrivatePipeWireSession::waitForServerAnswer() {
             if (!daemons_->pipewire->isRunning()) {
                 throw std::runtime_error("pipewire exited: " + daemonLogs());
             }
-            return runCommand({"pw-cli", "info", "0"}).exitStatus == 0;
+            return succeedsSoon({"pw-cli", "info", "0"});
         },
         options_.startTimeout);
     if (!answered) {
@@ -224,12 +290,30 @@ void PrivatePipeWireSession::waitForDefaultMetadata() {
             if (!daemons_->wireplumber->isRunning()) {
                 throw std::runtime_error("wireplumber exited: " + daemonLogs());
             }
-            return runCommand({"pw-metadata", "-n", "default"})
-                       .output.find("Found \"default\" metadata") != std::string::npos;
+            return succeedsSoon({"pw-metadata", "-n", "default"}, "Found \"default\" metadata");
         },
         options_.startTimeout);
     if (!published) {
-        throw std::runtime_error("wireplumber published no default metadata: " + daemonLogs());
+        const auto probe = runCommand({"pw-cli", "ls", "Metadata"});
+        throw std::runtime_error("wireplumber published no default metadata; the server has:\n" +
+                                 probe.output + probe.errors + daemonLogs());
+    }
+}
+
+void PrivatePipeWireSession::waitForPulseServer() {
+    const bool answered = waitUntil(
+        [&] {
+            if (!daemons_->pulse->isRunning()) {
+                throw std::runtime_error("pipewire-pulse exited: " + daemonLogs());
+            }
+            // Not before its socket is there: a PulseAudio client makes the
+            // pulse folder when it finds none, and pipewire-pulse 0.3.65
+            // then refuses to start because the folder exists.
+            return fs::exists(root_ / "pulse" / "native") && succeedsSoon({"pactl", "info"});
+        },
+        options_.startTimeout);
+    if (!answered) {
+        throw std::runtime_error("pipewire-pulse did not answer: " + daemonLogs());
     }
 }
 
@@ -315,13 +399,35 @@ std::string PrivatePipeWireSession::defaultSink() const {
     return json.is_object() ? json.value("name", "") : "";
 }
 
-void PrivatePipeWireSession::setDefaultSink(std::string_view nodeName) {
-    const auto value = nlohmann::json{{"name", nodeName}}.dump();
-    runChecked({"pw-metadata", "0", "default.configured.audio.sink", value, "Spa:String:JSON"});
+void PrivatePipeWireSession::setDefaultSink(std::string_view nodeName, DefaultSinkTool tool) {
+    switch (tool) {
+    case DefaultSinkTool::metadata:
+        runChecked({"pw-metadata", "0", "default.configured.audio.sink",
+                    nlohmann::json{{"name", nodeName}}.dump(), "Spa:String:JSON"});
+        break;
+    case DefaultSinkTool::pactl:
+        runChecked({"pactl", "set-default-sink", std::string(nodeName)});
+        break;
+    case DefaultSinkTool::wpctl:
+        runChecked({"wpctl", "set-default", std::to_string(nodeId(nodeName))});
+        break;
+    }
     if (!waitUntil([&] { return defaultSink() == nodeName; }, graphTimeout)) {
         throw std::runtime_error("wireplumber did not make \"" + std::string(nodeName) +
                                  "\" the default sink; it is \"" + defaultSink() + "\"");
     }
+}
+
+void PrivatePipeWireSession::moveStream(std::string_view streamNodeName,
+                                        std::string_view sinkName) {
+    // pipewire-pulse numbers sink inputs by their node's serial.
+    const auto snapshot = graph();
+    const auto* stream = snapshot.node(streamNodeName);
+    const auto serial = stream ? stream->property("object.serial") : std::nullopt;
+    if (!serial) {
+        throw std::runtime_error("no stream named \"" + std::string(streamNodeName) + "\"");
+    }
+    runChecked({"pactl", "move-sink-input", *serial, std::string(sinkName)});
 }
 
 void PrivatePipeWireSession::forceSampleRate(int rate) {
@@ -349,11 +455,30 @@ Playback PrivatePipeWireSession::play(const fs::path& path, std::string_view tar
     return Playback(ChildProcess::start(command), std::move(nodeName));
 }
 
+fs::path PrivatePipeWireSession::writeClip(const AudioClip& clip) {
+    auto path = file(uniqueName("clip-") + ".wav");
+    writeWav(path, clip);
+    return path;
+}
+
 Playback PrivatePipeWireSession::play(const AudioClip& clip, std::string_view targetSink,
                                       double volume) {
-    const auto path = file(uniqueName("clip-") + ".wav");
-    writeWav(path, clip);
-    return play(path, targetSink, volume);
+    return play(writeClip(clip), targetSink, volume);
+}
+
+Playback PrivatePipeWireSession::play(const AudioClip& clip, AudioClient client) {
+    if (client == AudioClient::native) {
+        return play(clip);
+    }
+    const auto path = writeClip(clip);
+    auto nodeName = uniqueName(std::string("quellora-test-") + clientName(client) + "-");
+    // Both pass these through to the stream's node.
+    auto command =
+        client == AudioClient::pulse
+            ? std::vector<std::string>{"paplay", "--property=node.name=" + nodeName, path.string()}
+            : std::vector<std::string>{"env", "PIPEWIRE_PROPS={ node.name=" + nodeName + " }",
+                                       "aplay", "-q", path.string()};
+    return Playback(ChildProcess::start(command), std::move(nodeName));
 }
 
 Recording PrivatePipeWireSession::startRecording(std::string_view sinkName, int sampleRate,
@@ -391,7 +516,7 @@ AudioClip PrivatePipeWireSession::record(std::string_view sinkName, double secon
 
 std::string PrivatePipeWireSession::daemonLogs() const {
     std::string logs;
-    for (const char* name : {"dbus.log", "pipewire.log", "wireplumber.log"}) {
+    for (const char* name : {"dbus.log", "pipewire.log", "wireplumber.log", "pipewire-pulse.log"}) {
         logs += std::string("\n--- ") + name + "\n" + readTail(root_ / name, 4000);
     }
     return logs;
@@ -413,6 +538,29 @@ bool Recording::waitForSeconds(double seconds, milliseconds timeout) {
             return !error && size >= wanted;
         },
         timeout);
+}
+
+std::optional<std::chrono::steady_clock::time_point>
+Recording::waitForFirstFrame(milliseconds timeout) {
+    // The recorder writes the header when it opens the file, before any
+    // audio; then whole cycles as they end.
+    const auto bytesPerFrame = static_cast<std::uintmax_t>(channels_) * sizeof(float);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    std::optional<std::uintmax_t> headerBytes;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::error_code error;
+        const auto size = fs::file_size(file_, error);
+        const auto now = std::chrono::steady_clock::now();
+        if (!error && !headerBytes) {
+            headerBytes = size;
+        } else if (!error && size > *headerBytes) {
+            const auto frames = (size - *headerBytes) / bytesPerFrame;
+            return now - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double>(static_cast<double>(frames) / rate_));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return std::nullopt;
 }
 
 AudioClip Recording::stop() {

@@ -25,6 +25,16 @@ struct NullSink {
     std::string description; // node.description
 };
 
+// The ways applications reach the server: PipeWire's own API (pw-play), the
+// PulseAudio API through pipewire-pulse (paplay), ALSA through pipewire-alsa
+// (aplay).
+enum class AudioClient { native, pulse, alsa };
+const char* clientName(AudioClient client);
+
+// How the user picks the default output: the metadata the settings write,
+// pactl set-default-sink, or wpctl set-default.
+enum class DefaultSinkTool { metadata, pactl, wpctl };
+
 // A file playing on the server until it ends or the handle goes.
 class Playback {
 public:
@@ -35,6 +45,7 @@ public:
     // The player's stream node, unique to this playback.
     const std::string& nodeName() const { return nodeName_; }
     bool isPlaying() { return player_.isRunning(); }
+    pid_t pid() const { return player_.pid(); }
     bool waitUntilFinished(milliseconds timeout) {
         return player_.waitForExit(timeout).has_value();
     }
@@ -58,6 +69,10 @@ public:
 
     const std::string& nodeName() const { return nodeName_; }
     const std::filesystem::path& file() const { return file_; }
+    // Watches the file until its first audio arrives and works out when its
+    // first frame was recorded, to within about one cycle of the server;
+    // nothing after `timeout`.
+    std::optional<std::chrono::steady_clock::time_point> waitForFirstFrame(milliseconds timeout);
     // Waits until at least `seconds` of audio have reached the file; false
     // after `timeout`. The recording goes on.
     bool waitForSeconds(double seconds, milliseconds timeout);
@@ -73,7 +88,8 @@ private:
 };
 
 // A PipeWire server of the tests' own: a temporary XDG_RUNTIME_DIR (0700)
-// holding a session D-Bus, `pipewire` and `wireplumber`, with null sinks
+// holding a session D-Bus, `pipewire`, `wireplumber` and `pipewire-pulse`
+// (the PulseAudio clients' server), with null sinks
 // "speakers" (the default) and "headphones". While it exists, the test
 // process's environment points there (XDG_RUNTIME_DIR, PIPEWIRE_RUNTIME_DIR,
 // DBUS_SESSION_BUS_ADDRESS; XDG_CONFIG_HOME and XDG_STATE_HOME too, so that
@@ -107,11 +123,20 @@ public:
     std::filesystem::path file(std::string_view name) const;
 
     // The server itself. startAudioServer returns once PipeWire answers,
-    // WirePlumber has published the default metadata, the sinks exist and
-    // the default sink is set. stopAudioServer ends both daemons (SIGTERM).
+    // WirePlumber has published the default metadata, pipewire-pulse
+    // answers, the sinks exist and the default sink is set. stopAudioServer
+    // ends the daemons (SIGTERM).
     void startAudioServer();
     void stopAudioServer();
     bool isAudioServerRunning();
+    // What `systemctl --user restart pipewire` does: every daemon stops and
+    // starts again; the null sinks are made again, as devices would be.
+    void restartAudioServer();
+    // The session manager alone, as a crash or an upgrade of it does, with
+    // the devices it owns, whose nodes go and come back with it (the null
+    // sinks stand in for them). Returns once it has published the default
+    // sink again.
+    void restartSessionManager();
 
     // The graph.
     GraphSnapshot graph() const;
@@ -133,7 +158,10 @@ public:
     std::string defaultSink() const;
     // Makes `nodeName` the user's configured default and waits until
     // WirePlumber has applied it.
-    void setDefaultSink(std::string_view nodeName);
+    void setDefaultSink(std::string_view nodeName,
+                        DefaultSinkTool tool = DefaultSinkTool::metadata);
+    // Sends a playing stream to a sink as a mixer does (pactl move-sink-input).
+    void moveStream(std::string_view streamNodeName, std::string_view sinkName);
     // Runs the whole graph at `rate` (clock.force-rate), a running graph
     // included, as when the user changes the device's rate; 0 releases it.
     void forceSampleRate(int rate);
@@ -150,6 +178,9 @@ public:
                   double volume = 1.0);
     // Writes `clip` to a file in the session folder and plays it.
     Playback play(const AudioClip& clip, std::string_view targetSink = {}, double volume = 1.0);
+    // Plays a clip through one of the client APIs, wherever the session
+    // manager sends new streams.
+    Playback play(const AudioClip& clip, AudioClient client);
     // Records what `sinkName` plays (its monitor) until stopped.
     Recording startRecording(std::string_view sinkName, int sampleRate = 48000, int channels = 2);
     // Records like startRecording but over passive links, which do not keep
@@ -168,8 +199,11 @@ private:
     // runs once, from the destructor or the exit handler.
     void tearDown();
     void startBus();
+    void startSessionManager();
     void waitForServerAnswer();
     void waitForDefaultMetadata();
+    void waitForPulseServer();
+    std::filesystem::path writeClip(const AudioClip& clip);
     std::string uniqueName(std::string_view prefix);
     Recording startRecording(std::string_view sinkName, int sampleRate, int channels,
                              std::string_view extraProperties);

@@ -1,5 +1,7 @@
 #include "quellora_graph.h"
 
+#include <algorithm>
+
 namespace quellora::integration {
 
 bool isOurs(const GraphNode& node) {
@@ -34,6 +36,38 @@ bool processesInto(const GraphSnapshot& graph, std::string_view sink) {
 bool routedThroughTap(const GraphSnapshot& graph, std::string_view stream, std::string_view sink) {
     const auto* tap = ourNode(graph, "quellora-tap-");
     return tap && graph.isLinked(stream, tap->name) && !graph.isLinked(stream, sink);
+}
+
+bool onlyInTheTap(const GraphSnapshot& graph, std::string_view stream) {
+    const auto* tap = ourNode(graph, "quellora-tap-");
+    if (!tap || !graph.isLinked(stream, tap->name)) {
+        return false;
+    }
+    const auto links = graph.linksFrom(stream);
+    return std::all_of(links.begin(), links.end(),
+                       [&](const GraphLink& link) { return link.inputNodeName == tap->name; });
+}
+
+bool onlyOurPipelineRemains(const GraphSnapshot& graph) {
+    const auto nodes = ourNodes(graph);
+    const auto* tap = ourNode(graph, "quellora-tap-");
+    const auto* aggregate = ourNode(graph, "quellora-aggregate-");
+    if (nodes.size() != 2 || !tap || !aggregate) {
+        return false;
+    }
+    const auto links = graph.linksWhere([&](const GraphLink& link) {
+        return link.outputNodeName == tap->name || link.inputNodeName == tap->name ||
+               link.outputNodeName == aggregate->name || link.inputNodeName == aggregate->name;
+    });
+    // While IO is suspended the aggregate is linked to nothing.
+    return std::all_of(links.begin(), links.end(), [&](const GraphLink& link) {
+        const bool tapToAggregate =
+            link.outputNodeName == tap->name && link.inputNodeName == aggregate->name;
+        const auto* sink = graph.node(link.inputNodeName);
+        const bool aggregateToSink = link.outputNodeName == aggregate->name && sink &&
+                                     sink->mediaClass == "Audio/Sink" && !isOurs(*sink);
+        return tapToAggregate || aggregateToSink;
+    });
 }
 
 } // namespace quellora::integration

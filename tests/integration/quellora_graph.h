@@ -18,5 +18,10 @@ const GraphNode* ourNode(const GraphSnapshot& graph, std::string_view prefix);
 bool processesInto(const GraphSnapshot& graph, std::string_view sink);
 // A stream reaches `sink` only through Quellora's tap.
 bool routedThroughTap(const GraphSnapshot& graph, std::string_view stream, std::string_view sink);
+// A stream plays through Quellora's tap and is linked to no device directly.
+bool onlyInTheTap(const GraphSnapshot& graph, std::string_view stream);
+// What remains of Quellora at rest: one tap, one aggregate, and no links
+// but theirs (tap to aggregate, aggregate to the sink).
+bool onlyOurPipelineRemains(const GraphSnapshot& graph);
 
 } // namespace quellora::integration

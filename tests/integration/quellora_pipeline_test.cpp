@@ -2,13 +2,10 @@
 // pipeline follows the default output and the rate, how it idles, and what
 // is left when it stops or dies.
 
-#include "compressed_level.h"
 #include "dsp/compressor_params.h"
 #include "dsp/gain_computer.h"
 #include "dsp/processing_chain.h"
-#include "private_pipewire_session.h"
-#include "quellora_graph.h"
-#include "support/temporary_directory.h"
+#include "quellora_under_test.h"
 #include "support/test_signals.h"
 
 #include <gmock/gmock.h>
@@ -26,47 +23,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class QuelloraPipeline : public PrivatePipeWireSessionTest {
-protected:
-    void TearDown() override {
-        if (quellora && HasFailure()) {
-            std::cerr << "quellora run said:\n" << quellora->output() << quellora->errors() << '\n';
-        }
-        quellora.reset();
-        PrivatePipeWireSessionTest::TearDown();
-    }
-
-    // `quellora run`, started and processing into `sink`.
-    void startQuellora(std::string_view sink = "speakers") { startQuellora(sink, {}); }
-    // The same with a preset of its own, kept in settings of its own so that
-    // the next test starts from the standard preset again.
-    void startQuellora(std::string_view sink, const std::vector<std::string>& presetOptions) {
-        // The log level given here wins over the one the test runner sets for itself.
-        std::vector<std::string> command{"env", "QUELLORA_LOG_LEVEL=info"};
-        if (!presetOptions.empty()) {
-            ownSettings.emplace();
-            command.push_back("XDG_CONFIG_HOME=" + ownSettings->path().string());
-        }
-        command.insert(command.end(), {QUELLORA_EXECUTABLE, "run", "--verbose"});
-        command.insert(command.end(), presetOptions.begin(), presetOptions.end());
-        quellora.emplace(ChildProcess::start(command));
-        ASSERT_TRUE(quellora->waitForOutput("Quellora is on.\n", 10s)) << quellora->errors();
-        waitForGraph([&](const GraphSnapshot& g) { return processesInto(g, sink); }, 10s);
-    }
-
-    void waitForGraph(const std::function<bool(const GraphSnapshot&)>& condition,
-                      milliseconds timeout) {
-        GraphSnapshot last;
-        ASSERT_TRUE(session().waitForGraph(condition, timeout, &last)) << last.describe();
-    }
-
-    bool logged(std::string_view text) {
-        return quellora->errors().find(text) != std::string::npos;
-    }
-
-    std::optional<ChildProcess> quellora;
-    std::optional<testing::TemporaryDirectory> ownSettings;
-};
+using QuelloraPipeline = QuelloraTest;
 
 TEST_F(QuelloraPipeline, compressesWhatReachesTheSpeakersAndNothingElse) {
     startQuellora();
@@ -159,28 +116,32 @@ TEST_F(QuelloraPipeline, idlesWithoutSourcesAndFadesBackInWhenPlaybackStarts) {
         6s);
     ASSERT_TRUE(logged("IO suspended (no audio sources)"));
 
-    // A recorder that kept the speakers running would wake Quellora before
-    // the player starts and spend the fade-in on silence.
-    auto recording = session().startPassiveRecording("speakers");
-    auto playback = session().play(tone(-12.0, 30.0));
+    // The recorder keeps the speakers running, so that it misses nothing of
+    // the fade-in (that no longer wakes Quellora: what the tap receives
+    // does). The player aims at the tap itself, so that no unprocessed onset
+    // (the session manager linking a new stream to the speakers first) hides
+    // the fade-in.
+    auto recording = session().startRecording("speakers");
+    auto playback =
+        session().play(tone(-12.0, 30.0), ourNode(session().graph(), "quellora-tap-")->name);
     ASSERT_TRUE(recording.waitForSeconds(2.0, 10s));
     const auto recorded = recording.stop();
     EXPECT_TRUE(logged("IO resumed (audio source active)"));
 
-    // The level climbs from well below the settled one and is there after
-    // half a second, without steps down on the way.
+    // The level climbs from well below the settled one, without steps down
+    // on the way, and is there after the 50 ms fade-in.
     const auto onset = onsetSeconds(recorded, -70.0);
     ASSERT_TRUE(onset);
     const auto settled = peakDb(recorded.slice(*onset + 0.8, *onset + 1.2));
     EXPECT_NEAR(settled, compressedPeakDb(-12.0), 1.0);
-    EXPECT_LT(peakDb(recorded.slice(*onset, *onset + 0.05)), settled - 10.0);
+    EXPECT_LT(peakDb(recorded.slice(*onset, *onset + 0.0025)), settled - 10.0);
     double previous = -200.0;
-    for (double from = *onset; from < *onset + 0.5; from += 0.05) {
-        const auto level = peakDb(recorded.slice(from, from + 0.05));
+    for (double from = *onset; from < *onset + 0.05; from += 0.005) {
+        const auto level = peakDb(recorded.slice(from, from + 0.005));
         EXPECT_GE(level, previous - 0.1) << "at " << from - *onset << " s";
         previous = level;
     }
-    EXPECT_NEAR(peakDb(recorded.slice(*onset + 0.5, *onset + 0.6)), settled, 0.5);
+    EXPECT_NEAR(peakDb(recorded.slice(*onset + 0.06, *onset + 0.16)), settled, 0.5);
 }
 
 // The left channel reaches the speakers' left through Quellora; a hand-made

@@ -59,6 +59,10 @@ inline constexpr FourCharCode processPID = fourCharCode("ppid");             // 
 inline constexpr FourCharCode processIsRunningOutput = fourCharCode("piro"); // uint32
 // Taps.
 inline constexpr FourCharCode tapFormat = fourCharCode("tfmt"); // AudioStreamBasicDescription
+// uint32, non-zero while a running source plays into the tap; announced when
+// it changes. Core Audio has no such property: its adapter derives it from
+// the running-output flags of the processes the tap does not exclude.
+inline constexpr FourCharCode tapHasRunningSource = fourCharCode("tsrc");
 // Devices.
 inline constexpr FourCharCode deviceUID = fourCharCode("uid ");                // string
 inline constexpr FourCharCode deviceIsAlive = fourCharCode("livn");            // uint32

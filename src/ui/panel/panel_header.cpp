@@ -12,12 +12,14 @@
 
 namespace quellora {
 
-QString statusText(const AppMode& mode, const std::string& currentPresetLabel) {
+QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
+                   bool waitingForAudioOutput) {
     switch (mode.kind()) {
     case AppMode::Kind::off:
         return "Off";
     case AppMode::Kind::on:
-        return QString::fromStdString(currentPresetLabel);
+        return waitingForAudioOutput ? "Waiting for Audio Output"
+                                     : QString::fromStdString(currentPresetLabel);
     case AppMode::Kind::needsPermission:
         return "Needs Permission";
     case AppMode::Kind::error:
@@ -69,13 +71,15 @@ PanelHeader::PanelHeader(AppState& model, QWidget* parent)
     });
     subscriptions_ = observePresets(model_, [this] { render(); });
     subscriptions_.push_back(model_.mode().subscribe([this](const AppMode&) { render(); }));
+    subscriptions_.push_back(model_.waitingForAudioOutput().subscribe([this](bool) { render(); }));
     render();
 }
 
 void PanelHeader::render() {
     const auto& mode = model_.mode().get();
     logo_->setActive(mode.kind() == AppMode::Kind::on);
-    status_->setText(statusText(mode, model_.currentPresetLabel()));
+    status_->setText(
+        statusText(mode, model_.currentPresetLabel(), model_.waitingForAudioOutput().get()));
     switch_->setOn(mode.kind() != AppMode::Kind::off);
     switch_->setAccessibleDescription(compressionSwitchHint(mode));
 }

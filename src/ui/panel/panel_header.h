@@ -15,9 +15,11 @@ class MenuSwitch;
 class TintedLabel;
 class WaveLogoView;
 
-// The status under the title: "Off", the current preset while on, "Error",
-// "Needs Permission".
-QString statusText(const AppMode& mode, const std::string& currentPresetLabel);
+// The status under the title: "Off", the current preset while on (or
+// "Waiting for Audio Output" while no pipeline runs), "Error", "Needs
+// Permission".
+QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
+                   bool waitingForAudioOutput = false);
 
 // What the main switch tells assistive technology it does.
 QString compressionSwitchHint(const AppMode& mode);

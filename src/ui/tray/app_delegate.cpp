@@ -119,7 +119,10 @@ void AppDelegate::disable() {
 }
 
 std::string AppDelegate::mode() const {
-    return modeText(appState_ ? appState_->mode().get() : AppMode::off());
+    if (!appState_) {
+        return modeText(AppMode::off());
+    }
+    return modeText(appState_->mode().get(), appState_->waitingForAudioOutput().get());
 }
 
 void AppDelegate::observeStateChanges() {

@@ -63,10 +63,10 @@ bool isQuitShortcut(int key, Qt::KeyboardModifiers modifiers) {
     return key == Qt::Key_Q && (modifiers & ~Qt::KeypadModifier) == Qt::ControlModifier;
 }
 
-std::string modeText(const AppMode& mode) {
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput) {
     switch (mode.kind()) {
     case AppMode::Kind::on:
-        return "on";
+        return waitingForAudioOutput ? "on (waiting for audio output)" : "on";
     case AppMode::Kind::needsPermission:
         return "needsPermission";
     case AppMode::Kind::error:

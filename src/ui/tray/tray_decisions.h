@@ -53,8 +53,9 @@ AppEvent hotKeyEvent(const AppMode& mode);
 // it is some other command.
 bool isQuitShortcut(int key, Qt::KeyboardModifiers modifiers);
 
-// The mode as the control interface reports it: "off", "on",
-// "needsPermission" or "error: <message>".
-std::string modeText(const AppMode& mode);
+// The mode as the control interface reports it: "off", "on" (or "on
+// (waiting for audio output)" while no pipeline runs), "needsPermission" or
+// "error: <message>".
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false);
 
 } // namespace quellora

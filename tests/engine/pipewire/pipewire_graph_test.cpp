@@ -7,14 +7,24 @@
 namespace quellora::pipewire {
 namespace {
 
-GraphNode sink(std::uint32_t id, std::string name, int priority = 0, std::string role = {}) {
+GraphNode sink(std::uint32_t id, std::string name, int priority = 0) {
     GraphNode node;
     node.globalId = id;
     node.objectId = 100 + id;
+    node.ownRole = ownRoleOf(name);
     node.name = std::move(name);
+    node.serial = std::to_string(1000 + id);
     node.mediaClass = "Audio/Sink";
     node.priority = priority;
-    node.ownRole = std::move(role);
+    return node;
+}
+
+GraphNode stream(std::uint32_t id, bool running) {
+    GraphNode node;
+    node.globalId = id;
+    node.name = "player-" + std::to_string(id);
+    node.mediaClass = "Stream/Output/Audio";
+    node.running = running;
     return node;
 }
 
@@ -22,7 +32,7 @@ TEST(PipeWireGraphTest, TheDefaultSinkIsNeverOneOfOurs) {
     Graph graph;
     graph.nodes[1] = sink(1, "speakers", 1000);
     graph.nodes[2] = sink(2, "headphones", 2000);
-    graph.nodes[3] = sink(3, "quellora-tap-1", -1000, ownTapRole);
+    graph.nodes[3] = sink(3, "quellora-tap-1", -1000);
     EXPECT_EQ(graph.defaultSink(), nullptr); // no default named yet
 
     graph.defaultSinkName = "speakers";
@@ -41,6 +51,75 @@ TEST(PipeWireGraphTest, TheDefaultSinkIsNeverOneOfOurs) {
     graph.nodes[4] = sink(4, "hdmi", 500);
     graph.nodes[5] = sink(5, "usb", 900);
     EXPECT_EQ(graph.defaultSink()->name, "usb");
+}
+
+// A graph with speakers, headphones, our tap and aggregate, and streams
+// linked in various ways; client 5 is the session manager, 6 a patchbay.
+class StreamRoutingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (auto node : {sink(1, "speakers"), sink(2, "headphones"), sink(3, "quellora-tap-AB12"),
+                          sink(4, "quellora-aggregate-CD34")}) {
+            graph.nodes[node.globalId] = node;
+        }
+        graph.nodes[4].mediaClass.clear(); // a filter, not a sink
+        graph.clients[5] = {5, 500, 100, true};
+        graph.clients[6] = {6, 600, 200, false};
+    }
+    void link(std::uint32_t id, std::uint32_t from, std::uint32_t to, std::uint32_t client) {
+        graph.links[id] = {from, to, client};
+    }
+
+    Graph graph;
+};
+
+TEST_F(StreamRoutingTest, OurNodesAreToldByNameAndNeverCountAsDevices) {
+    EXPECT_EQ(ownRoleOf("quellora-tap-AB12"), ownTapRole);
+    EXPECT_EQ(ownRoleOf("quellora-aggregate-CD34"), ownAggregateRole);
+    EXPECT_EQ(ownRoleOf("alsa_output.quellora-tap"), "");
+    EXPECT_FALSE(graph.nodes[3].isSink());
+    EXPECT_TRUE(graph.nodes[1].isSink());
+}
+
+TEST_F(StreamRoutingTest, WhoChoseAStreamsTarget) {
+    EXPECT_EQ(targetChooser(graph, std::nullopt), TargetChooser::nobody);
+    EXPECT_EQ(targetChooser(graph, "-1"), TargetChooser::nobody);
+    // Our tap by name, serial or id, and a tap of an earlier run.
+    EXPECT_EQ(targetChooser(graph, "quellora-tap-AB12"), TargetChooser::us);
+    EXPECT_EQ(targetChooser(graph, "1003"), TargetChooser::us);
+    EXPECT_EQ(targetChooser(graph, "3"), TargetChooser::us);
+    EXPECT_EQ(targetChooser(graph, "quellora-tap-GONE"), TargetChooser::us);
+    // A mixer names the device by serial; by hand it may be a name.
+    EXPECT_EQ(targetChooser(graph, "1002"), TargetChooser::user);
+    EXPECT_EQ(targetChooser(graph, "headphones"), TargetChooser::user);
+}
+
+TEST_F(StreamRoutingTest, TheSessionManagersLeftoverLinksAreTold) {
+    graph.nodes[10] = stream(10, true);
+    link(20, 10, 3, 5); // into the tap
+    link(21, 10, 1, 5); // left over on the speakers
+    link(22, 10, 2, 6); // made with a patchbay: the user's
+    link(23, 10, 4, 5); // not a device
+    const auto links = streamLinks(graph, 10, 3);
+    EXPECT_TRUE(links.intoTap);
+    EXPECT_EQ(links.toDevices, std::vector<std::uint32_t>{21});
+    EXPECT_FALSE(streamLinks(graph, 11, 3).intoTap);
+}
+
+TEST_F(StreamRoutingTest, ATapReceivesWhileARunningStreamIsLinkedIntoIt) {
+    graph.nodes[10] = stream(10, false);
+    graph.nodes[11] = stream(11, true);
+    EXPECT_FALSE(graph.runningStreamInto(3));
+    link(20, 10, 3, 5);
+    link(21, 11, 1, 5); // running, but on the speakers
+    EXPECT_FALSE(graph.runningStreamInto(3));
+    graph.nodes[10].running = true;
+    EXPECT_TRUE(graph.runningStreamInto(3));
+    // Our own aggregate reading the tap is no source.
+    graph.nodes[10].running = false;
+    link(22, 4, 3, 0);
+    graph.nodes[4].running = true;
+    EXPECT_FALSE(graph.runningStreamInto(3));
 }
 
 TEST(PipeWireGraphTest, ClientsRunOutputWhileOneOfTheirStreamsRuns) {

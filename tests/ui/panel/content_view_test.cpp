@@ -113,7 +113,9 @@ void PrintTo(const ModeCase& mode, std::ostream* out) {
 class ContentViewModeTest : public ContentViewTest, public ::testing::WithParamInterface<ModeCase> {
 public:
     // For the table's set-up steps.
+    using ContentViewTest::advance;
     using ContentViewTest::feed;
+    using ContentViewTest::hal;
     using ContentViewTest::makeModel;
     using ContentViewTest::model;
     using ContentViewTest::permission;
@@ -170,6 +172,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    ASSERT_TRUE(test.model->lowVolumeWarning().get());
                                },
                                "Standard", true, "lowVolumeBanner"},
+                      ModeCase{"on-waiting-for-output",
+                               [](ContentViewModeTest& test) {
+                                   test.runningModel();
+                                   test.hal.setDefaultOutput(kAudioObjectUnknown);
+                                   test.advance(2.5);
+                               },
+                               "Waiting for Audio Output", true, nullptr},
                       ModeCase{"error",
                                [](ContentViewModeTest& test) {
                                    test.runningModel().send(AppEvent::engineFailed(noSpeakers));

@@ -39,6 +39,8 @@ TEST(TrayDecisions, setupComesFirstWhileNeededOrStillOnScreen) {
 TEST(TrayDecisions, controlInterfaceNamesModesAndCarriesTheMessage) {
     EXPECT_EQ(modeText(AppMode::off()), "off");
     EXPECT_EQ(modeText(AppMode::on()), "on");
+    EXPECT_EQ(modeText(AppMode::on(), true), "on (waiting for audio output)");
+    EXPECT_EQ(modeText(AppMode::off(), true), "off");
     EXPECT_EQ(modeText(AppMode::needsPermission()), "needsPermission");
     EXPECT_EQ(modeText(failed), "error: Reconnecting to your audio…");
 }

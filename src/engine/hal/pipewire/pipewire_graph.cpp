@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace quellora::pipewire {
 namespace {
@@ -75,6 +76,13 @@ std::uint32_t transportCode(const GraphNode& node, const GraphDevice* device) {
     return AudioTransport::unknown;
 }
 
+std::string ownRoleOf(const std::string& nodeName) {
+    if (nodeName.rfind(tapNamePrefix, 0) == 0) {
+        return ownTapRole;
+    }
+    return nodeName.rfind(aggregateNamePrefix, 0) == 0 ? ownAggregateRole : "";
+}
+
 const GraphNode* Graph::nodeNamed(const std::string& name) const {
     for (const auto& [id, node] : nodes) {
         if (node.name == name) {
@@ -134,6 +142,52 @@ bool Graph::clientRunsOutput(std::uint32_t clientId) const {
         return entry.second.clientId == clientId && entry.second.isOutputStream() &&
                entry.second.running;
     });
+}
+
+bool Graph::runningStreamInto(std::uint32_t nodeId) const {
+    return std::any_of(links.begin(), links.end(), [&](const auto& entry) {
+        if (entry.second.inputNode != nodeId) {
+            return false;
+        }
+        const auto source = nodes.find(entry.second.outputNode);
+        return source != nodes.end() && source->second.isOutputStream() && source->second.running;
+    });
+}
+
+StreamLinks streamLinks(const Graph& graph, std::uint32_t stream, std::uint32_t tapNode) {
+    StreamLinks found;
+    for (const auto& [id, link] : graph.links) {
+        if (link.outputNode != stream) {
+            continue;
+        }
+        const auto maker = graph.clients.find(link.clientId);
+        const bool bySessionManager = maker != graph.clients.end() && maker->second.sessionManager;
+        if (link.inputNode == tapNode) {
+            found.intoTap = true;
+            continue;
+        }
+        const auto target = graph.nodes.find(link.inputNode);
+        if (target != graph.nodes.end() && target->second.isSink() && bySessionManager) {
+            found.toDevices.push_back(id);
+        }
+    }
+    return found;
+}
+
+TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>& target) {
+    if (!target || target->empty() || *target == "-1") {
+        return TargetChooser::nobody;
+    }
+    if (target->rfind(tapNamePrefix, 0) == 0) {
+        return TargetChooser::us;
+    }
+    const bool namesOurTap =
+        std::any_of(graph.nodes.begin(), graph.nodes.end(), [&](const auto& entry) {
+            const auto& node = entry.second;
+            return node.ownRole == ownTapRole &&
+                   (node.serial == *target || std::to_string(node.globalId) == *target);
+        });
+    return namesOurTap ? TargetChooser::us : TargetChooser::user;
 }
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>>

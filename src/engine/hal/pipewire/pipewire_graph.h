@@ -16,16 +16,22 @@ namespace quellora::pipewire {
 // A property set as the server reports it (key to value).
 using Properties = std::map<std::string, std::string>;
 
-// Keys that mark the nodes this process creates, so that they are never
-// taken for devices, default outputs or streams to route.
-inline constexpr const char* ownNodeKey = "quellora.node";
+// Our nodes are told by their names, so that they are never taken for
+// devices, default outputs or streams to route (the registry shows only a
+// few well-known properties of a node, never keys of our own). Tap names
+// also mark the targets an earlier run left in the session manager's memory.
+inline constexpr const char* tapNamePrefix = "quellora-tap-";
+inline constexpr const char* aggregateNamePrefix = "quellora-aggregate-";
 inline constexpr const char* ownTapRole = "tap";
 inline constexpr const char* ownAggregateRole = "aggregate";
+// ownTapRole or ownAggregateRole for the name of one of our nodes, else empty.
+std::string ownRoleOf(const std::string& nodeName);
 
 struct GraphNode {
     std::uint32_t globalId = 0;
     AudioObjectID objectId = 0; // the adapter's own id for it
     std::string name;
+    std::string serial; // object.serial, what mixers name a target by
     std::string mediaClass;
     std::uint32_t clientId = 0;
     std::uint32_t deviceId = 0; // the device object it belongs to, 0 for none
@@ -49,12 +55,14 @@ struct GraphPort {
 struct GraphLink {
     std::uint32_t outputNode = 0;
     std::uint32_t inputNode = 0;
+    std::uint32_t clientId = 0; // who made it; 0 for links that outlive their maker
 };
 
 struct GraphClient {
     std::uint32_t globalId = 0;
     AudioObjectID objectId = 0;
     std::int32_t pid = -1;
+    bool sessionManager = false; // WirePlumber, which links streams to their targets
 };
 
 struct GraphDevice {
@@ -108,7 +116,26 @@ struct Graph {
     bool isLinked(std::uint32_t outputNode, std::uint32_t inputNode) const;
     // Whether a client has an output stream that is running.
     bool clientRunsOutput(std::uint32_t clientId) const;
+    // Whether a running application stream is linked into the node.
+    bool runningStreamInto(std::uint32_t nodeId) const;
 };
+
+// How a stream meant to play into a tap is linked: whether into the tap,
+// and the session manager's links from it to devices. Those are left over
+// from its own moves when a device vanished or the target changed quickly
+// (it does not always remove the old link); hand-made links are not its.
+struct StreamLinks {
+    bool intoTap = false;
+    std::vector<std::uint32_t> toDevices; // link global ids
+};
+StreamLinks streamLinks(const Graph& graph, std::uint32_t stream, std::uint32_t tapNode);
+
+// Who chose where a stream plays, going by its "target.object" in the
+// default metadata: nobody (absent, or -1 for "follow the default"), we (one
+// of our taps, by name, serial or id, or a tap of an earlier run), or the
+// user, with a mixer (pavucontrol, pactl move-sink-input) or by hand.
+enum class TargetChooser { nobody, us, user };
+TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>& target);
 
 // Pairs of (output port, input port) that connect `from`'s ports to `to`'s,
 // channel by channel; a single-channel side takes every channel of the other.

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -21,9 +22,15 @@ using namespace pipewire;
 namespace {
 
 constexpr auto reconnectInterval = seconds(1.0);
+// How long a destroyed tap waits for the next generation to take it over.
+constexpr auto tapLinger = seconds(1.5);
 constexpr auto overloadPollInterval = seconds(1.0);
+// How long the session manager may take over a move before what it left
+// behind counts as a mistake: its moves take milliseconds, but on a busy
+// machine it may take hundreds of them to take up a new stream, and asking
+// it again meanwhile only moves the stream once more.
+constexpr auto misroutingGrace = seconds(1.0);
 constexpr const char* routingKey = "target.object";
-constexpr const char* tapNamePrefix = "quellora-tap-";
 
 // An object and the property of it that changed.
 using PropertyChange = std::pair<AudioObjectID, FourCharCode>;
@@ -73,12 +80,24 @@ struct PipeWireHal::Impl {
         AudioObjectPropertyListenerBlock block;
     };
 
+    // What the session manager got wrong about the streams routed into our
+    // taps: its leftover links from them to devices, and streams it has not
+    // moved into the tap.
+    struct Misrouting {
+        std::set<std::uint32_t> strayLinks;
+        std::set<std::pair<AudioObjectID, std::uint32_t>> outsideTap; // tap, stream
+
+        bool empty() const { return strayLinks.empty() && outsideTap.empty(); }
+    };
+
     // What listeners are told about, as last seen.
     struct Snapshot {
         AudioObjectID defaultOutput = 0;
         std::uint32_t rate = 0;
         std::map<AudioObjectID, bool> devicesRunning; // every device, with its running state
         std::map<AudioObjectID, bool> aggregatesAlive;
+        std::map<AudioObjectID, bool> tapsReceiving; // whether a running stream plays into it
+        bool sessionManagerPresent = false;
     };
 
     Dispatcher& mainQueue;
@@ -96,13 +115,20 @@ struct PipeWireHal::Impl {
     std::shared_ptr<WorkItem> reconnect;
     std::unique_ptr<RepeatingTimer> overloadPoll;
     std::map<AudioObjectID, std::int64_t> overloadsSeen;
+    Misrouting suspects;                  // main thread, locked
+    std::shared_ptr<WorkItem> sweep;      // main thread
+    std::shared_ptr<WorkItem> retirement; // main thread: the end of lingering taps
+    bool sweepPending = false;            // locked
     bool connected = false;
     bool connecting = false; // written with the session locked
 
     explicit Impl(Dispatcher& queue)
         : mainQueue(queue) {
-        session = std::make_unique<Session>([this] { postChanges(graphChanged()); },
-                                            [this] { post([this] { serverLost(); }); });
+        session =
+            std::make_unique<Session>([this] { postChanges(graphChanged()); },
+                                      [this](std::uint64_t connection) {
+                                          post([this, connection] { serverLost(connection); });
+                                      });
     }
 
     // Runs `work` on the main queue unless the adapter is gone by then.
@@ -144,23 +170,34 @@ struct PipeWireHal::Impl {
         }
     }
 
-    void serverLost() {
+    // Everything known of the old server goes: what comes back is learnt
+    // from the new registry, as on a first connection.
+    void serverLost(std::uint64_t connection) {
         if (!connected) {
-            return;
+            return; // the failed attempt cleaned up after itself; a retry is due
         }
-        log.error("The PipeWire server went away; waiting for it to come back");
-        connected = false;
         std::vector<AudioObjectID> gone;
         {
             const Session::Lock lock(*session);
+            if (connection != session->connectionNumber()) {
+                return; // news of a connection that was replaced already
+            }
+            log.error("The PipeWire server went away; waiting for it to come back");
+            connected = false;
             for (auto& [id, aggregate] : aggregates) {
                 aggregate.reset();
             }
+            std::erase_if(taps, [](const auto& entry) { return entry.second->retired; });
             for (auto& [id, tap] : taps) {
+                tap->bypass.clear();
+                tap->bypassSink = 0;
                 tap->node = nullptr; // gone with the connection
                 tap->routed.clear();
             }
             session->disconnect();
+            overloadsSeen.clear();
+            suspects = {};
+            sweepPending = false;
             for (const auto& [device, running] : last.devicesRunning) {
                 gone.push_back(device);
             }
@@ -184,7 +221,13 @@ struct PipeWireHal::Impl {
             return {};
         }
         auto& graph = session->graph();
+        startRoutingIntoLiveTaps(graph);
         routeStreams(graph);
+        maintainBypasses(graph);
+        if (!sweepPending && !misrouting(graph).empty()) {
+            sweepPending = true;
+            post([this] { watchMisrouting(); });
+        }
         for (auto& [id, aggregate] : aggregates) {
             if (aggregate) {
                 const auto tap = taps.find(aggregate->tapId());
@@ -195,7 +238,7 @@ struct PipeWireHal::Impl {
         }
         const auto now = snapshot(graph);
         std::vector<PropertyChange> changes;
-        if (now.defaultOutput != last.defaultOutput) {
+        if (now.defaultOutput != last.defaultOutput || sessionManagerReturned(now)) {
             changes.emplace_back(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
         }
         for (const auto& [device, running] : now.devicesRunning) {
@@ -210,6 +253,12 @@ struct PipeWireHal::Impl {
         for (const auto& [device, running] : last.devicesRunning) {
             if (!now.devicesRunning.contains(device)) {
                 changes.emplace_back(device, AudioProperty::deviceIsAlive);
+            }
+        }
+        for (const auto& [tap, receiving] : now.tapsReceiving) {
+            const auto before = last.tapsReceiving.find(tap);
+            if (before == last.tapsReceiving.end() ? receiving : before->second != receiving) {
+                changes.emplace_back(tap, AudioProperty::tapHasRunningSource);
             }
         }
         for (const auto& [aggregate, alive] : now.aggregatesAlive) {
@@ -231,14 +280,40 @@ struct PipeWireHal::Impl {
         }
     }
 
+    // A session manager that starts while our nodes exist never takes up
+    // those that are in use (WirePlumber 0.4 waits for them, and links
+    // nothing new meanwhile). Told as a change of the default output, it
+    // makes the engine build anew, on the output the newcomer chose.
+    bool sessionManagerReturned(const Snapshot& now) {
+        const bool returned = now.sessionManagerPresent && !last.sessionManagerPresent &&
+                              std::any_of(taps.begin(), taps.end(),
+                                          [](const auto& entry) { return entry.second->node; });
+        if (returned) {
+            log.notice("The session manager started anew; rebuilding the pipeline for it");
+            for (auto& [id, tap] : taps) {
+                tap->adoptable = false;
+            }
+        }
+        return returned;
+    }
+
     Snapshot snapshot(const Graph& graph) const {
         Snapshot now;
+        now.sessionManagerPresent =
+            std::any_of(graph.clients.begin(), graph.clients.end(),
+                        [](const auto& entry) { return entry.second.sessionManager; });
         const auto* sink = graph.defaultSink();
         now.defaultOutput = sink ? sink->objectId : 0;
         now.rate = graph.clock.effectiveRate();
         for (const auto& [id, node] : graph.nodes) {
             if (node.isSink()) {
-                now.devicesRunning[node.objectId] = runningSomewhere(graph, node);
+                now.devicesRunning[node.objectId] = node.running;
+            }
+        }
+        for (const auto& [id, tap] : taps) {
+            const auto receiving = tap->retired ? std::nullopt : tapReceiving(graph, *tap);
+            if (receiving) {
+                now.tapsReceiving[id] = *receiving;
             }
         }
         for (const auto& [id, aggregate] : aggregates) {
@@ -249,26 +324,11 @@ struct PipeWireHal::Impl {
         return now;
     }
 
-    // A device runs when it plays, or when something plays into a tap that
-    // stands for it (the applications are routed there, not to the device).
-    bool runningSomewhere(const Graph& graph, const GraphNode& device) const {
-        if (device.running) {
-            return true;
-        }
-        for (const auto& [id, aggregate] : aggregates) {
-            if (!aggregate || aggregate->description().mainSubDevice != device.name) {
-                continue;
-            }
-            const auto tap = taps.find(aggregate->tapId());
-            if (tap == taps.end()) {
-                continue;
-            }
-            const auto* tapNode = graph.nodeNamed(tap->second->nodeName);
-            if (tapNode && tapNode->running) {
-                return true;
-            }
-        }
-        return false;
+    // Whether a running application stream plays into the tap; nothing
+    // while its node is not there to tell.
+    static std::optional<bool> tapReceiving(const Graph& graph, const Tap& tap) {
+        const auto* node = tap.node ? graph.nodeNamed(tap.nodeName) : nullptr;
+        return node ? std::optional(graph.runningStreamInto(node->globalId)) : std::nullopt;
     }
 
     bool aggregateAlive(const Graph& graph, const Aggregate& aggregate) const {
@@ -276,25 +336,170 @@ struct PipeWireHal::Impl {
         return tap != taps.end() && aggregate.ready(graph, tap->second->nodeName);
     }
 
-    // Every other application's output stream goes into the tap while it exists.
+    // Whether an aggregate runs, reading the tap (and playing on `device`, if given).
+    bool readByAggregate(const Graph& graph, AudioObjectID tapId, const Tap& tap,
+                         const GraphNode* device = nullptr) const {
+        const auto* tapNode = graph.nodeNamed(tap.nodeName);
+        return tapNode && std::any_of(aggregates.begin(), aggregates.end(), [&](const auto& entry) {
+                   const auto& aggregate = entry.second;
+                   const auto* self = aggregate && aggregate->tapId() == tapId
+                                          ? graph.nodeNamed(aggregate->nodeName())
+                                          : nullptr;
+                   return self && aggregate->anyStarted() && self->running &&
+                          graph.isLinked(tapNode->globalId, self->globalId) &&
+                          (!device || (aggregate->description().mainSubDevice == device->name &&
+                                       graph.isLinked(self->globalId, device->globalId)));
+               });
+    }
+
+    // A tap takes the applications once its aggregate runs, linked to it.
+    void startRoutingIntoLiveTaps(const Graph& graph) {
+        for (auto& [id, tap] : taps) {
+            if (!tap->routing && !tap->retired && readByAggregate(graph, id, *tap)) {
+                tap->routing = true;
+            }
+        }
+    }
+
+    // Whether an aggregate of the tap runs its IO onto another output than `device`.
+    bool playedElsewhere(AudioObjectID tapId, const GraphNode& device) const {
+        return std::any_of(aggregates.begin(), aggregates.end(), [&](const auto& entry) {
+            const auto& aggregate = entry.second;
+            return aggregate && aggregate->tapId() == tapId && aggregate->anyStarted() &&
+                   aggregate->description().mainSubDevice != device.name;
+        });
+    }
+
+    // Locked. A tap that holds applications while no aggregate plays them
+    // on the default output (it lingers, the next generation has not started
+    // yet, the output changed or vanished) plays them there meanwhile. Made
+    // as soon as the output changes, before the engine tears the old
+    // generation down, it leaves no gap. (Not while IO is suspended: what
+    // plays then resumes it, and fades in.)
+    void maintainBypasses(const Graph& graph) {
+        const auto* sink = graph.defaultSink();
+        for (auto& [id, tap] : taps) {
+            const auto* tapNode = tap->node ? graph.nodeNamed(tap->nodeName) : nullptr;
+            if (tap->adopted && sink && readByAggregate(graph, id, *tap, sink)) {
+                tap->adopted = false;
+            }
+            const bool needed = tapNode && sink && !tap->routed.empty() &&
+                                (tap->retired || tap->adopted || playedElsewhere(id, *sink));
+            if (!needed || tap->bypassSink != sink->globalId) {
+                tap->bypass.clear();
+                tap->bypassSink = 0;
+            }
+            if (needed && tap->bypass.empty()) {
+                tap->bypass = linkPorts(*session, graph,
+                                        channelLinks(graph.portsOf(tapNode->globalId, true, true),
+                                                     graph.portsOf(sink->globalId, false, false)));
+                tap->bypassSink = sink->globalId;
+            }
+        }
+    }
+
+    // Main thread, locked. Retires the tap: it lingers, in case the next
+    // generation takes it over.
+    void retire(AudioObjectID tapId) {
+        auto& tap = *taps.at(tapId);
+        tap.retired = true;
+        last.tapsReceiving.erase(tapId);
+        maintainBypasses(session->graph());
+        // The engine stops the IO next: the bypass should be there by then.
+        if (tap.bypassSink != 0) {
+            const auto* tapNode = session->graph().nodeNamed(tap.nodeName);
+            const auto tapNodeId = tapNode ? tapNode->globalId : 0;
+            session->waitFor([&] { return session->graph().isLinked(tapNodeId, tap.bypassSink); },
+                             std::chrono::milliseconds(200));
+            session->roundtrip(std::chrono::milliseconds(200));
+        }
+        retirement = mainQueue.postAfter(tapLinger, lifetime.guard([this] { endRetiredTaps(); }));
+    }
+
+    // Main thread. The taps no generation took over go for good.
+    void endRetiredTaps() {
+        const Session::Lock lock(*session);
+        std::vector<AudioObjectID> retired;
+        for (const auto& [id, tap] : taps) {
+            if (tap->retired) {
+                retired.push_back(id);
+            }
+        }
+        for (const auto id : retired) {
+            removeTap(id);
+        }
+    }
+
+    // Main thread, locked. The tap that a new generation may take over.
+    std::optional<AudioObjectID> adoptableTap() const {
+        for (const auto& [id, tap] : taps) {
+            if (tap->retired && tap->adoptable && tap->node && session->connected()) {
+                return id;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Main thread, locked. Streams go back to the default output before the
+    // sink goes, so that nothing plays into the void in between: the session
+    // manager relinks them, and a sink removed under links it is still making
+    // leaves the streams unlinked until something else makes it look again.
+    void removeTap(AudioObjectID tapId) {
+        const auto found = taps.find(tapId);
+        auto& tap = *found->second;
+        const auto* tapNode = session->graph().nodeNamed(tap.nodeName);
+        const auto tapNodeId = tapNode ? tapNode->globalId : 0;
+        const std::vector<std::uint32_t> streams(tap.routed.begin(), tap.routed.end());
+        unrouteStreams(tap);
+        session->roundtrip();
+        const auto handedOver = [&] {
+            return std::none_of(streams.begin(), streams.end(), [&](std::uint32_t stream) {
+                return session->graph().isLinked(stream, tapNodeId);
+            });
+        };
+        if (!session->waitFor(handedOver, std::chrono::milliseconds(500))) {
+            log.error("Streams still play into the tap after 500 ms; removing it anyway");
+        }
+        last.tapsReceiving.erase(tapId);
+        taps.erase(found);
+    }
+
+    // Every other application's output stream goes into the tap while it
+    // exists, whatever happened since it was first routed (a rebuild, the
+    // session manager restarting and forgetting its targets, a device
+    // vanishing), unless the user sent it somewhere else: that choice stands.
+    // Streams of excluded processes go back to the default output.
     void routeStreams(const Graph& graph) {
         for (auto& [id, tap] : taps) {
-            if (!tap->node) {
+            if (!tap->node || !tap->routing) {
                 continue;
             }
-            std::erase_if(tap->routed,
-                          [&](const auto& entry) { return !graph.nodes.contains(entry.first); });
+            const auto gone = [&](std::uint32_t stream) {
+                return !graph.nodes.contains(stream);
+            };
+            std::erase_if(tap->routed, gone);
+            std::erase_if(tap->nudged, gone);
             for (const auto& [nodeId, node] : graph.nodes) {
-                if (!node.isOutputStream() || tap->routed.contains(nodeId) ||
-                    excluded(graph, *tap, node)) {
+                if (!node.isOutputStream()) {
                     continue;
                 }
-                auto previous = session->defaultMetadata(nodeId, routingKey);
-                if (previous && previous->rfind(tapNamePrefix, 0) == 0) {
-                    previous.reset(); // left by an earlier run of ours
+                const auto target = session->defaultMetadata(nodeId, routingKey);
+                if (targetChooser(graph, target) == TargetChooser::user) {
+                    tap->routed.erase(nodeId);
+                    continue;
                 }
-                tap->routed[nodeId] = previous;
-                session->setDefaultMetadata(nodeId, routingKey, tap->nodeName);
+                if (excluded(graph, *tap, node)) {
+                    if (target == tap->nodeName) {
+                        session->setDefaultMetadata(nodeId, routingKey, std::nullopt);
+                    }
+                    tap->routed.erase(nodeId);
+                    continue;
+                }
+                if (target != tap->nodeName &&
+                    !session->setDefaultMetadata(nodeId, routingKey, tap->nodeName)) {
+                    continue; // no session manager to ask right now; again when it is back
+                }
+                tap->routed.insert(nodeId);
             }
         }
     }
@@ -305,11 +510,98 @@ struct PipeWireHal::Impl {
         return pid == ::getpid() || tap.excludedPids.contains(pid);
     }
 
+    // The streams follow the default output again, except those the user
+    // has sent somewhere else since.
     void unrouteStreams(Tap& tap) {
-        for (const auto& [nodeId, previous] : tap.routed) {
-            session->setDefaultMetadata(nodeId, routingKey, previous);
+        for (const auto stream : tap.routed) {
+            const auto target = session->defaultMetadata(stream, routingKey);
+            if (targetChooser(session->graph(), target) == TargetChooser::us) {
+                session->setDefaultMetadata(stream, routingKey, std::nullopt);
+            }
         }
         tap.routed.clear();
+    }
+
+    // ---- repairing the session manager's mistakes ------------------------------
+
+    // Locked.
+    Misrouting misrouting(const Graph& graph) const {
+        Misrouting found;
+        for (const auto& [id, tap] : taps) {
+            const auto* tapNode = tap->node ? graph.nodeNamed(tap->nodeName) : nullptr;
+            if (!tapNode) {
+                continue;
+            }
+            for (const auto stream : tap->routed) {
+                const auto target = session->defaultMetadata(stream, routingKey);
+                if (targetChooser(graph, target) != TargetChooser::us) {
+                    continue;
+                }
+                const auto links = streamLinks(graph, stream, tapNode->globalId);
+                if (links.intoTap) {
+                    found.strayLinks.insert(links.toDevices.begin(), links.toDevices.end());
+                } else if (!tap->nudged.contains(stream)) {
+                    found.outsideTap.emplace(id, stream);
+                }
+            }
+        }
+        return found;
+    }
+
+    // Main thread. Only what is still wrong after the grace period, and was
+    // wrong before it, is repaired; repairs continue while anything is wrong.
+    void watchMisrouting() {
+        const Session::Lock lock(*session);
+        suspects = misrouting(session->graph());
+        waitBeforeRepair();
+    }
+
+    void waitBeforeRepair() {
+        if (suspects.empty()) {
+            sweepPending = false;
+            return;
+        }
+        sweep =
+            mainQueue.postAfter(misroutingGrace, lifetime.guard([this] { repairMisrouting(); }));
+    }
+
+    void repairMisrouting() {
+        const Session::Lock lock(*session);
+        const auto& graph = session->graph();
+        const auto now = misrouting(graph);
+        for (const auto link : now.strayLinks) {
+            if (suspects.strayLinks.contains(link)) {
+                // Without it the application plays on the device unprocessed
+                // as well as through the tap.
+                log.notice("Removing link %{public}u the session manager left from a stream in the "
+                           "tap to a device",
+                           link);
+                session->destroyGlobal(link);
+            }
+        }
+        for (const auto& [tapId, stream] : now.outsideTap) {
+            if (suspects.outsideTap.contains({tapId, stream})) {
+                bringIntoTap(*taps.at(tapId), stream, graph);
+            }
+        }
+        suspects = misrouting(graph);
+        waitBeforeRepair();
+    }
+
+    // The session manager is asked once more: a changed value makes it look
+    // at the stream anew (the tap's serial names the same target, and
+    // routing writes the name back afterwards). Linking the stream ourselves
+    // would be worse: WirePlumber never takes up a stream that is in use when
+    // it starts, and links nothing new while it waits for it.
+    void bringIntoTap(Tap& tap, std::uint32_t stream, const Graph& graph) {
+        const auto* tapNode = graph.nodeNamed(tap.nodeName);
+        if (!tapNode || !tap.nudged.insert(stream).second) {
+            return;
+        }
+        log.notice("Stream %{public}u is still outside the tap; asking the session manager again",
+                   stream);
+        session->setDefaultMetadata(stream, routingKey,
+                                    tapNode->serial.empty() ? tap.nodeName : tapNode->serial);
     }
 
     // ---- listeners (main thread) ---------------------------------------------
@@ -436,6 +728,13 @@ struct PipeWireHal::Impl {
             break;
         }
         case Kind::tap:
+            if (global && selector == AudioProperty::tapHasRunningSource) {
+                const auto receiving = tapReceiving(graph, *taps.at(object));
+                if (!receiving) {
+                    return kAudioHardwareNotRunningError;
+                }
+                return PropertyValue(std::uint32_t{*receiving ? 1u : 0u});
+            }
             if (global && selector == AudioProperty::tapFormat) {
                 AudioStreamBasicDescription format;
                 format.mSampleRate = taps.at(object)->sampleRate;
@@ -503,7 +802,7 @@ struct PipeWireHal::Impl {
             return PropertyValue(std::uint32_t{0});
         }
         if (global && selector == AudioProperty::deviceIsRunningSomewhere && node) {
-            return PropertyValue(std::uint32_t{runningSomewhere(graph, *node) ? 1u : 0u});
+            return PropertyValue(std::uint32_t{node->running ? 1u : 0u});
         }
         return kAudioHardwareUnknownPropertyError;
     }
@@ -679,23 +978,42 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     if (!session.connected()) {
         return kAudioHardwareNotRunningError;
     }
+    const auto excludedPids = [&] {
+        std::set<std::int32_t> pids;
+        for (const auto process : description.excludedProcesses) {
+            for (const auto& [id, client] : session.graph().clients) {
+                if (client.objectId == process) {
+                    pids.insert(client.pid);
+                }
+            }
+        }
+        return pids;
+    };
+    if (const auto lingering = impl->adoptableTap()) {
+        // The applications stay where they are: in the tap.
+        auto tap = std::move(impl->taps.extract(*lingering).mapped());
+        tap->retired = false;
+        tap->adopted = true;
+        tap->description = description;
+        tap->excludedPids = excludedPids();
+        tap->sampleRate = session.graph().clock.effectiveRate();
+        tap->objectId = session.nextObjectId();
+        tapID = tap->objectId;
+        impl->taps[tapID] = std::move(tap);
+        impl->postChanges(impl->graphChanged());
+        return kAudioHardwareNoError;
+    }
     auto tap = std::make_unique<Tap>();
     tap->description = description;
     tap->nodeName = tapNamePrefix + description.uuid.uppercaseString().substr(0, 8);
     tap->sampleRate = session.graph().clock.effectiveRate();
-    for (const auto process : description.excludedProcesses) {
-        for (const auto& [id, client] : session.graph().clients) {
-            if (client.objectId == process) {
-                tap->excludedPids.insert(client.pid);
-            }
-        }
-    }
+    tap->excludedPids = excludedPids();
     auto* props = pw_properties_new(
         "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, tap->nodeName.c_str(),
         PW_KEY_NODE_DESCRIPTION, description.name.c_str(), PW_KEY_MEDIA_CLASS, "Audio/Sink",
         "audio.position", "[ FL FR ]", PW_KEY_OBJECT_LINGER, "false", PW_KEY_NODE_VIRTUAL, "true",
         "priority.session", "-1000", "priority.driver", "0", "monitor.channel-volumes", "false",
-        ownNodeKey, ownTapRole, nullptr);
+        nullptr);
     tap->node = static_cast<pw_proxy*>(pw_core_create_object(
         session.core(), "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));
     pw_properties_free(props);
@@ -711,38 +1029,20 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     tap->objectId = session.nextObjectId();
     tapID = tap->objectId;
     impl->taps[tapID] = std::move(tap);
-    impl->postChanges(impl->graphChanged()); // routes the streams that play already
     return kAudioHardwareNoError;
 }
 
 OSStatus PipeWireHal::destroyProcessTap(AudioObjectID tapID) {
     const Session::Lock lock(*impl->session);
     const auto tap = impl->taps.find(tapID);
-    if (tap == impl->taps.end()) {
+    if (tap == impl->taps.end() || tap->second->retired) {
         return kAudioHardwareBadObjectError;
     }
-    // Streams go back to where they were before the sink goes, so that
-    // nothing plays into the void in between: the session manager relinks
-    // them, and a sink removed under links it is still making leaves the
-    // streams unlinked until something else makes it look again.
-    auto& session = *impl->session;
-    const auto* tapNode = session.graph().nodeNamed(tap->second->nodeName);
-    const auto tapNodeId = tapNode ? tapNode->globalId : 0;
-    std::vector<std::uint32_t> streams;
-    for (const auto& [nodeId, previous] : tap->second->routed) {
-        streams.push_back(nodeId);
+    if (tap->second->node && tap->second->adoptable && impl->session->connected()) {
+        impl->retire(tapID);
+    } else {
+        impl->removeTap(tapID);
     }
-    impl->unrouteStreams(*tap->second);
-    session.roundtrip();
-    const auto handedOver = [&] {
-        return std::none_of(streams.begin(), streams.end(), [&](std::uint32_t stream) {
-            return session.graph().isLinked(stream, tapNodeId);
-        });
-    };
-    if (!session.waitFor(handedOver, std::chrono::milliseconds(500))) {
-        impl->log.error("Streams still play into the tap after 500 ms; removing it anyway");
-    }
-    impl->taps.erase(tap);
     return kAudioHardwareNoError;
 }
 

@@ -18,6 +18,28 @@ std::string latencyText(std::uint32_t frames, std::uint32_t rate) {
 
 } // namespace
 
+PortLinks linkPorts(Session& session, const Graph& graph,
+                    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs) {
+    PortLinks links;
+    for (const auto& [outputPort, inputPort] : pairs) {
+        const auto& out = graph.ports.at(outputPort);
+        const auto& in = graph.ports.at(inputPort);
+        auto* props = pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr);
+        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_NODE, "%u", out.nodeId);
+        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_PORT, "%u", out.globalId);
+        pw_properties_setf(props, PW_KEY_LINK_INPUT_NODE, "%u", in.nodeId);
+        pw_properties_setf(props, PW_KEY_LINK_INPUT_PORT, "%u", in.globalId);
+        auto* proxy = static_cast<pw_proxy*>(
+            pw_core_create_object(session.core(), "link-factory", PW_TYPE_INTERFACE_Link,
+                                  PW_VERSION_LINK, &props->dict, 0));
+        pw_properties_free(props);
+        if (proxy) {
+            links.push_back(std::make_unique<PortLink>(proxy));
+        }
+    }
+    return links;
+}
+
 Aggregate::Aggregate(Session& session, AudioObjectID objectId,
                      AggregateDeviceDescription description, AudioObjectID tapId,
                      std::uint32_t requestedFrames, std::uint32_t rate)
@@ -25,13 +47,12 @@ Aggregate::Aggregate(Session& session, AudioObjectID objectId,
     , objectId_(objectId)
     , description_(std::move(description))
     , tapId_(tapId)
-    , nodeName_("quellora-aggregate-" + description_.uid.substr(0, 8))
+    , nodeName_(aggregateNamePrefix + description_.uid.substr(0, 8))
     , requestedFrames_(requestedFrames)
     , aggregateOutput_(static_cast<std::size_t>(maxFrames) * 2) {
     auto* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Filter",
                                     PW_KEY_MEDIA_ROLE, "DSP", PW_KEY_NODE_NAME, nodeName_.c_str(),
-                                    PW_KEY_NODE_DESCRIPTION, "Quellora", ownNodeKey,
-                                    ownAggregateRole, nullptr);
+                                    PW_KEY_NODE_DESCRIPTION, "Quellora", nullptr);
     if (requestedFrames_ > 0) {
         pw_properties_set(props, PW_KEY_NODE_LATENCY, latencyText(requestedFrames_, rate).c_str());
     }
@@ -95,22 +116,7 @@ void Aggregate::linkIfNeeded(const Graph& graph, const std::string& tapNodeName)
     const auto playback = channelLinks(graph.portsOf(self->globalId, true, false),
                                        graph.portsOf(device->globalId, false, false));
     pairs.insert(pairs.end(), playback.begin(), playback.end());
-    for (const auto& [outputPort, inputPort] : pairs) {
-        const auto& out = graph.ports.at(outputPort);
-        const auto& in = graph.ports.at(inputPort);
-        auto* props = pw_properties_new(PW_KEY_OBJECT_LINGER, "false", nullptr);
-        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_NODE, "%u", out.nodeId);
-        pw_properties_setf(props, PW_KEY_LINK_OUTPUT_PORT, "%u", out.globalId);
-        pw_properties_setf(props, PW_KEY_LINK_INPUT_NODE, "%u", in.nodeId);
-        pw_properties_setf(props, PW_KEY_LINK_INPUT_PORT, "%u", in.globalId);
-        auto* proxy = static_cast<pw_proxy*>(
-            pw_core_create_object(session_.core(), "link-factory", PW_TYPE_INTERFACE_Link,
-                                  PW_VERSION_LINK, &props->dict, 0));
-        pw_properties_free(props);
-        if (proxy) {
-            links_.push_back(std::make_unique<Link>(proxy));
-        }
-    }
+    links_ = linkPorts(session_, graph, pairs);
 }
 
 void Aggregate::unlink() {

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +21,24 @@
 
 namespace quellora::pipewire {
 
+// A link we made between two ports; the server removes it with its proxy.
+class PortLink {
+public:
+    explicit PortLink(pw_proxy* proxy)
+        : proxy_(proxy) {}
+    ~PortLink() { pw_proxy_destroy(proxy_); }
+    PortLink(const PortLink&) = delete;
+    PortLink& operator=(const PortLink&) = delete;
+
+private:
+    pw_proxy* proxy_;
+};
+using PortLinks = std::vector<std::unique_ptr<PortLink>>;
+
+// With the session locked: links each (output port, input port) pair.
+PortLinks linkPorts(Session& session, const Graph& graph,
+                    const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs);
+
 struct Tap {
     AudioObjectID objectId = 0;
     TapDescription description;
@@ -27,8 +46,26 @@ struct Tap {
     std::set<std::int32_t> excludedPids;
     double sampleRate = 0;
     pw_proxy* node = nullptr; // owned: destroying it removes the sink
-    // The streams routed into the tap, with the target each had before.
-    std::map<std::uint32_t, std::optional<std::string>> routed;
+    // Streams are routed in only once an aggregate plays what the tap
+    // receives: until then they play on the device, unprocessed but heard,
+    // rather than into a tap that nothing reads yet.
+    bool routing = false;
+    // The streams routed into the tap (global ids), and those the session
+    // manager was asked again to move in.
+    std::set<std::uint32_t> routed;
+    std::set<std::uint32_t> nudged;
+    // A tap the engine destroys lingers a moment, so that the next
+    // generation takes it over (`adopted` until its aggregate runs) and its
+    // applications never move: the session manager's moves silence a stream
+    // while it links it anew. Meanwhile, and while the aggregate still plays
+    // on an output that is no longer the default, `bypass` plays the tap on
+    // the default output, unprocessed. A tap made before the session manager
+    // restarted is not taken over: the newcomer needs a node of its own.
+    bool retired = false;
+    bool adopted = false;
+    bool adoptable = true;
+    PortLinks bypass;
+    std::uint32_t bypassSink = 0; // the node `bypass` plays into
 
     ~Tap() {
         if (node) {
@@ -97,19 +134,6 @@ private:
     void setActive(bool active);
     void unlink();
 
-    // A link we made; the server removes it with its proxy.
-    class Link {
-    public:
-        explicit Link(pw_proxy* proxy)
-            : proxy_(proxy) {}
-        ~Link() { pw_proxy_destroy(proxy_); }
-        Link(const Link&) = delete;
-        Link& operator=(const Link&) = delete;
-
-    private:
-        pw_proxy* proxy_;
-    };
-
     Session& session_;
     AudioObjectID objectId_;
     AggregateDeviceDescription description_;
@@ -121,7 +145,7 @@ private:
     spa_hook filterListener_{};
     std::array<void*, 2> inputs_{};
     std::array<void*, 2> outputs_{};
-    std::vector<std::unique_ptr<Link>> links_;
+    PortLinks links_;
     bool active_ = false;
 
     std::array<IOProc, maxProcs> procs_{};

@@ -49,7 +49,7 @@ Session::Lock::~Lock() {
     pw_thread_loop_unlock(loop);
 }
 
-Session::Session(std::function<void()> changed, std::function<void()> lost)
+Session::Session(std::function<void()> changed, std::function<void(std::uint64_t)> lost)
     : changed_(std::move(changed))
     , lost_(std::move(lost)) {
     initialisePipeWire();
@@ -67,9 +67,12 @@ Session::~Session() {
 
 bool Session::connect() {
     const Lock lock(*this);
-    if (core_) {
+    if (core_ && !broken_) {
         return true;
     }
+    disconnect(); // a connection the server dropped is of no use
+    broken_ = false;
+    ++connectionNumber_;
     core_ = pw_context_connect(context_,
                                pw_properties_new(PW_KEY_APP_NAME, "Quellora", PW_KEY_APP_ID,
                                                  "org.quellora.Quellora", nullptr),
@@ -95,7 +98,11 @@ bool Session::connect() {
     }();
     pw_registry_add_listener(registry_, &registryListener_, &registryEvents, this);
     // Two round trips: the globals, then what binding them reported.
-    return roundtrip() && roundtrip();
+    if (!roundtrip() || !roundtrip()) {
+        disconnect();
+        return false;
+    }
+    return true;
 }
 
 void Session::disconnect() {
@@ -112,6 +119,7 @@ void Session::disconnect() {
     spa_hook_remove(&coreListener_);
     pw_core_disconnect(core_);
     core_ = nullptr;
+    broken_ = false;
     graph_ = Graph{};
     pw_thread_loop_signal(loop_, false);
 }
@@ -121,15 +129,21 @@ bool Session::waitFor(const std::function<bool()>& ready, std::chrono::milliseco
     pw_thread_loop_get_time(loop_, &deadline,
                             std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count());
     while (!ready()) {
-        if (!core_ || pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
+        if (!core_ || broken_ || pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
             return ready();
         }
     }
     return true;
 }
 
+void Session::destroyGlobal(std::uint32_t id) {
+    if (connected()) {
+        pw_registry_destroy(registry_, id);
+    }
+}
+
 bool Session::roundtrip(std::chrono::milliseconds timeout) {
-    if (!core_) {
+    if (!connected()) {
         return false;
     }
     done_ = false;
@@ -137,13 +151,19 @@ bool Session::roundtrip(std::chrono::milliseconds timeout) {
     return waitFor([this] { return done_; }, timeout);
 }
 
-void Session::setDefaultMetadata(std::uint32_t subject, const std::string& key,
+bool Session::setDefaultMetadata(std::uint32_t subject, const std::string& key,
                                  const std::optional<std::string>& value) {
-    if (!defaultMetadata_) {
-        return;
+    if (!defaultMetadata_ || broken_) {
+        return false;
     }
     pw_metadata_set_property(defaultMetadata_, subject, key.c_str(), value ? "Spa:String" : nullptr,
                              value ? value->c_str() : nullptr);
+    if (value) {
+        defaultProperties_[{subject, key}] = *value;
+    } else {
+        defaultProperties_.erase({subject, key});
+    }
+    return true;
 }
 
 std::optional<std::string> Session::defaultMetadata(std::uint32_t subject,
@@ -213,14 +233,14 @@ void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* 
         node.globalId = id;
         node.objectId = self.nextObjectId();
         node.name = property(props, PW_KEY_NODE_NAME);
+        node.serial = property(props, PW_KEY_OBJECT_SERIAL);
         node.mediaClass = property(props, PW_KEY_MEDIA_CLASS);
         node.clientId = numberProperty(props, PW_KEY_CLIENT_ID);
         node.deviceId = numberProperty(props, PW_KEY_DEVICE_ID);
-        node.ownRole = property(props, ownNodeKey);
+        node.ownRole = ownRoleOf(node.name);
         node.priority = static_cast<int>(
             std::strtol(property(props, PW_KEY_PRIORITY_SESSION).c_str(), nullptr, 10));
-        const bool followState =
-            node.isSink() || node.isOutputStream() || node.ownRole == ownTapRole;
+        const bool followState = node.isSink() || node.isOutputStream() || !node.ownRole.empty();
         graph.nodes[id] = node;
         if (followState) {
             self.bindNode(id);
@@ -236,10 +256,13 @@ void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* 
         graph.ports[id] = port;
     } else if (kind == PW_TYPE_INTERFACE_Link) {
         graph.links[id] = {numberProperty(props, PW_KEY_LINK_OUTPUT_NODE),
-                           numberProperty(props, PW_KEY_LINK_INPUT_NODE)};
+                           numberProperty(props, PW_KEY_LINK_INPUT_NODE),
+                           numberProperty(props, PW_KEY_CLIENT_ID)};
     } else if (kind == PW_TYPE_INTERFACE_Client) {
         const auto pid = property(props, PW_KEY_SEC_PID);
-        graph.clients[id] = {id, self.nextObjectId(), pid.empty() ? -1 : std::atoi(pid.c_str())};
+        const auto name = property(props, PW_KEY_APP_NAME);
+        graph.clients[id] = {id, self.nextObjectId(), pid.empty() ? -1 : std::atoi(pid.c_str()),
+                             name == "WirePlumber" || name == "pipewire-media-session"};
     } else if (kind == PW_TYPE_INTERFACE_Device) {
         graph.devices[id] = {id, property(props, PW_KEY_DEVICE_API),
                              property(props, PW_KEY_DEVICE_BUS),
@@ -261,10 +284,18 @@ void Session::onGlobalRemove(void* data, std::uint32_t id) {
     const auto bound = self.bound_.find(id);
     if (bound != self.bound_.end()) {
         if (reinterpret_cast<pw_metadata*>(bound->second->proxy) == self.defaultMetadata_) {
+            // The session manager went (or restarts): what it held of the
+            // streams' targets goes with it. The default sink's names stay
+            // until its successor says otherwise.
             self.defaultMetadata_ = nullptr;
+            self.defaultProperties_.clear();
         }
         self.bound_.erase(bound);
     }
+    // The server reuses ids: what the metadata said of the old object must
+    // not be read as said of the next one.
+    std::erase_if(self.defaultProperties_,
+                  [id](const auto& entry) { return entry.first.first == id; });
     graph.nodes.erase(id);
     graph.ports.erase(id);
     graph.clients.erase(id);
@@ -332,8 +363,11 @@ void Session::onCoreDone(void* data, std::uint32_t id, int seq) {
 
 void Session::onCoreError(void* data, std::uint32_t id, int, int res, const char*) {
     auto& self = *static_cast<Session*>(data);
-    if (id == PW_ID_CORE && res == -EPIPE && self.lost_) {
-        self.lost_();
+    if (id == PW_ID_CORE && res == -EPIPE) {
+        self.broken_ = true;
+        if (self.lost_) {
+            self.lost_(self.connectionNumber_);
+        }
     }
     pw_thread_loop_signal(self.loop_, false);
 }

@@ -22,8 +22,9 @@ namespace quellora::pipewire {
 class Session {
 public:
     // Both run on PipeWire's thread with the loop locked: `changed` after
-    // every update of the mirror, `lost` when the server went away.
-    Session(std::function<void()> changed, std::function<void()> lost);
+    // every update of the mirror, `lost` when the server went away, with the
+    // number of the connection it went away from.
+    Session(std::function<void()> changed, std::function<void(std::uint64_t connection)> lost);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -41,11 +42,14 @@ public:
         pw_thread_loop* loop;
     };
 
-    // Main thread. False when no server answers.
+    // Main thread. False when no server answers, or it went away while we
+    // connected; nothing of the attempt is kept then.
     bool connect();
-    // Main thread. Drops every proxy and the connection.
+    // Main thread. Drops every proxy, the connection and the whole mirror.
     void disconnect();
-    bool connected() const { return core_ != nullptr; }
+    bool connected() const { return core_ != nullptr && !broken_; }
+    // Counts connections made; with the lock held.
+    std::uint64_t connectionNumber() const { return connectionNumber_; }
 
     // With the lock held.
     Graph& graph() { return graph_; }
@@ -56,8 +60,12 @@ public:
     bool roundtrip(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // Waits, releasing the lock meanwhile, until `ready` holds or time runs out.
     bool waitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout);
-    // A property of the "default" metadata; nullopt value removes it.
-    void setDefaultMetadata(std::uint32_t subject, const std::string& key,
+    // Asks the server to destroy an object of another client's (a link).
+    void destroyGlobal(std::uint32_t id);
+    // A property of the "default" metadata; nullopt value removes it. The
+    // mirror takes the value at once, before the server echoes it, so that
+    // what we wrote reads back as ours. False while no such metadata exists.
+    bool setDefaultMetadata(std::uint32_t subject, const std::string& key,
                             const std::optional<std::string>& value);
     std::optional<std::string> defaultMetadata(std::uint32_t subject, const std::string& key) const;
 
@@ -77,7 +85,7 @@ private:
     void notifyChanged();
 
     std::function<void()> changed_;
-    std::function<void()> lost_;
+    std::function<void(std::uint64_t)> lost_;
     pw_thread_loop* loop_ = nullptr;
     pw_context* context_ = nullptr;
     pw_core* core_ = nullptr;
@@ -91,6 +99,8 @@ private:
     AudioObjectID nextObjectId_ = 100;
     int pendingSeq_ = -1;
     bool done_ = false;
+    bool broken_ = false; // the server went away; waits end at once
+    std::uint64_t connectionNumber_ = 0;
 };
 
 } // namespace quellora::pipewire

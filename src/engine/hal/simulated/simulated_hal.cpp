@@ -174,8 +174,8 @@ SimulatedHal::property(AudioObjectID object, const AudioObjectPropertyAddress& a
     if (const auto found = processes_.find(object); found != processes_.end()) {
         return processProperty(found->second, address);
     }
-    if (const auto found = taps_.find(object); found != taps_.end()) {
-        return tapProperty(found->second, address);
+    if (taps_.contains(object)) {
+        return tapProperty(object, address);
     }
     if (devices_.contains(object)) {
         return deviceProperty(object, address);
@@ -220,10 +220,17 @@ SimulatedHal::processProperty(const Process& entry,
 }
 
 std::optional<SimulatedPropertyValue>
-SimulatedHal::tapProperty(const Tap& entry, const AudioObjectPropertyAddress& address) const {
-    if (!isGlobal(address) || address.mSelector != AudioProperty::tapFormat) {
+SimulatedHal::tapProperty(AudioObjectID id, const AudioObjectPropertyAddress& address) const {
+    if (!isGlobal(address)) {
         return std::nullopt;
     }
+    if (address.mSelector == AudioProperty::tapHasRunningSource) {
+        return SimulatedPropertyValue::fixed(std::uint32_t{tapHasRunningSource(id)});
+    }
+    if (address.mSelector != AudioProperty::tapFormat) {
+        return std::nullopt;
+    }
+    const auto& entry = taps_.at(id);
     const std::uint32_t channels = entry.description.stereo ? 2 : 1;
     AudioStreamBasicDescription format;
     format.mSampleRate = entry.sampleRate;
@@ -418,6 +425,7 @@ OSStatus SimulatedHal::deviceStart(AudioObjectID id, AudioDeviceIOProcID procID)
 }
 
 OSStatus SimulatedHal::deviceStop(AudioObjectID id, AudioDeviceIOProcID procID) {
+    runQueuedAction(HalOperation::deviceStop);
     if (const auto failure = failures_.take(HalOperation::deviceStop, id, 0)) {
         return failure;
     }

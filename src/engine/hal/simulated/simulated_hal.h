@@ -126,7 +126,10 @@ public:
     // Process objects; both announce 'prs#' on the system object.
     AudioObjectID addProcess(std::int32_t pid);
     void removeProcess(AudioObjectID process);
-    // Announce 'piro' on the process and 'gone' on devices that start or stop running.
+    // Announce 'piro' on the process, 'gone' on devices that start or stop
+    // running, and 'tsrc' on taps that start or stop receiving. A tap receives
+    // a process it does not exclude that plays on the device an aggregate of
+    // the tap plays on: the applications routed into the pipeline.
     void startPlayback(AudioObjectID process, AudioObjectID device);
     void stopPlayback(AudioObjectID process);
     // Announces 'over' on the device.
@@ -143,6 +146,11 @@ public:
     void injectFailure(HalOperation operation, OSStatus status, int times = 1,
                        FourCharCode selector = 0, AudioObjectID object = 0);
     void clearFailures() { failures_.clear(); }
+    // Runs `action` once, inside the next call of `operation`, before the
+    // call takes effect: a change that races with the engine's own call.
+    void runDuringNextCall(HalOperation operation, std::function<void()> action);
+    // Changes of `selector` are no longer announced: a notification lost.
+    void loseNotifications(FourCharCode selector) { listeners_->mute(selector); }
 
     // State for tests to check.
     std::vector<AudioObjectID> taps() const;
@@ -205,7 +213,7 @@ private:
     std::optional<SimulatedPropertyValue>
     processProperty(const Process& process, const AudioObjectPropertyAddress& address) const;
     std::optional<SimulatedPropertyValue>
-    tapProperty(const Tap& tap, const AudioObjectPropertyAddress& address) const;
+    tapProperty(AudioObjectID tap, const AudioObjectPropertyAddress& address) const;
     std::optional<SimulatedPropertyValue>
     deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress& address) const;
     // Status of a read before any data moves: bad object, missing property.
@@ -214,12 +222,17 @@ private:
 
     bool isAlive(const SimulatedDevice& device) const;
     bool isRunningSomewhere(AudioObjectID device) const;
+    bool tapHasRunningSource(AudioObjectID tap) const;
+    // Runs the action queued for `operation`, if any.
+    void runQueuedAction(HalOperation operation);
     AudioObjectID newObjectID() { return nextObjectID_++; }
     AudioObjectID insertDevice(std::unique_ptr<SimulatedDevice> device);
     void eraseDevice(AudioObjectID id);
     // Runs a change and announces 'gone' on the devices whose running state it flipped.
     void trackRunningState(std::initializer_list<AudioObjectID> devices,
                            const std::function<void()>& change);
+    // Runs a change and announces 'tsrc' on the taps whose sources it started or stopped.
+    void trackTapSources(const std::function<void()>& change);
     void setPlayback(AudioObjectID process, AudioObjectID device);
     void changeRate(AudioObjectID id, double rate);
     void setAlive(AudioObjectID id, bool alive);
@@ -230,6 +243,7 @@ private:
     const std::int32_t ownPID_;
     std::shared_ptr<SimulatedListenerRegistry> listeners_;
     SimulatedFailurePlan failures_;
+    std::vector<std::pair<HalOperation, std::function<void()>>> queuedActions_;
 
     AudioObjectID nextObjectID_ = 100;
     AudioDeviceIOProcID nextProcID_ = 1;

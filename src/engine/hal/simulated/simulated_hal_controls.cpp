@@ -121,6 +121,22 @@ void SimulatedHal::injectFailure(HalOperation operation, OSStatus status, int ti
     failures_.inject(operation, status, times, selector, object);
 }
 
+void SimulatedHal::runDuringNextCall(HalOperation operation, std::function<void()> action) {
+    queuedActions_.emplace_back(operation, std::move(action));
+}
+
+void SimulatedHal::runQueuedAction(HalOperation operation) {
+    const auto queued =
+        std::find_if(queuedActions_.begin(), queuedActions_.end(),
+                     [operation](const auto& entry) { return entry.first == operation; });
+    if (queued == queuedActions_.end()) {
+        return;
+    }
+    const auto action = std::move(queued->second);
+    queuedActions_.erase(queued);
+    action();
+}
+
 // State for tests to check
 
 std::vector<AudioObjectID> SimulatedHal::taps() const {
@@ -276,6 +292,25 @@ bool SimulatedHal::isAlive(const SimulatedDevice& entry) const {
     return entry.aliveFlag && dispatcher_.now() >= entry.aliveFrom;
 }
 
+bool SimulatedHal::tapHasRunningSource(AudioObjectID tap) const {
+    const auto& description = taps_.at(tap).description;
+    const auto uid = description.uuid.uppercaseString();
+    const auto playsInto = [&](AudioObjectID device) {
+        return std::any_of(devices_.begin(), devices_.end(), [&](const auto& entry) {
+            const auto& aggregate = entry.second->aggregate;
+            return aggregate && entry.second->mainDevice == device &&
+                   std::any_of(aggregate->taps.begin(), aggregate->taps.end(),
+                               [&](const auto& subTap) { return subTap.uid == uid; });
+        });
+    };
+    return std::any_of(processes_.begin(), processes_.end(), [&](const auto& entry) {
+        const auto& excluded = description.excludedProcesses;
+        return entry.second.playingOn != kAudioObjectUnknown &&
+               std::find(excluded.begin(), excluded.end(), entry.first) == excluded.end() &&
+               playsInto(entry.second.playingOn);
+    });
+}
+
 bool SimulatedHal::isRunningSomewhere(AudioObjectID id) const {
     return device(id).procs->startedCount() > 0 ||
            std::any_of(processes_.begin(), processes_.end(),
@@ -318,7 +353,9 @@ void SimulatedHal::setPlayback(AudioObjectID processID, AudioObjectID deviceID) 
     if (previous == deviceID) {
         return;
     }
-    trackRunningState({previous, deviceID}, [&] { entry.playingOn = deviceID; });
+    trackTapSources([&] {
+        trackRunningState({previous, deviceID}, [&] { entry.playingOn = deviceID; });
+    });
     if ((previous == kAudioObjectUnknown) != (deviceID == kAudioObjectUnknown)) {
         listeners_->notify(processID, AudioProperty::processIsRunningOutput);
     }
@@ -344,6 +381,19 @@ void SimulatedHal::setAlive(AudioObjectID id, bool alive) {
     target.aliveFlag = alive;
     if (isAlive(target) != wasAlive) {
         listeners_->notify(id, AudioProperty::deviceIsAlive);
+    }
+}
+
+void SimulatedHal::trackTapSources(const std::function<void()>& change) {
+    std::vector<std::pair<AudioObjectID, bool>> before;
+    for (const auto& [id, entry] : taps_) {
+        before.emplace_back(id, tapHasRunningSource(id));
+    }
+    change();
+    for (const auto& [id, wasReceiving] : before) {
+        if (taps_.contains(id) && tapHasRunningSource(id) != wasReceiving) {
+            listeners_->notify(id, AudioProperty::tapHasRunningSource);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <set>
 
 namespace quellora {
 
@@ -29,6 +30,9 @@ public:
     void notify(AudioObjectID object, FourCharCode selector,
                 FourCharCode scope = AudioScope::global);
 
+    // From now on changes of `selector` reach no listener.
+    void mute(FourCharCode selector) { muted_.insert(selector); }
+
     std::size_t count(AudioObjectID object, FourCharCode selector) const;
     std::size_t count() const { return listeners_.size(); }
 
@@ -46,6 +50,7 @@ private:
     Dispatcher& dispatcher_;
     AudioObjectPropertyListenerID nextID_ = 1;
     std::map<AudioObjectPropertyListenerID, Listener> listeners_;
+    std::set<FourCharCode> muted_;
 };
 
 } // namespace quellora
