@@ -40,7 +40,8 @@ double loudnessOf(double meanSquare) {
 std::vector<double> processed(const Clip& clip, ChainKind kind) {
     const auto params =
         kind == ChainKind::night ? nightCompressorParams() : CompressorParams::defaults();
-    OfflineProcessor processor({params, kind, static_cast<float>(clip.sampleRate), 2, 512, true});
+    OfflineProcessor processor(
+        {params, kind, static_cast<float>(clip.sampleRate), ChannelLayout::stereo(), 512, true});
     auto samples = clip.stereo;
     std::vector<double> out;
     out.reserve(samples.size());
