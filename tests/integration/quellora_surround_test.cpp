@@ -156,13 +156,14 @@ TEST_F(QuelloraSurround, theTwoStepSignalOnTheCentreCompressesAsOnStereo) {
     }
 }
 
+std::string tapChannels(const GraphSnapshot& g) {
+    const auto* tap = ourNode(g, "quellora-tap-");
+    return tap ? tap->property("audio.channels").value_or("") : "";
+}
+
 TEST_F(QuelloraSurround, switchingBetweenStereoAndSurroundFollowsEachLayout) {
     startQuellora(receiver);
     auto playback = session().play(tone(-12.0, 120.0));
-    const auto tapChannels = [](const GraphSnapshot& g) {
-        const auto* tap = ourNode(g, "quellora-tap-");
-        return tap ? tap->property("audio.channels").value_or("") : "";
-    };
     for (const auto& [sink, count] : {std::pair{"speakers", "2"}, std::pair{receiver, "6"},
                                       std::pair{"speakers", "2"}, std::pair{receiver, "6"}}) {
         session().setDefaultSink(sink);
@@ -177,6 +178,36 @@ TEST_F(QuelloraSurround, switchingBetweenStereoAndSurroundFollowsEachLayout) {
     EXPECT_TRUE(logged("Tap carries 6 channels (the output's layout)"));
     EXPECT_TRUE(logged("Tap carries 2 channels (the output's layout)"));
 }
+
+// The smallest and the largest layouts a tap takes.
+struct OutputLayout {
+    const char* name;
+    const char* positions;
+    const char* channels;
+};
+
+class QuelloraOutputLayout : public QuelloraTest,
+                             public ::testing::WithParamInterface<OutputLayout> {};
+
+TEST_P(QuelloraOutputLayout, theTapTakesTheOutputsChannels) {
+    session().createNullSink({"layout", "Layout", GetParam().positions});
+    session().setDefaultSink("layout");
+    startQuellora("layout");
+    auto playback = session().play(tone(-12.0, 60.0));
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            return processesInto(g, "layout") && tapChannels(g) == GetParam().channels &&
+                   routedThroughTap(g, playback.nodeName(), "layout");
+        },
+        5s);
+    EXPECT_GT(peakDb(session().record("layout", 0.5)), -25.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, QuelloraOutputLayout,
+                         ::testing::Values(OutputLayout{"mono", "MONO", "1"},
+                                           OutputLayout{"sevenPointOne", "FL FR FC LFE RL RR SL SR",
+                                                        "8"}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(QuelloraSurround, aStereoStreamIsUpmixedAsItWouldBeWithoutQuellora) {
     const auto stereo = interleaved(
