@@ -16,25 +16,25 @@ namespace {
 constexpr float sampleRate = 48000.0f;
 constexpr std::int64_t signalFrames = 48000;
 
-// Processes consecutive blocks of one second of stereo noise (-12 dBFS
-// unless asked otherwise), so the detector moves as it would on programme
-// material.
+// Processes consecutive blocks of one second of noise (-12 dBFS unless
+// asked otherwise), different on every channel, so the detector moves as it
+// would on programme material.
 template <typename Compressor>
 void runInterleaved(
     benchmark::State& state, Compressor& compressor,
     const quellora::CompressorParams& params = quellora::CompressorParams::defaults(),
-    float noiseAmplitude = 0.25f) {
+    float noiseAmplitude = 0.25f, int channels = 2) {
     const auto blockFrames = state.range(0);
-    const auto noise = quellora::testing::stereoNoise(signalFrames, noiseAmplitude);
-    std::vector<float> block(static_cast<std::size_t>(blockFrames * 2));
+    const auto noise = quellora::testing::stereoNoise(signalFrames * channels / 2, noiseAmplitude);
+    std::vector<float> block(static_cast<std::size_t>(blockFrames * channels));
     compressor.updateParams(params, sampleRate);
     std::int64_t position = 0;
     for (auto _ : state) {
         if (position + blockFrames > signalFrames) {
             position = 0;
         }
-        std::copy_n(noise.begin() + position * 2, blockFrames * 2, block.begin());
-        compressor.processInterleaved(block.data(), blockFrames, 2);
+        std::copy_n(noise.begin() + position * channels, blockFrames * channels, block.begin());
+        compressor.processInterleaved(block.data(), blockFrames, channels);
         benchmark::DoNotOptimize(block.data());
         position += blockFrames;
     }
@@ -44,6 +44,17 @@ void runInterleaved(
 void BM_CompressorInterleaved(benchmark::State& state) {
     quellora::AudioCompressor compressor;
     runInterleaved(state, compressor);
+}
+
+// 5.1: the per-frame cost beside BM_CompressorInterleaved's stereo.
+void BM_CompressorInterleaved6Channels(benchmark::State& state) {
+    quellora::AudioCompressor compressor;
+    runInterleaved(state, compressor, quellora::CompressorParams::defaults(), 0.25f, 6);
+}
+
+void BM_CompressorInterleaved6ChannelsPortable(benchmark::State& state) {
+    quellora::AudioCompressor compressor(quellora::InstructionSet::portable);
+    runInterleaved(state, compressor, quellora::CompressorParams::defaults(), 0.25f, 6);
 }
 
 // The form that runs on processors without AVX2.
@@ -74,6 +85,13 @@ void BM_NightChainInterleavedPortable(benchmark::State& state) {
     runInterleaved(state, chain, quellora::nightCompressorParams());
 }
 
+void BM_NightChainInterleaved6Channels(benchmark::State& state) {
+    quellora::ProcessingChain chain;
+    chain.selectKind(quellora::ChainKind::night);
+    chain.reset();
+    runInterleaved(state, chain, quellora::nightCompressorParams(), 0.25f, 6);
+}
+
 // Full-scale noise: the limiter works on every block, its slowest case.
 void BM_NightChainInterleavedLimiting(benchmark::State& state) {
     quellora::ProcessingChain chain;
@@ -83,6 +101,9 @@ void BM_NightChainInterleavedLimiting(benchmark::State& state) {
 }
 
 BENCHMARK(BM_CompressorInterleaved)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_CompressorInterleaved6Channels)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_CompressorInterleaved6ChannelsPortable)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_NightChainInterleaved6Channels)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_NightChainInterleavedLimiting)->Arg(256);
 BENCHMARK(BM_NightChainInterleaved)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_NightChainInterleavedPortable)->Arg(256)->Arg(512)->Arg(1024);

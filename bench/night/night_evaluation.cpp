@@ -40,7 +40,8 @@ double loudnessOf(double meanSquare) {
 std::vector<double> processed(const Clip& clip, ChainKind kind) {
     const auto params =
         kind == ChainKind::night ? nightCompressorParams() : CompressorParams::defaults();
-    OfflineProcessor processor({params, kind, static_cast<float>(clip.sampleRate), 2, 512, true});
+    OfflineProcessor processor(
+        {params, kind, static_cast<float>(clip.sampleRate), ChannelLayout::stereo(), 512, true});
     auto samples = clip.stereo;
     std::vector<double> out;
     out.reserve(samples.size());
@@ -164,7 +165,7 @@ Figures evaluate(const Clip& clip, const Measured& in, ChainKind kind) {
         std::map<std::string, double> share;
         for (std::int64_t at = 0; at + block <= static_cast<std::int64_t>(copy.size() / 2);
              at += block) {
-            leveller.process(copy.data() + at * 2, block, 2, 2, 0.0f);
+            leveller.process(copy.data() + at * 2, block, 2, ChannelLayout::stereo(), 0.0f);
             const double t = static_cast<double>(at) / clip.sampleRate;
             std::string label = "none";
             for (const auto& s : clip.segments) {

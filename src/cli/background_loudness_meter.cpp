@@ -2,9 +2,9 @@
 
 namespace quellora {
 
-BackgroundLoudnessMeter::BackgroundLoudnessMeter(int channels_, int sampleRate)
-    : meter(channels_, sampleRate)
-    , channels(channels_)
+BackgroundLoudnessMeter::BackgroundLoudnessMeter(const ChannelLayout& layout, int sampleRate)
+    : meter(layout, sampleRate)
+    , channels(layout.count)
     , worker([this] { run(); }) {}
 
 BackgroundLoudnessMeter::~BackgroundLoudnessMeter() {

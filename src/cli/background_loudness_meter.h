@@ -20,7 +20,7 @@ class BackgroundLoudnessMeter {
 public:
     // Throws std::invalid_argument like LoudnessMeter; the caller has
     // already refused the formats it names.
-    BackgroundLoudnessMeter(int channels, int sampleRate);
+    BackgroundLoudnessMeter(const ChannelLayout& layout, int sampleRate);
     // Abandons whatever is still queued.
     ~BackgroundLoudnessMeter();
     BackgroundLoudnessMeter(const BackgroundLoudnessMeter&) = delete;

@@ -82,7 +82,8 @@ CommandHelp processHelp() {
             "Compresses INPUT with Quellora's real-time compressor, writes OUTPUT in the format "
             "its extension names, and prints the integrated loudness (LUFS), loudness range (LU) "
             "and true peak (dBTP) of both.",
-            "INPUT: mono or stereo, anything libsndfile reads (WAV, FLAC, Ogg, AIFF, ...).",
+            "INPUT: mono, stereo or surround up to 7.1 (8 channels), anything libsndfile reads "
+            "(WAV, FLAC, Ogg, AIFF, ...).",
             fmt::format("OUTPUT: {}; at the input's sample rate and channel count. It is written "
                         "beside its final place and renamed only when everything succeeded, so "
                         "a failure never leaves a partial or clobbered file.",
@@ -147,7 +148,7 @@ ProgramHelp makeReference() {
         "even loudness for everything the computer plays",
         {
             "Quellora makes everything the computer plays come out at an even loudness. It runs "
-            "the mixed output of all other applications through a stereo-linked compressor with "
+            "the mixed output of all other applications through a channel-linked compressor with "
             "5 ms lookahead, a high-passed sidechain, soft knee, automatic makeup gain and a "
             "dry/wet mix, and plays the result on the default output.",
             "Without a command, Quellora starts in the system tray. Only one runs per session: "

@@ -5,7 +5,8 @@
 namespace quellora {
 
 OfflineProcessor::OfflineProcessor(const Settings& settings)
-    : channels(settings.channels)
+    : layout(settings.layout)
+    , channels(settings.layout.count)
     , blockFrames(settings.blockFrames)
     , align(settings.align)
     , keepBlockMeters(settings.keepBlockMeters) {
@@ -37,7 +38,7 @@ void OfflineProcessor::compressBlocks(float* frames, std::int64_t frameCount) {
         const auto count = std::min(blockFrames, frameCount - done);
         float* block = frames + done * channels;
         const auto pushedBefore = chain.compressor().levelBuffer().writeCount();
-        chain.processInterleaved(block, count, channels);
+        chain.processInterleaved(block, count, layout);
         // A compressor that cannot run at this rate passes the block through
         // and pushes no meter sample; there is then nothing to log.
         if (keepBlockMeters && chain.compressor().levelBuffer().writeCount() != pushedBefore) {

@@ -22,7 +22,7 @@ public:
         CompressorParams params;
         ChainKind chain = ChainKind::standard;
         float sampleRate = 48000.0f;
-        int channels = 2;               // 1 or 2
+        ChannelLayout layout = ChannelLayout::stereo();
         std::int64_t blockFrames = 512; // frames per compressor call
         bool align = true;
         bool keepBlockMeters = false;
@@ -54,6 +54,7 @@ private:
     std::span<const float> dropLookahead(const float* frames, std::int64_t frameCount);
 
     ProcessingChain chain;
+    ChannelLayout layout;
     std::int64_t channels;
     std::int64_t blockFrames;
     bool align;

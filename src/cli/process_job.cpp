@@ -89,25 +89,25 @@ LoudnessComparison runProcessJob(const ProcessOptions& options, const PresetSele
     }
     SoundFileReader reader(options.input);
     const auto& in = reader.info();
-    if (in.channels > 2) {
+    if (in.channels > ChannelLayout::maxChannels) {
         throw CommandError::badInput(
-            fmt::format("\"{}\" has {} channels; only mono and stereo can be processed",
-                        options.input.string(), in.channels));
+            fmt::format("\"{}\" has {} channels; at most {} (7.1) can be processed",
+                        options.input.string(), in.channels, ChannelLayout::maxChannels));
     }
     checkPaths(options);
     const auto format =
         chooseOutputFormat(*container, in.sndfileFormat, in.channels, in.sampleRate);
 
     OfflineProcessor processor({preset.params, preset.chain, static_cast<float>(in.sampleRate),
-                                in.channels, options.blockFrames, options.align,
+                                in.layout, options.blockFrames, options.align,
                                 options.metersPath.has_value()});
     if (processor.lookaheadFrames() < 1) {
         throw CommandError::badInput(
             fmt::format("\"{}\" runs at {} Hz, too slow a rate for the compressor",
                         options.input.string(), in.sampleRate));
     }
-    BackgroundLoudnessMeter inputLoudness(in.channels, in.sampleRate);
-    BackgroundLoudnessMeter outputLoudness(in.channels, in.sampleRate);
+    BackgroundLoudnessMeter inputLoudness(in.layout, in.sampleRate);
+    BackgroundLoudnessMeter outputLoudness(in.layout, in.sampleRate);
 
     ReplacementFile outputFile(options.output);
     std::optional<MeterCsvWriter> meterLog;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dsp/channel_layout.h"
+
 #include <sndfile.h>
 
 #include <cstdint>
@@ -14,6 +16,9 @@ struct AudioFileInfo {
     int channels = 0;
     int sampleRate = 0;
     std::int64_t frames = 0; // as the file's header states it
+    // Where the channels play: from the file's channel map, or the
+    // conventional order for their count when it has none.
+    ChannelLayout layout = ChannelLayout::stereo();
 };
 
 // An audio file in any form libsndfile reads, decoded to float frames.

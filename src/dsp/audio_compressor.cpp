@@ -118,8 +118,7 @@ void AudioCompressor::reset() noexcept {
     workspace->state.smoothedMix = mix_.load(std::memory_order_relaxed);
     paramInitialized = true;
     workspace->state.bypassRamp = bypassTarget.load(std::memory_order_relaxed);
-    workspace->state.hpfState_L = {};
-    workspace->state.hpfState_R = {};
+    workspace->state.hpfStates = {};
     clearDelayLines();
 }
 
@@ -127,34 +126,50 @@ void AudioCompressor::prepareForResume() noexcept {
     workspace->state.finalGainDb = -makeupDb_.load(std::memory_order_relaxed);
     workspace->state.smoothedMakeupDb = makeupDb_.load(std::memory_order_relaxed);
     workspace->state.smoothedMix = mix_.load(std::memory_order_relaxed);
-    workspace->state.hpfState_L = {};
-    workspace->state.hpfState_R = {};
+    workspace->state.hpfStates = {};
     workspace->state.smoothedGainDb = 0.0f;
     workspace->state.heldGainDb = 0.0f;
     workspace->state.holdCounter = 0;
 }
 
 void AudioCompressor::clearDelayLines() noexcept {
-    workspace->state.delayBuffer_L.fill(0.0f);
-    workspace->state.delayBuffer_R.fill(0.0f);
+    for (auto& line : workspace->state.delayLines) {
+        line.fill(0.0f);
+    }
 }
 
 void AudioCompressor::processInterleaved(float* buffer, std::int64_t frameCount,
                                          std::int64_t channelCount) noexcept {
-    if (channelCount < 2) {
-        processMono(buffer, frameCount);
-        return;
+    processInterleaved(buffer, frameCount, channelCount,
+                       ChannelLayout::conventional(static_cast<int>(
+                           std::min<std::int64_t>(channelCount, ChannelLayout::maxChannels))));
+}
+
+void AudioCompressor::processInterleaved(float* buffer, std::int64_t frameCount,
+                                         const ChannelLayout& layout) noexcept {
+    processInterleaved(buffer, frameCount, layout.count, layout);
+}
+
+void AudioCompressor::processInterleaved(float* buffer, std::int64_t frameCount,
+                                         std::int64_t stride,
+                                         const ChannelLayout& layout) noexcept {
+    kernel::Channels channels;
+    channels.count = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
+    channels.stride = std::max<std::int64_t>(stride, channels.count);
+    channels.detected = channels.count == 1 ? 1u : layout.detectorMask();
+    for (int c = 0; c < channels.count; ++c) {
+        channels.samples[static_cast<std::size_t>(c)] = buffer + c;
     }
-    process({kernel::Layout::interleaved, buffer, buffer + 1, channelCount}, frameCount);
+    process(channels, frameCount);
 }
 
 void AudioCompressor::processMono(float* buffer, std::int64_t frameCount) noexcept {
-    process({kernel::Layout::mono, buffer, buffer, 1}, frameCount);
+    process({{buffer}, 1, 1, 1u}, frameCount);
 }
 
 void AudioCompressor::processNonInterleaved(float* left, float* right,
                                             std::int64_t frameCount) noexcept {
-    process({kernel::Layout::planar, left, right, 1}, frameCount);
+    process({{left, right}, 2, 1, 3u}, frameCount);
 }
 
 kernel::Coefficients AudioCompressor::loadCoefficients() const noexcept {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/audio_level_buffer.h"
+#include "dsp/channel_layout.h"
 #include "dsp/compressor_params.h"
 #include "dsp/instruction_set.h"
 
@@ -26,9 +27,12 @@ public:
     virtual void reset() noexcept = 0;
 };
 
-// Stereo-linked feed-forward compressor: 5 ms lookahead, high-passed
-// sidechain, soft knee, hold, automatic makeup, dry/wet mix and a 10 ms
-// bypass crossfade. Each process call pushes one meter sample.
+// Linked feed-forward compressor: 5 ms lookahead, high-passed sidechain,
+// soft knee, hold, automatic makeup, dry/wet mix and a 10 ms bypass
+// crossfade. One detector listens to every channel but the low-frequency
+// effects and one gain goes to all of them, mono to 7.1, so the image stays
+// where the mix put it. Each process call pushes one meter sample of the
+// detected channels.
 //
 // Threads: the process calls run on one real-time thread and never allocate,
 // lock or make a system call. updateParams and the bypass switch come from
@@ -52,10 +56,16 @@ public:
     // a number takes the standard preset's value.
     void updateParams(const CompressorParams& params, float sampleRate) override;
 
-    // Interleaved frames in place. Channel counts below 2 go to processMono;
-    // channels beyond the first two are left untouched.
+    // Interleaved frames in place, in the layout given or, by count, in the
+    // conventional one. A single channel goes to processMono; channels
+    // beyond the eighth are left untouched.
     void processInterleaved(float* buffer, std::int64_t frameCount,
                             std::int64_t channelCount) noexcept;
+    void processInterleaved(float* buffer, std::int64_t frameCount,
+                            const ChannelLayout& layout) noexcept;
+    // Frames of `stride` floats whose first `layout.count` are processed.
+    void processInterleaved(float* buffer, std::int64_t frameCount, std::int64_t stride,
+                            const ChannelLayout& layout) noexcept;
     void processMono(float* buffer, std::int64_t frameCount) noexcept;
     void processNonInterleaved(float* left, float* right,
                                std::int64_t frameCount) noexcept override;

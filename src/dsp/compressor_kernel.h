@@ -4,6 +4,7 @@
 // vector width so that it can be compiled for several instruction sets and
 // picked at run time. Internal to the dsp library.
 
+#include "dsp/channel_layout.h"
 #include "dsp/gain_computer.h"
 #include "dsp/level_sample.h"
 #include "dsp/vector_math.h"
@@ -18,6 +19,7 @@
 namespace quellora::compressor_kernel {
 
 inline constexpr std::int64_t maxLookaheadSamples = 960;
+inline constexpr int maxChannels = ChannelLayout::maxChannels;
 // Frames per pass over the scratch arrays: small enough for the first-level
 // cache, large enough that the per-pass set-up does not matter.
 inline constexpr int chunkFrames = 256;
@@ -51,8 +53,9 @@ struct BiquadState {
 
 // The signal history, owned by the processing thread.
 struct SignalState {
-    BiquadState hpfState_L;
-    BiquadState hpfState_R;
+    using DelayLine = std::array<float, maxLookaheadSamples + paddedChunkFrames>;
+
+    std::array<BiquadState, maxChannels> hpfStates{}; // sidechain filter per channel
     float smoothedGainDb = 0.0f;
     float heldGainDb = 0.0f;
     std::int64_t holdCounter = 0;
@@ -60,33 +63,40 @@ struct SignalState {
     float smoothedMakeupDb = 0.0f;
     float smoothedMix = 1.0f;
     float bypassRamp = 0.0f;
-    // Lookahead delay lines, kept linear: the first `lookaheadSamples`
-    // entries hold the most recent input, oldest first; a chunk's sanitised
-    // input is appended behind them, so frame i of the chunk is delayed by
-    // reading entry i. After the chunk the newest `lookaheadSamples` entries
-    // move back to the front.
-    std::array<float, maxLookaheadSamples + paddedChunkFrames> delayBuffer_L{};
-    std::array<float, maxLookaheadSamples + paddedChunkFrames> delayBuffer_R{};
+    // Lookahead delay lines, one per channel, kept linear: the first
+    // `lookaheadSamples` entries hold the most recent input, oldest first; a
+    // chunk's sanitised input is appended behind them, so frame i of the
+    // chunk is delayed by reading entry i. After the chunk the newest
+    // `lookaheadSamples` entries move back to the front.
+    std::array<DelayLine, maxChannels> delayLines{};
 };
 
 struct Scratch {
-    alignas(32) std::array<float, paddedChunkFrames> outputL{};
-    alignas(32) std::array<float, paddedChunkFrames> outputR{};
-    alignas(32) std::array<float, paddedChunkFrames> detector{}; // peak, then gain reduction
-    alignas(32) std::array<float, paddedChunkFrames> gainDb{};   // final gain plus makeup
-    alignas(32) std::array<float, paddedChunkFrames> mix{};
-    alignas(32) std::array<float, paddedChunkFrames> bypass{};
+    using Block = std::array<float, paddedChunkFrames>;
+
+    alignas(32) std::array<Block, maxChannels> outputs{};
+    alignas(32) Block detector{}; // peak, then gain reduction
+    alignas(32) Block gainDb{};   // final gain plus makeup
+    alignas(32) Block mix{};
+    alignas(32) Block bypass{};
+    alignas(32) Block gain{}; // the total gain: makeup, mix and bypass applied
 };
 
-enum class Layout { interleaved, planar, mono };
-
-// Where the caller's samples are: frame i of the left channel at
-// left[i * stride], of the right at right[i * stride].
+// Where the caller's samples are: frame i of channel c at
+// samples[c][i * stride]. The channels in `detected` (bit c for channel c)
+// drive the detector and the meters; every channel gets the same gain.
 struct Channels {
-    Layout layout;
-    float* left;
-    float* right;
-    std::int64_t stride;
+    std::array<float*, maxChannels> samples{};
+    int count = 0;
+    std::int64_t stride = 1;
+    std::uint32_t detected = 0;
+
+    // Interleaved stereo with both channels detected: the usual case, with
+    // vector paths of its own.
+    bool interleavedStereo() const {
+        return count == 2 && stride == 2 && samples[1] == samples[0] + 1 && detected == 3u;
+    }
+    bool isDetected(int channel) const { return ((detected >> channel) & 1u) != 0; }
 };
 
 struct Meters {
@@ -115,7 +125,7 @@ finiteOrZero(typename vector_math::Vector<Lanes>::Float samples) {
 }
 
 // Copies the caller's frames, sanitised, behind the delay lines' history and
-// returns the input peak including them.
+// returns the input peak, raised by the detected channels'.
 template <int Lanes>
 QUELLORA_KERNEL_INLINE float gatherInput(const Channels& channels, std::int64_t offset, int frames,
                                          std::int64_t lookahead, SignalState& state,
@@ -123,40 +133,54 @@ QUELLORA_KERNEL_INLINE float gatherInput(const Channels& channels, std::int64_t 
     using V = vector_math::Vector<Lanes>;
     using F = typename V::Float;
     namespace vm = vector_math;
-    const float* left = channels.left + offset * channels.stride;
-    const float* right = channels.right + offset * channels.stride;
-    float* __restrict lineL = state.delayBuffer_L.data() + lookahead;
-    float* __restrict lineR = state.delayBuffer_R.data() + lookahead;
-    F peak = F{};
-    int i = 0;
-    if (channels.layout == Layout::interleaved && channels.stride == 2) {
+    if (channels.interleavedStereo()) {
+        const float* source = channels.samples[0] + offset * 2;
+        float* __restrict lineL = state.delayLines[0].data() + lookahead;
+        float* __restrict lineR = state.delayLines[1].data() + lookahead;
+        F peak = F{};
+        int i = 0;
         for (; i + Lanes <= frames; i += Lanes) {
-            const F a = vm::load<F>(left + 2 * i);
-            const F b = vm::load<F>(left + 2 * i + Lanes);
+            const F a = vm::load<F>(source + 2 * i);
+            const F b = vm::load<F>(source + 2 * i + Lanes);
             const F l = finiteOrZero<Lanes>(V::evenLanes(a, b));
             const F r = finiteOrZero<Lanes>(V::oddLanes(a, b));
             vm::store(lineL + i, l);
             vm::store(lineR + i, r);
             peak = vm::maximum(peak, vm::maximum(vm::absolute(l), vm::absolute(r)));
         }
-    } else if (channels.layout != Layout::interleaved) {
-        for (; i + Lanes <= frames; i += Lanes) {
-            const F l = finiteOrZero<Lanes>(vm::load<F>(left + i));
-            const F r =
-                channels.layout == Layout::mono ? l : finiteOrZero<Lanes>(vm::load<F>(right + i));
-            vm::store(lineL + i, l);
-            vm::store(lineR + i, r);
-            peak = vm::maximum(peak, vm::maximum(vm::absolute(l), vm::absolute(r)));
+        inputPeak = std::max(inputPeak, vm::horizontalMaximum(peak));
+        for (; i < frames; ++i) {
+            const float l = finiteOrZero(source[2 * i]);
+            const float r = finiteOrZero(source[2 * i + 1]);
+            lineL[i] = l;
+            lineR[i] = r;
+            inputPeak = std::max(inputPeak, std::max(std::fabs(l), std::fabs(r)));
         }
+        return inputPeak;
     }
-    inputPeak = std::max(inputPeak, vm::horizontalMaximum(peak));
     const auto stride = channels.stride;
-    for (; i < frames; ++i) {
-        const float l = finiteOrZero(left[i * stride]);
-        const float r = channels.layout == Layout::mono ? l : finiteOrZero(right[i * stride]);
-        lineL[i] = l;
-        lineR[i] = r;
-        inputPeak = std::max(inputPeak, std::max(std::fabs(l), std::fabs(r)));
+    for (int c = 0; c < channels.count; ++c) {
+        const auto index = static_cast<std::size_t>(c);
+        const float* source = channels.samples[index] + offset * stride;
+        float* __restrict line = state.delayLines[index].data() + lookahead;
+        F vectorPeak = F{};
+        int i = 0;
+        if (stride == 1) {
+            for (; i + Lanes <= frames; i += Lanes) {
+                const F x = finiteOrZero<Lanes>(vm::load<F>(source + i));
+                vm::store(line + i, x);
+                vectorPeak = vm::maximum(vectorPeak, vm::absolute(x));
+            }
+        }
+        float peak = vm::horizontalMaximum(vectorPeak);
+        for (; i < frames; ++i) {
+            const float x = finiteOrZero(source[i * stride]);
+            line[i] = x;
+            peak = std::max(peak, std::fabs(x));
+        }
+        if (channels.isDetected(c)) {
+            inputPeak = std::max(inputPeak, peak);
+        }
     }
     return inputPeak;
 }
@@ -167,70 +191,116 @@ QUELLORA_KERNEL_INLINE void scatterOutput(const Channels& channels, std::int64_t
     using V = vector_math::Vector<Lanes>;
     using F = typename V::Float;
     namespace vm = vector_math;
-    float* left = channels.left + offset * channels.stride;
-    float* right = channels.right + offset * channels.stride;
-    const float* outL = scratch.outputL.data();
-    const float* outR = scratch.outputR.data();
+    const auto stride = channels.stride;
     int i = 0;
-    if (channels.layout == Layout::interleaved && channels.stride == 2) {
+    if (channels.interleavedStereo()) {
+        float* destination = channels.samples[0] + offset * 2;
+        const float* outL = scratch.outputs[0].data();
+        const float* outR = scratch.outputs[1].data();
         for (; i + Lanes <= frames; i += Lanes) {
             const F l = vm::load<F>(outL + i);
             const F r = vm::load<F>(outR + i);
-            vm::store(left + 2 * i, V::interleavedLow(l, r));
-            vm::store(left + 2 * i + Lanes, V::interleavedHigh(l, r));
+            vm::store(destination + 2 * i, V::interleavedLow(l, r));
+            vm::store(destination + 2 * i + Lanes, V::interleavedHigh(l, r));
         }
     }
-    const auto stride = channels.stride;
-    for (int j = i; j < frames; ++j) {
-        left[j * stride] = outL[j];
-    }
-    if (channels.layout != Layout::mono) {
+    for (int c = 0; c < channels.count; ++c) {
+        const auto index = static_cast<std::size_t>(c);
+        float* destination = channels.samples[index] + offset * stride;
+        const float* output = scratch.outputs[index].data();
         for (int j = i; j < frames; ++j) {
-            right[j * stride] = outR[j];
+            destination[j * stride] = output[j];
         }
     }
 }
 
 // After a chunk, the newest `lookahead` samples become the delay history.
-QUELLORA_KERNEL_INLINE void advanceDelayLines(int frames, std::int64_t lookahead,
+QUELLORA_KERNEL_INLINE void advanceDelayLines(int frames, std::int64_t lookahead, int channels,
                                               SignalState& state) {
     const auto bytes = static_cast<std::size_t>(lookahead) * sizeof(float);
-    std::memmove(state.delayBuffer_L.data(), state.delayBuffer_L.data() + frames, bytes);
-    std::memmove(state.delayBuffer_R.data(), state.delayBuffer_R.data() + frames, bytes);
+    for (int c = 0; c < channels; ++c) {
+        auto& line = state.delayLines[static_cast<std::size_t>(c)];
+        std::memmove(line.data(), line.data() + frames, bytes);
+    }
 }
 
-// Sidechain high-pass per channel (transposed direct form II) and the linked
-// peak detector input. Denormal protection is applied once per chunk: a state
-// decays far less than the 1e-20 margin over 256 frames.
-QUELLORA_KERNEL_INLINE void filterSidechain(const Coefficients& c, int frames, SignalState& state,
-                                            Scratch& scratch) {
+// Samples near the float limit can overflow a filter; it starts afresh
+// rather than carry NaN in its state for good.
+QUELLORA_KERNEL_INLINE BiquadState settled(BiquadState s) {
+    return std::isfinite(s.z1) && std::isfinite(s.z2) ? BiquadState{flushed(s.z1), flushed(s.z2)}
+                                                      : BiquadState{};
+}
+
+// The sidechain high-pass (transposed direct form II) of the detected
+// channels, all in one loop so that their serial recurrences overlap, and
+// their largest magnitude, frame by frame: the linked detector's input.
+// Denormal protection is applied once per chunk: a state decays far less
+// than the 1e-20 margin over 256 frames.
+template <int Count>
+QUELLORA_KERNEL_INLINE void filterChannels(const Coefficients& c, int frames,
+                                           const std::array<int, maxChannels>& detected,
+                                           SignalState& state, Scratch& scratch) {
     const auto lookahead = c.lookaheadSamples;
     const float b0 = c.b0, b1 = c.b1, b2 = c.b2, a1 = c.a1, a2 = c.a2;
-    BiquadState left = state.hpfState_L;
-    BiquadState right = state.hpfState_R;
-    const float* __restrict inL = state.delayBuffer_L.data() + lookahead;
-    const float* __restrict inR = state.delayBuffer_R.data() + lookahead;
+    std::array<BiquadState, Count> filters;
+    std::array<const float*, Count> inputs;
+    for (int k = 0; k < Count; ++k) {
+        const auto channel = static_cast<std::size_t>(detected[static_cast<std::size_t>(k)]);
+        filters[static_cast<std::size_t>(k)] = state.hpfStates[channel];
+        inputs[static_cast<std::size_t>(k)] = state.delayLines[channel].data() + lookahead;
+    }
     float* __restrict peak = scratch.detector.data();
     for (int i = 0; i < frames; ++i) {
-        const float xl = inL[i];
-        const float xr = inR[i];
-        const float yl = xl * b0 + left.z1;
-        const float yr = xr * b0 + right.z1;
-        left.z1 = (left.z2 + xl * b1) - yl * a1;
-        right.z1 = (right.z2 + xr * b1) - yr * a1;
-        left.z2 = xl * b2 - yl * a2;
-        right.z2 = xr * b2 - yr * a2;
-        peak[i] = std::max(std::fabs(yl), std::fabs(yr));
+        std::array<float, Count> y;
+        for (std::size_t k = 0; k < Count; ++k) {
+            auto& f = filters[k];
+            const float x = inputs[k][i];
+            y[k] = x * b0 + f.z1;
+            f.z1 = (f.z2 + x * b1) - y[k] * a1;
+            f.z2 = x * b2 - y[k] * a2;
+        }
+        float p = std::fabs(y[0]);
+        for (std::size_t k = 1; k < Count; ++k) {
+            p = std::max(p, std::fabs(y[k]));
+        }
+        peak[i] = p;
     }
-    // Samples near the float limit can overflow the filter; start it afresh
-    // rather than carry NaN in its state for good.
-    const auto settled = [](BiquadState s) {
-        return std::isfinite(s.z1) && std::isfinite(s.z2)
-                   ? BiquadState{flushed(s.z1), flushed(s.z2)}
-                   : BiquadState{};
-    };
-    state.hpfState_L = settled(left);
-    state.hpfState_R = settled(right);
+    for (int k = 0; k < Count; ++k) {
+        const auto channel = static_cast<std::size_t>(detected[static_cast<std::size_t>(k)]);
+        state.hpfStates[channel] = settled(filters[static_cast<std::size_t>(k)]);
+    }
+}
+
+QUELLORA_KERNEL_INLINE void filterSidechain(const Coefficients& c, int frames,
+                                            const Channels& channels, SignalState& state,
+                                            Scratch& scratch) {
+    std::array<int, maxChannels> detected{};
+    int count = 0;
+    for (int channel = 0; channel < channels.count; ++channel) {
+        if (channels.isDetected(channel)) {
+            detected[static_cast<std::size_t>(count++)] = channel;
+        }
+    }
+    switch (count) {
+    case 1:
+        return filterChannels<1>(c, frames, detected, state, scratch);
+    case 2:
+        return filterChannels<2>(c, frames, detected, state, scratch);
+    case 3:
+        return filterChannels<3>(c, frames, detected, state, scratch);
+    case 4:
+        return filterChannels<4>(c, frames, detected, state, scratch);
+    case 5:
+        return filterChannels<5>(c, frames, detected, state, scratch);
+    case 6:
+        return filterChannels<6>(c, frames, detected, state, scratch);
+    case 7:
+        return filterChannels<7>(c, frames, detected, state, scratch);
+    case 8:
+        return filterChannels<8>(c, frames, detected, state, scratch);
+    default:
+        std::fill_n(scratch.detector.data(), frames, 0.0f);
+    }
 }
 
 // Detector level in dB and the static curve, a vector of frames at a time.
@@ -307,54 +377,60 @@ QUELLORA_KERNEL_INLINE void smoothGain(const Coefficients& c, int frames, Signal
     state.bypassRamp = ramp;
 }
 
-// Makeup, mix and bypass applied to the delayed signal, hard-limited to
-// -1...1, with the output meters. Lanes past a short tail are masked out of
-// the meters.
+// The total gain of every frame: makeup, mix and bypass around the smoothed
+// gain, with its minimum for the meter. Lanes past a short tail are masked
+// out of the meter.
 template <int Lanes>
-QUELLORA_KERNEL_INLINE void applyGain(int frames, bool rightIsOutput, const SignalState& state,
-                                      Scratch& scratch, Meters& meters) {
+QUELLORA_KERNEL_INLINE void computeTotalGain(int frames, Scratch& scratch, Meters& meters) {
     using V = vector_math::Vector<Lanes>;
     using F = typename V::Float;
     using I = typename V::Int;
     namespace vm = vector_math;
-    const float* delayedL = state.delayBuffer_L.data();
-    const float* delayedR = state.delayBuffer_R.data();
-    float* outL = scratch.outputL.data();
-    float* outR = scratch.outputR.data();
     const float* gainDb = scratch.gainDb.data();
     const float* mix = scratch.mix.data();
     const float* bypass = scratch.bypass.data();
+    float* total = scratch.gain.data();
     const F one = vm::broadcast<F>(1.0f);
-    const F minusOne = vm::broadcast<F>(-1.0f);
-    const F zero = vm::broadcast<F>(0.0f);
-    const F rightWeight = vm::broadcast<F>(rightIsOutput ? 1.0f : 0.0f);
-    F outputPeak = zero;
     F minimumGain = one;
-
     for (int i = 0; i < frames; i += Lanes) {
         const F lin = vm::exponential<Lanes>(vm::load<F>(gainDb + i) * nepersPerDb);
         const F m = vm::load<F>(mix + i);
         const F r = vm::load<F>(bypass + i);
         const F wetDry = (one - m) + lin * m;
         const F gain = r + (one - r) * wetDry;
-        const F scaledL = vm::load<F>(delayedL + i) * gain;
-        const F scaledR = vm::load<F>(delayedR + i) * gain;
-        // A NaN would pass the comparisons of the clamp as -1, a full-scale
-        // sample; it becomes silence instead.
-        const F left = scaledL == scaledL ? vm::minimum(vm::maximum(scaledL, minusOne), one) : zero;
-        const F right =
-            scaledR == scaledR ? vm::minimum(vm::maximum(scaledR, minusOne), one) : zero;
-        vm::store(outL + i, left);
-        vm::store(outR + i, right);
-
+        vm::store(total + i, gain);
         const I valid = V::laneIndex < (frames - i);
-        const F absLeft = vm::absolute(left);
-        const F absRight = vm::absolute(right) * rightWeight;
-        outputPeak = vm::maximum(outputPeak, valid ? vm::maximum(absLeft, absRight) : zero);
         minimumGain = vm::minimum(minimumGain, valid ? gain : one);
     }
-    meters.outputPeak = std::max(meters.outputPeak, vm::horizontalMaximum(outputPeak));
     meters.minimumGain = std::min(meters.minimumGain, vm::horizontalMinimum(minimumGain));
+}
+
+// One channel's delayed signal times the total gain, hard-limited to
+// -1...1, with its peak for the meter when the channel is detected.
+template <int Lanes>
+QUELLORA_KERNEL_INLINE void applyGain(int frames, const float* delayed, bool metered,
+                                      Scratch& scratch, float* output, Meters& meters) {
+    using V = vector_math::Vector<Lanes>;
+    using F = typename V::Float;
+    using I = typename V::Int;
+    namespace vm = vector_math;
+    const float* total = scratch.gain.data();
+    const F one = vm::broadcast<F>(1.0f);
+    const F minusOne = vm::broadcast<F>(-1.0f);
+    const F zero = vm::broadcast<F>(0.0f);
+    F outputPeak = zero;
+    for (int i = 0; i < frames; i += Lanes) {
+        const F scaled = vm::load<F>(delayed + i) * vm::load<F>(total + i);
+        // A NaN would pass the comparisons of the clamp as -1, a full-scale
+        // sample; it becomes silence instead.
+        const F clamped = scaled == scaled ? vm::minimum(vm::maximum(scaled, minusOne), one) : zero;
+        vm::store(output + i, clamped);
+        const I valid = V::laneIndex < (frames - i);
+        outputPeak = vm::maximum(outputPeak, valid ? vm::absolute(clamped) : zero);
+    }
+    if (metered) {
+        meters.outputPeak = std::max(meters.outputPeak, vm::horizontalMaximum(outputPeak));
+    }
 }
 
 struct Workspace {
@@ -380,12 +456,17 @@ QUELLORA_KERNEL_INLINE LevelSample processBlock(const Coefficients& c, Workspace
         const int frames = static_cast<int>(std::min<std::int64_t>(chunkFrames, frameCount - done));
         meters.inputPeak =
             gatherInput<Lanes>(channels, done, frames, c.lookaheadSamples, state, meters.inputPeak);
-        filterSidechain(c, frames, state, scratch);
+        filterSidechain(c, frames, channels, state, scratch);
         computeGainReduction<Lanes>(c, frames, scratch);
         smoothGain(c, frames, state, scratch);
-        applyGain<Lanes>(frames, channels.layout != Layout::mono, state, scratch, meters);
+        computeTotalGain<Lanes>(frames, scratch, meters);
+        for (int channel = 0; channel < channels.count; ++channel) {
+            const auto index = static_cast<std::size_t>(channel);
+            applyGain<Lanes>(frames, state.delayLines[index].data(), channels.isDetected(channel),
+                             scratch, scratch.outputs[index].data(), meters);
+        }
         scatterOutput<Lanes>(channels, done, frames, scratch);
-        advanceDelayLines(frames, c.lookaheadSamples, state);
+        advanceDelayLines(frames, c.lookaheadSamples, channels.count, state);
         done += frames;
     }
     return meterSample(meters);

@@ -160,14 +160,15 @@ QUELLORA_METER_INLINE float truePeak(const LoudnessMeter::InterpolatorTaps& taps
     return peak;
 }
 
-// One chunk of at most chunkFrames frames: returns the sum of the squared
-// K-weighted samples over all channels, and updates each channel's peak.
+// One chunk of at most chunkFrames frames: returns the weighted sum of the
+// squared K-weighted samples over all channels, and updates each channel's
+// peak.
 template <int Lanes>
 QUELLORA_METER_INLINE double
 meterChunk(const LoudnessMeter::Filters& filters,
            std::array<LoudnessMeter::ChannelState, LoudnessMeter::maxChannels>& states,
-           int channels, const float* frames, int frameCount) {
-    double energy = 0.0;
+           const std::array<double, LoudnessMeter::maxChannels>& weights, int channels,
+           const float* frames, int frameCount) {
     for (int c = 0; c < channels; ++c) {
         auto& state = states[static_cast<std::size_t>(c)];
         float* current = state.samples.data() + history;
@@ -177,7 +178,7 @@ meterChunk(const LoudnessMeter::Filters& filters,
         state.peak = truePeak<Lanes>(filters.taps, current, frameCount, state.peak);
         std::copy_n(current + frameCount - history, history, state.samples.data());
     }
-    // Both channels' filters in one loop, so that their serial recurrences overlap.
+    // Two channels' filters in one loop, so that their serial recurrences overlap.
     if (channels == 2) {
         auto& left = states[0];
         auto& right = states[1];
@@ -189,12 +190,21 @@ meterChunk(const LoudnessMeter::Filters& filters,
             leftEnergy += l * l;
             rightEnergy += r * r;
         }
-        energy = leftEnergy + rightEnergy;
-    } else {
-        for (int i = 0; i < frameCount; ++i) {
-            const double y = kWeighted(filters, states[0], frames[i]);
-            energy += y * y;
+        return weights[0] * leftEnergy + weights[1] * rightEnergy;
+    }
+    double energy = 0.0;
+    for (int c = 0; c < channels; ++c) {
+        const double weight = weights[static_cast<std::size_t>(c)];
+        if (weight == 0.0) {
+            continue;
         }
+        auto& state = states[static_cast<std::size_t>(c)];
+        double channelEnergy = 0.0;
+        for (int i = 0; i < frameCount; ++i) {
+            const double y = kWeighted(filters, state, frames[i * channels + c]);
+            channelEnergy += y * y;
+        }
+        energy += weight * channelEnergy;
     }
     return energy;
 }
@@ -202,16 +212,18 @@ meterChunk(const LoudnessMeter::Filters& filters,
 double
 meterChunkPortable(const LoudnessMeter::Filters& filters,
                    std::array<LoudnessMeter::ChannelState, LoudnessMeter::maxChannels>& states,
-                   int channels, const float* frames, int frameCount) {
-    return meterChunk<4>(filters, states, channels, frames, frameCount);
+                   const std::array<double, LoudnessMeter::maxChannels>& weights, int channels,
+                   const float* frames, int frameCount) {
+    return meterChunk<4>(filters, states, weights, channels, frames, frameCount);
 }
 
 #if QUELLORA_HAS_AVX2_KERNELS
 QUELLORA_TARGET_AVX2 double
 meterChunkAvx2(const LoudnessMeter::Filters& filters,
                std::array<LoudnessMeter::ChannelState, LoudnessMeter::maxChannels>& states,
-               int channels, const float* frames, int frameCount) {
-    return meterChunk<8>(filters, states, channels, frames, frameCount);
+               const std::array<double, LoudnessMeter::maxChannels>& weights, int channels,
+               const float* frames, int frameCount) {
+    return meterChunk<8>(filters, states, weights, channels, frames, frameCount);
 }
 #endif
 
@@ -249,11 +261,18 @@ LoudnessMeter::Filters LoudnessMeter::designFilters(double rate) {
 }
 
 LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate, InstructionSet instructionSet)
+    : LoudnessMeter(channelCount >= 1 && channelCount <= maxChannels
+                        ? ChannelLayout::conventional(channelCount)
+                        : ChannelLayout{channelCount, {}},
+                    sampleRate, instructionSet) {}
+
+LoudnessMeter::LoudnessMeter(const ChannelLayout& layout, int sampleRate,
+                             InstructionSet instructionSet)
     : meterChunk(meterChunkPortable)
-    , channels(channelCount)
+    , channels(layout.count)
     , stepFrames((sampleRate + 5) / 10) {
-    if (channelCount < 1 || channelCount > maxChannels) {
-        throw std::invalid_argument("loudness is measured for one or two channels");
+    if (channels < 1 || channels > maxChannels) {
+        throw std::invalid_argument("loudness is measured for one to eight channels");
     }
     if (sampleRate < 100) {
         throw std::invalid_argument("sample rate too low to measure loudness");
@@ -265,6 +284,9 @@ LoudnessMeter::LoudnessMeter(int channelCount, int sampleRate, InstructionSet in
 #else
     (void)instructionSet;
 #endif
+    for (int c = 0; c < channels; ++c) {
+        weights[static_cast<std::size_t>(c)] = layout.loudnessWeight(c);
+    }
     filters = designFilters(sampleRate);
 }
 
@@ -273,7 +295,8 @@ void LoudnessMeter::add(const float* frames, std::int64_t frameCount) {
         // Chunks end at step boundaries, so each step's energy is one sum.
         const auto run = static_cast<int>(
             std::min({frameCount - done, stepFrames - stepFramesDone, std::int64_t{chunkFrames}}));
-        stepEnergy += meterChunk(filters, channelStates, channels, frames + done * channels, run);
+        stepEnergy +=
+            meterChunk(filters, channelStates, weights, channels, frames + done * channels, run);
         stepFramesDone += run;
         done += run;
         if (stepFramesDone == stepFrames) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/channel_layout.h"
 #include "dsp/instruction_set.h"
 
 #include <array>
@@ -15,19 +16,23 @@ struct LoudnessMeasurement {
     double truePeakDbtp = 0.0;   // loudest channel; -inf for digital silence
 };
 
-// Measures interleaved float frames of one or two channels as they stream
-// past: K-weighted energy per 100 ms step, 400 ms gated blocks for the
-// integrated loudness, 3 s blocks for the loudness range, and the true peak
-// from 4x oversampling (2x from 96 kHz, none from 192 kHz).
+// Measures interleaved float frames of one to eight channels as they stream
+// past: K-weighted energy per 100 ms step, each channel weighted by its
+// position, 400 ms gated blocks for the integrated loudness, 3 s blocks for
+// the loudness range, and the true peak from 4x oversampling (2x from
+// 96 kHz, none from 192 kHz).
 class LoudnessMeter {
 public:
-    static constexpr int maxChannels = 2;
+    static constexpr int maxChannels = ChannelLayout::maxChannels;
     static constexpr int interpolatorHistory = 12; // input samples each output looks back
     static constexpr int maxOversampling = 4;
     static constexpr int chunkFrames = 2048;
 
-    // Throws std::invalid_argument for other channel counts or rates below 100 Hz.
+    // Channels in their conventional layout. Throws std::invalid_argument for
+    // other channel counts or rates below 100 Hz.
     LoudnessMeter(int channels, int sampleRate,
+                  InstructionSet instructionSet = bestInstructionSet());
+    LoudnessMeter(const ChannelLayout& layout, int sampleRate,
                   InstructionSet instructionSet = bestInstructionSet());
 
     void add(const float* frames, std::int64_t frameCount);
@@ -70,11 +75,14 @@ public:
     static int oversamplingFactor(int sampleRate);
 
 private:
+    using ChannelWeights = std::array<double, maxChannels>;
     using ChunkMeter = double (*)(const Filters&, std::array<ChannelState, maxChannels>&,
-                                  int channels, const float* frames, int frameCount);
+                                  const ChannelWeights&, int channels, const float* frames,
+                                  int frameCount);
 
     ChunkMeter meterChunk;
     int channels;
+    ChannelWeights weights{};
     std::int64_t stepFrames;
     Filters filters{};
     std::array<ChannelState, maxChannels> channelStates{};

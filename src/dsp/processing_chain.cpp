@@ -45,37 +45,33 @@ std::int64_t ProcessingChain::lookaheadSamples() const {
 
 void ProcessingChain::processInterleaved(float* buffer, std::int64_t frameCount,
                                          std::int64_t channelCount) noexcept {
-    if (channelCount < 2) {
-        processMono(buffer, frameCount);
-        return;
-    }
-    process(buffer, frameCount, channelCount, 2);
+    process(buffer, frameCount, std::max<std::int64_t>(channelCount, 1),
+            ChannelLayout::conventional(static_cast<int>(
+                std::min<std::int64_t>(channelCount, ChannelLayout::maxChannels))));
+}
+
+void ProcessingChain::processInterleaved(float* buffer, std::int64_t frameCount,
+                                         const ChannelLayout& layout) noexcept {
+    process(buffer, frameCount, layout.count, layout);
 }
 
 void ProcessingChain::processMono(float* buffer, std::int64_t frameCount) noexcept {
-    process(buffer, frameCount, 1, 1);
+    process(buffer, frameCount, 1, ChannelLayout::mono());
 }
 
 void ProcessingChain::process(float* buffer, std::int64_t frameCount, std::int64_t stride,
-                              int channels) noexcept {
+                              const ChannelLayout& layout) noexcept {
     const auto requested = requestedKind.load(std::memory_order_relaxed);
     if (requested != activeKind) {
         fadingOut = true;
     }
+    const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
     if (activeKind == ChainKind::standard) {
-        if (channels == 1) {
-            compressor_.processMono(buffer, frameCount);
-        } else {
-            compressor_.processInterleaved(buffer, frameCount, stride);
-        }
+        compressor_.processInterleaved(buffer, frameCount, stride, layout);
     } else {
         const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
-        leveller.process(buffer, frameCount, stride, channels, bypass);
-        if (channels == 1) {
-            compressor_.processMono(buffer, frameCount);
-        } else {
-            compressor_.processInterleaved(buffer, frameCount, stride);
-        }
+        leveller.process(buffer, frameCount, stride, layout, bypass);
+        compressor_.processInterleaved(buffer, frameCount, stride, layout);
         limiter.process(buffer, frameCount, stride, channels, bypass);
     }
     if (fadingOut || switchGain < 1.0f) {

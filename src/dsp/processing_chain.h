@@ -48,10 +48,13 @@ public:
     // Frames of delay the selected chain adds: what players are told.
     std::int64_t lookaheadSamples() const;
 
-    // Interleaved frames in place; channel counts below 2 go to processMono,
-    // channels beyond the first two are left untouched.
+    // Interleaved frames in place, in the layout given or, by count, in the
+    // conventional one: every stage links all channels. Channels beyond the
+    // eighth are left untouched.
     void processInterleaved(float* buffer, std::int64_t frameCount,
                             std::int64_t channelCount) noexcept;
+    void processInterleaved(float* buffer, std::int64_t frameCount,
+                            const ChannelLayout& layout) noexcept;
     void processMono(float* buffer, std::int64_t frameCount) noexcept;
 
     // All stages' signal history and the meter history; the selected kind
@@ -71,7 +74,7 @@ public:
 
 private:
     void process(float* buffer, std::int64_t frameCount, std::int64_t stride,
-                 int channels) noexcept;
+                 const ChannelLayout& layout) noexcept;
     void fade(float* buffer, std::int64_t frameCount, std::int64_t stride, int channels) noexcept;
 
     AudioCompressor compressor_;

@@ -117,13 +117,14 @@ void SpeechLeveller::reset(float bypassPosition) noexcept {
 }
 
 void SpeechLeveller::process(float* samples, std::int64_t frameCount, std::int64_t stride,
-                             int channels, float bypassTarget) noexcept {
-    const bool stereo = channels >= 2;
+                             const ChannelLayout& layout, float bypassTarget) noexcept {
+    const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
+    const auto input = DetectorInput::of(layout);
     for (std::int64_t done = 0; done < frameCount;) {
         const auto run = std::min(frameCount - done, blockFrames - blockFramesDone);
         float* frames = samples + done * stride;
-        detect(frames, run, stride, stereo);
-        applyGain(frames, run, stride, stereo, bypassTarget);
+        detect(frames, run, stride, input);
+        applyGain(frames, run, stride, channels, bypassTarget);
         blockFramesDone += run;
         done += run;
         if (blockFramesDone == blockFrames) {
@@ -152,8 +153,38 @@ void SpeechLeveller::process(float* samples, std::int64_t frameCount, std::int64
 // Loudness and the voice band are measured at half the rate, on the means
 // of frame pairs: a leveller needs the level, not the top octave, and the
 // filters are most of its cost.
+SpeechLeveller::DetectorInput SpeechLeveller::DetectorInput::of(const ChannelLayout& layout) {
+    DetectorInput input;
+    const auto detected = layout.detectorMask();
+    if (layout.count <= 1) {
+        input.mode = Mode::mono;
+    } else if (layout.count == 2 && detected == 3u) {
+        input.mode = Mode::stereo;
+    } else {
+        // Heard as its stereo downmix: each side to its own channel, the
+        // centre to both at -3 dB, so its energy counts once.
+        input.mode = Mode::folded;
+        input.channels = std::min(layout.count, ChannelLayout::maxChannels);
+        for (int c = 0; c < input.channels; ++c) {
+            const auto i = static_cast<std::size_t>(c);
+            const auto side = sideOf(layout.positions[i]);
+            if (((detected >> c) & 1u) == 0) {
+                continue;
+            }
+            input.left[i] = side == ChannelSide::left    ? 1.0f
+                            : side == ChannelSide::right ? 0.0f
+                                                         : 0.70710678f;
+            input.right[i] = side == ChannelSide::right  ? 1.0f
+                             : side == ChannelSide::left ? 0.0f
+                                                         : 0.70710678f;
+        }
+    }
+    return input;
+}
+
 void SpeechLeveller::detect(const float* frames, std::int64_t count, std::int64_t stride,
-                            bool stereo) noexcept {
+                            const DetectorInput& input) noexcept {
+    const bool stereo = input.mode != DetectorInput::Mode::mono;
     using F = vector_math::Vector<4>::Float;
     namespace vm = vector_math;
     const auto lanes = [](const std::array<float, 4>& values) {
@@ -181,11 +212,22 @@ void SpeechLeveller::detect(const float* frames, std::int64_t count, std::int64_
         energy += w * w;
         ++detected;
     };
+    const auto folded = [&](std::int64_t i,
+                            const std::array<float, ChannelLayout::maxChannels>& weights) {
+        float sum = 0.0f;
+        for (int c = 0; c < input.channels; ++c) {
+            sum += weights[static_cast<std::size_t>(c)] * finiteOrZero(frames[i * stride + c]);
+        }
+        return sum;
+    };
     const auto leftAt = [&](std::int64_t i) {
-        return finiteOrZero(frames[i * stride]);
+        return input.mode == DetectorInput::Mode::folded ? folded(i, input.left)
+                                                         : finiteOrZero(frames[i * stride]);
     };
     const auto rightAt = [&](std::int64_t i) {
-        return stereo ? finiteOrZero(frames[i * stride + 1]) : 0.0f;
+        return input.mode == DetectorInput::Mode::folded ? folded(i, input.right)
+               : stereo                                  ? finiteOrZero(frames[i * stride + 1])
+                                                         : 0.0f;
     };
     std::int64_t i = 0;
     if (hasPending && count > 0) {
@@ -211,10 +253,10 @@ void SpeechLeveller::detect(const float* frames, std::int64_t count, std::int64_
     blockDetectorSamples += detected;
 }
 
-void SpeechLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride, bool stereo,
+void SpeechLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride, int channels,
                                float bypassTarget) noexcept {
     const bool gliding = bypassRamp != bypassTarget;
-    if (!gliding && stereo && stride == 2) {
+    if (!gliding && channels == 2 && stride == 2) {
         applySteadyGainToStereo(frames, count);
         return;
     }
@@ -226,9 +268,8 @@ void SpeechLeveller::applyGain(float* frames, std::int64_t count, std::int64_t s
         }
         gain += gainStep;
         const float applied = bypassRamp + (1.0f - bypassRamp) * gain;
-        frames[0] = finiteOrZero(frames[0]) * applied;
-        if (stereo) {
-            frames[1] = finiteOrZero(frames[1]) * applied;
+        for (int c = 0; c < channels; ++c) {
+            frames[c] = finiteOrZero(frames[c]) * applied;
         }
     }
 }

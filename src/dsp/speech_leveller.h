@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/channel_layout.h"
 #include "dsp/loudness_meter.h"
 
 #include <array>
@@ -9,7 +10,7 @@
 namespace quellora {
 
 // A slow, speech-aware levelling stage: it measures loudness (K-weighted, in
-// 20 ms blocks, gated over 3 s) and moves one gain for both channels toward
+// 20 ms blocks, gated over 3 s) and moves one gain for all channels toward
 // the gain that brings speech to `targetLufs` and everything else to
 // `otherTargetLufs`, below it: dialogue comes up, effects and music go down.
 // Speech is told by its syllabic level modulation and by how much of its
@@ -39,11 +40,12 @@ public:
     // `bypassPosition`.
     void reset(float bypassPosition = 0.0f) noexcept;
     // `samples` holds `frameCount` frames of `stride` floats; the first
-    // `channels` (1 or 2) of each frame are levelled in place. `bypassTarget`
-    // 1 passes the signal unchanged, 0 levels it; the stage glides between
-    // them over 10 ms.
-    void process(float* samples, std::int64_t frameCount, std::int64_t stride, int channels,
-                 float bypassTarget) noexcept;
+    // `layout.count` of each frame are levelled in place. A surround layout
+    // is measured as its stereo downmix would be heard, without its
+    // low-frequency effects. `bypassTarget` 1 passes the signal unchanged,
+    // 0 levels it; the stage glides between them over 10 ms.
+    void process(float* samples, std::int64_t frameCount, std::int64_t stride,
+                 const ChannelLayout& layout, float bypassTarget) noexcept;
 
     // The gain being applied, for meters and tests.
     float gainDb() const { return gainDb_.load(std::memory_order_relaxed); }
@@ -64,8 +66,21 @@ private:
         std::array<float, 4> z1{}, z2{};
     };
 
-    void detect(const float* frames, std::int64_t count, std::int64_t stride, bool stereo) noexcept;
-    void applyGain(float* frames, std::int64_t count, std::int64_t stride, bool stereo,
+    // What the detector hears of a layout: a mono or stereo signal as it
+    // is, any other folded to stereo with these weights per channel.
+    struct DetectorInput {
+        enum class Mode { mono, stereo, folded };
+        Mode mode = Mode::stereo;
+        int channels = 0;
+        std::array<float, ChannelLayout::maxChannels> left{};
+        std::array<float, ChannelLayout::maxChannels> right{};
+
+        static DetectorInput of(const ChannelLayout& layout);
+    };
+
+    void detect(const float* frames, std::int64_t count, std::int64_t stride,
+                const DetectorInput& input) noexcept;
+    void applyGain(float* frames, std::int64_t count, std::int64_t stride, int channels,
                    float bypassTarget) noexcept;
     void applySteadyGainToStereo(float* frames, std::int64_t count) noexcept;
     void analyseBlock(float meanSquare, float voiceShare) noexcept;

@@ -15,6 +15,7 @@ constexpr int interpolatorDelay = history / 2;
 constexpr int ringFrames = 1024; // a power of two above the longest delay
 constexpr std::int64_t ringMask = ringFrames - 1;
 constexpr int paddedChunk = TruePeakLimiter::chunkFrames + 8;
+constexpr int maxChannels = ChannelLayout::maxChannels;
 
 using compressor_kernel::finiteOrZero;
 
@@ -22,11 +23,11 @@ using compressor_kernel::finiteOrZero;
 
 struct TruePeakLimiter::Workspace {
     // Per channel: the last `history` inputs of the previous chunk, then this chunk.
-    std::array<std::array<float, history + paddedChunk>, 2> input{};
+    std::array<std::array<float, history + paddedChunk>, maxChannels> input{};
     // Per frame of the chunk: the largest oversampled magnitude around the
-    // input `interpolatorDelay` frames back, over both channels.
+    // input `interpolatorDelay` frames back, over all channels.
     std::array<float, paddedChunk> peaks{};
-    std::array<std::array<float, ringFrames>, 2> delay{};
+    std::array<std::array<float, ringFrames>, maxChannels> delay{};
     // Sliding minimum of the required gain: a queue of (gain, frame) with
     // rising gains, as ring positions counted from the start.
     std::array<float, ringFrames> minimumGains{};
@@ -153,7 +154,7 @@ void TruePeakLimiter::reset(float bypassPosition) noexcept {
 void TruePeakLimiter::process(float* samples, std::int64_t frameCount, std::int64_t stride,
                               int channels, float bypassTarget) noexcept {
     auto& w = *workspace;
-    const int used = channels >= 2 ? 2 : 1;
+    const int used = std::clamp(channels, 1, maxChannels);
     const float ceiling = std::pow(10.0f, ceilingDbtp / 20.0f);
     const float safety = std::pow(10.0f, safetyDbfs / 20.0f);
     const std::int64_t window = windowFrames + 2;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/channel_layout.h"
 #include "dsp/instruction_set.h"
 #include "dsp/loudness_meter.h"
 
@@ -38,9 +39,11 @@ public:
     void prepare(float sampleRate);
     // Clears the signal history; the bypass glide jumps to `bypassPosition`.
     void reset(float bypassPosition = 0.0f) noexcept;
-    // As SpeechLeveller::process: the first `channels` (1 or 2) of each
+    // As SpeechLeveller::process: the first `channels` (1 to 8) of each
     // frame of `stride` floats, in place; bypass glides over 10 ms. While
-    // bypassed the samples are only kept within -1...1.
+    // bypassed the samples are only kept within -1...1. Every channel counts
+    // toward the peak, the low-frequency effects too: a limiter that let
+    // them through would leave the bass to the hard clamp.
     void process(float* samples, std::int64_t frameCount, std::int64_t stride, int channels,
                  float bypassTarget) noexcept;
 

@@ -29,12 +29,11 @@ void AudioEngine::selectChain(ChainKind kind) {
     }
 }
 
-std::optional<AudioObjectPropertyListenerID> AudioEngine::addListener(AudioObjectID object,
-                                                                      FourCharCode selector,
-                                                                      std::function<void()> handler,
-                                                                      OSStatus& status) {
+std::optional<AudioObjectPropertyListenerID>
+AudioEngine::addListener(AudioObjectID object, FourCharCode selector, std::function<void()> handler,
+                         OSStatus& status, FourCharCode scope) {
     AudioObjectPropertyListenerID listener = 0;
-    status = hal.addPropertyListener(object, {selector, AudioScope::global, 0},
+    status = hal.addPropertyListener(object, {selector, scope, 0},
                                      lifetime.guard(std::move(handler)), listener);
     return status == kAudioHardwareNoError ? std::optional(listener) : std::nullopt;
 }
@@ -52,12 +51,12 @@ void AudioEngine::throwIfFailed(OSStatus status, std::string_view message, Engin
 }
 
 void AudioEngine::removeListener(std::optional<AudioObjectPropertyListenerID>& listener,
-                                 AudioObjectID& device, FourCharCode selector) {
+                                 AudioObjectID& device, FourCharCode selector, FourCharCode scope) {
     if (!listener) {
         return;
     }
     if (device != 0) {
-        hal.removePropertyListener(device, {selector, AudioScope::global, 0}, *listener);
+        hal.removePropertyListener(device, {selector, scope, 0}, *listener);
     }
     listener.reset();
     device = 0;

@@ -69,6 +69,8 @@ public:
     std::int64_t outputBufferFrames() const { return _outputBufferFrames; }
     AudioObjectID aggregateDevice() const { return aggregateDeviceID; }
     AudioObjectID outputDevice() const { return outputDeviceID; }
+    // The channels the current generation processes.
+    const ChannelLayout& pipelineChannelLayout() const { return tapChannelLayout; }
     double builtOutputRate() const { return builtOutputNominalRate; }
 
 private:
@@ -104,8 +106,14 @@ private:
                                  const std::optional<std::string>& expectedOutputUID, int attempt);
     void handleDeviceChange();
     void handleSampleRateChange();
+    void handleChannelLayoutChange();
+    // Rebuilds when the output's rate or layout, settled, differs from the
+    // generation's.
+    void scheduleOutputFormatCheck();
     void installSampleRateListener(AudioObjectID device);
     void removeSampleRateListener();
+    void installChannelLayoutListener(AudioObjectID device);
+    void removeChannelLayoutListener();
 
     // Idle suspend.
     bool audioSourceActive();
@@ -134,16 +142,16 @@ private:
     void throwIfFailed(OSStatus status, std::string_view message, EngineError::Kind kind,
                        const std::function<void()>& cleanUp = {});
     void removeListener(std::optional<AudioObjectPropertyListenerID>& listener,
-                        AudioObjectID& device, FourCharCode selector);
+                        AudioObjectID& device, FourCharCode selector,
+                        FourCharCode scope = AudioScope::global);
     static void cancel(std::shared_ptr<WorkItem>& pending);
 
     void setSampleRate(float sampleRate) {
         io_->_sampleRate.store(sampleRate, std::memory_order_relaxed);
     }
-    std::optional<AudioObjectPropertyListenerID> addListener(AudioObjectID object,
-                                                             FourCharCode selector,
-                                                             std::function<void()> handler,
-                                                             OSStatus& status);
+    std::optional<AudioObjectPropertyListenerID>
+    addListener(AudioObjectID object, FourCharCode selector, std::function<void()> handler,
+                OSStatus& status, FourCharCode scope = AudioScope::global);
 
     AudioHal& hal;
     Dispatcher& mainQueue;
@@ -167,6 +175,11 @@ private:
     AudioObjectID outputProcDeviceID = 0;
     std::int64_t _outputBufferFrames = 256;
     double builtOutputNominalRate = 0;
+    // The channels the tap carries: the output's, or a stereo mixdown.
+    ChannelLayout tapChannelLayout = ChannelLayout::stereo();
+    // The output's channel labels at build time, the reference for layout
+    // changes; nothing when it could not tell.
+    std::optional<std::vector<std::uint32_t>> builtOutputChannelLabels;
 
     // Recovery.
     const PipelineRetry retry;
@@ -176,6 +189,8 @@ private:
     std::optional<AudioObjectPropertyListenerID> deviceChangeListener;
     std::optional<AudioObjectPropertyListenerID> sampleRateListener;
     AudioObjectID sampleRateListenerDeviceID = 0;
+    std::optional<AudioObjectPropertyListenerID> channelLayoutListener;
+    AudioObjectID channelLayoutListenerDeviceID = 0;
 
     // Idle suspend.
     AudioActivityGate activityGate;

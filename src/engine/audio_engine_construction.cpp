@@ -49,7 +49,21 @@ void AudioEngine::createTap() {
 
     TapDescription description;
     description.excludedProcesses = std::move(excluded);
-    description.stereo = true;
+    // Applications are mixed for the output's own channels, as they would be
+    // without us: surround stays surround. An output that cannot tell its
+    // layout, or has more than 7.1, gets a stereo mixdown.
+    std::vector<std::uint32_t> outputLabels;
+    try {
+        const auto output = getDefaultOutputDevice();
+        if (auto labels = queryOutputChannelLabels(hal, output.id)) {
+            outputLabels = std::move(*labels);
+            description.stereo = false;
+            description.deviceUID = output.uid;
+            description.stream = 0;
+        }
+    } catch (const EngineError&) {
+        // The aggregate's build reports the missing output.
+    }
     description.uuid = Uuid::random();
     description.name = "Quellora";
     description.muteBehavior = TapDescription::MuteBehavior::mutedWhenTapped;
@@ -64,11 +78,20 @@ void AudioEngine::createTap() {
 
     AudioStreamBasicDescription format;
     std::uint32_t size = sizeof format;
+    auto channels = description.stereo ? 2u : static_cast<std::uint32_t>(outputLabels.size());
     if (hal.getPropertyData(tapID, {AudioProperty::tapFormat, AudioScope::global, 0}, size,
-                            &format) == kAudioHardwareNoError &&
-        format.mSampleRate > 0) {
-        setSampleRate(static_cast<float>(format.mSampleRate));
+                            &format) == kAudioHardwareNoError) {
+        if (format.mSampleRate > 0) {
+            setSampleRate(static_cast<float>(format.mSampleRate));
+        }
+        if (format.mChannelsPerFrame > 0) {
+            channels = format.mChannelsPerFrame;
+        }
     }
+    tapChannelLayout = pipelineLayout(channels, outputLabels);
+    log.info("Tap carries %{public}ld channels (%{public}s)",
+             static_cast<std::int64_t>(tapChannelLayout.count),
+             description.stereo ? "stereo mixdown" : "the output's layout");
 }
 
 void AudioEngine::createAggregateDevice(std::int64_t generation) {
@@ -120,8 +143,10 @@ void AudioEngine::createAggregateDevice(std::int64_t generation) {
 
     configureBufferSize();
     builtOutputNominalRate = deviceNominalSampleRate(hal, outputDeviceID);
+    builtOutputChannelLabels = queryOutputChannelLabels(hal, outputDeviceID);
     logLatencyDiagnostics();
     installSampleRateListener(outputDeviceID);
+    installChannelLayoutListener(outputDeviceID);
 }
 
 // Not coming alive in time is not an error: the build goes on and fails
@@ -215,7 +240,7 @@ void AudioEngine::installIOCallbacks() {
                   EngineError::Kind::ioProcFailed, [this] { destroyIOProc(); });
     outputProcID = playback;
     outputProcDeviceID = outputDeviceID;
-    io.ring.reset();
+    io.setChannelLayout(tapChannelLayout);
     io._ringStarted.store(false, std::memory_order_relaxed);
 }
 
@@ -267,6 +292,7 @@ void AudioEngine::destroyIOProc() {
 
 void AudioEngine::destroyAggregateDevice() {
     removeSampleRateListener();
+    removeChannelLayoutListener();
     if (aggregateDeviceID != 0) {
         hal.destroyAggregateDevice(aggregateDeviceID);
         aggregateDeviceID = 0;

@@ -151,9 +151,19 @@ void AudioEngine::handleDeviceChange() {
     rebuildPipeline("output device change");
 }
 
-// Rate notifications come in bursts; only the rate that holds 0.4 s later
-// counts, and only if it differs from the one the generation was built at.
 void AudioEngine::handleSampleRateChange() {
+    scheduleOutputFormatCheck();
+}
+
+// A profile switch changes the output's channels without another device
+// becoming the default; the tap must follow them as it follows the rate.
+void AudioEngine::handleChannelLayoutChange() {
+    scheduleOutputFormatCheck();
+}
+
+// Rate and layout notifications come in bursts; only what holds 0.4 s later
+// counts, and only if it differs from what the generation was built for.
+void AudioEngine::scheduleOutputFormatCheck() {
     if (!isRunning_.get()) {
         return;
     }
@@ -163,11 +173,20 @@ void AudioEngine::handleSampleRateChange() {
             return;
         }
         const double rate = deviceNominalSampleRate(hal, outputDeviceID);
+        const auto labels = queryOutputChannelLabels(hal, outputDeviceID);
         if (rate > 0 && rate != builtOutputNominalRate) {
             log.notice("Output sample-rate changed %{public}f→%{public}f Hz, cold-restarting audio "
                        "pipeline",
                        builtOutputNominalRate, rate);
             rebuildPipeline("output sample-rate change");
+        } else if (labels != builtOutputChannelLabels) {
+            const auto count = [](const auto& list) {
+                return static_cast<std::int64_t>(list ? list->size() : 0);
+            };
+            log.notice("Output channel layout changed %{public}ld→%{public}ld channels, "
+                       "cold-restarting audio pipeline",
+                       count(builtOutputChannelLabels), count(labels));
+            rebuildPipeline("output channel layout change");
         } else {
             log.debug("Sample-rate notification settled with no net change; skipping rebuild");
         }
@@ -192,6 +211,29 @@ void AudioEngine::installSampleRateListener(AudioObjectID device) {
 void AudioEngine::removeSampleRateListener() {
     removeListener(sampleRateListener, sampleRateListenerDeviceID,
                    AudioProperty::nominalSampleRate);
+}
+
+// Devices that cannot tell their layout have nothing to listen to.
+void AudioEngine::installChannelLayoutListener(AudioObjectID device) {
+    removeChannelLayoutListener();
+    if (device == 0 ||
+        !hal.hasProperty(device, {AudioProperty::preferredChannelLayout, AudioScope::output, 0})) {
+        return;
+    }
+    OSStatus status = kAudioHardwareNoError;
+    channelLayoutListener = addListener(
+        device, AudioProperty::preferredChannelLayout, [this] { handleChannelLayoutChange(); },
+        status, AudioScope::output);
+    if (!channelLayoutListener) {
+        log.error("Channel layout listener install failed, OSStatus=%{public}d", status);
+        return;
+    }
+    channelLayoutListenerDeviceID = device;
+}
+
+void AudioEngine::removeChannelLayoutListener() {
+    removeListener(channelLayoutListener, channelLayoutListenerDeviceID,
+                   AudioProperty::preferredChannelLayout, AudioScope::output);
 }
 
 } // namespace quellora

@@ -21,18 +21,23 @@ std::int64_t powerOfTwoAtLeast(std::int64_t frames) {
 
 } // namespace
 
-AudioRingBuffer::AudioRingBuffer(std::int64_t capacityFrames, std::int64_t channels)
+AudioRingBuffer::AudioRingBuffer(std::int64_t capacityFrames, std::int64_t channels,
+                                 std::int64_t maxChannels)
     : channels_(channels)
+    , maxChannels_(maxChannels == 0 ? channels : maxChannels)
     , capacityFrames_(powerOfTwoAtLeast(capacityFrames)) {
     if (channels < 1) {
         throw std::invalid_argument("ring buffer needs at least one channel");
     }
+    if (maxChannels_ < channels) {
+        throw std::invalid_argument("ring buffer holds fewer channels than it starts with");
+    }
     const auto maxSamples =
         static_cast<std::int64_t>(std::numeric_limits<std::size_t>::max() / sizeof(float));
-    if (capacityFrames_ > maxSamples / channels) {
+    if (capacityFrames_ > maxSamples / maxChannels_) {
         throw std::invalid_argument("ring buffer capacity is too large");
     }
-    storage = std::make_unique<float[]>(static_cast<std::size_t>(capacityFrames_ * channels));
+    storage = std::make_unique<float[]>(static_cast<std::size_t>(capacityFrames_ * maxChannels_));
 }
 
 template <typename CopyRun>
@@ -106,6 +111,11 @@ std::int64_t AudioRingBuffer::skip(std::int64_t frames) noexcept {
 void AudioRingBuffer::reset() noexcept {
     _written.store(0, std::memory_order_release);
     _read.store(0, std::memory_order_release);
+}
+
+void AudioRingBuffer::reset(std::int64_t channels) noexcept {
+    channels_ = std::clamp<std::int64_t>(channels, 1, maxChannels_);
+    reset();
 }
 
 } // namespace quellora

@@ -13,9 +13,13 @@ namespace quellora {
 class AudioRingBuffer {
 public:
     // The capacity becomes the smallest power of two of at least
-    // `capacityFrames` (1 for a request below 2). Throws std::invalid_argument
-    // for fewer than one channel or a size that does not fit in memory.
-    explicit AudioRingBuffer(std::int64_t capacityFrames = 16384, std::int64_t channels = 2);
+    // `capacityFrames` (1 for a request below 2); the storage holds frames of
+    // up to `maxChannels`, so that a later reset to another channel count
+    // never allocates. Throws std::invalid_argument for fewer than one
+    // channel, `maxChannels` below `channels` or a size that does not fit in
+    // memory.
+    explicit AudioRingBuffer(std::int64_t capacityFrames = 16384, std::int64_t channels = 2,
+                             std::int64_t maxChannels = 0);
     AudioRingBuffer(const AudioRingBuffer&) = delete;
     AudioRingBuffer& operator=(const AudioRingBuffer&) = delete;
 
@@ -34,6 +38,8 @@ public:
 
     // Only with both sides stopped. The storage keeps its old samples.
     void reset() noexcept;
+    // The same, for frames of `channels` (1 to the maximum) from now on.
+    void reset(std::int64_t channels) noexcept;
 
     std::int64_t channels() const { return channels_; }
     std::int64_t capacityFrames() const { return capacityFrames_; }
@@ -42,7 +48,8 @@ private:
     template <typename CopyRun>
     std::int64_t produce(std::int64_t frames, CopyRun copyRun) noexcept;
 
-    std::int64_t channels_;
+    std::int64_t channels_; // written only while both sides are stopped
+    std::int64_t maxChannels_;
     std::int64_t capacityFrames_; // a power of two
     std::unique_ptr<float[]> storage;
     alignas(64) std::atomic<std::int64_t> _written{0};

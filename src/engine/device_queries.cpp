@@ -87,6 +87,69 @@ std::int64_t clampBufferFrames(std::int64_t desired, std::int64_t min, std::int6
     return desired;
 }
 
+SpeakerPosition speakerPositionOf(std::uint32_t channelLabel) {
+    using enum SpeakerPosition;
+    namespace Label = AudioChannelLabel;
+    switch (channelLabel) {
+    case Label::mono:
+        return mono;
+    case Label::left:
+        return frontLeft;
+    case Label::right:
+        return frontRight;
+    case Label::center:
+        return frontCentre;
+    case Label::lfeScreen:
+    case Label::lfe2:
+        return lowFrequency;
+    case Label::leftSurround:
+    case Label::leftSurroundDirect:
+    case Label::leftWide:
+        return sideLeft;
+    case Label::rightSurround:
+    case Label::rightSurroundDirect:
+    case Label::rightWide:
+        return sideRight;
+    case Label::rearSurroundLeft:
+        return rearLeft;
+    case Label::rearSurroundRight:
+        return rearRight;
+    case Label::leftCenter:
+        return frontLeftOfCentre;
+    case Label::rightCenter:
+        return frontRightOfCentre;
+    case Label::centerSurround:
+        return rearCentre;
+    case Label::topCenterSurround:
+        return topCentre;
+    case Label::verticalHeightLeft:
+        return topFrontLeft;
+    case Label::verticalHeightCenter:
+        return topFrontCentre;
+    case Label::verticalHeightRight:
+        return topFrontRight;
+    case Label::topBackLeft:
+        return topRearLeft;
+    case Label::topBackCenter:
+        return topRearCentre;
+    case Label::topBackRight:
+        return topRearRight;
+    default:
+        return unknown;
+    }
+}
+
+ChannelLayout pipelineLayout(std::uint32_t channels,
+                             const std::vector<std::uint32_t>& outputLabels) {
+    auto layout = ChannelLayout::conventional(
+        static_cast<int>(std::clamp<std::uint32_t>(channels, 1, ChannelLayout::maxChannels)));
+    if (outputLabels.size() == static_cast<std::size_t>(layout.count)) {
+        std::transform(outputLabels.begin(), outputLabels.end(), layout.positions.begin(),
+                       speakerPositionOf);
+    }
+    return layout;
+}
+
 std::vector<AudioObjectID> readProcessObjectList(AudioHal& hal) {
     const AudioObjectPropertyAddress address{AudioProperty::processObjectList, AudioScope::global,
                                              0};
@@ -117,6 +180,32 @@ std::uint32_t queryTransportType(AudioHal& hal, AudioObjectID device) {
 double deviceNominalSampleRate(AudioHal& hal, AudioObjectID device) {
     return readValue<double>(hal, device, AudioProperty::nominalSampleRate, AudioScope::global)
         .value_or(0.0);
+}
+
+std::optional<std::vector<std::uint32_t>> queryOutputChannelLabels(AudioHal& hal,
+                                                                   AudioObjectID device) {
+    const AudioObjectPropertyAddress address{AudioProperty::preferredChannelLayout,
+                                             AudioScope::output, 0};
+    if (!hal.hasProperty(device, address)) {
+        return std::nullopt;
+    }
+    AudioChannelLayout layout;
+    std::uint32_t size = sizeof layout;
+    if (hal.getPropertyData(device, address, size, &layout) != kAudioHardwareNoError ||
+        size < AudioChannelLayout::headerSize ||
+        layout.mChannelLayoutTag != AudioChannelLayout::useChannelDescriptions) {
+        return std::nullopt;
+    }
+    const auto count = layout.mNumberChannelDescriptions;
+    if (count < 1 || count > AudioChannelLayout::maxChannelDescriptions ||
+        size < AudioChannelLayout::sizeFor(count)) {
+        return std::nullopt;
+    }
+    std::vector<std::uint32_t> labels;
+    for (std::uint32_t c = 0; c < count; ++c) {
+        labels.push_back(layout.mChannelDescriptions[c].mChannelLabel);
+    }
+    return labels;
 }
 
 std::int64_t deviceInputStreamCount(AudioHal& hal, AudioObjectID device) {

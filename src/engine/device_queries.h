@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/channel_layout.h"
 #include "engine/hal/audio_hal.h"
 
 #include <cstdint>
@@ -42,6 +43,13 @@ std::string transportTypeName(std::uint32_t code);
 bool isBluetoothTransport(std::uint32_t code);
 std::string bluetoothProfileName(double sampleRate, std::int64_t inputStreamCount);
 std::int64_t clampBufferFrames(std::int64_t desired, std::int64_t min, std::int64_t max);
+// Where a channel of this label plays, for the processing.
+SpeakerPosition speakerPositionOf(std::uint32_t channelLabel);
+// The layout the pipeline processes when its tap carries `channels` mixed
+// for an output labelled `outputLabels`: the output's, where the counts
+// agree, else the conventional one for the count (1 to 8).
+ChannelLayout pipelineLayout(std::uint32_t channels,
+                             const std::vector<std::uint32_t>& outputLabels);
 
 // Single-property reads and writes. They keep no state, never throw and never
 // log; a property a device lacks or cannot deliver gives the neutral value.
@@ -51,6 +59,10 @@ std::optional<std::uint32_t> audioObjectUInt32(AudioHal& hal, AudioObjectID obje
                                                FourCharCode selector, FourCharCode scope);
 std::uint32_t queryTransportType(AudioHal& hal, AudioObjectID device);
 double deviceNominalSampleRate(AudioHal& hal, AudioObjectID device);
+// The labels of the device's output channels, in order; nothing when it
+// cannot tell, or has none or more than AudioChannelLayout holds.
+std::optional<std::vector<std::uint32_t>> queryOutputChannelLabels(AudioHal& hal,
+                                                                   AudioObjectID device);
 std::int64_t deviceInputStreamCount(AudioHal& hal, AudioObjectID device);
 std::optional<std::int64_t> queryBufferFrameSize(AudioHal& hal, AudioObjectID device);
 std::optional<BufferFrameRange> queryBufferFrameSizeRange(AudioHal& hal, AudioObjectID device);

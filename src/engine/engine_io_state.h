@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/audio_compressor.h"
+#include "dsp/channel_layout.h"
 #include "dsp/processing_chain.h"
 #include "engine/audio_ring_buffer.h"
 #include "engine/engine_switches.h"
@@ -19,7 +20,8 @@ namespace quellora {
 // by the main thread while both callbacks are stopped.
 struct EngineIOState {
     static constexpr std::int64_t maxCallbackFrames = 8192;
-    static constexpr std::int64_t scratchFloats = 2 * maxCallbackFrames;
+    static constexpr std::int64_t maxChannels = ChannelLayout::maxChannels;
+    static constexpr std::int64_t scratchFloats = maxChannels * maxCallbackFrames;
     // The fade-in after an idle resume (50 ms at 48 kHz): long enough to
     // hide a click and the detector settling, short enough that a short
     // sound after a pause (a notification) is heard whole.
@@ -29,14 +31,21 @@ struct EngineIOState {
         : switches(switchValues) {}
 
     const EngineSwitchValues switches;
-    AudioRingBuffer ring{16384, 2};
+    // Frames of the pipeline's channels; storage for up to 7.1.
+    AudioRingBuffer ring{16384, 2, maxChannels};
     // Processes every captured buffer; its compressor stage is also reached
     // directly, for its meters and the idle suspend.
     ProcessingChain chain;
     AudioCompressor& compressor = chain.compressor();
 
-    // Interleaved stereo scratch, one per callback; allocated when the
-    // callbacks are installed, freed after they are destroyed.
+    // The channels the pipeline carries from the tap to the output, as the
+    // output lays them out; written with the ring's channel count while both
+    // callbacks are stopped.
+    ChannelLayout _channelLayout = ChannelLayout::stereo();
+
+    // Interleaved scratch of the pipeline's channels, one per callback;
+    // allocated when the callbacks are installed, freed after they are
+    // destroyed.
     std::unique_ptr<float[]> _captureScratch;
     std::unique_ptr<float[]> _outputScratch;
 
@@ -62,6 +71,13 @@ struct EngineIOState {
     std::atomic<std::int64_t> _clickOutputCount{0};
     std::atomic<std::int64_t> _clickFade{0};
     std::atomic<std::int64_t> _zeroInputBuffers{0};
+
+    // Main thread, with both callbacks stopped: the layout from now on, and
+    // an empty ring for it.
+    void setChannelLayout(const ChannelLayout& layout) {
+        _channelLayout = layout;
+        ring.reset(layout.count);
+    }
 };
 
 // The capture IOProc's body: the tap's audio in, compressed into the ring.

@@ -36,58 +36,97 @@ void raiseMaximum(std::atomic<std::int64_t>& maximum, std::int64_t value) {
     }
 }
 
-// Converts the tap's buffer list into interleaved stereo; returns the frames.
-std::int64_t gatherStereo(const AudioBufferList& input, float* scratch) {
+// Tapped buffers that do not match the pipeline's channels (a format change
+// racing a rebuild) are fitted to them: extra channels are dropped, missing
+// ones stay silent, and mono plays on both front channels.
+
+// How many single-channel buffers with data the list starts with.
+std::int64_t planarChannels(const AudioBufferList& input) {
+    std::int64_t count = 0;
+    while (count < input.mNumberBuffers && input.mBuffers[count].mNumberChannels == 1 &&
+           input.mBuffers[count].mData != nullptr) {
+        ++count;
+    }
+    return count;
+}
+
+// Converts the tap's buffer list into interleaved frames of `channels`;
+// returns the frames.
+std::int64_t gatherFrames(const AudioBufferList& input, std::int64_t channels, float* scratch) {
     const auto& first = input.mBuffers[0];
-    const auto channels = static_cast<std::int64_t>(first.mNumberChannels);
+    const auto sourceChannels = static_cast<std::int64_t>(first.mNumberChannels);
     const auto floats = floatsIn(first);
     const float* source = samplesOf(first);
-    if (channels == 2) {
-        const auto frames = std::min(floats / 2, maxFrames);
-        std::memcpy(scratch, source, static_cast<std::size_t>(frames * 2) * sizeof(float));
+    if (sourceChannels == channels) {
+        const auto frames = std::min(floats / channels, maxFrames);
+        std::memcpy(scratch, source, static_cast<std::size_t>(frames * channels) * sizeof(float));
         return frames;
     }
-    if (channels > 2) {
-        const auto frames = std::min(floats / channels, maxFrames);
+    if (sourceChannels >= 2) {
+        const auto frames = std::min(floats / sourceChannels, maxFrames);
+        const auto kept = std::min(sourceChannels, channels);
         for (std::int64_t i = 0; i < frames; ++i) {
-            scratch[i * 2] = source[i * channels];
-            scratch[i * 2 + 1] = source[i * channels + 1];
+            float* frame = scratch + i * channels;
+            std::copy_n(source + i * sourceChannels, kept, frame);
+            std::fill(frame + kept, frame + channels, 0.0f);
         }
         return frames;
     }
-    if (input.mNumberBuffers >= 2 && input.mBuffers[1].mNumberChannels == 1 &&
-        input.mBuffers[1].mData != nullptr) {
-        const float* right = samplesOf(input.mBuffers[1]);
-        const auto frames = std::min({floats, floatsIn(input.mBuffers[1]), maxFrames});
+    const auto planar = std::min(planarChannels(input), channels);
+    if (planar >= 2) {
+        auto frames = maxFrames;
+        for (std::int64_t c = 0; c < planar; ++c) {
+            frames = std::min(frames, floatsIn(input.mBuffers[c]));
+        }
         for (std::int64_t i = 0; i < frames; ++i) {
-            scratch[i * 2] = source[i];
-            scratch[i * 2 + 1] = right[i];
+            float* frame = scratch + i * channels;
+            for (std::int64_t c = 0; c < planar; ++c) {
+                frame[c] = samplesOf(input.mBuffers[c])[i];
+            }
+            std::fill(frame + planar, frame + channels, 0.0f);
         }
         return frames;
     }
     const auto frames = std::min(floats, maxFrames);
+    const auto fronts = std::min<std::int64_t>(channels, 2);
     for (std::int64_t i = 0; i < frames; ++i) {
-        scratch[i * 2] = scratch[i * 2 + 1] = source[i];
+        float* frame = scratch + i * channels;
+        std::fill(frame, frame + fronts, source[i]);
+        std::fill(frame + fronts, frame + channels, 0.0f);
     }
     return frames;
 }
 
-void writeToDevice(const float* scratch, std::int64_t frames, AudioBufferList& output) {
+// The pipeline channel that plays on device channel `channel`, or -1 for
+// silence: the same channel, and a mono pipeline on both fronts.
+std::int64_t sourceFor(std::int64_t channel, std::int64_t channels) {
+    if (channel < channels) {
+        return channel;
+    }
+    return channels == 1 && channel == 1 ? 0 : -1;
+}
+
+void writeToDevice(const float* scratch, std::int64_t frames, std::int64_t channels,
+                   AudioBufferList& output) {
     if (output.mNumberBuffers == 1) {
         auto& buffer = output.mBuffers[0];
         float* samples = samplesOf(buffer);
-        const auto channels = static_cast<std::int64_t>(buffer.mNumberChannels);
-        if (channels == 2) {
-            std::memcpy(samples, scratch, static_cast<std::size_t>(frames * 2) * sizeof(float));
-        } else if (channels <= 1) {
+        const auto deviceChannels = static_cast<std::int64_t>(buffer.mNumberChannels);
+        if (deviceChannels == channels || (deviceChannels <= 1 && channels == 1)) {
+            std::memcpy(samples, scratch,
+                        static_cast<std::size_t>(frames * channels) * sizeof(float));
+        } else if (deviceChannels <= 1) {
+            // A mono device hears the fronts.
             for (std::int64_t i = 0; i < frames; ++i) {
-                samples[i] = (scratch[i * 2] + scratch[i * 2 + 1]) * 0.5f;
+                samples[i] = (scratch[i * channels] + scratch[i * channels + 1]) * 0.5f;
             }
         } else {
             std::memset(samples, 0, buffer.mDataByteSize);
-            for (std::int64_t i = 0; i < frames; ++i) {
-                samples[i * channels] = scratch[i * 2];
-                samples[i * channels + 1] = scratch[i * 2 + 1];
+            for (std::int64_t c = 0; c < deviceChannels; ++c) {
+                const auto source = sourceFor(c, channels);
+                for (std::int64_t i = 0; source >= 0 && i < frames; ++i) {
+                    samples[i * deviceChannels + c] = scratch[i * channels + source];
+                }
             }
         }
         return;
@@ -99,22 +138,23 @@ void writeToDevice(const float* scratch, std::int64_t frames, AudioBufferList& o
         }
         float* samples = samplesOf(buffer);
         const auto floats = floatsIn(buffer);
-        if (b >= 2) {
+        const auto source = sourceFor(b, channels);
+        if (source < 0) {
             std::memset(samples, 0, buffer.mDataByteSize);
             continue;
         }
         const auto count = std::min(floats, frames);
         for (std::int64_t i = 0; i < count; ++i) {
-            samples[i] = scratch[i * 2 + b];
+            samples[i] = scratch[i * channels + source];
         }
         std::fill(samples + count, samples + floats, 0.0f);
     }
 }
 
-void addKeepAliveNoise(EngineIOState& io, float* scratch, std::int64_t frames) {
+void addKeepAliveNoise(EngineIOState& io, float* scratch, std::int64_t samples) {
     const float amplitude = io.switches.keepAliveAmp;
     auto x = io._keepAliveRng.load(std::memory_order_relaxed);
-    for (std::int64_t i = 0; i < frames * 2; ++i) {
+    for (std::int64_t i = 0; i < samples; ++i) {
         x ^= x << 13;
         x ^= x >> 17;
         x ^= x << 5;
@@ -157,13 +197,14 @@ void runCaptureCallback(EngineIOState& io, const AudioBufferList& input,
     zeroBuffersWithData(output);
 
     float* scratch = io._captureScratch.get();
+    const auto& layout = io._channelLayout;
     if (input.mNumberBuffers >= 1 && input.mBuffers[0].mData != nullptr) {
-        const auto frames = gatherStereo(input, scratch);
+        const auto frames = gatherFrames(input, layout.count, scratch);
         if (frames > 0) {
             if (metering) {
                 io._ioProcFrames.store(frames, std::memory_order_relaxed);
             }
-            io.chain.processInterleaved(scratch, frames, 2);
+            io.chain.processInterleaved(scratch, frames, layout);
             const auto written = io.ring.write(scratch, frames);
             if (written < frames) {
                 io._ringDroppedFrames.fetch_add(frames - written, std::memory_order_relaxed);
@@ -195,12 +236,12 @@ void runOutputCallback(EngineIOState& io, AudioBufferList& output) noexcept {
     if (output.mNumberBuffers < 1 || output.mBuffers[0].mData == nullptr) {
         return;
     }
-    const auto channels = std::max<std::int64_t>(output.mBuffers[0].mNumberChannels, 1);
+    const auto deviceChannels = std::max<std::int64_t>(output.mBuffers[0].mNumberChannels, 1);
     const auto floats = floatsIn(output.mBuffers[0]);
-    if (floats < channels) {
+    if (floats < deviceChannels) {
         return;
     }
-    const auto frames = std::min(floats / channels, maxFrames);
+    const auto frames = std::min(floats / deviceChannels, maxFrames);
 
     // Prefill: play silence until the ring holds one buffer, the latency target.
     if (!io._ringStarted.load(std::memory_order_relaxed)) {
@@ -212,6 +253,7 @@ void runOutputCallback(EngineIOState& io, AudioBufferList& output) noexcept {
     }
 
     float* scratch = io._outputScratch.get();
+    const std::int64_t channels = io._channelLayout.count;
     const auto got = io.ring.read(scratch, frames);
     if (got < frames) {
         io._ringUnderflowFrames.fetch_add(frames - got, std::memory_order_relaxed);
@@ -230,18 +272,19 @@ void runOutputCallback(EngineIOState& io, AudioBufferList& output) noexcept {
             const float gain = std::clamp(
                 (fadeFrames - static_cast<float>(remaining) + static_cast<float>(i)) / fadeFrames,
                 0.0f, 1.0f);
-            scratch[i * 2] *= gain;
-            scratch[i * 2 + 1] *= gain;
+            for (std::int64_t c = 0; c < channels; ++c) {
+                scratch[i * channels + c] *= gain;
+            }
         }
         io._fadeInRemaining.store(std::max<std::int64_t>(remaining - frames, 0),
                                   std::memory_order_relaxed);
     }
 
     if (io.switches.keepAlive) {
-        addKeepAliveNoise(io, scratch, frames);
+        addKeepAliveNoise(io, scratch, frames * channels);
     }
 
-    writeToDevice(scratch, frames, output);
+    writeToDevice(scratch, frames, channels, output);
 
     if (io.switches.clickDebug) {
         measureClick(io, output);

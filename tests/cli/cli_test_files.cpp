@@ -13,13 +13,20 @@
 namespace quellora::testing {
 
 void writeAudioFile(const std::filesystem::path& path, const std::vector<float>& samples,
-                    int channels, int sampleRate, int sndfileFormat) {
+                    int channels, int sampleRate, int sndfileFormat,
+                    const std::vector<int>& channelMap) {
     SF_INFO info{};
     info.channels = channels;
     info.samplerate = sampleRate;
     info.format = sndfileFormat;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    if (!channelMap.empty()) {
+        auto map = channelMap;
+        ASSERT_EQ(sf_command(file, SFC_SET_CHANNEL_MAP_INFO, map.data(),
+                             static_cast<int>(map.size() * sizeof(int))),
+                  SF_TRUE);
+    }
     const auto frames = static_cast<sf_count_t>(samples.size()) / channels;
     EXPECT_EQ(sf_writef_float(file, samples.data(), frames), frames);
     EXPECT_EQ(sf_close(file), 0);

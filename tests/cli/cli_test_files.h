@@ -15,8 +15,11 @@ struct AudioFileContents {
     std::vector<float> samples; // interleaved
 };
 
+// `channelMap` (libsndfile's SF_CHANNEL_MAP_* values) is written where the
+// format holds one.
 void writeAudioFile(const std::filesystem::path& path, const std::vector<float>& samples,
-                    int channels, int sampleRate, int sndfileFormat);
+                    int channels, int sampleRate, int sndfileFormat,
+                    const std::vector<int>& channelMap = {});
 AudioFileContents readAudioFile(const std::filesystem::path& path);
 void writeTextFile(const std::filesystem::path& path, const std::string& text);
 

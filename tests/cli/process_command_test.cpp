@@ -20,6 +20,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <numbers>
 #include <sstream>
 
 namespace quellora::testing {
@@ -133,7 +134,8 @@ TEST_P(AlignedOutput, isTheCompressorOutputShiftedBackByTheLookahead) {
 INSTANTIATE_TEST_SUITE_P(BlockSizes, AlignedOutput,
                          ::testing::Values(BlockCase{1, 512}, BlockCase{2, 512}, BlockCase{1, 1},
                                            BlockCase{2, 1}, BlockCase{2, 7}, BlockCase{1, 7},
-                                           BlockCase{2, 8192}, BlockCase{1, 8192}),
+                                           BlockCase{2, 8192}, BlockCase{1, 8192},
+                                           BlockCase{6, 512}, BlockCase{8, 7}),
                          [](const auto& row) {
                              return fmt::format("{}ch_block{}", row.param.channels,
                                                 row.param.blockFrames);
@@ -233,9 +235,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- The Night chain -------------------------------------------------------
 
-// Quiet speech, then loud, hard-clipped music: what Night is for.
+// Quiet speech, then loud, hard-clipped music: what Night is for. In 5.1
+// the speech is in the centre, the music in front, and the surrounds and the
+// bass channel carry some of it.
 std::vector<float> dialogueThenLoudMusic(int channels) {
-    auto stereo = speechLike(10 * rate, rate, -33.0f);
+    const auto speech = speechLike(10 * rate, rate, -33.0f);
+    auto stereo = speech;
     auto loud = denseMusicLike(6 * rate, rate, -9.0f);
     for (auto& sample : loud) {
         sample = std::clamp(sample, -0.999f, 0.999f);
@@ -244,11 +249,25 @@ std::vector<float> dialogueThenLoudMusic(int channels) {
     if (channels == 2) {
         return stereo;
     }
-    std::vector<float> mono(stereo.size() / 2);
-    for (std::size_t i = 0; i < mono.size(); ++i) {
-        mono[i] = stereo[2 * i];
+    const auto frames = stereo.size() / 2;
+    std::vector<float> out(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        const float left = stereo[2 * i];
+        const float right = stereo[2 * i + 1];
+        if (channels == 1) {
+            out[i] = left;
+            continue;
+        }
+        const bool dialogue = i * 2 < speech.size();
+        float* frame = out.data() + i * 6;
+        frame[0] = dialogue ? 0.0f : left;
+        frame[1] = dialogue ? 0.0f : right;
+        frame[2] = dialogue ? left : 0.3f * (left + right);
+        frame[3] = dialogue ? 0.0f : 0.5f * (left + right);
+        frame[4] = 0.3f * left;
+        frame[5] = 0.3f * right;
     }
-    return mono;
+    return out;
 }
 
 LoudnessMeasurement measureSeconds(const std::vector<float>& samples, int channels, double from,
@@ -283,8 +302,42 @@ TEST_P(NightPreset, liftsDialogueLowersTheLoudPartAndKeepsTruePeaksBelowMinusOne
                              [](float sample) { return std::fabs(sample) >= 1.0f; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, NightPreset, ::testing::Values(1, 2),
+INSTANTIATE_TEST_SUITE_P(Layouts, NightPreset, ::testing::Values(1, 2, 6),
                          [](const auto& row) { return fmt::format("{}ch", row.param); });
+
+// A file's channel map says which channel is the bass: 2.1 with a loud bass
+// channel and quiet fronts is not compressed; read as 3.0 without the map,
+// the same samples are.
+TEST_F(ProcessCommandTest, followsTheChannelMapToTheLowFrequencyChannel) {
+    constexpr std::int64_t frames = 2 * rate;
+    std::vector<float> input(static_cast<std::size_t>(frames * 3));
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const auto phase = 2.0 * std::numbers::pi * 440.0 * static_cast<double>(i) / rate;
+        input[static_cast<std::size_t>(i * 3)] = 0.01f * static_cast<float>(std::sin(phase));
+        input[static_cast<std::size_t>(i * 3 + 1)] = 0.01f * static_cast<float>(std::cos(phase));
+        input[static_cast<std::size_t>(i * 3 + 2)] = 0.9f * static_cast<float>(std::sin(phase));
+    }
+    const auto frontGainDb = [&](const std::string& name, const std::vector<int>& map) {
+        writeAudioFile(path(name), input, 3, rate, SF_FORMAT_WAVEX | SF_FORMAT_FLOAT, map);
+        const auto run = runProcess({path(name), path("out.wav"), "--mix", "1"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        const auto output = readAudioFile(path("out.wav")).samples;
+        double in = 0.0;
+        double out = 0.0;
+        for (auto i = static_cast<std::size_t>(frames / 2); i < output.size() / 3; ++i) {
+            in += static_cast<double>(input[i * 3] * input[i * 3]);
+            out += static_cast<double>(output[i * 3] * output[i * 3]);
+        }
+        return 10.0 * std::log10(out / in);
+    };
+    const auto twoPointOne =
+        frontGainDb("2.1.wav", {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT, SF_CHANNEL_MAP_LFE});
+    const auto threeZero =
+        frontGainDb("3.0.wav", {SF_CHANNEL_MAP_LEFT, SF_CHANNEL_MAP_RIGHT, SF_CHANNEL_MAP_CENTER});
+    // Far below the knee the fronts get the makeup gain only.
+    EXPECT_NEAR(twoPointOne, 2.16, 0.05);
+    EXPECT_LT(threeZero, -8.0);
+}
 
 TEST_F(ProcessCommandTest, nightIsAlignedByItsWholeDelay) {
     constexpr std::int64_t frames = 4000;

@@ -43,7 +43,7 @@ protected:
     void SetUp() override {
         writeAudioFile(dir / "in.wav", stereoNoise(4800, 0.25f), 2, 48000,
                        SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-        writeAudioFile(dir / "three.wav", std::vector<float>(3 * 4800, 0.1f), 3, 48000,
+        writeAudioFile(dir / "nine.wav", std::vector<float>(9 * 4800, 0.1f), 9, 48000,
                        SF_FORMAT_WAV | SF_FORMAT_PCM_16);
         writeTextFile(dir / "notaudio.wav", "these are not samples\n");
         writeTextFile(dir / "out.wav", "earlier output");
@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"unknownBuiltInPreset",
                   {"@in.wav", "@out.wav", "--preset", "loud"},
                   "unknown preset \"loud\""},
-        ErrorCase{"threeChannels", {"@three.wav", "@out.wav"}, "3 channels"},
+        ErrorCase{"nineChannels", {"@nine.wav", "@out.wav"}, "9 channels; at most 8 (7.1)"},
         ErrorCase{"notAudio", {"@notaudio.wav", "@out.wav"}, "cannot read"},
         ErrorCase{"missingInput", {"@absent.wav", "@out.wav"}, "cannot read"},
         ErrorCase{"unknownExtension", {"@in.wav", "@out.mp4"}, "known extension"},

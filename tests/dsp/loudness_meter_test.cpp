@@ -44,6 +44,40 @@ LoudnessMeasurement measure(const Signal& signal, InstructionSet instructionSet,
     return meter.measurement();
 }
 
+// Surround from stereo programme: a centre, a loud low-frequency channel
+// that must not count, and quieter surrounds, each channel its own signal.
+std::vector<float> surround(const std::vector<float>& stereo, int channels) {
+    const auto frames = stereo.size() / 2;
+    const auto layout = ChannelLayout::conventional(channels);
+    const auto bed = testing::stereoNoise(static_cast<std::int64_t>(frames), 0.1f, 17);
+    std::vector<float> out(frames * static_cast<std::size_t>(channels));
+    for (std::size_t i = 0; i < frames; ++i) {
+        for (int c = 0; c < channels; ++c) {
+            const float left = stereo[i * 2];
+            const float right = stereo[i * 2 + 1];
+            float sample = 0.0f;
+            switch (layout.positions[static_cast<std::size_t>(c)]) {
+            case SpeakerPosition::frontLeft:
+                sample = left;
+                break;
+            case SpeakerPosition::frontRight:
+                sample = right;
+                break;
+            case SpeakerPosition::frontCentre:
+                sample = 0.5f * (left + right);
+                break;
+            case SpeakerPosition::lowFrequency:
+                sample = 0.9f * static_cast<float>(std::sin(0.005 * static_cast<double>(i)));
+                break;
+            default:
+                sample = bed[i * 2 + static_cast<std::size_t>(c % 2)] * static_cast<float>(c);
+            }
+            out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] = sample;
+        }
+    }
+    return out;
+}
+
 std::vector<Signal> signals() {
     const auto programme = testing::programmeSignal(48000 * 12, 48000.0f);
     return {
@@ -53,6 +87,8 @@ std::vector<Signal> signals() {
         {"programme stereo 96k", 2, 96000, testing::programmeSignal(96000 * 8, 96000.0f), false},
         {"noise stereo 48k", 2, 48000, testing::stereoNoise(48000 * 5, 0.3f)},
         {"low tone stereo 48k", 2, 48000, testing::sineTone(48000 * 5, 2, 0.5f, 60.0f, 48000.0f)},
+        {"programme 5.1 48k", 6, 48000, surround(programme, 6)},
+        {"programme 7.1 48k", 8, 48000, surround(programme, 8)},
     };
 }
 
@@ -114,7 +150,8 @@ TEST(LoudnessMeterTest, SilenceAndShortInput) {
     EXPECT_TRUE(std::isinf(short_.integratedLufs));
     EXPECT_GT(short_.truePeakDbtp, -7.0);
 
-    EXPECT_THROW(LoudnessMeter(3, 48000), std::invalid_argument);
+    EXPECT_THROW(LoudnessMeter(9, 48000), std::invalid_argument);
+    EXPECT_THROW(LoudnessMeter(0, 48000), std::invalid_argument);
     EXPECT_THROW(LoudnessMeter(2, 50), std::invalid_argument);
 }
 

@@ -58,8 +58,8 @@ protected:
         std::vector<float> gains;
         const auto frames = static_cast<std::int64_t>(stereo.size() / 2);
         for (std::int64_t at = 0; at < frames; at += blockFrames) {
-            leveller.process(stereo.data() + at * 2, std::min(blockFrames, frames - at), 2, 2,
-                             0.0f);
+            leveller.process(stereo.data() + at * 2, std::min(blockFrames, frames - at), 2,
+                             ChannelLayout::stereo(), 0.0f);
             gains.push_back(leveller.gainDb());
         }
         return gains;

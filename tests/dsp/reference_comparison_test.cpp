@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <tuple>
@@ -68,6 +69,15 @@ std::vector<float> run(Compressor& compressor, Layout layout, Scenario scenario,
             } else {
                 block[static_cast<std::size_t>(i * channels)] = left;
                 block[static_cast<std::size_t>(i * channels + 1)] = right;
+            }
+            if (layout == Layout::sixChannels) {
+                // 5.1: a centre, a louder low-frequency channel that must not
+                // drive the detector, and surrounds.
+                float* rest = block.data() + i * channels + 2;
+                rest[0] = 0.5f * (left + right);
+                rest[1] = std::clamp(2.0f * right, -1.0f, 1.0f);
+                rest[2] = -0.5f * left;
+                rest[3] = 0.7f * right;
             }
         }
         if constexpr (std::is_same_v<Compressor, AudioCompressor>) {

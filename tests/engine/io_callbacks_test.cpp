@@ -182,6 +182,146 @@ INSTANTIATE_TEST_SUITE_P(
             "planarThirdMissing", {{1, true}, {1, true}, {1, false}}, {{0.5f}, {0.25f}, {}}}),
     [](const auto& test) { return std::string(test.param.name); });
 
+// The pipeline carries the output's own channels, mono to 7.1: whether the
+// server hands them over interleaved or one buffer per channel, each channel
+// of the tap arrives on its own channel of the device.
+struct PipelineLayout {
+    const char* name;
+    int channels;
+    bool planarTap;
+    bool planarDevice;
+};
+
+class PipelineLayoutTest : public IOCallbacksTest,
+                           public ::testing::WithParamInterface<PipelineLayout> {};
+
+TEST_P(PipelineLayoutTest, EveryChannelArrivesOnItsOwnChannel) {
+    const auto [name, count, planarTap, planarDevice] = GetParam();
+    const auto channels = static_cast<std::uint32_t>(count);
+    io.setChannelLayout(ChannelLayout::conventional(count));
+    auto tap = planarTap ? SimulatedBufferList::planar(channels, 512)
+                         : SimulatedBufferList::interleaved(channels, 512);
+    auto device = planarDevice ? SimulatedBufferList::planar(channels, 512)
+                               : SimulatedBufferList::interleaved(channels, 512);
+    // Channel c carries (c + 1) / 16, each sample marked by its frame.
+    const auto value = [](std::uint32_t c, std::uint32_t frame) {
+        return static_cast<float>(c + 1) / 16.0f + static_cast<float>(frame) / 65536.0f;
+    };
+    const auto at = [&](SimulatedBufferList& list, bool planar, std::uint32_t frame,
+                        std::uint32_t c) -> float& {
+        return planar ? list.at(c, frame, 0) : list.at(0, frame, c);
+    };
+    for (std::uint32_t f = 0; f < 512; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            at(tap, planarTap, f, c) = value(c, f);
+        }
+    }
+    capture(tap);
+    capture(tap);
+    runOutputCallback(io, device.list());
+    runOutputCallback(io, device.list());
+    // The second output buffer holds tap frames 272 to 511 of the first
+    // capture after the 240-frame lookahead.
+    for (std::uint32_t f = 0; f < 512 - 272; ++f) {
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            ASSERT_FLOAT_EQ(at(device, planarDevice, f, c), value(c, f + 272))
+                << "frame " << f << " channel " << c;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, PipelineLayoutTest,
+                         ::testing::Values(PipelineLayout{"mono", 1, false, false},
+                                           PipelineLayout{"stereo", 2, false, false},
+                                           PipelineLayout{"stereoPlanar", 2, true, true},
+                                           PipelineLayout{"fivePointOne", 6, false, false},
+                                           PipelineLayout{"fivePointOnePlanar", 6, true, true},
+                                           PipelineLayout{"fivePointOnePlanarIn", 6, true, false},
+                                           PipelineLayout{"sevenPointOne", 8, false, false},
+                                           PipelineLayout{"sevenPointOnePlanarOut", 8, false,
+                                                          true}),
+                         [](const auto& test) { return std::string(test.param.name); });
+
+// A format change can race a rebuild: what the tap or the device hands over
+// then is fitted to the pipeline's 5.1 rather than misread.
+struct MismatchCase {
+    const char* name;
+    std::vector<SimulatedBufferLayout> tap;
+    std::vector<SimulatedBufferLayout> device;
+    // Channel c of the tap carries (c + 1) / 8; expected per device channel.
+    std::vector<float> expected;
+};
+
+class MismatchedBuffersTest : public IOCallbacksTest,
+                              public ::testing::WithParamInterface<MismatchCase> {};
+
+TEST_P(MismatchedBuffersTest, AreFittedToThePipelinesChannels) {
+    io.setChannelLayout(ChannelLayout::conventional(6));
+    SimulatedBufferList tap(GetParam().tap, 1024);
+    std::uint32_t channel = 0;
+    for (std::size_t b = 0; b < tap.bufferCount(); ++b) {
+        for (std::uint32_t c = 0; c < tap.channels(b); ++c, ++channel) {
+            for (std::uint32_t f = 0; f < 1024; ++f) {
+                tap.at(b, f, c) = static_cast<float>(channel + 1) / 8.0f;
+            }
+        }
+    }
+    capture(tap);
+    SimulatedBufferList device(GetParam().device, 512);
+    runOutputCallback(io, device.list());
+    runOutputCallback(io, device.list());
+    std::vector<float> heard;
+    for (std::size_t b = 0; b < device.bufferCount(); ++b) {
+        for (std::uint32_t c = 0; c < device.channels(b); ++c) {
+            heard.push_back(device.at(b, 300, c));
+        }
+    }
+    EXPECT_EQ(heard, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FivePointOne, MismatchedBuffersTest,
+    ::testing::Values(
+        MismatchCase{"stereoTap", {{2, true}}, {{6, true}}, {0.125f, 0.25f, 0, 0, 0, 0}},
+        MismatchCase{"monoTap", {{1, true}}, {{6, true}}, {0.125f, 0.125f, 0, 0, 0, 0}},
+        MismatchCase{"eightChannelTap",
+                     {{8, true}},
+                     {{6, true}},
+                     {0.125f, 0.25f, 0.375f, 0.5f, 0.625f, 0.75f}},
+        MismatchCase{"stereoDevice", {{6, true}}, {{2, true}}, {0.125f, 0.25f}},
+        MismatchCase{"monoDevice", {{6, true}}, {{1, true}}, {0.1875f}},
+        MismatchCase{"sevenPointOneDevice",
+                     {{6, true}},
+                     {{8, true}},
+                     {0.125f, 0.25f, 0.375f, 0.5f, 0.625f, 0.75f, 0, 0}}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST_F(IOCallbacksTest, FadeInAndKeepAliveReachEveryChannel) {
+    EngineIOState surround({.keepAlive = true});
+    auto dry = CompressorParams::defaults();
+    dry.mix = 0.0f;
+    surround.compressor.updateParams(dry, 48000.0f);
+    surround._captureScratch = std::make_unique<float[]>(EngineIOState::scratchFloats);
+    surround._outputScratch = std::make_unique<float[]>(EngineIOState::scratchFloats);
+    surround.setChannelLayout(ChannelLayout::conventional(6));
+    surround._fadeInRemaining.store(EngineIOState::fadeInFrames);
+    auto input = SimulatedBufferList::interleaved(6, 512);
+    std::fill(input.samples(0).begin(), input.samples(0).end(), 0.5f);
+    auto aggregateOutput = SimulatedBufferList::interleaved(2, 512);
+    runCaptureCallback(surround, input.list(), aggregateOutput.list());
+    runCaptureCallback(surround, input.list(), aggregateOutput.list());
+    auto output = SimulatedBufferList::interleaved(6, 512);
+    runOutputCallback(surround, output.list());
+    bool noisy = false;
+    for (std::uint32_t c = 0; c < 6; ++c) {
+        // Frame 300 of the fade, with the keep-alive noise on top.
+        EXPECT_NEAR(output.at(0, 300, c), 0.5f * 300.0f / 2400.0f, 0.0001f) << "channel " << c;
+        noisy = noisy || output.at(0, 300, c) != 0.5f * 300.0f / 2400.0f;
+        EXPECT_NE(output.at(0, 100, c), 0.0f) << "channel " << c;
+    }
+    EXPECT_TRUE(noisy);
+}
+
 TEST_F(IOCallbacksTest, OutputWithoutDataIsLeftAlone) {
     auto output = SimulatedBufferList({{2, false}}, 512);
     capture(numberedStereo(1024, 1));

@@ -72,6 +72,24 @@ AudioClip quietToLoudSteps(double stepSeconds, int sampleRate) {
     return steppedTone({-30.0, -24.0, -18.0, -12.0, -6.0}, stepSeconds, 1000.0, sampleRate, 2);
 }
 
+AudioClip interleaved(const std::vector<AudioClip>& channels) {
+    AudioClip clip{channels.empty() ? 48000 : channels.front().sampleRate,
+                   static_cast<int>(channels.size()),
+                   {}};
+    std::int64_t frames = 0;
+    for (const auto& channel : channels) {
+        frames = std::max(frames, channel.frames());
+    }
+    clip.samples.assign(static_cast<std::size_t>(frames * clip.channels), 0.0f);
+    for (std::size_t c = 0; c < channels.size(); ++c) {
+        for (std::int64_t frame = 0; frame < channels[c].frames(); ++frame) {
+            clip.samples[static_cast<std::size_t>(frame * clip.channels) + c] =
+                channels[c].samples[static_cast<std::size_t>(frame * channels[c].channels)];
+        }
+    }
+    return clip;
+}
+
 AudioClip AudioClip::channel(int index) const {
     AudioClip mono{sampleRate, 1, {}};
     mono.samples.reserve(static_cast<std::size_t>(frames()));

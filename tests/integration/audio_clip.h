@@ -25,6 +25,9 @@ struct AudioClip {
     AudioClip channel(int index) const;
 };
 
+// Mono clips as the channels of one clip, the shorter ones padded with silence.
+AudioClip interleaved(const std::vector<AudioClip>& channels);
+
 // Test signals. Levels are sine peaks in dBFS (a sine's RMS is 3.01 dB lower);
 // every channel carries the same signal.
 AudioClip tone(double levelDb, double seconds, double frequencyHz = 1000.0, int sampleRate = 48000,

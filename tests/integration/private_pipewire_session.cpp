@@ -71,7 +71,8 @@ bool succeedsSoon(const std::vector<std::string>& command, std::string_view expe
 std::string nodeProperties(const NullSink& sink) {
     return "{ factory.name=support.null-audio-sink node.name=\"" + sink.name +
            "\" node.description=\"" + sink.description +
-           "\" media.class=Audio/Sink object.linger=true audio.position=[ FL FR ] }";
+           "\" media.class=Audio/Sink object.linger=true audio.position=[ " + sink.positions +
+           " ] }";
 }
 
 } // namespace
@@ -444,12 +445,15 @@ std::string PrivatePipeWireSession::uniqueName(std::string_view prefix) {
 }
 
 Playback PrivatePipeWireSession::play(const fs::path& path, std::string_view targetSink,
-                                      double volume) {
+                                      double volume, std::string_view channelMap) {
     auto nodeName = uniqueName("quellora-test-play-");
     std::vector<std::string> command{"pw-play", "--volume", std::to_string(volume), "-P",
                                      "{ node.name=" + nodeName + " }"};
     if (!targetSink.empty()) {
         command.insert(command.end(), {"--target", std::string(targetSink)});
+    }
+    if (!channelMap.empty()) {
+        command.insert(command.end(), {"--channel-map", std::string(channelMap)});
     }
     command.push_back(path.string());
     return Playback(ChildProcess::start(command), std::move(nodeName));
@@ -462,8 +466,8 @@ fs::path PrivatePipeWireSession::writeClip(const AudioClip& clip) {
 }
 
 Playback PrivatePipeWireSession::play(const AudioClip& clip, std::string_view targetSink,
-                                      double volume) {
-    return play(writeClip(clip), targetSink, volume);
+                                      double volume, std::string_view channelMap) {
+    return play(writeClip(clip), targetSink, volume, channelMap);
 }
 
 Playback PrivatePipeWireSession::play(const AudioClip& clip, AudioClient client) {
@@ -482,24 +486,37 @@ Playback PrivatePipeWireSession::play(const AudioClip& clip, AudioClient client)
 }
 
 Recording PrivatePipeWireSession::startRecording(std::string_view sinkName, int sampleRate,
-                                                 int channels) {
-    return startRecording(sinkName, sampleRate, channels, "");
+                                                 int channels, std::string_view channelMap) {
+    return startRecordingWith(sinkName, sampleRate, channels, channelMap, "");
 }
 
 Recording PrivatePipeWireSession::startPassiveRecording(std::string_view sinkName) {
-    return startRecording(sinkName, 48000, 2, " node.passive=true");
+    return startRecordingWith(sinkName, 48000, 2, "", " node.passive=true");
 }
 
-Recording PrivatePipeWireSession::startRecording(std::string_view sinkName, int sampleRate,
-                                                 int channels, std::string_view extraProperties) {
+Recording PrivatePipeWireSession::startRecordingWith(std::string_view sinkName, int sampleRate,
+                                                     int channels, std::string_view channelMap,
+                                                     std::string_view extraProperties) {
     auto nodeName = uniqueName("quellora-test-record-");
     auto path = file(nodeName + ".wav");
     // stream.capture.sink: record what the sink plays (its monitor), not an input.
-    auto recorder = ChildProcess::start(
-        {"pw-record", "--target", std::string(sinkName), "-P",
-         "{ stream.capture.sink=true node.name=" + nodeName + std::string(extraProperties) + " }",
-         "--rate", std::to_string(sampleRate), "--channels", std::to_string(channels), "--format",
-         "f32", path.string()});
+    std::vector<std::string> command{"pw-record",
+                                     "--target",
+                                     std::string(sinkName),
+                                     "-P",
+                                     "{ stream.capture.sink=true node.name=" + nodeName +
+                                         std::string(extraProperties) + " }",
+                                     "--rate",
+                                     std::to_string(sampleRate),
+                                     "--channels",
+                                     std::to_string(channels),
+                                     "--format",
+                                     "f32"};
+    if (!channelMap.empty()) {
+        command.insert(command.end(), {"--channel-map", std::string(channelMap)});
+    }
+    command.push_back(path.string());
+    auto recorder = ChildProcess::start(command);
     return Recording(std::move(recorder), std::move(path), std::move(nodeName), sampleRate,
                      channels);
 }

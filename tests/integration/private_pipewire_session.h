@@ -21,8 +21,9 @@ namespace quellora::integration {
 // A null sink: a virtual device that plays into nothing, whose monitor the
 // tests record.
 struct NullSink {
-    std::string name;        // node.name, also what pw-play/pw-record target
-    std::string description; // node.description
+    std::string name;                // node.name, also what pw-play/pw-record target
+    std::string description;         // node.description
+    std::string positions = "FL FR"; // its channels
 };
 
 // The ways applications reach the server: PipeWire's own API (pw-play), the
@@ -173,16 +174,20 @@ public:
 
     // Plays a file with pw-play, on `targetSink` or, if empty, wherever the
     // session manager sends new streams (the default sink). `volume` is the
-    // stream volume, linear.
+    // stream volume, linear; `channelMap` names the file's channels
+    // ("FL,FR,FC,LFE,RL,RR"), when not pw-play's choice for their count.
     Playback play(const std::filesystem::path& file, std::string_view targetSink = {},
-                  double volume = 1.0);
+                  double volume = 1.0, std::string_view channelMap = {});
     // Writes `clip` to a file in the session folder and plays it.
-    Playback play(const AudioClip& clip, std::string_view targetSink = {}, double volume = 1.0);
+    Playback play(const AudioClip& clip, std::string_view targetSink = {}, double volume = 1.0,
+                  std::string_view channelMap = {});
     // Plays a clip through one of the client APIs, wherever the session
     // manager sends new streams.
     Playback play(const AudioClip& clip, AudioClient client);
-    // Records what `sinkName` plays (its monitor) until stopped.
-    Recording startRecording(std::string_view sinkName, int sampleRate = 48000, int channels = 2);
+    // Records what `sinkName` plays (its monitor) until stopped, in the
+    // channels `channelMap` names, if given.
+    Recording startRecording(std::string_view sinkName, int sampleRate = 48000, int channels = 2,
+                             std::string_view channelMap = {});
     // Records like startRecording but over passive links, which do not keep
     // the sink running: it still idles when nothing else plays into it.
     Recording startPassiveRecording(std::string_view sinkName);
@@ -205,8 +210,8 @@ private:
     void waitForPulseServer();
     std::filesystem::path writeClip(const AudioClip& clip);
     std::string uniqueName(std::string_view prefix);
-    Recording startRecording(std::string_view sinkName, int sampleRate, int channels,
-                             std::string_view extraProperties);
+    Recording startRecordingWith(std::string_view sinkName, int sampleRate, int channels,
+                                 std::string_view channelMap, std::string_view extraProperties);
     void exportEnvironment();
     void restoreEnvironment();
 

@@ -1,6 +1,7 @@
 #include "quellora_graph.h"
 
 #include <algorithm>
+#include <string>
 
 namespace quellora::integration {
 
@@ -30,7 +31,13 @@ const GraphNode* ourNode(const GraphSnapshot& graph, std::string_view prefix) {
 
 bool processesInto(const GraphSnapshot& graph, std::string_view sink) {
     const auto* aggregate = ourNode(graph, "quellora-aggregate-");
-    return aggregate && graph.linksBetween(aggregate->name, sink).size() == 2;
+    const auto* tap = ourNode(graph, "quellora-tap-");
+    if (!aggregate || !tap) {
+        return false;
+    }
+    // A link per channel the tap carries: all of them reach the sink.
+    const auto channels = tap->property("audio.channels").value_or("2");
+    return std::to_string(graph.linksBetween(aggregate->name, sink).size()) == channels;
 }
 
 bool routedThroughTap(const GraphSnapshot& graph, std::string_view stream, std::string_view sink) {

@@ -14,7 +14,8 @@ std::vector<const GraphNode*> ourNodes(const GraphSnapshot& graph);
 // The first node whose name starts with `prefix`.
 const GraphNode* ourNode(const GraphSnapshot& graph, std::string_view prefix);
 
-// The processed path to `sink` is up: our aggregate plays on it.
+// The processed path to `sink` is up: our aggregate plays on it, every
+// channel of the tap.
 bool processesInto(const GraphSnapshot& graph, std::string_view sink);
 // A stream reaches `sink` only through Quellora's tap.
 bool routedThroughTap(const GraphSnapshot& graph, std::string_view stream, std::string_view sink);

@@ -37,8 +37,7 @@ void ReferenceCompressor::updateParams(const CompressorParams& p, float sampleRa
     const auto lookahead = std::min<std::int64_t>(static_cast<std::int64_t>(sr * 0.005f), 960);
     if (lookahead != lookaheadSamples) {
         lookaheadSamples = lookahead;
-        delayL.fill(0.0f);
-        delayR.fill(0.0f);
+        delays = {};
         delayWriteIndex = 0;
     }
     const float w0 = 6.283185f * p.scHpfFreq / sr;
@@ -66,44 +65,55 @@ void ReferenceCompressor::reset() {
     smoothedMix = mix;
     paramInitialized = true;
     bypassRamp = bypassTarget;
-    z1L = z2L = z1R = z2R = 0.0f;
-    delayL.fill(0.0f);
-    delayR.fill(0.0f);
+    filterStates = {};
+    delays = {};
     delayWriteIndex = 0;
 }
 
 void ReferenceCompressor::processInterleaved(float* buffer, std::int64_t frameCount,
                                              std::int64_t channelCount) {
-    if (channelCount < 2) {
-        processMono(buffer, frameCount);
-        return;
-    }
-    processFrames(buffer, buffer + 1, channelCount, frameCount, false);
+    processInterleaved(buffer, frameCount,
+                       ChannelLayout::conventional(static_cast<int>(channelCount)));
+}
+
+void ReferenceCompressor::processInterleaved(float* buffer, std::int64_t frameCount,
+                                             const ChannelLayout& layout) {
+    processFrames(buffer, layout.count, layout.count < 2 ? 1u : layout.detectorMask(), frameCount);
 }
 
 void ReferenceCompressor::processMono(float* buffer, std::int64_t frameCount) {
-    processFrames(buffer, buffer, 1, frameCount, true);
+    processFrames(buffer, 1, 1u, frameCount);
 }
 
-void ReferenceCompressor::processFrames(float* left, float* right, std::int64_t stride,
-                                        std::int64_t frameCount, bool mono) {
+void ReferenceCompressor::processFrames(float* frames, int channels, std::uint32_t detected,
+                                        std::int64_t frameCount) {
     if (lookaheadSamples < 1) {
         return;
     }
+    const auto isDetected = [&](int c) {
+        return ((detected >> c) & 1u) != 0;
+    };
     float inputPeak = 0.0f, outputPeak = 0.0f, minimumGain = 1.0f;
+    std::array<float, ChannelLayout::maxChannels> delayed{};
     for (std::int64_t i = 0; i < frameCount; ++i) {
-        float xl = left[i * stride];
-        float xr = mono ? xl : right[i * stride];
-        if (!std::isfinite(xl)) {
-            xl = 0.0f;
+        float* frame = frames + i * channels;
+        float p = 0.0f;
+        for (int c = 0; c < channels; ++c) {
+            const auto index = static_cast<std::size_t>(c);
+            const float x = std::isfinite(frame[c]) ? frame[c] : 0.0f;
+            auto& line = delays[index];
+            delayed[index] = line[static_cast<std::size_t>(delayWriteIndex)];
+            line[static_cast<std::size_t>(delayWriteIndex)] = x;
+            if (!isDetected(c)) {
+                continue;
+            }
+            auto& [z1, z2] = filterStates[index];
+            const float y = x * b0 + z1;
+            z1 = flushed(z2 + (x * b1 - y * a1));
+            z2 = flushed(x * b2 - y * a2);
+            p = std::max(p, std::fabs(y));
+            inputPeak = std::max(inputPeak, std::fabs(x));
         }
-        if (!std::isfinite(xr)) {
-            xr = 0.0f;
-        }
-        const float dl = delayL[static_cast<std::size_t>(delayWriteIndex)];
-        const float dr = delayR[static_cast<std::size_t>(delayWriteIndex)];
-        delayL[static_cast<std::size_t>(delayWriteIndex)] = xl;
-        delayR[static_cast<std::size_t>(delayWriteIndex)] = xr;
         delayWriteIndex = (delayWriteIndex + 1) % lookaheadSamples;
 
         if (bypassRamp < bypassTarget) {
@@ -113,14 +123,6 @@ void ReferenceCompressor::processFrames(float* left, float* right, std::int64_t 
         }
         const float r = bypassRamp;
 
-        const float yl = xl * b0 + z1L;
-        z1L = flushed(z2L + (xl * b1 - yl * a1));
-        z2L = flushed(xl * b2 - yl * a2);
-        const float yr = xr * b0 + z1R;
-        z1R = flushed(z2R + (xr * b1 - yr * a1));
-        z2R = flushed(xr * b2 - yr * a2);
-
-        float p = std::max(std::fabs(yl), std::fabs(yr));
         if (p < 1e-10f) {
             p = 1e-10f;
         }
@@ -150,14 +152,12 @@ void ReferenceCompressor::processFrames(float* left, float* right, std::int64_t 
         const float m = smoothedMix;
         const float w = (1.0f - m) + lin * m;
         const float gain = r + (1.0f - r) * w;
-        const float outL = std::clamp(dl * gain, -1.0f, 1.0f);
-        const float outR = std::clamp(dr * gain, -1.0f, 1.0f);
-        left[i * stride] = outL;
-        if (!mono) {
-            right[i * stride] = outR;
+        for (int c = 0; c < channels; ++c) {
+            frame[c] = std::clamp(delayed[static_cast<std::size_t>(c)] * gain, -1.0f, 1.0f);
+            if (isDetected(c)) {
+                outputPeak = std::max(outputPeak, std::fabs(frame[c]));
+            }
         }
-        inputPeak = std::max({inputPeak, std::fabs(xl), std::fabs(xr)});
-        outputPeak = std::max({outputPeak, std::fabs(outL), mono ? 0.0f : std::fabs(outR)});
         minimumGain = std::min(minimumGain, gain);
     }
     meters.push_back({inputPeak > 0.0f ? 20.0f * std::log10(inputPeak) : -80.0f,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/channel_layout.h"
 #include "dsp/compressor_params.h"
 #include "dsp/level_sample.h"
 
@@ -10,13 +11,15 @@
 namespace quellora::testing {
 
 // A straightforward scalar evaluation of the compressor's per-frame steps:
-// one logarithm and one exponential per frame, everything in frame order.
+// one logarithm and one exponential per frame, everything in frame order,
+// every channel delayed and the detected ones filtered one by one.
 // It is the yardstick the production compressor is checked against and the
 // baseline it is benchmarked against.
 class ReferenceCompressor {
 public:
     void updateParams(const CompressorParams& params, float sampleRate);
     void processInterleaved(float* buffer, std::int64_t frameCount, std::int64_t channelCount);
+    void processInterleaved(float* buffer, std::int64_t frameCount, const ChannelLayout& layout);
     void processMono(float* buffer, std::int64_t frameCount);
     void setBypassed(bool bypassed) { bypassTarget = bypassed ? 1.0f : 0.0f; }
     void reset();
@@ -24,19 +27,22 @@ public:
     std::vector<LevelSample> meters;
 
 private:
-    void processFrames(float* left, float* right, std::int64_t stride, std::int64_t frameCount,
-                       bool mono);
+    void processFrames(float* frames, int channels, std::uint32_t detected,
+                       std::int64_t frameCount);
 
     float threshold = 0.0f, ratio = 1.0f, kneeWidth = 10.0f, mix = 1.0f;
     float attackCoeff = 0.0f, releaseCoeff = 0.0f, secondaryCoeff = 0.0f;
     float b0 = 1.0f, b1 = 0.0f, b2 = 0.0f, a1 = 0.0f, a2 = 0.0f;
-    float z1L = 0.0f, z2L = 0.0f, z1R = 0.0f, z2R = 0.0f;
+    struct FilterState {
+        float z1 = 0.0f, z2 = 0.0f;
+    };
+    std::array<FilterState, ChannelLayout::maxChannels> filterStates{};
     float smoothedGainDb = 0.0f, heldGainDb = 0.0f, finalGainDb = 0.0f;
     std::int64_t holdCounter = 0, holdSamples = 960;
     float makeupDb = 0.0f, smoothedMakeupDb = 0.0f, smoothedMix = 1.0f;
     bool paramInitialized = false;
     float bypassRamp = 0.0f, bypassTarget = 0.0f, bypassRampStep = 1.0f / 480.0f;
-    std::array<float, 960> delayL{}, delayR{};
+    std::array<std::array<float, 960>, ChannelLayout::maxChannels> delays{};
     std::int64_t delayWriteIndex = 0, lookaheadSamples = 240;
 };
 

@@ -9,13 +9,51 @@
 
 namespace quellora::testing {
 
+namespace {
+
+// Where BS.1770 puts our speakers: the rear pair of 5.1 is its surround
+// pair at 110 degrees, that of 7.1 sits behind at 135 with the side pair
+// at 90.
+int ebur128Channel(const ChannelLayout& layout, int channel) {
+    using enum SpeakerPosition;
+    const auto begin = layout.positions.begin();
+    const bool sevenOne = std::find(begin, begin + layout.count, sideLeft) != begin + layout.count;
+    switch (layout.positions[static_cast<std::size_t>(channel)]) {
+    case frontLeft:
+        return EBUR128_LEFT;
+    case frontRight:
+        return EBUR128_RIGHT;
+    case lowFrequency:
+        return EBUR128_UNUSED;
+    case rearLeft:
+        return sevenOne ? EBUR128_Mp135 : EBUR128_LEFT_SURROUND;
+    case rearRight:
+        return sevenOne ? EBUR128_Mm135 : EBUR128_RIGHT_SURROUND;
+    case sideLeft:
+        return EBUR128_Mp090;
+    case sideRight:
+        return EBUR128_Mm090;
+    default:
+        return EBUR128_CENTER;
+    }
+}
+
+} // namespace
+
 ReferenceLoudnessMeter::ReferenceLoudnessMeter(int channelCount, int sampleRate)
-    : channels(channelCount) {
-    state =
-        ebur128_init(static_cast<unsigned>(channelCount), static_cast<unsigned long>(sampleRate),
-                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
+    : ReferenceLoudnessMeter(ChannelLayout::conventional(channelCount), sampleRate) {}
+
+ReferenceLoudnessMeter::ReferenceLoudnessMeter(const ChannelLayout& layout, int sampleRate)
+    : channels(layout.count) {
+    state = ebur128_init(static_cast<unsigned>(channels), static_cast<unsigned long>(sampleRate),
+                         EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK);
     if (state == nullptr) {
         throw std::runtime_error("libebur128 refused the format");
+    }
+    if (channels > 2) {
+        for (int c = 0; c < channels; ++c) {
+            ebur128_set_channel(state, static_cast<unsigned>(c), ebur128Channel(layout, c));
+        }
     }
 }
 

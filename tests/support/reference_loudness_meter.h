@@ -12,7 +12,10 @@ namespace quellora::testing {
 // that Quellora's own meter is held against.
 class ReferenceLoudnessMeter {
 public:
+    // Channels in their conventional layout, or in the one given, each
+    // placed where libebur128 knows the speaker.
     ReferenceLoudnessMeter(int channels, int sampleRate);
+    ReferenceLoudnessMeter(const ChannelLayout& layout, int sampleRate);
     ~ReferenceLoudnessMeter();
     ReferenceLoudnessMeter(const ReferenceLoudnessMeter&) = delete;
     ReferenceLoudnessMeter& operator=(const ReferenceLoudnessMeter&) = delete;

@@ -75,6 +75,9 @@ inline constexpr FourCharCode latency = fourCharCode("ltnc");                  /
 inline constexpr FourCharCode safetyOffset = fourCharCode("saft");             // uint32
 inline constexpr FourCharCode deviceIsRunningSomewhere = fourCharCode("gone"); // uint32
 inline constexpr FourCharCode processorOverload = fourCharCode("over");        // notification only
+// Output scope: where each output channel plays (AudioChannelLayout), announced
+// when it changes (a profile switch).
+inline constexpr FourCharCode preferredChannelLayout = fourCharCode("srnd");
 } // namespace AudioProperty
 
 // Transport type codes.
@@ -93,6 +96,38 @@ inline constexpr std::uint32_t displayPort = fourCharCode("dprt");
 inline constexpr std::uint32_t airPlay = fourCharCode("airp");
 inline constexpr std::uint32_t thunderbolt = fourCharCode("thun");
 } // namespace AudioTransport
+
+// Channel labels: where a channel plays, as Core Audio names the speakers.
+namespace AudioChannelLabel {
+inline constexpr std::uint32_t unknown = 0xFFFFFFFF;
+inline constexpr std::uint32_t unused = 0;
+inline constexpr std::uint32_t left = 1;
+inline constexpr std::uint32_t right = 2;
+inline constexpr std::uint32_t center = 3;
+inline constexpr std::uint32_t lfeScreen = 4;
+inline constexpr std::uint32_t leftSurround = 5;
+inline constexpr std::uint32_t rightSurround = 6;
+inline constexpr std::uint32_t leftCenter = 7;
+inline constexpr std::uint32_t rightCenter = 8;
+inline constexpr std::uint32_t centerSurround = 9;
+inline constexpr std::uint32_t leftSurroundDirect = 10;
+inline constexpr std::uint32_t rightSurroundDirect = 11;
+inline constexpr std::uint32_t topCenterSurround = 12;
+inline constexpr std::uint32_t verticalHeightLeft = 13;
+inline constexpr std::uint32_t verticalHeightCenter = 14;
+inline constexpr std::uint32_t verticalHeightRight = 15;
+inline constexpr std::uint32_t topBackLeft = 16;
+inline constexpr std::uint32_t topBackCenter = 17;
+inline constexpr std::uint32_t topBackRight = 18;
+inline constexpr std::uint32_t rearSurroundLeft = 33;
+inline constexpr std::uint32_t rearSurroundRight = 34;
+inline constexpr std::uint32_t leftWide = 35;
+inline constexpr std::uint32_t rightWide = 36;
+inline constexpr std::uint32_t lfe2 = 37;
+inline constexpr std::uint32_t mono = 42;
+// Channels that play nowhere in particular: discrete0 + n for the n-th.
+inline constexpr std::uint32_t discrete0 = 1u << 16;
+} // namespace AudioChannelLabel
 
 struct AudioObjectPropertyAddress {
     FourCharCode mSelector = 0;
@@ -114,6 +149,36 @@ struct AudioStreamBasicDescription {
 };
 static_assert(sizeof(AudioStreamBasicDescription) == 40);
 
+struct AudioChannelDescription {
+    std::uint32_t mChannelLabel = AudioChannelLabel::unknown;
+    std::uint32_t mChannelFlags = 0;
+    float mCoordinates[3] = {0.0f, 0.0f, 0.0f};
+};
+static_assert(sizeof(AudioChannelDescription) == 20);
+
+// A device's output channels in order (the platform's AudioChannelLayout).
+// The property is variable in size: the three header words, then one
+// description per channel. Adapters always describe every channel (they
+// expand a layout tag); a read into this struct fails with
+// kAudioHardwareBadPropertySizeError for devices of more channels than it
+// holds.
+struct AudioChannelLayout {
+    static constexpr std::uint32_t useChannelDescriptions = 0; // the layout tag
+    static constexpr std::uint32_t maxChannelDescriptions = 8;
+    static constexpr std::uint32_t headerSize = 12;
+
+    std::uint32_t mChannelLayoutTag = useChannelDescriptions;
+    std::uint32_t mChannelBitmap = 0;
+    std::uint32_t mNumberChannelDescriptions = 0;
+    AudioChannelDescription mChannelDescriptions[maxChannelDescriptions];
+
+    // The property's size for `channels` channels.
+    static constexpr std::uint32_t sizeFor(std::uint32_t channels) {
+        return headerSize + channels * static_cast<std::uint32_t>(sizeof(AudioChannelDescription));
+    }
+};
+static_assert(sizeof(AudioChannelLayout) == AudioChannelLayout::sizeFor(8));
+
 struct AudioBuffer {
     std::uint32_t mNumberChannels = 0;
     std::uint32_t mDataByteSize = 0;
@@ -131,7 +196,11 @@ struct TapDescription {
     enum class MuteBehavior : std::int32_t { unmuted = 0, muted = 1, mutedWhenTapped = 2 };
 
     std::vector<AudioObjectID> excludedProcesses;
+    // A stereo mixdown; or else the processes are mixed as for the stream
+    // `stream` of the device `deviceUID`, in its channel count and layout.
     bool stereo = true;
+    std::optional<std::string> deviceUID;
+    std::uint32_t stream = 0;
     Uuid uuid;
     std::string name;
     MuteBehavior muteBehavior = MuteBehavior::mutedWhenTapped;

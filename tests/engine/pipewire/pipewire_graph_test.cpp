@@ -150,6 +150,66 @@ TEST(PipeWireGraphTest, ChannelsLinkByNameAndSingleChannelsTakeTheFirst) {
     EXPECT_TRUE(channelLinks({}, {&inFl}).empty());
 }
 
+// A tap of one layout bypassed onto a sink of another (a switch between a
+// receiver and stereo speakers): nothing the fronts can carry is lost.
+TEST(PipeWireGraphTest, ChannelsTheInputsLackFallBackToTheFrontsOnTheirSide) {
+    std::vector<GraphPort> surround;
+    std::uint32_t id = 1;
+    for (const char* channel : {"FL", "FR", "FC", "LFE", "RL", "RR", "SL", "AUX0"}) {
+        surround.push_back({id++, 10, true, true, std::string("monitor_") + channel, channel});
+    }
+    const GraphPort inFl{20, 30, false, false, "playback_FL", "FL"};
+    const GraphPort inFr{21, 30, false, false, "playback_FR", "FR"};
+    std::vector<const GraphPort*> from;
+    for (const auto& port : surround) {
+        from.push_back(&port);
+    }
+    using Pairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+    // FC and the unplaced AUX0 reach both fronts, the rears and sides their
+    // own side; the low-frequency effects none.
+    EXPECT_EQ(
+        channelLinks(from, {&inFl, &inFr}),
+        (Pairs{{1, 20}, {2, 21}, {3, 20}, {3, 21}, {5, 20}, {6, 21}, {7, 20}, {8, 20}, {8, 21}}));
+    // Where the sink has the channel, only it takes it.
+    const GraphPort inFc{22, 30, false, false, "playback_FC", "FC"};
+    EXPECT_EQ(channelLinks({from[2]}, {&inFl, &inFr, &inFc}), (Pairs{{3, 20}, {3, 21}, {3, 22}}));
+    EXPECT_EQ(channelLinks({from[2], from[4]}, {&inFl, &inFr, &inFc}), (Pairs{{3, 22}, {5, 20}}));
+}
+
+TEST(PipeWireGraphTest, ASinksLayoutIsItsInputsInPortOrder) {
+    Graph graph;
+    graph.nodes[5] = sink(5, "receiver");
+    // Announced out of order, monitors among them.
+    const char* channels[] = {"RR", "FL", "LFE", "FR", "FC", "RL"};
+    const std::uint32_t indexes[] = {5, 0, 3, 1, 2, 4};
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        graph.ports[40 + i] = {40 + i, 5, false, false, "", channels[i], indexes[i]};
+        graph.ports[50 + i] = {50 + i, 5, true, true, "", channels[i], indexes[i]};
+    }
+    EXPECT_EQ(graph.channelPositions(5),
+              (std::vector<std::string>{"FL", "FR", "FC", "LFE", "RL", "RR"}));
+    EXPECT_TRUE(graph.channelPositions(6).empty());
+}
+
+TEST(PipeWireGraphTest, ChannelPositionsMapToThePlatformsLabels) {
+    namespace Label = AudioChannelLabel;
+    const std::pair<const char*, std::uint32_t> cases[] = {
+        {"MONO", Label::mono},
+        {"FL", Label::left},
+        {"FC", Label::center},
+        {"LFE", Label::lfeScreen},
+        {"RL", Label::rearSurroundLeft},
+        {"SR", Label::rightSurround},
+        {"AUX3", Label::discrete0 + 3},
+        {"AUXx", Label::unknown},
+        {"", Label::unknown},
+        {"XYZ", Label::unknown},
+    };
+    for (const auto& [position, label] : cases) {
+        EXPECT_EQ(channelLabelOf(position), label) << position;
+    }
+}
+
 TEST(PipeWireGraphTest, ClockSettingsPreferForcedValues) {
     ClockSettings clock;
     EXPECT_EQ(clock.effectiveRate(), 48000u);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 
 namespace quellora::pipewire {
@@ -128,7 +129,17 @@ std::vector<const GraphPort*> Graph::portsOf(std::uint32_t nodeId, bool output,
             found.push_back(&port);
         }
     }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const GraphPort* a, const GraphPort* b) { return a->index < b->index; });
     return found;
+}
+
+std::vector<std::string> Graph::channelPositions(std::uint32_t nodeId) const {
+    std::vector<std::string> positions;
+    for (const auto* port : portsOf(nodeId, false, false)) {
+        positions.push_back(port->channel);
+    }
+    return positions;
 }
 
 bool Graph::isLinked(std::uint32_t outputNode, std::uint32_t inputNode) const {
@@ -190,6 +201,26 @@ TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>
     return namesOurTap ? TargetChooser::us : TargetChooser::user;
 }
 
+namespace {
+
+// Which front channel a position falls back to when a sink lacks it: "FL",
+// "FR", both ("") or none (the low-frequency effects).
+std::optional<std::string> frontFor(const std::string& position) {
+    static const std::set<std::string> left{"FL",  "SL",  "RL",   "FLC", "TFL", "TRL", "RLC",
+                                            "FLW", "FLH", "TFLC", "TSL", "BLC", "LLFE"};
+    static const std::set<std::string> right{"FR",  "SR",  "RR",   "FRC", "TFR", "TRR", "RRC",
+                                             "FRW", "FRH", "TFRC", "TSR", "BRC", "RLFE"};
+    if (position == "LFE" || position == "LFE2") {
+        return std::nullopt;
+    }
+    if (left.contains(position)) {
+        return "FL";
+    }
+    return right.contains(position) ? "FR" : "";
+}
+
+} // namespace
+
 std::vector<std::pair<std::uint32_t, std::uint32_t>>
 channelLinks(const std::vector<const GraphPort*>& from, const std::vector<const GraphPort*>& to) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> links;
@@ -200,14 +231,60 @@ channelLinks(const std::vector<const GraphPort*>& from, const std::vector<const 
         links.emplace_back(from.front()->globalId, to.front()->globalId);
         return links;
     }
+    const auto hasChannel = [&](const std::string& channel) {
+        return std::any_of(to.begin(), to.end(),
+                           [&](const GraphPort* input) { return input->channel == channel; });
+    };
     for (const auto* output : from) {
+        const bool matched = from.size() == 1 || hasChannel(output->channel);
+        const auto front = matched ? std::optional<std::string>() : frontFor(output->channel);
         for (const auto* input : to) {
-            if (output->channel == input->channel || from.size() == 1) {
+            const bool fallback =
+                front && (input->channel == *front ||
+                          (front->empty() && (input->channel == "FL" || input->channel == "FR")));
+            if ((matched && (output->channel == input->channel || from.size() == 1)) || fallback) {
                 links.emplace_back(output->globalId, input->globalId);
             }
         }
     }
     return links;
+}
+
+std::uint32_t channelLabelOf(const std::string& position) {
+    namespace Label = AudioChannelLabel;
+    static const std::map<std::string, std::uint32_t> labels{
+        {"MONO", Label::mono},
+        {"FL", Label::left},
+        {"FR", Label::right},
+        {"FC", Label::center},
+        {"LFE", Label::lfeScreen},
+        {"SL", Label::leftSurround},
+        {"SR", Label::rightSurround},
+        {"FLC", Label::leftCenter},
+        {"FRC", Label::rightCenter},
+        {"RC", Label::centerSurround},
+        {"RL", Label::rearSurroundLeft},
+        {"RR", Label::rearSurroundRight},
+        {"TC", Label::topCenterSurround},
+        {"TFL", Label::verticalHeightLeft},
+        {"TFC", Label::verticalHeightCenter},
+        {"TFR", Label::verticalHeightRight},
+        {"TRL", Label::topBackLeft},
+        {"TRC", Label::topBackCenter},
+        {"TRR", Label::topBackRight},
+        {"FLW", Label::leftWide},
+        {"FRW", Label::rightWide},
+        {"LFE2", Label::lfe2},
+    };
+    if (const auto found = labels.find(position); found != labels.end()) {
+        return found->second;
+    }
+    if (position.rfind("AUX", 0) == 0) {
+        if (const auto number = parseNumber(position.substr(3))) {
+            return Label::discrete0 + *number;
+        }
+    }
+    return Label::unknown;
 }
 
 } // namespace quellora::pipewire

@@ -49,7 +49,8 @@ struct GraphPort {
     bool output = false;
     bool monitor = false;
     std::string name;
-    std::string channel; // FL, FR, MONO, ...
+    std::string channel;     // FL, FR, MONO, ...
+    std::uint32_t index = 0; // port.id: its place among the node's ports of its direction
 };
 
 struct GraphLink {
@@ -112,7 +113,10 @@ struct Graph {
     // ours, the configured one, the last default that was not ours, or the
     // sink the session manager prefers most stands in; none without sinks.
     const GraphNode* defaultSink() const;
+    // In the order of their index.
     std::vector<const GraphPort*> portsOf(std::uint32_t nodeId, bool output, bool monitor) const;
+    // The channel positions of a sink's inputs, in order: its layout.
+    std::vector<std::string> channelPositions(std::uint32_t nodeId) const;
     bool isLinked(std::uint32_t outputNode, std::uint32_t inputNode) const;
     // Whether a client has an output stream that is running.
     bool clientRunsOutput(std::uint32_t clientId) const;
@@ -138,8 +142,15 @@ enum class TargetChooser { nobody, us, user };
 TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>& target);
 
 // Pairs of (output port, input port) that connect `from`'s ports to `to`'s,
-// channel by channel; a single-channel side takes every channel of the other.
+// channel by channel. A single input takes the first output, a single
+// output feeds every input; a channel the inputs lack goes to the front
+// channel on its side, or to both fronts from the centre (the low-frequency
+// effects are left out, as a downmix leaves them).
 std::vector<std::pair<std::uint32_t, std::uint32_t>>
 channelLinks(const std::vector<const GraphPort*>& from, const std::vector<const GraphPort*>& to);
+
+// The platform's label for a PipeWire channel position; AUXn are discrete
+// channels.
+std::uint32_t channelLabelOf(const std::string& position);
 
 } // namespace quellora::pipewire

@@ -35,10 +35,30 @@ constexpr const char* routingKey = "target.object";
 // An object and the property of it that changed.
 using PropertyChange = std::pair<AudioObjectID, FourCharCode>;
 
+// A variable-length record read whole (a channel layout).
+struct Record {
+    std::vector<std::byte> bytes;
+};
+
 // A property value as the platform lays it out.
 using PropertyValue =
     std::variant<std::uint32_t, std::int32_t, double, std::vector<std::uint32_t>,
-                 std::pair<double, double>, std::string, AudioStreamBasicDescription>;
+                 std::pair<double, double>, std::string, AudioStreamBasicDescription, Record>;
+
+// A sink's channel positions as the platform's channel layout.
+Record channelLayoutRecord(const std::vector<std::string>& positions) {
+    const auto count = static_cast<std::uint32_t>(positions.size());
+    Record record{std::vector<std::byte>(AudioChannelLayout::sizeFor(count))};
+    const std::uint32_t header[3] = {AudioChannelLayout::useChannelDescriptions, 0, count};
+    std::memcpy(record.bytes.data(), header, sizeof header);
+    for (std::uint32_t c = 0; c < count; ++c) {
+        AudioChannelDescription description;
+        description.mChannelLabel = channelLabelOf(positions[c]);
+        std::memcpy(record.bytes.data() + AudioChannelLayout::sizeFor(c), &description,
+                    sizeof description);
+    }
+    return record;
+}
 
 std::uint32_t byteSize(const PropertyValue& value) {
     return std::visit(
@@ -46,6 +66,8 @@ std::uint32_t byteSize(const PropertyValue& value) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::vector<std::uint32_t>>) {
                 return static_cast<std::uint32_t>(v.size() * sizeof(std::uint32_t));
+            } else if constexpr (std::is_same_v<T, Record>) {
+                return static_cast<std::uint32_t>(v.bytes.size());
             } else if constexpr (std::is_same_v<T, std::string>) {
                 return 0;
             } else {
@@ -61,6 +83,8 @@ const void* bytesOf(const PropertyValue& value) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, std::vector<std::uint32_t>>) {
                 return v.data();
+            } else if constexpr (std::is_same_v<T, Record>) {
+                return v.bytes.data();
             } else if constexpr (std::is_same_v<T, std::string>) {
                 return v.data();
             } else {
@@ -95,6 +119,7 @@ struct PipeWireHal::Impl {
         AudioObjectID defaultOutput = 0;
         std::uint32_t rate = 0;
         std::map<AudioObjectID, bool> devicesRunning; // every device, with its running state
+        std::map<AudioObjectID, std::vector<std::string>> deviceLayouts;
         std::map<AudioObjectID, bool> aggregatesAlive;
         std::map<AudioObjectID, bool> tapsReceiving; // whether a running stream plays into it
         bool sessionManagerPresent = false;
@@ -255,6 +280,13 @@ struct PipeWireHal::Impl {
                 changes.emplace_back(device, AudioProperty::deviceIsAlive);
             }
         }
+        // A profile switch that keeps the node gives it other ports.
+        for (const auto& [device, layout] : now.deviceLayouts) {
+            const auto before = last.deviceLayouts.find(device);
+            if (before != last.deviceLayouts.end() && before->second != layout) {
+                changes.emplace_back(device, AudioProperty::preferredChannelLayout);
+            }
+        }
         for (const auto& [tap, receiving] : now.tapsReceiving) {
             const auto before = last.tapsReceiving.find(tap);
             if (before == last.tapsReceiving.end() ? receiving : before->second != receiving) {
@@ -308,6 +340,7 @@ struct PipeWireHal::Impl {
         for (const auto& [id, node] : graph.nodes) {
             if (node.isSink()) {
                 now.devicesRunning[node.objectId] = node.running;
+                now.deviceLayouts[node.objectId] = graph.channelPositions(id);
             }
         }
         for (const auto& [id, tap] : taps) {
@@ -430,10 +463,12 @@ struct PipeWireHal::Impl {
         }
     }
 
-    // Main thread, locked. The tap that a new generation may take over.
-    std::optional<AudioObjectID> adoptableTap() const {
+    // Main thread, locked. The tap that a new generation of these channels
+    // may take over.
+    std::optional<AudioObjectID> adoptableTap(const std::vector<std::string>& positions) const {
         for (const auto& [id, tap] : taps) {
-            if (tap->retired && tap->adoptable && tap->node && session->connected()) {
+            if (tap->retired && tap->adoptable && tap->node && session->connected() &&
+                tap->positions == positions) {
                 return id;
             }
         }
@@ -471,7 +506,9 @@ struct PipeWireHal::Impl {
     // Streams of excluded processes go back to the default output.
     void routeStreams(const Graph& graph) {
         for (auto& [id, tap] : taps) {
-            if (!tap->node || !tap->routing) {
+            // A retired tap keeps what it holds until the next tap, of
+            // another layout, takes it over.
+            if (!tap->node || !tap->routing || tap->retired) {
                 continue;
             }
             const auto gone = [&](std::uint32_t stream) {
@@ -511,15 +548,26 @@ struct PipeWireHal::Impl {
     }
 
     // The streams follow the default output again, except those the user
-    // has sent somewhere else since.
+    // has sent somewhere else since, and those a newer tap has taken over.
     void unrouteStreams(Tap& tap) {
         for (const auto stream : tap.routed) {
-            const auto target = session->defaultMetadata(stream, routingKey);
-            if (targetChooser(session->graph(), target) == TargetChooser::us) {
+            if (targetsTap(session->graph(), tap, session->defaultMetadata(stream, routingKey))) {
                 session->setDefaultMetadata(stream, routingKey, std::nullopt);
             }
         }
         tap.routed.clear();
+    }
+
+    // Whether a stream's target names this tap: by name, or by the serial
+    // or id a mixer or our own second request used.
+    static bool targetsTap(const Graph& graph, const Tap& tap,
+                           const std::optional<std::string>& target) {
+        if (!target) {
+            return false;
+        }
+        const auto* node = tap.node ? graph.nodeNamed(tap.nodeName) : nullptr;
+        return *target == tap.nodeName ||
+               (node && (*target == node->serial || *target == std::to_string(node->globalId)));
     }
 
     // ---- repairing the session manager's mistakes ------------------------------
@@ -533,8 +581,7 @@ struct PipeWireHal::Impl {
                 continue;
             }
             for (const auto stream : tap->routed) {
-                const auto target = session->defaultMetadata(stream, routingKey);
-                if (targetChooser(graph, target) != TargetChooser::us) {
+                if (!targetsTap(graph, *tap, session->defaultMetadata(stream, routingKey))) {
                     continue;
                 }
                 const auto links = streamLinks(graph, stream, tapNode->globalId);
@@ -736,13 +783,15 @@ struct PipeWireHal::Impl {
                 return PropertyValue(std::uint32_t{*receiving ? 1u : 0u});
             }
             if (global && selector == AudioProperty::tapFormat) {
+                const auto& tap = *taps.at(object);
+                const auto channels = static_cast<std::uint32_t>(tap.positions.size());
                 AudioStreamBasicDescription format;
-                format.mSampleRate = taps.at(object)->sampleRate;
+                format.mSampleRate = tap.sampleRate;
                 format.mFormatID = fourCharCode("lpcm");
                 format.mFormatFlags = 1 | 8; // float, packed
-                format.mBytesPerPacket = format.mBytesPerFrame = 8;
+                format.mBytesPerPacket = format.mBytesPerFrame = channels * 4;
                 format.mFramesPerPacket = 1;
-                format.mChannelsPerFrame = 2;
+                format.mChannelsPerFrame = channels;
                 format.mBitsPerChannel = 32;
                 return PropertyValue(format);
             }
@@ -800,6 +849,10 @@ struct PipeWireHal::Impl {
         }
         if (scope == AudioScope::output && selector == AudioProperty::safetyOffset) {
             return PropertyValue(std::uint32_t{0});
+        }
+        if (scope == AudioScope::output && selector == AudioProperty::preferredChannelLayout &&
+            node) {
+            return PropertyValue(channelLayoutRecord(graph.channelPositions(node->globalId)));
         }
         if (global && selector == AudioProperty::deviceIsRunningSomewhere && node) {
             return PropertyValue(std::uint32_t{node->running ? 1u : 0u});
@@ -989,7 +1042,25 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
         }
         return pids;
     };
-    if (const auto lingering = impl->adoptableTap()) {
+    // Mixed as for the named device's output, or in stereo.
+    std::vector<std::string> positions{"FL", "FR"};
+    if (!description.stereo) {
+        const auto* device =
+            description.deviceUID ? session.graph().nodeNamed(*description.deviceUID) : nullptr;
+        if (!device || !device->isSink() || description.stream != 0) {
+            return kAudioHardwareBadDeviceError;
+        }
+        positions = session.graph().channelPositions(device->globalId);
+        if (positions.empty() || positions.size() > Aggregate::maxChannels) {
+            return kAudioHardwareIllegalOperationError;
+        }
+        for (std::size_t c = 0; c < positions.size(); ++c) {
+            if (positions[c].empty()) {
+                positions[c] = "AUX" + std::to_string(c);
+            }
+        }
+    }
+    if (const auto lingering = impl->adoptableTap(positions)) {
         // The applications stay where they are: in the tap.
         auto tap = std::move(impl->taps.extract(*lingering).mapped());
         tap->retired = false;
@@ -1005,23 +1076,31 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     }
     auto tap = std::make_unique<Tap>();
     tap->description = description;
+    tap->positions = positions;
     tap->nodeName = tapNamePrefix + description.uuid.uppercaseString().substr(0, 8);
     tap->sampleRate = session.graph().clock.effectiveRate();
     tap->excludedPids = excludedPids();
+    std::string positionList = "[";
+    for (const auto& position : positions) {
+        positionList += " " + position;
+    }
+    positionList += " ]";
     auto* props = pw_properties_new(
         "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, tap->nodeName.c_str(),
         PW_KEY_NODE_DESCRIPTION, description.name.c_str(), PW_KEY_MEDIA_CLASS, "Audio/Sink",
-        "audio.position", "[ FL FR ]", PW_KEY_OBJECT_LINGER, "false", PW_KEY_NODE_VIRTUAL, "true",
-        "priority.session", "-1000", "priority.driver", "0", "monitor.channel-volumes", "false",
-        nullptr);
+        "audio.position", positionList.c_str(), PW_KEY_OBJECT_LINGER, "false", PW_KEY_NODE_VIRTUAL,
+        "true", "priority.session", "-1000", "priority.driver", "0", "monitor.channel-volumes",
+        "false", nullptr);
+    pw_properties_setf(props, PW_KEY_AUDIO_CHANNELS, "%zu", positions.size());
     tap->node = static_cast<pw_proxy*>(pw_core_create_object(
         session.core(), "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));
     pw_properties_free(props);
-    // Ready once its two monitor ports exist, for the aggregate to link to.
+    // Ready once a monitor port per channel exists, for the aggregate to link to.
     const auto& name = tap->nodeName;
     const auto ready = [&] {
         const auto* node = session.graph().nodeNamed(name);
-        return node && session.graph().portsOf(node->globalId, true, true).size() >= 2;
+        return node &&
+               session.graph().portsOf(node->globalId, true, true).size() >= positions.size();
     };
     if (!tap->node || !session.waitFor(ready, std::chrono::milliseconds(2000))) {
         return kAudioHardwareUnspecifiedError;
@@ -1068,7 +1147,7 @@ OSStatus PipeWireHal::createAggregateDevice(const AggregateDeviceDescription& de
     const auto objectId = session.nextObjectId();
     const auto requested = impl->requestedFrames.find(main->objectId);
     impl->aggregates[objectId] = std::make_unique<Aggregate>(
-        session, objectId, description, tapId,
+        session, objectId, description, tapId, impl->taps.at(tapId)->positions,
         requested == impl->requestedFrames.end() ? 0 : requested->second,
         session.graph().clock.effectiveRate());
     device = objectId;

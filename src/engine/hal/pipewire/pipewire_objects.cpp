@@ -10,8 +10,6 @@
 namespace quellora::pipewire {
 namespace {
 
-constexpr const char* channelNames[2] = {"FL", "FR"};
-
 std::string latencyText(std::uint32_t frames, std::uint32_t rate) {
     return std::to_string(frames) + "/" + std::to_string(rate);
 }
@@ -42,14 +40,17 @@ PortLinks linkPorts(Session& session, const Graph& graph,
 
 Aggregate::Aggregate(Session& session, AudioObjectID objectId,
                      AggregateDeviceDescription description, AudioObjectID tapId,
-                     std::uint32_t requestedFrames, std::uint32_t rate)
+                     std::vector<std::string> positions, std::uint32_t requestedFrames,
+                     std::uint32_t rate)
     : session_(session)
     , objectId_(objectId)
     , description_(std::move(description))
     , tapId_(tapId)
     , nodeName_(aggregateNamePrefix + description_.uid.substr(0, 8))
     , requestedFrames_(requestedFrames)
+    , positions_(std::move(positions))
     , aggregateOutput_(static_cast<std::size_t>(maxFrames) * 2) {
+    positions_.resize(std::min(positions_.size(), maxChannels));
     auto* props = pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Filter",
                                     PW_KEY_MEDIA_ROLE, "DSP", PW_KEY_NODE_NAME, nodeName_.c_str(),
                                     PW_KEY_NODE_DESCRIPTION, "Quellora", nullptr);
@@ -64,19 +65,16 @@ Aggregate::Aggregate(Session& session, AudioObjectID objectId,
         return events;
     }();
     pw_filter_add_listener(filter_, &filterListener_, &filterEvents, this);
-    for (std::size_t channel = 0; channel < 2; ++channel) {
+    for (const auto& position : positions_) {
         const auto addPort = [&](pw_direction direction, const std::string& name) {
-            return pw_filter_add_port(filter_, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0,
-                                      pw_properties_new(PW_KEY_FORMAT_DSP,
-                                                        "32 bit float mono audio", PW_KEY_PORT_NAME,
-                                                        name.c_str(), PW_KEY_AUDIO_CHANNEL,
-                                                        channelNames[channel], nullptr),
-                                      nullptr, 0);
+            return pw_filter_add_port(
+                filter_, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0,
+                pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio", PW_KEY_PORT_NAME,
+                                  name.c_str(), PW_KEY_AUDIO_CHANNEL, position.c_str(), nullptr),
+                nullptr, 0);
         };
-        inputs_[channel] =
-            addPort(PW_DIRECTION_INPUT, std::string("input_") + channelNames[channel]);
-        outputs_[channel] =
-            addPort(PW_DIRECTION_OUTPUT, std::string("output_") + channelNames[channel]);
+        inputs_.push_back(addPort(PW_DIRECTION_INPUT, "input_" + position));
+        outputs_.push_back(addPort(PW_DIRECTION_OUTPUT, "output_" + position));
     }
     pw_filter_connect(
         filter_, static_cast<pw_filter_flags>(PW_FILTER_FLAG_RT_PROCESS | PW_FILTER_FLAG_INACTIVE),
@@ -98,9 +96,11 @@ bool Aggregate::ready(const Graph& graph, const std::string& tapNodeName) const 
     const auto* self = graph.nodeNamed(nodeName_);
     const auto* tap = graph.nodeNamed(tapNodeName);
     const auto* device = graph.nodeNamed(description_.mainSubDevice);
-    return self && tap && device && graph.portsOf(self->globalId, false, false).size() >= 2 &&
-           graph.portsOf(self->globalId, true, false).size() >= 2 &&
-           graph.portsOf(tap->globalId, true, true).size() >= 2 &&
+    const auto channels = positions_.size();
+    return self && tap && device &&
+           graph.portsOf(self->globalId, false, false).size() >= channels &&
+           graph.portsOf(self->globalId, true, false).size() >= channels &&
+           graph.portsOf(tap->globalId, true, true).size() >= channels &&
            !graph.portsOf(device->globalId, false, false).empty();
 }
 
@@ -235,9 +235,11 @@ void Aggregate::process(spa_io_position* position) noexcept {
     expectedPosition_ = cycleStart + position->clock.duration;
     clockId_ = position->clock.id;
 
-    AudioBuffer inputBuffers[2];
-    AudioBuffer outputBuffers[2];
-    for (std::size_t channel = 0; channel < 2; ++channel) {
+    // One buffer per channel, as the tap and the device lay them out.
+    const auto channels = static_cast<std::uint32_t>(positions_.size());
+    AudioBuffer inputBuffers[maxChannels];
+    AudioBuffer outputBuffers[maxChannels];
+    for (std::size_t channel = 0; channel < channels; ++channel) {
         inputBuffers[channel] = {1, frames * 4, pw_filter_get_dsp_buffer(inputs_[channel], frames)};
         outputBuffers[channel] = {1, frames * 4,
                                   pw_filter_get_dsp_buffer(outputs_[channel], frames)};
@@ -246,9 +248,9 @@ void Aggregate::process(spa_io_position* position) noexcept {
         }
     }
     AudioBuffer ownOutput{2, frames * 8, aggregateOutput_.data()};
-    const AudioBufferList input{2, inputBuffers};
+    const AudioBufferList input{channels, inputBuffers};
     AudioBufferList aggregateOutput{1, &ownOutput};
-    AudioBufferList deviceOutput{2, outputBuffers};
+    AudioBufferList deviceOutput{channels, outputBuffers};
     AudioBufferList noInput{};
 
     // Capture first, then the output device's procs: what was captured in

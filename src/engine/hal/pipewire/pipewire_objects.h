@@ -43,6 +43,8 @@ struct Tap {
     AudioObjectID objectId = 0;
     TapDescription description;
     std::string nodeName;
+    // Its channels, as its monitor ports and the aggregate's ports carry them.
+    std::vector<std::string> positions;
     std::set<std::int32_t> excludedPids;
     double sampleRate = 0;
     pw_proxy* node = nullptr; // owned: destroying it removes the sink
@@ -89,9 +91,12 @@ class Aggregate {
 public:
     static constexpr std::size_t maxProcs = 4;
     static constexpr std::uint32_t maxFrames = 8192;
+    static constexpr std::size_t maxChannels = 8;
 
+    // A port in and out per channel of `positions` (at most maxChannels).
     Aggregate(Session& session, AudioObjectID objectId, AggregateDeviceDescription description,
-              AudioObjectID tapId, std::uint32_t requestedFrames, std::uint32_t rate);
+              AudioObjectID tapId, std::vector<std::string> positions,
+              std::uint32_t requestedFrames, std::uint32_t rate);
     ~Aggregate();
     Aggregate(const Aggregate&) = delete;
     Aggregate& operator=(const Aggregate&) = delete;
@@ -143,8 +148,9 @@ private:
     std::uint32_t reportedLatency_ = 0;
     pw_filter* filter_ = nullptr;
     spa_hook filterListener_{};
-    std::array<void*, 2> inputs_{};
-    std::array<void*, 2> outputs_{};
+    std::vector<std::string> positions_;
+    std::vector<void*> inputs_;
+    std::vector<void*> outputs_;
     PortLinks links_;
     bool active_ = false;
 

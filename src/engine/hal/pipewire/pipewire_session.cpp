@@ -253,6 +253,7 @@ void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* 
         port.monitor = property(props, PW_KEY_PORT_MONITOR) == "true";
         port.name = property(props, PW_KEY_PORT_NAME);
         port.channel = property(props, PW_KEY_AUDIO_CHANNEL);
+        port.index = numberProperty(props, PW_KEY_PORT_ID);
         graph.ports[id] = port;
     } else if (kind == PW_TYPE_INTERFACE_Link) {
         graph.links[id] = {numberProperty(props, PW_KEY_LINK_OUTPUT_NODE),

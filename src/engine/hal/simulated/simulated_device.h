@@ -38,6 +38,10 @@ struct SimulatedDevice {
     std::uint32_t latencyFrames = 0;
     std::uint32_t safetyOffsetFrames = 0;
     std::uint32_t outputChannelCount = 2;
+    // Output devices: where each output channel plays ('srnd').
+    std::vector<std::uint32_t> channelLabels;
+    // Aggregates: the channels of their tap, the input their procs get.
+    std::uint32_t tapChannelCount = 2;
 
     // Aggregates only.
     std::optional<AggregateDeviceDescription> aggregate;

@@ -24,6 +24,7 @@ bool deviceHasPropertyAtScope(const AudioObjectPropertyAddress& address) {
         return address.mScope == AudioScope::input;
     case AudioProperty::latency:
     case AudioProperty::safetyOffset:
+    case AudioProperty::preferredChannelLayout:
         return address.mScope == AudioScope::output;
     default:
         return isGlobal(address);
@@ -231,7 +232,7 @@ SimulatedHal::tapProperty(AudioObjectID id, const AudioObjectPropertyAddress& ad
         return std::nullopt;
     }
     const auto& entry = taps_.at(id);
-    const std::uint32_t channels = entry.description.stereo ? 2 : 1;
+    const std::uint32_t channels = entry.channels;
     AudioStreamBasicDescription format;
     format.mSampleRate = entry.sampleRate;
     format.mFormatID = kLinearPCM;
@@ -274,6 +275,22 @@ SimulatedHal::deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress&
         return SimulatedPropertyValue::fixed(entry.safetyOffsetFrames);
     case AudioProperty::deviceIsRunningSomewhere:
         return SimulatedPropertyValue::fixed(std::uint32_t{isRunningSomewhere(id)});
+    case AudioProperty::preferredChannelLayout: {
+        if (entry.aggregate) {
+            return std::nullopt;
+        }
+        const auto count = static_cast<std::uint32_t>(entry.channelLabels.size());
+        std::vector<std::byte> bytes(AudioChannelLayout::sizeFor(count));
+        const std::uint32_t header[3] = {AudioChannelLayout::useChannelDescriptions, 0, count};
+        std::memcpy(bytes.data(), header, sizeof header);
+        for (std::uint32_t c = 0; c < count; ++c) {
+            AudioChannelDescription description;
+            description.mChannelLabel = entry.channelLabels[c];
+            std::memcpy(bytes.data() + AudioChannelLayout::sizeFor(c), &description,
+                        sizeof description);
+        }
+        return SimulatedPropertyValue::record(std::move(bytes));
+    }
     default:
         return std::nullopt;
     }
@@ -287,8 +304,18 @@ OSStatus SimulatedHal::createProcessTap(const TapDescription& description, Audio
     }
     const auto defaultRate =
         devices_.contains(defaultOutput_) ? device(defaultOutput_).nominalRate : 0.0;
+    std::uint32_t channels = 2;
+    if (!description.stereo) {
+        // Mixed as for that device's output.
+        const auto named =
+            description.deviceUID ? deviceWithUID(*description.deviceUID) : std::nullopt;
+        if (!named || description.stream != 0) {
+            return kAudioHardwareBadDeviceError;
+        }
+        channels = device(*named).outputChannelCount;
+    }
     tap = newObjectID();
-    taps_.emplace(tap, Tap{description, tapSampleRateOverride_.value_or(defaultRate)});
+    taps_.emplace(tap, Tap{description, tapSampleRateOverride_.value_or(defaultRate), channels});
     return kAudioHardwareNoError;
 }
 
@@ -312,13 +339,15 @@ OSStatus SimulatedHal::createAggregateDevice(const AggregateDeviceDescription& d
     if (!main) {
         return kAudioHardwareBadDeviceError;
     }
+    std::uint32_t tapChannels = 2;
     for (const auto& subTap : description.taps) {
-        const auto named = std::any_of(taps_.begin(), taps_.end(), [&](const auto& entry) {
+        const auto named = std::find_if(taps_.begin(), taps_.end(), [&](const auto& entry) {
             return entry.second.description.uuid.uppercaseString() == subTap.uid;
         });
-        if (!named) {
+        if (named == taps_.end()) {
             return kAudioHardwareBadDeviceError;
         }
+        tapChannels = named->second.channels;
     }
     if (description.uid.empty() || deviceWithUID(description.uid)) {
         return kAudioHardwareIllegalOperationError;
@@ -335,6 +364,7 @@ OSStatus SimulatedHal::createAggregateDevice(const AggregateDeviceDescription& d
     aggregate->latencyFrames = mainDevice.latencyFrames;
     aggregate->safetyOffsetFrames = mainDevice.safetyOffsetFrames;
     aggregate->outputChannelCount = aggregateChannelCount;
+    aggregate->tapChannelCount = tapChannels;
     for (std::size_t index = 0; index < description.taps.size(); ++index) {
         aggregate->inputStreams.push_back(newObjectID());
     }

@@ -34,6 +34,9 @@ struct OutputDeviceProfile {
     std::uint32_t latencyFrames = 0;      // output scope
     std::uint32_t safetyOffsetFrames = 0; // output scope
     std::uint32_t outputChannelCount = 2;
+    // Where the output channels play; empty: the usual labels for
+    // outputChannelCount. When given, they set the channel count.
+    std::vector<std::uint32_t> channelLabels{};
 };
 
 // How devices run when they run on their own threads.
@@ -43,7 +46,8 @@ struct ThreadedClockOptions {
     // Relative clock error: +0.001 runs a clock 0.1 % fast.
     double aggregateDrift = 0.0;
     double outputDrift = 0.0;
-    // The tapped audio an aggregate's procs receive as input (interleaved stereo).
+    // The tapped audio an aggregate's procs receive as input, interleaved in
+    // the tap's channels.
     SimulatedInputSource tapSource{};
     // What an output device's procs wrote, after each of its cycles.
     std::function<void(AudioObjectID device, const AudioBufferList& output)> outputSink{};
@@ -64,8 +68,11 @@ struct ThreadedClockOptions {
 class SimulatedHal final : public AudioHal {
 public:
     static constexpr std::int32_t defaultOwnPID = 4242;
-    // An aggregate's own output, and the tapped input it gets when threaded.
+    // An aggregate's own output.
     static constexpr std::uint32_t aggregateChannelCount = 2;
+    // The labels a device of `channels` outputs has unless told otherwise:
+    // mono, stereo, then FL FR FC LFE and the rear and side pairs, up to 7.1.
+    static std::vector<std::uint32_t> usualChannelLabels(std::uint32_t channels);
 
     explicit SimulatedHal(Dispatcher& mainDispatcher, std::int32_t ownPID = defaultOwnPID);
     ~SimulatedHal() override;
@@ -111,6 +118,9 @@ public:
     // On an aggregate this stops it following its main sub-device's rate.
     // Announces 'nsrt' on every device whose rate changes.
     void setNominalSampleRate(AudioObjectID device, double rate);
+    // A profile switch: the device's output channels become these.
+    // Announces 'srnd' (at output scope).
+    void setChannelLayout(AudioObjectID device, std::vector<std::uint32_t> labels);
     // Nothing: the UID property reads as present but without a value.
     void setDeviceUID(AudioObjectID device, std::optional<std::string> uid);
     // What 'fsiz' reads back from now on, whatever is set; nothing restores it.
@@ -195,6 +205,7 @@ private:
     struct Tap {
         TapDescription description;
         double sampleRate = 0;
+        std::uint32_t channels = 2;
     };
 
     SimulatedDevice& device(AudioObjectID id);

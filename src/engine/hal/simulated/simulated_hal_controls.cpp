@@ -41,7 +41,10 @@ AudioObjectID SimulatedHal::addOutputDevice(const OutputDeviceProfile& profile) 
     }
     entry->latencyFrames = profile.latencyFrames;
     entry->safetyOffsetFrames = profile.safetyOffsetFrames;
-    entry->outputChannelCount = profile.outputChannelCount;
+    entry->channelLabels = profile.channelLabels.empty()
+                               ? usualChannelLabels(profile.outputChannelCount)
+                               : profile.channelLabels;
+    entry->outputChannelCount = static_cast<std::uint32_t>(entry->channelLabels.size());
     const auto id = insertDevice(std::move(entry));
     device(id).uid = profile.uid.empty() ? "simulated-output-" + std::to_string(id) : profile.uid;
     return id;
@@ -64,6 +67,56 @@ void SimulatedHal::setDeviceAlive(AudioObjectID id, bool alive) {
 void SimulatedHal::setNominalSampleRate(AudioObjectID id, double rate) {
     device(id).followsMainRate = false;
     changeRate(id, rate);
+}
+
+std::vector<std::uint32_t> SimulatedHal::usualChannelLabels(std::uint32_t channels) {
+    namespace Label = AudioChannelLabel;
+    switch (channels) {
+    case 1:
+        return {Label::mono};
+    case 2:
+        return {Label::left, Label::right};
+    case 3:
+        return {Label::left, Label::right, Label::center};
+    case 4:
+        return {Label::left, Label::right, Label::rearSurroundLeft, Label::rearSurroundRight};
+    case 5:
+        return {Label::left, Label::right, Label::center, Label::rearSurroundLeft,
+                Label::rearSurroundRight};
+    case 6:
+        return {Label::left,
+                Label::right,
+                Label::center,
+                Label::lfeScreen,
+                Label::rearSurroundLeft,
+                Label::rearSurroundRight};
+    case 7:
+        return {Label::left,           Label::right,        Label::center,       Label::lfeScreen,
+                Label::centerSurround, Label::leftSurround, Label::rightSurround};
+    case 8:
+        return {Label::left,
+                Label::right,
+                Label::center,
+                Label::lfeScreen,
+                Label::rearSurroundLeft,
+                Label::rearSurroundRight,
+                Label::leftSurround,
+                Label::rightSurround};
+    default: {
+        std::vector<std::uint32_t> labels;
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            labels.push_back(Label::discrete0 + c);
+        }
+        return labels;
+    }
+    }
+}
+
+void SimulatedHal::setChannelLayout(AudioObjectID id, std::vector<std::uint32_t> labels) {
+    auto& target = device(id);
+    target.outputChannelCount = static_cast<std::uint32_t>(labels.size());
+    target.channelLabels = std::move(labels);
+    listeners_->notify(id, AudioProperty::preferredChannelLayout, AudioScope::output);
 }
 
 void SimulatedHal::setDeviceUID(AudioObjectID id, std::optional<std::string> uid) {
@@ -245,7 +298,7 @@ void SimulatedHal::startClockIfNeeded(AudioObjectID id) {
     setup.period = std::chrono::duration<double>(
         static_cast<double>(frames) / (target.nominalRate * (1.0 + drift)) / options.timeScale);
     if (isAggregate) {
-        setup.input = SimulatedBufferList::interleaved(aggregateChannelCount, frames);
+        setup.input = SimulatedBufferList::interleaved(target.tapChannelCount, frames);
         setup.fillInput = options.tapSource;
     }
     setup.output = SimulatedBufferList::interleaved(target.outputChannelCount, frames);

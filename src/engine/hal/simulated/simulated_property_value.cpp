@@ -11,6 +11,12 @@ SimulatedPropertyValue SimulatedPropertyValue::string(std::optional<std::string>
     return result;
 }
 
+SimulatedPropertyValue SimulatedPropertyValue::record(std::vector<std::byte> bytes) {
+    SimulatedPropertyValue result;
+    result.bytes_ = std::move(bytes);
+    return result;
+}
+
 OSStatus SimulatedPropertyValue::copyTo(std::uint32_t& size, void* data) const {
     if (isString_) {
         return kAudioHardwareIllegalOperationError;

@@ -40,6 +40,9 @@ public:
     }
 
     static SimulatedPropertyValue string(std::optional<std::string> text);
+    // A record of variable length (a channel layout): read whole, like a
+    // fixed-size value.
+    static SimulatedPropertyValue record(std::vector<std::byte> bytes);
 
     bool isString() const { return isString_; }
     const std::optional<std::string>& text() const { return text_; }
