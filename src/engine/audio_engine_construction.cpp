@@ -49,6 +49,8 @@ void AudioEngine::createTap() {
 
     TapDescription description;
     description.excludedProcesses = std::move(excluded);
+    description.excludedApplications = applicationRouting_.direct;
+    description.includedApplications = applicationRouting_.levelled;
     description.stereo = true;
     description.uuid = Uuid::random();
     description.name = "Quellora";

@@ -49,6 +49,9 @@ std::int64_t clampBufferFrames(std::int64_t desired, std::int64_t min, std::int6
 std::vector<AudioObjectID> readProcessObjectList(AudioHal& hal);
 std::optional<std::uint32_t> audioObjectUInt32(AudioHal& hal, AudioObjectID object,
                                                FourCharCode selector, FourCharCode scope);
+// A string property at global scope; nothing when absent, empty or unreadable.
+std::optional<std::string> audioObjectString(AudioHal& hal, AudioObjectID object,
+                                             FourCharCode selector);
 std::uint32_t queryTransportType(AudioHal& hal, AudioObjectID device);
 double deviceNominalSampleRate(AudioHal& hal, AudioObjectID device);
 std::int64_t deviceInputStreamCount(AudioHal& hal, AudioObjectID device);

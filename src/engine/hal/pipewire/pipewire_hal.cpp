@@ -1046,6 +1046,21 @@ OSStatus PipeWireHal::destroyProcessTap(AudioObjectID tapID) {
     return kAudioHardwareNoError;
 }
 
+OSStatus PipeWireHal::setTapDescription(AudioObjectID tapID, const TapDescription& description) {
+    const Session::Lock lock(*impl->session);
+    const auto found = impl->taps.find(tapID);
+    if (found == impl->taps.end() || found->second->retired) {
+        return kAudioHardwareBadObjectError;
+    }
+    auto& tap = *found->second;
+    const auto uuid = tap.description.uuid;
+    tap.description = description;
+    tap.description.uuid = uuid;
+    // Streams move in or out at once, not at the next change of the graph.
+    impl->postChanges(impl->graphChanged());
+    return kAudioHardwareNoError;
+}
+
 OSStatus PipeWireHal::createAggregateDevice(const AggregateDeviceDescription& description,
                                             AudioObjectID& device) {
     const Session::Lock lock(*impl->session);
