@@ -58,7 +58,7 @@ inline constexpr FourCharCode defaultOutputDevice = fourCharCode("dOut"); // Aud
 // Every object that has a name people know it by (devices, processes): string, may be absent.
 inline constexpr FourCharCode objectName = fourCharCode("lnam");
 // Process objects. The system object announces 'prs#' when processes come
-// or go and when any of the properties below except 'piro' changes.
+// or go and when any of the properties below changes.
 inline constexpr FourCharCode processPID = fourCharCode("ppid");             // int32
 inline constexpr FourCharCode processIsRunningOutput = fourCharCode("piro"); // uint32
 // string: what identifies the application across runs and processes: the

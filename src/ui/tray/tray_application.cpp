@@ -33,8 +33,10 @@ int handOverToRunningInstance(std::ostream& err) {
     return 1;
 }
 
+// Not quit(): that asks every window to close first, and the panel, a window
+// of its own on a desktop without a tray, only minimises, which cancels it.
 void quitApplication() {
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 // Everything of one instance, its bus name included, lives and goes within this.

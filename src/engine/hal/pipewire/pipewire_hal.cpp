@@ -97,6 +97,8 @@ struct PipeWireHal::Impl {
         std::map<AudioObjectID, bool> devicesRunning; // every device, with its running state
         std::map<AudioObjectID, bool> aggregatesAlive;
         std::map<AudioObjectID, bool> tapsReceiving; // whether a running stream plays into it
+        std::map<AudioObjectID, ProcessFacts> processes;
+        std::map<AudioObjectID, bool> processesRunning; // whether one of its streams runs
         bool sessionManagerPresent = false;
     };
 
@@ -241,6 +243,9 @@ struct PipeWireHal::Impl {
         if (now.defaultOutput != last.defaultOutput || sessionManagerReturned(now)) {
             changes.emplace_back(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
         }
+        if (now.processes != last.processes || now.processesRunning != last.processesRunning) {
+            changes.emplace_back(kAudioObjectSystemObject, AudioProperty::processObjectList);
+        }
         for (const auto& [device, running] : now.devicesRunning) {
             const auto before = last.devicesRunning.find(device);
             if (before != last.devicesRunning.end() && before->second != running) {
@@ -305,6 +310,10 @@ struct PipeWireHal::Impl {
         const auto* sink = graph.defaultSink();
         now.defaultOutput = sink ? sink->objectId : 0;
         now.rate = graph.clock.effectiveRate();
+        for (const auto& [id, client] : graph.clients) {
+            now.processes[client.objectId] = graph.processFacts(client);
+            now.processesRunning[client.objectId] = graph.clientRunsOutput(id);
+        }
         for (const auto& [id, node] : graph.nodes) {
             if (node.isSink()) {
                 now.devicesRunning[node.objectId] = node.running;
@@ -488,8 +497,12 @@ struct PipeWireHal::Impl {
                     tap->routed.erase(nodeId);
                     continue;
                 }
-                if (excluded(graph, *tap, node)) {
-                    if (target == tap->nodeName) {
+                const auto taken = takes(graph, *tap, node);
+                if (!taken) {
+                    continue; // not yet known what it is: it plays where it is meanwhile
+                }
+                if (!*taken) {
+                    if (targetNames(target, tap->nodeName, graph.nodeNamed(tap->nodeName))) {
                         session->setDefaultMetadata(nodeId, routingKey, std::nullopt);
                     }
                     tap->routed.erase(nodeId);
@@ -504,18 +517,39 @@ struct PipeWireHal::Impl {
         }
     }
 
-    bool excluded(const Graph& graph, const Tap& tap, const GraphNode& stream) const {
+    // Whether the tap takes the stream, by what its application is; nothing
+    // until the server has told what that is. (A client's process ID says
+    // little: PulseAudio clients all have pipewire-pulse's.)
+    static std::optional<bool> takes(const Graph& graph, const Tap& tap, const GraphNode& stream) {
         const auto client = graph.clients.find(stream.clientId);
-        const auto pid = client == graph.clients.end() ? -1 : client->second.pid;
-        return pid == ::getpid() || tap.excludedPids.contains(pid);
+        if (client == graph.clients.end()) {
+            const auto& own = stream.application;
+            if (!own.known) {
+                return std::nullopt;
+            }
+            return tapTakesProcess(tap.description, kAudioObjectUnknown,
+                                   applicationIdentity(own.binary, own.name),
+                                   directOutputReason(own.mediaRole, own.api));
+        }
+        if (client->second.pid == ::getpid()) {
+            return false;
+        }
+        const auto facts = graph.processFacts(client->second);
+        if (!facts.known) {
+            return std::nullopt;
+        }
+        return tapTakesProcess(tap.description, client->second.objectId, facts.bundleID,
+                               facts.reason);
     }
 
     // The streams follow the default output again, except those the user
-    // has sent somewhere else since.
+    // has sent somewhere else since, and those another tap took over (the
+    // tray application's, from a `quellora run` that stepped aside).
     void unrouteStreams(Tap& tap) {
+        const auto* tapNode = session->graph().nodeNamed(tap.nodeName);
         for (const auto stream : tap.routed) {
             const auto target = session->defaultMetadata(stream, routingKey);
-            if (targetChooser(session->graph(), target) == TargetChooser::us) {
+            if (targetNames(target, tap.nodeName, tapNode)) {
                 session->setDefaultMetadata(stream, routingKey, std::nullopt);
             }
         }
@@ -725,7 +759,7 @@ struct PipeWireHal::Impl {
                 return PropertyValue(
                     std::uint32_t{graph.clientRunsOutput(client->first) ? 1u : 0u});
             }
-            break;
+            return processProperty(graph.processFacts(client->second), address);
         }
         case Kind::tap:
             if (global && selector == AudioProperty::tapHasRunningSource) {
@@ -755,6 +789,28 @@ struct PipeWireHal::Impl {
         return kAudioHardwareUnknownPropertyError;
     }
 
+    // What the process's application is; strings empty where it says nothing.
+    static std::variant<PropertyValue, OSStatus>
+    processProperty(const ProcessFacts& facts, const AudioObjectPropertyAddress& address) {
+        if (address.mScope != AudioScope::global) {
+            return kAudioHardwareUnknownPropertyError;
+        }
+        switch (address.mSelector) {
+        case AudioProperty::processBundleID:
+            return PropertyValue(facts.bundleID);
+        case AudioProperty::objectName:
+            return PropertyValue(facts.name);
+        case AudioProperty::processIconName:
+            return PropertyValue(facts.iconName);
+        case AudioProperty::processDirectOutputReason:
+            return PropertyValue(static_cast<std::uint32_t>(facts.reason));
+        case AudioProperty::processHasOutputStream:
+            return PropertyValue(std::uint32_t{facts.hasOutputStream ? 1u : 0u});
+        default:
+            return kAudioHardwareUnknownPropertyError;
+        }
+    }
+
     std::variant<PropertyValue, OSStatus>
     deviceProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) {
         const auto& graph = session->graph();
@@ -766,6 +822,9 @@ struct PipeWireHal::Impl {
         const auto& clock = graph.clock;
         if (global && selector == AudioProperty::deviceUID) {
             return PropertyValue(aggregate ? aggregate->description().uid : node->name);
+        }
+        if (global && selector == AudioProperty::objectName) {
+            return PropertyValue(aggregate ? aggregate->description().name : node->description);
         }
         if (global && selector == AudioProperty::deviceIsAlive) {
             const bool alive = aggregate ? aggregateAlive(graph, *aggregate) : true;
@@ -978,24 +1037,12 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     if (!session.connected()) {
         return kAudioHardwareNotRunningError;
     }
-    const auto excludedPids = [&] {
-        std::set<std::int32_t> pids;
-        for (const auto process : description.excludedProcesses) {
-            for (const auto& [id, client] : session.graph().clients) {
-                if (client.objectId == process) {
-                    pids.insert(client.pid);
-                }
-            }
-        }
-        return pids;
-    };
     if (const auto lingering = impl->adoptableTap()) {
         // The applications stay where they are: in the tap.
         auto tap = std::move(impl->taps.extract(*lingering).mapped());
         tap->retired = false;
         tap->adopted = true;
         tap->description = description;
-        tap->excludedPids = excludedPids();
         tap->sampleRate = session.graph().clock.effectiveRate();
         tap->objectId = session.nextObjectId();
         tapID = tap->objectId;
@@ -1007,7 +1054,6 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     tap->description = description;
     tap->nodeName = tapNamePrefix + description.uuid.uppercaseString().substr(0, 8);
     tap->sampleRate = session.graph().clock.effectiveRate();
-    tap->excludedPids = excludedPids();
     auto* props = pw_properties_new(
         "factory.name", "support.null-audio-sink", PW_KEY_NODE_NAME, tap->nodeName.c_str(),
         PW_KEY_NODE_DESCRIPTION, description.name.c_str(), PW_KEY_MEDIA_CLASS, "Audio/Sink",

@@ -43,7 +43,6 @@ struct Tap {
     AudioObjectID objectId = 0;
     TapDescription description;
     std::string nodeName;
-    std::set<std::int32_t> excludedPids;
     double sampleRate = 0;
     pw_proxy* node = nullptr; // owned: destroying it removes the sink
     // Streams are routed in only once an aggregate plays what the tap

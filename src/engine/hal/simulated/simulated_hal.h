@@ -140,7 +140,7 @@ public:
     void removeProcess(AudioObjectID process);
     // The application renames itself (its bundle ID follows where the name is what identifies it).
     void renameProcess(AudioObjectID process, std::string bundleID, std::string name);
-    // Announce 'piro' on the process, 'gone' on devices that start or stop
+    // Announce 'piro' on the process (and 'prs#'), 'gone' on devices that start or stop
     // running, and 'tsrc' on taps that start or stop receiving. A tap receives
     // a process it takes (tapTakesProcess) that plays on the device an
     // aggregate of the tap plays on: the applications routed into the

@@ -388,6 +388,7 @@ void SimulatedHal::setPlayback(AudioObjectID processID, AudioObjectID deviceID) 
     });
     if ((previous == kAudioObjectUnknown) != (deviceID == kAudioObjectUnknown)) {
         listeners_->notify(processID, AudioProperty::processIsRunningOutput);
+        listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
     }
 }
 
