@@ -181,6 +181,10 @@ public:
     // Plays a clip through one of the client APIs, wherever the session
     // manager sends new streams.
     Playback play(const AudioClip& clip, AudioClient client);
+    // The same as an application that calls itself `applicationName` and
+    // gives its stream `mediaRole`, if any (native or PulseAudio clients).
+    Playback playAs(const AudioClip& clip, AudioClient client, std::string_view applicationName,
+                    std::string_view mediaRole = {});
     // Records what `sinkName` plays (its monitor) until stopped.
     Recording startRecording(std::string_view sinkName, int sampleRate = 48000, int channels = 2);
     // Records like startRecording but over passive links, which do not keep
