@@ -1,7 +1,10 @@
 // Per-application control: who plays levelled and who direct, by default and
 // by the user's choice, remembered across runs.
 
+#include "app/model_instance_controller.h"
 #include "app_test_fixture.h"
+
+#include <gmock/gmock.h>
 
 namespace quellora {
 namespace {
@@ -106,6 +109,62 @@ TEST(ApplicationChoicesCoding, RoundTripsAndSkipsWhatItDoesNotKnow) {
     EXPECT_THROW(ApplicationChoices::decode("[]"), SettingsCodingError);
     EXPECT_THROW(ApplicationChoices::decode(""), SettingsCodingError);
 }
+
+// How `quellora direct NAME` and `level NAME` find the application meant.
+struct NameCase {
+    const char* label;
+    std::string name;
+    std::string bundleID; // found; empty: refused
+    std::string refusal;  // part of the refusal
+};
+
+class FindApplicationTest : public ::testing::TestWithParam<NameCase> {
+protected:
+    static ApplicationEntry playing(std::string bundleID, std::string name) {
+        ApplicationEntry entry;
+        entry.application.bundleID = std::move(bundleID);
+        entry.application.name = std::move(name);
+        return entry;
+    }
+    const std::vector<ApplicationEntry> entries{
+        playing("firefox-esr", "Firefox"), playing("celluloid", "mpv"),
+        playing("mpv", "MPV Player"),      playing("app-a", "Player"),
+        playing("app-b", "player"),
+    };
+    ApplicationChoices choices = [] {
+        ApplicationChoices stored;
+        stored.set("zoom", false); // a setting, but nothing plays
+        return stored;
+    }();
+};
+
+TEST_P(FindApplicationTest, ByIDThenByNameInAnyCase) {
+    const auto& param = GetParam();
+    if (param.bundleID.empty()) {
+        try {
+            findApplication(entries, choices, param.name);
+            FAIL() << "found an application for " << param.name;
+        } catch (const InstanceRefusal& refusal) {
+            EXPECT_THAT(refusal.what(), ::testing::HasSubstr(param.refusal));
+        }
+        return;
+    }
+    EXPECT_EQ(findApplication(entries, choices, param.name).bundleID, param.bundleID);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FindApplicationTest,
+    ::testing::Values(NameCase{"byID", "firefox-esr", "firefox-esr", ""},
+                      NameCase{"byNameInAnyCase", "FIREFOX", "firefox-esr", ""},
+                      NameCase{"anIDBeforeAnotherOnesName", "mpv", "mpv", ""},
+                      NameCase{"aSettingWithoutAStream", "zoom", "zoom", ""},
+                      NameCase{"aSettingIsFoundByItsExactIDOnly", "Zoom", "",
+                               "No application called \"Zoom\" plays now"},
+                      NameCase{"twoOfTheSameName", "PLAYER", "",
+                               "(app-a, app-b); name one by its ID"},
+                      NameCase{"unknown", "Discord", "", "quellora apps lists those that play"},
+                      NameCase{"empty", "", "", "No application called \"\""}),
+    [](const auto& each) { return std::string(each.param.label); });
 
 } // namespace
 } // namespace quellora

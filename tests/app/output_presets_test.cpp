@@ -117,6 +117,24 @@ TEST_F(OutputPresetsTest, UnreadableStoredPresetsAreIgnored) {
     EXPECT_EQ(label(), "Night");
 }
 
+TEST_F(OutputPresetsTest, TheOneTimeReleaseMigrationStillRunsAndLeavesThemAlone) {
+    settings->setValue("selectedPreset", std::string("Custom"));
+    settings->setValue("custom.threshold", -30.0);
+    settings->setValue("custom.release", 50.0); // the old unit: 300 ms
+    const std::string stored =
+        R"({"headphones":{"preset":"Custom","params":{"threshold":-30,"ratio":4,"attackMs":8,)"
+        R"("releaseMs":200,"kneeWidth":6,"mix":1,"scHpfFreq":120}}})";
+    settings->setValue("outputPresets.v1", Bytes(stored.begin(), stored.end()));
+    runningModel();
+    EXPECT_EQ(model->effectiveParams().releaseMs, 300.0f);
+    EXPECT_TRUE(settings->boolValue("custom.releaseV2"));
+
+    switchTo("headphones");
+    EXPECT_EQ(model->effectiveParams().releaseMs, 200.0f); // already in milliseconds
+    model.reset();
+    EXPECT_EQ(makeModel().effectiveParams().releaseMs, 200.0f); // migrated once only
+}
+
 TEST(OutputPresetsCoding, RoundTripsEveryKindAndSkipsWhatItCannotRead) {
     const auto id = *Uuid::parse("E621E1F8-C36C-495A-93FC-0C247A3E6E5F");
     auto custom = CompressorParams::defaults();
