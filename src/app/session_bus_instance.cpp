@@ -2,6 +2,7 @@
 
 #include "base/application_id.h"
 #include "base/log.h"
+#include "base/utf8.h"
 
 #include <poll.h>
 #include <systemd/sd-bus.h>
@@ -116,10 +117,11 @@ struct SessionBusInstance::Methods {
         result = sd_bus_message_open_container(reply.get(), 'a', "(ssbsb)");
         for (const auto& application : controllerOf(self).applications()) {
             if (result >= 0) {
+                // The bus refuses the whole reply for one string that is not UTF-8.
                 result = sd_bus_message_append(
-                    reply.get(), "(ssbsb)", application.bundleID.c_str(), application.name.c_str(),
-                    static_cast<int>(application.direct), application.reason.c_str(),
-                    static_cast<int>(application.playing));
+                    reply.get(), "(ssbsb)", validUtf8(application.bundleID).c_str(),
+                    validUtf8(application.name).c_str(), static_cast<int>(application.direct),
+                    application.reason.c_str(), static_cast<int>(application.playing));
             }
         }
         if (result >= 0) {
@@ -137,9 +139,10 @@ struct SessionBusInstance::Methods {
         }
         try {
             const auto changed = controllerOf(self).setApplicationDirect(name, direct != 0);
-            return sd_bus_reply_method_return(message, "s", changed.c_str());
+            return sd_bus_reply_method_return(message, "s", validUtf8(changed).c_str());
         } catch (const InstanceRefusal& refusal) {
-            return sd_bus_error_set(error, unknownApplicationError, refusal.what());
+            return sd_bus_error_set(error, unknownApplicationError,
+                                    validUtf8(refusal.what()).c_str());
         }
     }
 

@@ -1,5 +1,7 @@
 #include "engine/hal/pipewire/pipewire_session.h"
 
+#include "base/utf8.h"
+
 #include <pipewire/extensions/metadata.h>
 #include <spa/utils/dict.h>
 
@@ -21,11 +23,13 @@ std::uint32_t numberProperty(const spa_dict* props, const char* key) {
 }
 
 // What an application says of itself in an object's properties. PulseAudio
-// clients name their icon with an underscore.
+// clients name their icon with an underscore. Names are made UTF-8 here, so
+// that the ID the user sees (a binary's file name may be Latin-1) is the one
+// a choice is stored and found by.
 ApplicationProperties applicationProperties(const spa_dict* props) {
     ApplicationProperties application;
-    application.name = property(props, PW_KEY_APP_NAME);
-    application.binary = property(props, PW_KEY_APP_PROCESS_BINARY);
+    application.name = validUtf8(property(props, PW_KEY_APP_NAME));
+    application.binary = validUtf8(property(props, PW_KEY_APP_PROCESS_BINARY));
     application.iconName = property(props, PW_KEY_APP_ICON_NAME);
     if (application.iconName.empty()) {
         application.iconName = property(props, "application.icon_name");
