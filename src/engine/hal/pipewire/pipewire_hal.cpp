@@ -916,13 +916,19 @@ PipeWireHal::PipeWireHal(Dispatcher& mainQueue)
 }
 
 PipeWireHal::~PipeWireHal() {
-    const Session::Lock lock(*impl->session);
-    for (auto& [id, tap] : impl->taps) {
-        impl->unrouteStreams(*tap);
+    {
+        const Session::Lock lock(*impl->session);
+        for (auto& [id, tap] : impl->taps) {
+            impl->unrouteStreams(*tap);
+        }
+        impl->session->roundtrip();
+        impl->aggregates.clear();
+        impl->taps.clear();
     }
-    impl->session->roundtrip();
-    impl->aggregates.clear();
-    impl->taps.clear();
+    // The loop thread reports the graph's changes (also those the lines above
+    // cause) into the adapter's members until the session stops: it goes
+    // first, not after them.
+    impl->session.reset();
 }
 
 bool PipeWireHal::isConnected() const {
