@@ -114,4 +114,23 @@ std::string describe(const StateTransition& transition) {
     return "none";
 }
 
+AppEvent toggleEvent(const AppMode& mode) {
+    return mode.kind() == AppMode::Kind::off ? AppEvent::Kind::userEnabled
+                                             : AppEvent::Kind::userDisabled;
+}
+
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput) {
+    switch (mode.kind()) {
+    case AppMode::Kind::on:
+        return waitingForAudioOutput ? "on (waiting for audio output)" : "on";
+    case AppMode::Kind::needsPermission:
+        return "needsPermission";
+    case AppMode::Kind::error:
+        return "error: " + mode.message();
+    case AppMode::Kind::off:
+        break;
+    }
+    return "off";
+}
+
 } // namespace quellora

@@ -101,4 +101,13 @@ std::string describe(const AppMode& mode);
 std::string describe(const StateTransition& transition);
 std::string quotedLiteral(const std::string& text);
 
+// What a toggle (the hot key, `quellora toggle`) sends: on in mode off, off
+// in every other mode.
+AppEvent toggleEvent(const AppMode& mode);
+
+// The mode as the control interface reports it: "off", "on" (or "on
+// (waiting for audio output)" while no pipeline runs), "needsPermission" or
+// "error: <message>".
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false);
+
 } // namespace quellora

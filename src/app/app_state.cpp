@@ -18,7 +18,17 @@ AppState::AppState(AppServices appServices)
     setCustomStores(CompressorParams::defaults());
     launchAtLoginStatus_.set(services.loginItem->status());
     restorePresets();
+    restoreOutputPresets();
     pushParamsToEngine();
+    // Before the first tap, so that no remembered application is heard through it.
+    restoreApplicationChoices();
+    engine_->setApplicationRouting(applicationChoices_.routing());
+    applicationMonitor_ = std::make_unique<ApplicationMonitor>(services.hal, services.mainQueue);
+    applicationObservation = applicationMonitor_->applications().subscribe(
+        lifetime.guard([this](const std::vector<AudioApplication>&) { refreshApplications(); }));
+    refreshApplications();
+    outputObservation = engine_->currentOutput().subscribe(lifetime.guard(
+        [this](const std::optional<OutputDevice>& output) { followOutput(output); }));
     engine_->onRunning = lifetime.guard([this] { handleEngineRunning(); });
     engine_->onFailed = lifetime.guard(
         [this](const std::string& message) { send(AppEvent::engineFailed(message)); });

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/app_mode.h"
+#include "app/application_choices.h"
 #include "app/login_item.h"
 #include "app/low_volume_detector.h"
+#include "app/output_presets.h"
 #include "app/system_audio_permission.h"
 #include "base/dispatcher.h"
 #include "base/key_value_store.h"
@@ -33,6 +35,19 @@ struct AppServices {
     std::shared_ptr<PermissionSource> permission;
     std::shared_ptr<LoginItemService> loginItem;
 };
+
+// An application with an output stream and how it plays.
+struct ApplicationEntry {
+    AudioApplication application;
+    bool direct = false; // around the tap, straight to the output
+    // Why it plays direct without the user having said so; none once the user chose.
+    DirectOutputReason defaultReason = DirectOutputReason::none;
+
+    friend bool operator==(const ApplicationEntry&, const ApplicationEntry&) = default;
+};
+
+// The panel's words for a reason: "call audio", "pro audio"; empty for none.
+std::string directOutputReasonText(DirectOutputReason reason);
 
 // The seven custom parameters, in the order of compressorParamFields.
 enum class CustomParameter { threshold, ratio, attack, release, knee, mix, scHpfFreq };
@@ -88,6 +103,19 @@ public:
     void deleteActivePreset();
     void deletePreset(const SavedPreset& preset);
 
+    // Presets follow the output: what the user picks is remembered for the
+    // output that plays, and applied again when that output becomes the
+    // default once more. The output the current preset belongs to:
+    const Observable<std::optional<OutputDevice>>& presetOutput() const {
+        return engine_->currentOutput();
+    }
+
+    // Applications: each plays levelled (through the tap) or direct, as the
+    // user chose or, without a choice, as its default.
+    const Observable<std::vector<ApplicationEntry>>& applications() const { return applications_; }
+    void setApplicationDirect(const std::string& bundleID, bool direct);
+    const ApplicationChoices& applicationChoices() const { return applicationChoices_; }
+
     // Low-volume warning.
     const Observable<bool>& lowVolumeWarning() const { return lowVolumeWarning_; }
     void dismissLowVolumeWarning();
@@ -112,6 +140,8 @@ private:
     void followPipeline();
 
     // Presets.
+    void select(Preset preset);
+    void choose(const SavedPreset& preset);
     void applySelectionRule();
     void setCustomStores(const CompressorParams& params);
     void saveCustomParams();
@@ -121,6 +151,16 @@ private:
     const SavedPreset* activePreset() const;
     bool hasUnsavedEdits() const;
     void pushParamsToEngine();
+    // Presets that follow the output.
+    void rememberPick();
+    void followOutput(const std::optional<OutputDevice>& output);
+    void applyRememberedPreset(const std::string& outputUID, const PresetChoice& choice);
+    PresetChoice currentPresetChoice() const;
+    void restoreOutputPresets();
+
+    // Applications.
+    void restoreApplicationChoices();
+    void refreshApplications();
 
     // Low-volume warning.
     void startLowVolumeMonitor();
@@ -144,9 +184,18 @@ private:
     Observable<Preset> selectedPreset_{Preset::on};
     std::array<Observable<float>, 7> customStores_;
     Observable<LoginItemStatus> launchAtLoginStatus_{LoginItemStatus::notRegistered};
+    OutputPresets outputPresets_;
+    // The output picks belong to; none until the first generation started.
+    std::optional<std::string> presetOutputUID_;
+    bool pickAwaitsOutput_ = false; // picked before any output was known
+    ApplicationChoices applicationChoices_;
+    std::unique_ptr<ApplicationMonitor> applicationMonitor_;
+    Observable<std::vector<ApplicationEntry>> applications_;
 
     std::shared_ptr<WorkItem> pendingWaitingReport;
     std::vector<Subscription> pipelineObservations;
+    Subscription outputObservation;
+    Subscription applicationObservation;
 
     std::unique_ptr<RepeatingTimer> lowVolumeMonitorTimer;
     bool lowVolumeWarningDismissed = false;

@@ -4,6 +4,7 @@
 #include "dsp/compressor_param_fields.h"
 #include "dsp/processing_chain.h"
 
+#include <algorithm>
 #include <cmath>
 #include <set>
 
@@ -17,6 +18,7 @@ constexpr std::array<std::string_view, 7> customKeys{
 constexpr std::string_view selectedPresetKey = "selectedPreset";
 constexpr std::string_view savedPresetsKey = "savedPresets.v1";
 constexpr std::string_view releaseMigratedKey = "custom.releaseV2";
+constexpr std::string_view outputPresetsKey = "outputPresets.v1";
 constexpr std::size_t releaseIndex = static_cast<std::size_t>(CustomParameter::release);
 // Release times were once stored in a unit six times larger.
 constexpr double legacyReleaseFactor = 6.0;
@@ -72,6 +74,7 @@ void AppState::setCustomValue(CustomParameter parameter, float value) {
     }
     saveCustomParams();
     pushParamsToEngine();
+    rememberPick();
 }
 
 void AppState::saveCustomParams() {
@@ -124,16 +127,26 @@ std::string AppState::currentPresetLabel() const {
 }
 
 void AppState::selectStandard() {
-    activePresetID_.set(std::nullopt);
-    setSelectedPreset(Preset::on);
+    select(Preset::on);
+    rememberPick();
 }
 
 void AppState::selectNight() {
-    activePresetID_.set(std::nullopt);
-    setSelectedPreset(Preset::night);
+    select(Preset::night);
+    rememberPick();
 }
 
 void AppState::applyPreset(const SavedPreset& preset) {
+    choose(preset);
+    rememberPick();
+}
+
+void AppState::select(Preset preset) {
+    activePresetID_.set(std::nullopt);
+    setSelectedPreset(preset);
+}
+
+void AppState::choose(const SavedPreset& preset) {
     setCustomStores(preset.params);
     setSelectedPreset(Preset::custom);
     activePresetID_.set(preset.id);
@@ -163,6 +176,7 @@ void AppState::saveAsNewPreset() {
     savedPresets_.set(std::move(presets));
     activePresetID_.set(preset.id);
     persistSavedPresets();
+    rememberPick();
 }
 
 std::string AppState::nextPresetName() const {
@@ -237,6 +251,91 @@ void AppState::restorePresets() {
         customStores_[i].set(clamped(stored, compressorParamFields[i].range));
     }
     saveCustomParams();
+}
+
+PresetChoice AppState::currentPresetChoice() const {
+    if (activePresetID_.get()) {
+        return {Preset::custom, activePresetID_.get(), std::nullopt};
+    }
+    if (selectedPreset_.get() == Preset::custom) {
+        return {Preset::custom, std::nullopt, effectiveParams()};
+    }
+    return {selectedPreset_.get(), std::nullopt, std::nullopt};
+}
+
+void AppState::rememberPick() {
+    if (!presetOutputUID_) {
+        pickAwaitsOutput_ = true; // it belongs to the output the engine finds first
+        return;
+    }
+    const auto choice = currentPresetChoice();
+    const auto known = outputPresets_.find(*presetOutputUID_);
+    if (known != outputPresets_.end() && known->second == choice) {
+        return;
+    }
+    outputPresets_[*presetOutputUID_] = choice;
+    const auto json = encodeOutputPresets(outputPresets_);
+    services.settings->setValue(outputPresetsKey, Bytes(json.begin(), json.end()));
+}
+
+// Runs once each generation has started, on the output it plays on.
+void AppState::followOutput(const std::optional<OutputDevice>& output) {
+    if (!output) {
+        return;
+    }
+    const auto previous = std::exchange(presetOutputUID_, output->uid);
+    if (std::exchange(pickAwaitsOutput_, false)) {
+        rememberPick();
+        return;
+    }
+    if (previous == output->uid) {
+        return;
+    }
+    // An output seen for the first time keeps what is selected.
+    if (const auto remembered = outputPresets_.find(output->uid);
+        remembered != outputPresets_.end() && remembered->second != currentPresetChoice()) {
+        applyRememberedPreset(output->uid, remembered->second);
+    }
+}
+
+void AppState::applyRememberedPreset(const std::string& outputUID, const PresetChoice& choice) {
+    if (choice.savedPresetID) {
+        const auto& presets = savedPresets_.get();
+        const auto saved =
+            std::find_if(presets.begin(), presets.end(), [&](const SavedPreset& preset) {
+                return preset.id == *choice.savedPresetID;
+            });
+        if (saved == presets.end()) {
+            log.notice("The preset output %{public}s had is deleted; using Standard", outputUID);
+            select(Preset::on);
+            return;
+        }
+        log.notice("Output %{public}s: applying its preset %{public}s", outputUID, saved->name);
+        choose(SavedPreset(*saved));
+        return;
+    }
+    log.notice("Output %{public}s: applying its preset %{public}s", outputUID,
+               std::string(rawValue(choice.preset)));
+    if (choice.customParams) {
+        setCustomStores(*choice.customParams);
+        select(Preset::custom);
+        saveCustomParams();
+        return;
+    }
+    select(choice.preset);
+}
+
+void AppState::restoreOutputPresets() {
+    const auto data = services.settings->data(outputPresetsKey);
+    if (!data) {
+        return;
+    }
+    try {
+        outputPresets_ = decodeOutputPresets(std::string(data->begin(), data->end()));
+    } catch (const SettingsCodingError& error) {
+        // Replaced at the next pick.
+        log.error("Ignoring the stored presets of the outputs: %{public}s", error.what());
+    }
 }
 
 } // namespace quellora

@@ -121,26 +121,32 @@ CommandHelp runHelp() {
             "on a simulated audio server that plays a demo programme.",
             "To run it from login on, and again within seconds after a crash, enable the user "
             "service: systemctl --user enable --now quellora.service",
-            "Run it or the tray application, not both: they do not know of each other, and when "
-            "either stops, what applications play goes back to the speakers unprocessed although "
-            "the other still runs.",
+            "Only one Quellora processes per session. Started while another runs, it says which "
+            "and waits, and takes over when that one stops. The tray application, when started, "
+            "takes over from it; it then waits until the tray application quits. The commands "
+            "toggle, on, off, status, apps, direct and level reach whichever runs.",
             valueForms,
         },
     };
 }
 
-// The commands for the tray application running in this session.
-CommandHelp controlHelp(std::string name, std::string summary, std::string description) {
+// The commands for the Quellora running in this session, the tray
+// application or `quellora run`.
+CommandHelp controlHelp(std::string name, std::string summary, std::string description,
+                        std::string operands = {}) {
+    std::string exitStatus = "Exits with status 1 when Quellora is not running";
+    exitStatus += operands.empty() ? "." : ", 2 when no application goes by NAME.";
     return {
-        std::move(name),
-        {},
-        Completion::nothing,
-        std::move(summary),
-        {std::move(description)},
-        {{"options", {helpOption()}}},
-        {"Exits with status 1 when Quellora is not running."},
+        std::move(name),         std::move(operands),      Completion::nothing,
+        std::move(summary),      {std::move(description)}, {{"options", {helpOption()}}},
+        {std::move(exitStatus)},
     };
 }
+
+constexpr const char* applicationNames =
+    "NAME is the application's name or its ID, as quellora apps lists them (any case for the "
+    "name); an ID also works for an application that does not play now but has a setting. The "
+    "choice is remembered for the application's future streams.";
 
 ProgramHelp makeReference() {
     return {
@@ -152,7 +158,8 @@ ProgramHelp makeReference() {
             "5 ms lookahead, a high-passed sidechain, soft knee, automatic makeup gain and a "
             "dry/wet mix, and plays the result on the default output.",
             "Without a command, Quellora starts in the system tray. Only one runs per session: "
-            "starting it again opens the panel of the one already running.",
+            "starting it again opens the panel of the one already running, and a quellora run "
+            "that runs steps aside for it until it quits.",
         },
         {
             helpOption("print the commands and options of this program"),
@@ -173,6 +180,21 @@ ProgramHelp makeReference() {
             controlHelp("status", "print what the running Quellora is doing",
                         "Prints what the running Quellora is doing: off, on, needsPermission, or "
                         "error: followed by the message its panel shows."),
+            controlHelp("apps", "list the applications that play and how",
+                        "Lists the applications with an output stream: name, ID, and whether "
+                        "Quellora levels them or they play direct, straight to the output (calls "
+                        "and pro-audio programs do unless told otherwise), and whether they are "
+                        "paused."),
+            controlHelp("direct", "let an application play straight to the output",
+                        std::string("Lets the application play straight to the default output, "
+                                    "unprocessed, as the panel's switch for it does. ") +
+                            applicationNames,
+                        "NAME"),
+            controlHelp("level", "let Quellora level an application again",
+                        std::string("Sends the application through Quellora again, also a call "
+                                    "or pro-audio program that plays direct by default. ") +
+                            applicationNames,
+                        "NAME"),
         },
         {
             {"QUELLORA_LOG_LEVEL",
@@ -194,7 +216,8 @@ ProgramHelp makeReference() {
         },
         {
             {"~/.config/quellora/settings.json",
-             "presets, parameters and switches ($XDG_CONFIG_HOME/quellora when set); a file that "
+             "presets (also per output), parameters, application choices and switches "
+             "($XDG_CONFIG_HOME/quellora when set); a file that "
              "cannot be read is moved aside, reported, and never overwritten"},
             {"~/.config/autostart/org.quellora.Quellora.desktop",
              "present while Quellora starts at login (the panel's Launch at Login)"},
@@ -204,14 +227,15 @@ ProgramHelp makeReference() {
              "where release builds look for updates; builds without a feed never look"},
             {"/usr/lib/systemd/user/quellora.service",
              "the user service that runs quellora run from login on and starts it again after a "
-             "crash"},
+             "crash; it steps aside while the tray application runs"},
         },
         {
             {"0", "success"},
             {"1",
              "the work could not be done, or the running Quellora could not be reached or is not "
              "running"},
-            {"2", "arguments or input that cannot be used as given"},
+            {"2", "arguments or input that cannot be used as given, or an application name the "
+                  "running Quellora does not know"},
             {"130", "interrupted (process)"},
         },
         {"systemctl(1)", "journalctl(1)", "pipewire(1)"},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/instance_control.h"
 #include "cli/console_streams.h"
 
 #include <string>
@@ -8,13 +9,19 @@
 
 namespace quellora {
 
-// `quellora toggle|on|off|status`: commands for the tray application running
-// in this session, over the session bus. `command` is one isControlCommand
-// accepts; `args` are the arguments after it. Returns 0 when it answered, 1 when it is not running
-// or did not answer, 2 for unusable arguments.
+// `quellora toggle|on|off|status|apps|direct NAME|level NAME`: commands for
+// the Quellora running in this session (the tray application or `quellora
+// run`), over the session bus. `command` is one isControlCommand accepts;
+// `args` are the arguments after it. Returns 0 when it answered, 1 when it
+// is not running or did not answer, 2 for unusable arguments or an
+// application name it does not know.
 int runControlCommand(std::string_view command, const std::vector<std::string>& args,
                       const ConsoleStreams& console);
 
 bool isControlCommand(std::string_view command);
+
+// What `quellora apps` prints: one line per application, name, ID and how
+// it plays, under a heading; or that none has an output stream.
+std::string formatApplicationList(const std::vector<ListedApplication>& applications);
 
 } // namespace quellora

@@ -1,6 +1,9 @@
 #include "cli/run_command.h"
 
 #include "app/app_state.h"
+#include "app/model_instance_controller.h"
+#include "app/session_bus_instance.h"
+#include "base/log.h"
 #include "cli/command_error.h"
 #include "cli/command_reference.h"
 #include "cli/preset_application.h"
@@ -9,14 +12,88 @@
 #include "cli/run_options.h"
 #include "ui/qt_core/application_services.h"
 #include "ui/qt_core/qt_dispatcher.h"
+#include "ui/qt_core/session_bus_pump.h"
 #include "ui/qt_core/termination_signal_watcher.h"
 
 #include <QCoreApplication>
+#include <memory>
 #include <new>
 #include <optional>
+#include <string>
 
 namespace quellora {
 namespace {
+
+// What a `quellora run` that finds the session taken says.
+std::string waitingLine(const std::optional<InstanceHolder>& holder) {
+    const auto process =
+        holder && holder->pid ? " (process " + std::to_string(*holder->pid) + ")" : std::string();
+    if (holder && holder->kind == instanceKindName(InstanceKind::tray)) {
+        return "Quellora already runs in the tray" + process +
+               "; this one waits and takes over when it quits. Ctrl+C stops waiting.";
+    }
+    if (holder && holder->kind == instanceKindName(InstanceKind::headless)) {
+        return "Quellora already runs as quellora run" + process +
+               ", perhaps as the user service quellora.service; this one waits and takes over "
+               "when it stops. Ctrl+C stops waiting.";
+    }
+    return "Another Quellora runs in this session; this one waits and takes over when it stops. "
+           "Ctrl+C stops waiting.";
+}
+
+// The model runs only while this instance owns the session's name: from the
+// start, or once the instance it waited for has quit; the tray application
+// may take the name over, and this one then waits again.
+class HeadlessInstance {
+public:
+    HeadlessInstance(ApplicationServices& services, const std::optional<PresetSelection>& selection,
+                     std::ostream& out)
+        : services_(services)
+        , selection_(selection)
+        , out_(out) {
+        services_.setConnectionHandler([this](bool connected) {
+            if (announcer_) {
+                announcer_->setServerConnected(connected);
+            }
+        });
+    }
+    ~HeadlessInstance() {
+        services_.setConnectionHandler({});
+        stop();
+    }
+    HeadlessInstance(const HeadlessInstance&) = delete;
+    HeadlessInstance& operator=(const HeadlessInstance&) = delete;
+
+    AppState* model() const { return model_.get(); }
+
+    void start() {
+        if (model_) {
+            return;
+        }
+        model_ = std::make_unique<AppState>(services_.modelServices());
+        if (selection_) {
+            applyPresetSelection(*model_, *selection_);
+        }
+        announcer_ = std::make_unique<RunAnnouncer>(*model_, out_, services_.isServerConnected());
+    }
+
+    // The engine lets go of the server's objects, and the settings reach
+    // the disk, before anything else happens.
+    void stop() {
+        announcer_.reset();
+        if (model_ && model_->engine().isRunning().get()) {
+            model_->engine().stop();
+        }
+        model_.reset();
+    }
+
+private:
+    ApplicationServices& services_;
+    const std::optional<PresetSelection>& selection_;
+    std::ostream& out_;
+    std::unique_ptr<AppState> model_;
+    std::unique_ptr<RunAnnouncer> announcer_;
+};
 
 int runApplication(const RunOptions& options, const std::optional<PresetSelection>& selection,
                    const ConsoleStreams& console) {
@@ -31,34 +108,56 @@ int runApplication(const RunOptions& options, const std::optional<PresetSelectio
 
     // Installed first, so that a signal during start-up also ends the
     // process cleanly, once the event loop runs.
-    AppState* running = nullptr;
+    HeadlessInstance* running = nullptr;
     const TerminationSignalWatcher terminationSignals([&running](int) {
         if (running != nullptr) {
-            running->engine().stop();
+            running->stop();
         }
         QCoreApplication::quit();
     });
 
     QtDispatcher mainQueue;
     ApplicationServices services(mainQueue);
-    AppState model(services.modelServices());
-    running = &model;
-    if (selection) {
-        applyPresetSelection(model, *selection);
+    HeadlessInstance instance(services, selection, console.out);
+    running = &instance;
+    ModelInstanceController controller([&instance] { return instance.model(); }, {});
+    SessionBusInstance bus(InstanceKind::headless, controller);
+    bus.onOwnershipChanged = [&](bool owned) {
+        if (owned) {
+            console.out << "The Quellora this one waited for has stopped; this one takes over."
+                        << std::endl;
+            instance.start();
+            return;
+        }
+        instance.stop();
+        console.out << "The tray application took over; this one waits and takes over again when "
+                       "it quits."
+                    << std::endl;
+    };
+    std::optional<SessionBusPump> pump;
+    switch (bus.claim()) {
+    case SessionBusInstance::Claim::owned:
+        instance.start();
+        break;
+    case SessionBusInstance::Claim::queued:
+    case SessionBusInstance::Claim::heldByAnother:
+        console.out << waitingLine(runningInstanceHolder()) << std::endl;
+        break;
+    case SessionBusInstance::Claim::noSessionBus:
+        Logger("Setup").error("No D-Bus session bus (%{public}s): the quellora commands cannot "
+                              "reach this instance, and another Quellora would not know of it",
+                              bus.connectionError());
+        instance.start();
+        break;
     }
-    RunAnnouncer announcer(model, console.out, services.isServerConnected());
-    services.setConnectionHandler(
-        [&announcer](bool connected) { announcer.setServerConnected(connected); });
+    if (bus.fileDescriptor() >= 0) {
+        pump.emplace(bus);
+    }
 
     QCoreApplication::exec();
 
-    // Also when the loop ended some other way: the engine lets go of the
-    // server's objects before the adapter disconnects.
-    services.setConnectionHandler({});
     running = nullptr;
-    if (model.engine().isRunning().get()) {
-        model.engine().stop();
-    }
+    instance.stop(); // before the bus lets go of the name
     return static_cast<int>(ExitStatus::success);
 }
 

@@ -18,6 +18,31 @@ void AudioEngine::updateCompressorParams(const CompressorParams& params) {
     io_->chain.updateParams(params, processingSampleRate());
 }
 
+void AudioEngine::setApplicationRouting(ApplicationRouting routing) {
+    if (routing == applicationRouting_) {
+        return;
+    }
+    applicationRouting_ = std::move(routing);
+    if (tapID == 0 || !tapDescription) {
+        return;
+    }
+    auto description = *tapDescription;
+    description.excludedApplications = applicationRouting_.direct;
+    description.includedApplications = applicationRouting_.levelled;
+    const auto status = hal.setTapDescription(tapID, description);
+    if (status != kAudioHardwareNoError) {
+        // A new tap takes the new routing.
+        log.error("Tap exclusion change failed, OSStatus=%{public}d; rebuilding", status);
+        rebuildPipeline("application routing change");
+        return;
+    }
+    tapDescription = std::move(description);
+    log.notice("Tap exclusions changed: %{public}ld applications direct, %{public}ld levelled "
+               "against their default",
+               static_cast<long>(applicationRouting_.direct.size()),
+               static_cast<long>(applicationRouting_.levelled.size()));
+}
+
 void AudioEngine::selectChain(ChainKind kind) {
     if (kind == io_->chain.kind()) {
         return;

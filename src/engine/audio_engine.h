@@ -6,6 +6,7 @@
 #include "base/observable.h"
 #include "dsp/compressor_params.h"
 #include "engine/audio_activity_gate.h"
+#include "engine/audio_applications.h"
 #include "engine/engine_error.h"
 #include "engine/engine_io_state.h"
 #include "engine/engine_switches.h"
@@ -20,6 +21,14 @@
 #include <string_view>
 
 namespace quellora {
+
+// The output device a pipeline generation plays on.
+struct OutputDevice {
+    std::string uid;
+    std::string name; // what the server calls it; the UID when it has no name
+
+    friend bool operator==(const OutputDevice&, const OutputDevice&) = default;
+};
 
 // Captures the mix of every other process through a tap, compresses it and
 // plays it on the default output. The pipeline (tap, aggregate device, two
@@ -47,6 +56,8 @@ public:
     // idle suspends: whether audio has a processed way to the output.
     const Observable<bool>& pipelineStarted() const { return pipelineStarted_; }
     const Observable<std::optional<CompressorParams>>& lastParams() const { return _lastParams; }
+    // The output the last generation started on; kept after a stop.
+    const Observable<std::optional<OutputDevice>>& currentOutput() const { return currentOutput_; }
     // Whether a generation has been built and started (its IO may be suspended).
     bool hasLivePipeline() const { return deviceProcID.has_value() && outputProcID.has_value(); }
 
@@ -56,6 +67,11 @@ public:
     std::function<void(const std::string&)> onFailed;
 
     void updateCompressorParams(const CompressorParams& params);
+    // Which applications play around the tap and which through it against
+    // their default. Applies to the running tap at once, without a rebuild,
+    // and to every tap built later.
+    void setApplicationRouting(ApplicationRouting routing);
+    const ApplicationRouting& applicationRouting() const { return applicationRouting_; }
     // Which stages process the audio; the switch fades out and in.
     void selectChain(ChainKind kind);
     ChainKind chainKind() const { return io_->chain.kind(); }
@@ -117,6 +133,7 @@ private:
 
     // Idle suspend.
     bool audioSourceActive();
+    bool takenByTap(AudioObjectID process);
     // Whether a running source plays into the tap; nothing when the server cannot tell.
     std::optional<bool> tapReceivesAudio();
     void startActivityMonitor();
@@ -164,6 +181,8 @@ private:
     Observable<bool> ioSuspended_{false};
     Observable<bool> pipelineStarted_{false};
     Observable<std::optional<CompressorParams>> _lastParams;
+    Observable<std::optional<OutputDevice>> currentOutput_;
+    ApplicationRouting applicationRouting_;
 
     // The current generation's platform objects; 0 or empty when absent.
     std::optional<TapDescription> tapDescription;

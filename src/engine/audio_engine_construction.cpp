@@ -49,6 +49,8 @@ void AudioEngine::createTap() {
 
     TapDescription description;
     description.excludedProcesses = std::move(excluded);
+    description.excludedApplications = applicationRouting_.direct;
+    description.includedApplications = applicationRouting_.levelled;
     // Applications are mixed for the output's own channels, as they would be
     // without us: surround stays surround. An output that cannot tell its
     // layout, or has more than 7.1, gets a stereo mixdown.

@@ -35,11 +35,26 @@ bool AudioEngine::audioSourceActive() {
         std::uint32_t pidSize = sizeof pid;
         hal.getPropertyData(process, {AudioProperty::processPID, AudioScope::global, 0}, pidSize,
                             &pid);
-        if (pid != ownPID) {
+        if (pid != ownPID && takenByTap(process)) {
             return true;
         }
     }
     return false;
+}
+
+// An application that plays around the tap is no source: a long call sent
+// direct must not keep the pipeline processing silence.
+bool AudioEngine::takenByTap(AudioObjectID process) {
+    if (!tapDescription) {
+        return true;
+    }
+    const auto reason = static_cast<DirectOutputReason>(
+        audioObjectUInt32(hal, process, AudioProperty::processDirectOutputReason,
+                          AudioScope::global)
+            .value_or(0));
+    return tapTakesProcess(
+        *tapDescription, process,
+        audioObjectString(hal, process, AudioProperty::processBundleID).value_or(""), reason);
 }
 
 std::optional<bool> AudioEngine::tapReceivesAudio() {

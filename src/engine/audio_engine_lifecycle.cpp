@@ -135,6 +135,9 @@ void AudioEngine::startPipelineGeneration(std::int64_t generation,
 
     activityGate.reset();
     startActivityMonitor();
+    currentOutput_.set(OutputDevice{
+        output->uid,
+        audioObjectString(hal, output->id, AudioProperty::objectName).value_or(output->uid)});
     pipelineStarted_.set(true);
     log.notice("Audio pipeline generation %{public}ld started on stable output %{public}s",
                generation, output->uid);

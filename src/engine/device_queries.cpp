@@ -172,6 +172,17 @@ std::optional<std::uint32_t> audioObjectUInt32(AudioHal& hal, AudioObjectID obje
     return readValue<std::uint32_t>(hal, object, selector, scope);
 }
 
+std::optional<std::string> audioObjectString(AudioHal& hal, AudioObjectID object,
+                                             FourCharCode selector) {
+    std::optional<std::string> value;
+    if (hal.getPropertyString(object, {selector, AudioScope::global, 0}, value) !=
+            kAudioHardwareNoError ||
+        (value && value->empty())) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 std::uint32_t queryTransportType(AudioHal& hal, AudioObjectID device) {
     return audioObjectUInt32(hal, device, AudioProperty::transportType, AudioScope::global)
         .value_or(0);

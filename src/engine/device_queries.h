@@ -57,6 +57,9 @@ ChannelLayout pipelineLayout(std::uint32_t channels,
 std::vector<AudioObjectID> readProcessObjectList(AudioHal& hal);
 std::optional<std::uint32_t> audioObjectUInt32(AudioHal& hal, AudioObjectID object,
                                                FourCharCode selector, FourCharCode scope);
+// A string property at global scope; nothing when absent, empty or unreadable.
+std::optional<std::string> audioObjectString(AudioHal& hal, AudioObjectID object,
+                                             FourCharCode selector);
 std::uint32_t queryTransportType(AudioHal& hal, AudioObjectID device);
 double deviceNominalSampleRate(AudioHal& hal, AudioObjectID device);
 // The labels of the device's output channels, in order; nothing when it

@@ -41,6 +41,11 @@ expect() {
 
 expect "off on" "o"
 expect "process" "pro"
+expect "apps" "ap"
+expect "direct" "di"
+expect "level" "le"
+expect "--help -h" "direct "
+expect "--help -h" "level Firefox "
 expect "--help --version" "--"
 expect "--preset --preset-file --preset-name" "process --pre"
 expect "night standard" "run --preset "

@@ -470,6 +470,34 @@ Playback PrivatePipeWireSession::play(const AudioClip& clip, std::string_view ta
     return play(writeClip(clip), targetSink, volume, channelMap);
 }
 
+Playback PrivatePipeWireSession::playAs(const AudioClip& clip, AudioClient client,
+                                        std::string_view applicationName,
+                                        std::string_view mediaRole) {
+    if (client == AudioClient::alsa) {
+        throw std::invalid_argument("ALSA clients name no application of their own here");
+    }
+    const auto path = writeClip(clip);
+    auto nodeName = uniqueName(std::string("quellora-test-") + clientName(client) + "-");
+    std::vector<std::string> command;
+    if (client == AudioClient::pulse) {
+        command = {"paplay", "--client-name=" + std::string(applicationName),
+                   "--property=node.name=" + nodeName};
+        if (!mediaRole.empty()) {
+            command.push_back("--property=media.role=" + std::string(mediaRole));
+        }
+    } else {
+        command = {"pw-play", "-P",
+                   "{ node.name=" + nodeName + " application.name=\"" +
+                       std::string(applicationName) + "\" }"};
+        // pw-play gives every stream its own role (Music) over one in -P.
+        if (!mediaRole.empty()) {
+            command.push_back("--media-role=" + std::string(mediaRole));
+        }
+    }
+    command.push_back(path.string());
+    return Playback(ChildProcess::start(command), std::move(nodeName));
+}
+
 Playback PrivatePipeWireSession::play(const AudioClip& clip, AudioClient client) {
     if (client == AudioClient::native) {
         return play(clip);

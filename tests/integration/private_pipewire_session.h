@@ -184,6 +184,10 @@ public:
     // Plays a clip through one of the client APIs, wherever the session
     // manager sends new streams.
     Playback play(const AudioClip& clip, AudioClient client);
+    // The same as an application that calls itself `applicationName` and
+    // gives its stream `mediaRole`, if any (native or PulseAudio clients).
+    Playback playAs(const AudioClip& clip, AudioClient client, std::string_view applicationName,
+                    std::string_view mediaRole = {});
     // Records what `sinkName` plays (its monitor) until stopped, in the
     // channels `channelMap` names, if given.
     Recording startRecording(std::string_view sinkName, int sampleRate = 48000, int channels = 2,

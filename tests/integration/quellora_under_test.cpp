@@ -22,8 +22,10 @@ void QuelloraTest::startQuellora(std::string_view sink,
                                  const std::vector<std::string>& presetOptions) {
     // The log level given here wins over the one the test runner sets for itself.
     std::vector<std::string> command{"env", "QUELLORA_LOG_LEVEL=info"};
-    if (!presetOptions.empty()) {
+    if (!presetOptions.empty() && !ownSettings) {
         ownSettings.emplace();
+    }
+    if (ownSettings) {
         command.push_back("XDG_CONFIG_HOME=" + ownSettings->path().string());
     }
     command.insert(command.end(), {QUELLORA_EXECUTABLE, "run", "--verbose"});

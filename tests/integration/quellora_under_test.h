@@ -25,7 +25,8 @@ protected:
     // `quellora run`, started and processing into `sink`.
     void startQuellora(std::string_view sink = "speakers");
     // The same with a preset of its own, kept in settings of its own so that
-    // the next test starts from the standard preset again.
+    // the next test starts from the standard preset again. Settings of its
+    // own (`ownSettings`) last until the end of the test, over restarts.
     void startQuellora(std::string_view sink, const std::vector<std::string>& presetOptions);
     void waitForGraph(const std::function<bool(const GraphSnapshot&)>& condition,
                       milliseconds timeout);

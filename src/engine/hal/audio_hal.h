@@ -2,6 +2,7 @@
 
 #include "base/uuid.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -54,9 +55,23 @@ namespace AudioProperty {
 // System object.
 inline constexpr FourCharCode processObjectList = fourCharCode("prs#");   // AudioObjectID[]
 inline constexpr FourCharCode defaultOutputDevice = fourCharCode("dOut"); // AudioObjectID
-// Process objects.
+// Every object that has a name people know it by (devices, processes): string, may be absent.
+inline constexpr FourCharCode objectName = fourCharCode("lnam");
+// Process objects. The system object announces 'prs#' when processes come
+// or go and when any of the properties below changes.
 inline constexpr FourCharCode processPID = fourCharCode("ppid");             // int32
 inline constexpr FourCharCode processIsRunningOutput = fourCharCode("piro"); // uint32
+// string: what identifies the application across runs and processes: the
+// bundle ID on Core Audio; on Linux the binary's name, else the
+// application's name. Absent when nothing identifies it.
+inline constexpr FourCharCode processBundleID = fourCharCode("pbid");
+// string, may be absent: the application's icon in the desktop's icon theme.
+inline constexpr FourCharCode processIconName = fourCharCode("picn");
+// uint32, a DirectOutputReason: why the platform would have the process's
+// output reach the device untouched. Core Audio knows no such reason (0).
+inline constexpr FourCharCode processDirectOutputReason = fourCharCode("pdir");
+// uint32: non-zero while the process has an output stream, playing or paused.
+inline constexpr FourCharCode processHasOutputStream = fourCharCode("pout");
 // Taps.
 inline constexpr FourCharCode tapFormat = fourCharCode("tfmt"); // AudioStreamBasicDescription
 // uint32, non-zero while a running source plays into the tap; announced when
@@ -191,11 +206,21 @@ struct AudioBufferList {
     AudioBuffer* mBuffers = nullptr;
 };
 
+// Why a process's output should reach the device untouched unless the user
+// says otherwise: calls (echo cancellation compares what it plays with what
+// the microphone hears) and pro-audio clients.
+enum class DirectOutputReason : std::uint32_t { none = 0, callAudio = 1, proAudio = 2 };
+
 // A global tap of every process except the excluded ones, muting what it taps.
 struct TapDescription {
     enum class MuteBehavior : std::int32_t { unmuted = 0, muted = 1, mutedWhenTapped = 2 };
 
     std::vector<AudioObjectID> excludedProcesses;
+    // By bundle ID ('pbid'): applications whose processes the tap never
+    // takes, also those that start later, and applications it takes
+    // although their output is direct by default (see tapTakesProcess).
+    std::vector<std::string> excludedApplications;
+    std::vector<std::string> includedApplications;
     // A stereo mixdown; or else the processes are mixed as for the stream
     // `stream` of the device `deviceUID`, in its channel count and layout.
     bool stereo = true;
@@ -206,6 +231,22 @@ struct TapDescription {
     MuteBehavior muteBehavior = MuteBehavior::mutedWhenTapped;
     bool isPrivate = true;
 };
+
+// Whether the tap takes a process's output: every process but the excluded
+// ones, and those whose output is direct by default only when their
+// application is included.
+inline bool tapTakesProcess(const TapDescription& tap, AudioObjectID process,
+                            const std::string& bundleID, DirectOutputReason reason) {
+    const auto contains = [](const auto& list, const auto& value) {
+        return std::find(list.begin(), list.end(), value) != list.end();
+    };
+    if (contains(tap.excludedProcesses, process) ||
+        (!bundleID.empty() && contains(tap.excludedApplications, bundleID))) {
+        return false;
+    }
+    return reason == DirectOutputReason::none ||
+           (!bundleID.empty() && contains(tap.includedApplications, bundleID));
+}
 
 // The aggregate device's description dictionary, typed.
 struct AggregateDeviceDescription {
@@ -263,6 +304,9 @@ public:
 
     virtual OSStatus createProcessTap(const TapDescription& description, AudioObjectID& tap) = 0;
     virtual OSStatus destroyProcessTap(AudioObjectID tap) = 0;
+    // Core Audio's kAudioTapPropertyDescription, written: what the tap takes
+    // changes at once, without rebuilding anything. Its UUID stays.
+    virtual OSStatus setTapDescription(AudioObjectID tap, const TapDescription& description) = 0;
 
     virtual OSStatus createAggregateDevice(const AggregateDeviceDescription& description,
                                            AudioObjectID& device) = 0;

@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "distribution/updater.h"
+#include "ui/panel/apps_section.h"
 #include "ui/panel/eased_value.h"
 #include "ui/panel/fine_tune_sliders.h"
 #include "ui/panel/fitting_size.h"
@@ -61,9 +62,11 @@ struct ContentView::Parts {
     CompressorCurveView* curve;
     LiveWaveformView* waveform;
     QWidget* fineTune; // preset selector and sliders: dimmed and inert together
+    AppsSection* apps; // dimmed and inert with them
     EasedValue* curveOpacity;
     EasedValue* waveformOpacity;
     EasedValue* fineTuneOpacity;
+    EasedValue* appsOpacity;
     SwitchGlow* glow;
     std::vector<Subscription> subscriptions;
 };
@@ -75,10 +78,12 @@ ContentView::ContentView(AppState& model, Updater& updater, QWidget* parent)
     auto* curve = new CompressorCurveView(levelBuffer, this);
     auto* waveform = new LiveWaveformView(levelBuffer, this);
     auto* fineTune = new QWidget(this);
+    auto* apps = new AppsSection(model, this);
     auto* footer = new PanelFooter(model, updater, this);
     curve->setObjectName("curve");
     waveform->setObjectName("waveform");
     fineTune->setObjectName("fineTune");
+    apps->setObjectName("apps");
     connect(footer, &PanelFooter::quitRequested, this, &ContentView::quitRequested);
 
     auto* fineTuneColumn = new QVBoxLayout(fineTune);
@@ -103,6 +108,10 @@ ContentView::ContentView(AppState& model, Updater& updater, QWidget* parent)
     column->addSpacing(8);
     column->addWidget(new Divider(this));
     column->addSpacing(8);
+    column->addWidget(apps);
+    column->addSpacing(8);
+    column->addWidget(new Divider(this));
+    column->addSpacing(8);
     column->addWidget(footer);
     setFixedWidth(panelWidth);
 
@@ -111,9 +120,11 @@ ContentView::ContentView(AppState& model, Updater& updater, QWidget* parent)
                            curve,
                            waveform,
                            fineTune,
+                           apps,
                            fadeable(*curve),
                            fadeable(*waveform),
                            fadeable(*fineTune),
+                           fadeable(*apps),
                            new SwitchGlow(*this, MenuSwitch::mainSize),
                            {}});
     parts_->subscriptions = observePresets(model, [this] { render(); });
@@ -146,8 +157,11 @@ void ContentView::render() {
     parts.curveOpacity->setTarget(active ? 1.0 : 0.5);
     parts.waveformOpacity->setTarget(active ? 1.0 : 0.2);
     parts.fineTuneOpacity->setTarget(active ? 1.0 : 0.4);
-    // Disabled, the presets and sliders take neither clicks nor keyboard focus.
+    parts.appsOpacity->setTarget(active ? 1.0 : 0.4);
+    // Disabled, the presets, sliders and applications take neither clicks
+    // nor keyboard focus.
     parts.fineTune->setEnabled(active);
+    parts.apps->setEnabled(active);
 
     parts.glow->setShown(kind == AppMode::Kind::off);
     parts.glow->setPulsing(panelOpen);

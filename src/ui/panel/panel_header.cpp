@@ -9,17 +9,28 @@
 
 #include <QBoxLayout>
 #include <QKeySequence>
+#include <QResizeEvent>
 
 namespace quellora {
+namespace {
+
+constexpr int headerSpacing = 10;
+constexpr int statusRowSpacing = 6;
+
+} // namespace
 
 QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
-                   bool waitingForAudioOutput) {
+                   bool waitingForAudioOutput, const std::string& presetOutputName) {
     switch (mode.kind()) {
     case AppMode::Kind::off:
         return "Off";
     case AppMode::Kind::on:
-        return waitingForAudioOutput ? "Waiting for Audio Output"
-                                     : QString::fromStdString(currentPresetLabel);
+        if (waitingForAudioOutput) {
+            return "Waiting for Audio Output";
+        }
+        return QString::fromStdString(presetOutputName.empty()
+                                          ? currentPresetLabel
+                                          : currentPresetLabel + " · " + presetOutputName);
     case AppMode::Kind::needsPermission:
         return "Needs Permission";
     case AppMode::Kind::error:
@@ -37,30 +48,29 @@ PanelHeader::PanelHeader(AppState& model, QWidget* parent)
     : QWidget(parent)
     , model_(model)
     , logo_(new WaveLogoView(this))
-    , status_(new TintedLabel({}, style::systemFont(11), &style::secondary, this))
+    , status_(new ElidedLabel({}, style::systemFont(11), &style::secondary, this))
     , switch_(new MenuSwitch(MenuSwitch::mainSize, this)) {
     auto* title = new TintedLabel("Quellora", style::systemFont(14, QFont::DemiBold),
                                   &style::primaryText, this);
     // The global shortcut that toggles compression, as this desktop writes it.
     const auto hotKey = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C);
-    auto* hotKeyHint = new TintedLabel(hotKey.toString(QKeySequence::NativeText),
-                                       style::systemFont(9), &style::quaternary, this);
+    hotKeyHint_ = new TintedLabel(hotKey.toString(QKeySequence::NativeText), style::systemFont(9),
+                                  &style::quaternary, this);
     status_->setObjectName("statusLabel");
     switch_->setObjectName("compressionSwitch");
     switch_->setAccessibleName("Compression");
 
     auto* statusRow = new QHBoxLayout;
-    statusRow->setSpacing(6);
-    statusRow->addWidget(status_);
-    statusRow->addWidget(hotKeyHint);
-    statusRow->addStretch();
+    statusRow->setSpacing(statusRowSpacing);
+    statusRow->addWidget(status_, 1);
+    statusRow->addWidget(hotKeyHint_);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     titles->addWidget(title);
     titles->addLayout(statusRow);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(10);
+    row->setSpacing(headerSpacing);
     row->addWidget(logo_);
     row->addLayout(titles, 1);
     row->addWidget(switch_);
@@ -72,16 +82,39 @@ PanelHeader::PanelHeader(AppState& model, QWidget* parent)
     subscriptions_ = observePresets(model_, [this] { render(); });
     subscriptions_.push_back(model_.mode().subscribe([this](const AppMode&) { render(); }));
     subscriptions_.push_back(model_.waitingForAudioOutput().subscribe([this](bool) { render(); }));
+    subscriptions_.push_back(
+        model_.presetOutput().subscribe([this](const std::optional<OutputDevice>&) { render(); }));
     render();
 }
 
 void PanelHeader::render() {
     const auto& mode = model_.mode().get();
     logo_->setActive(mode.kind() == AppMode::Kind::on);
-    status_->setText(
-        statusText(mode, model_.currentPresetLabel(), model_.waitingForAudioOutput().get()));
+    const auto& output = model_.presetOutput().get();
+    status_->setFullText(statusText(mode, model_.currentPresetLabel(),
+                                    model_.waitingForAudioOutput().get(),
+                                    output ? output->name : std::string()));
+    makeRoomForStatus();
     switch_->setOn(mode.kind() != AppMode::Kind::off);
     switch_->setAccessibleDescription(compressionSwitchHint(mode));
+}
+
+void PanelHeader::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    makeRoomForStatus();
+}
+
+// The hot-key hint only repeats what the keyboard does: it goes while the
+// status (a long output name, say) needs its room.
+void PanelHeader::makeRoomForStatus() {
+    if (width() == 0) {
+        return; // not laid out yet
+    }
+    const int statusRow =
+        width() - logo_->sizeHint().width() - switch_->sizeHint().width() - 2 * headerSpacing;
+    const int needed = status_->fontMetrics().horizontalAdvance(status_->fullText()) +
+                       statusRowSpacing + hotKeyHint_->sizeHint().width();
+    hotKeyHint_->setVisible(needed <= statusRow);
 }
 
 } // namespace quellora

@@ -11,15 +11,17 @@
 namespace quellora {
 
 class AppState;
+class ElidedLabel;
 class MenuSwitch;
 class TintedLabel;
 class WaveLogoView;
 
-// The status under the title: "Off", the current preset while on (or
-// "Waiting for Audio Output" while no pipeline runs), "Error", "Needs
+// The status under the title: "Off", the current preset while on, with the
+// output it belongs to once one is known ("Standard · Headphones"), or
+// "Waiting for Audio Output" while no pipeline runs; "Error", "Needs
 // Permission".
 QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
-                   bool waitingForAudioOutput = false);
+                   bool waitingForAudioOutput = false, const std::string& presetOutputName = {});
 
 // What the main switch tells assistive technology it does.
 QString compressionSwitchHint(const AppMode& mode);
@@ -33,12 +35,17 @@ public:
 
     MenuSwitch& compressionSwitch() { return *switch_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void render();
+    void makeRoomForStatus();
 
     AppState& model_;
     WaveLogoView* logo_;
-    TintedLabel* status_;
+    ElidedLabel* status_;
+    TintedLabel* hotKeyHint_;
     MenuSwitch* switch_;
     std::vector<Subscription> subscriptions_;
 };

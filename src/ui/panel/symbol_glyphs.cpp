@@ -124,6 +124,10 @@ QPainterPath symbolPath(Symbol symbol) {
                           .united(polyline({{20.3, 16.7}, {16.7, 20.3}}, 1.6)));
     case Symbol::trash:
         return trash();
+    case Symbol::chevronRight:
+        return polyline({{9.0, 5.5}, {15.5, 12.0}, {9.0, 18.5}}, 2.6);
+    case Symbol::chevronDown:
+        return polyline({{5.5, 9.0}, {12.0, 15.5}, {18.5, 9.0}}, 2.6);
     case Symbol::plus:
         return polyline({{12.0, 4.5}, {12.0, 19.5}}, 2.4)
             .united(polyline({{4.5, 12.0}, {19.5, 12.0}}, 2.4));

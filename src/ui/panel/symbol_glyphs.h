@@ -23,6 +23,8 @@ enum class Symbol {
     arrowTriangle2Circlepath,
     exclamationmarkTriangleFill,
     checkmarkCircleFill,
+    chevronRight,
+    chevronDown,
 };
 
 // The symbol's shape on the 24 × 24 grid.

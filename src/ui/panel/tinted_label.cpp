@@ -1,6 +1,7 @@
 #include "ui/panel/tinted_label.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 
 namespace quellora {
@@ -35,6 +36,45 @@ void TintedLabel::applyTint() {
     QPalette tinted = palette();
     tinted.setColor(QPalette::WindowText, colour);
     setPalette(tinted);
+}
+
+ElidedLabel::ElidedLabel(const QString& text, const QFont& font, style::Tint tint, QWidget* parent)
+    : TintedLabel({}, font, std::move(tint), parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    setFullText(text);
+}
+
+void ElidedLabel::setFullText(const QString& text) {
+    if (text == fullText_ && !this->text().isEmpty()) {
+        return;
+    }
+    fullText_ = text;
+    updateGeometry();
+    elide();
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+QSize ElidedLabel::sizeHint() const {
+    return {fontMetrics().horizontalAdvance(fullText_), QLabel::sizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    TintedLabel::resizeEvent(event);
+    elide();
+}
+
+void ElidedLabel::elide() {
+    const auto shown = fontMetrics().elidedText(fullText_, Qt::ElideRight, width());
+    setText(shown);
+    // Tooltips render what looks like markup: the text is shown as it is.
+    setToolTip(
+        shown == fullText_
+            ? QString()
+            : QStringLiteral("<p style='white-space:pre'>%1</p>").arg(fullText_.toHtmlEscaped()));
+    setAccessibleName(fullText_);
 }
 
 } // namespace quellora

@@ -23,4 +23,27 @@ private:
     style::Tint tint_;
 };
 
+// A one-line TintedLabel that gives up width: a text longer than its room
+// ends in "…", and its tooltip then shows all of it.
+class ElidedLabel : public TintedLabel {
+    Q_OBJECT
+public:
+    ElidedLabel(const QString& text, const QFont& font, style::Tint tint,
+                QWidget* parent = nullptr);
+
+    void setFullText(const QString& text);
+    const QString& fullText() const { return fullText_; }
+
+    QSize minimumSizeHint() const override;
+    QSize sizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void elide();
+
+    QString fullText_;
+};
+
 } // namespace quellora

@@ -14,9 +14,12 @@ constexpr std::int32_t playerPid = 5150;
 
 DemoAudioServer::DemoAudioServer(Dispatcher& mainQueue)
     : hal_(mainQueue) {
-    const auto speakers = hal_.addOutputDevice({.uid = "demo-speakers"});
+    const auto speakers = hal_.addOutputDevice({.uid = "demo-speakers", .name = "Demo Speakers"});
     hal_.setDefaultOutput(speakers);
-    hal_.startPlayback(hal_.addProcess(playerPid), speakers);
+    // An application the panel lists: sent direct, its programme no longer reaches the tap.
+    hal_.startPlayback(
+        hal_.addProcess({.pid = playerPid, .bundleID = "quellora-demo", .name = "Demo Programme"}),
+        speakers);
     // One tap at a time reads the programme, on its aggregate's IO thread.
     auto programme = std::make_shared<DemoProgramme>(OutputDeviceProfile{}.nominalSampleRate);
     hal_.runDevicesOnThreads(

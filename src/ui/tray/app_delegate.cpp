@@ -102,27 +102,8 @@ void AppDelegate::registerGlobalHotKey() {
 
 void AppDelegate::toggleCompression() {
     if (appState_) {
-        appState_->send(hotKeyEvent(appState_->mode().get()));
+        appState_->send(toggleEvent(appState_->mode().get()));
     }
-}
-
-void AppDelegate::enable() {
-    if (appState_) {
-        appState_->send(AppEvent::Kind::userEnabled);
-    }
-}
-
-void AppDelegate::disable() {
-    if (appState_) {
-        appState_->send(AppEvent::Kind::userDisabled);
-    }
-}
-
-std::string AppDelegate::mode() const {
-    if (!appState_) {
-        return modeText(AppMode::off());
-    }
-    return modeText(appState_->mode().get(), appState_->waitingForAudioOutput().get());
 }
 
 void AppDelegate::observeStateChanges() {

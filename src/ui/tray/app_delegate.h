@@ -7,7 +7,6 @@
 #include "base/observable.h"
 #include "distribution/updater.h"
 #include "ui/tray/global_hot_key.h"
-#include "ui/tray/instance_service.h"
 #include "ui/tray/panel_popup.h"
 #include "ui/tray/setup_window.h"
 #include "ui/tray/status_item.h"
@@ -43,7 +42,7 @@ struct AppDelegateServices {
 // needs it. Where the desktop has no tray, the panel is an ordinary window
 // instead, shown at start and raised by a second launch; it follows a tray
 // that appears or goes later. Main thread only; log category "Setup".
-class AppDelegate final : public QObject, public InstanceController {
+class AppDelegate final : public QObject {
     Q_OBJECT
 public:
     explicit AppDelegate(AppDelegateServices services);
@@ -65,12 +64,8 @@ public:
     // every 0.05 s up to attempt 40.
     void openMenuBarMenu(long attempt);
 
-    // InstanceController.
-    void toggle() override { toggleCompression(); }
-    void enable() override;
-    void disable() override;
-    void activate() override { applicationShouldHandleReopen(); }
-    std::string mode() const override;
+    // The model once it has been made; what another process asks goes to it.
+    AppState* existingModel() const { return appState_.get(); }
 
     // What is on screen.
     bool isAppStateInitialized() const { return appState_ != nullptr; }

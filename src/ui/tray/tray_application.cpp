@@ -1,26 +1,30 @@
 #include "ui/tray/tray_application.h"
 
+#include "app/model_instance_controller.h"
+#include "app/session_bus_instance.h"
 #include "distribution/app_relocator.h"
 #include "distribution/dev_build.h"
 #include "distribution/linux_relocation_platform.h"
 #include "distribution/linux_update_driver.h"
 #include "ui/qt_core/application_services.h"
 #include "ui/qt_core/qt_dispatcher.h"
+#include "ui/qt_core/session_bus_pump.h"
 #include "ui/qt_core/termination_signal_watcher.h"
 #include "ui/tray/app_delegate.h"
-#include "ui/tray/instance_service.h"
+#include "ui/tray/session_relaunch.h"
 #include "ui/tray/system_tray_status_item.h"
 #include "ui/tray/x11_global_hot_key.h"
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <optional>
 
 namespace quellora {
 namespace {
 
 // A second launch: the running instance opens its panel, or its setup.
 int handOverToRunningInstance(std::ostream& err) {
-    const auto reply = sendToRunningInstance(InstanceCommand::activate);
+    const auto reply = sendToRunningInstance({InstanceCommand::activate, {}});
     if (reply.status == InstanceReply::Status::done) {
         return 0;
     }
@@ -29,8 +33,10 @@ int handOverToRunningInstance(std::ostream& err) {
     return 1;
 }
 
+// Not quit(): that asks every window to close first, and the panel, a window
+// of its own on a desktop without a tray, only minimises, which cancels it.
 void quitApplication() {
-    QCoreApplication::quit();
+    QCoreApplication::exit(0);
 }
 
 // Everything of one instance, its bus name included, lives and goes within this.
@@ -51,6 +57,17 @@ int runTraySession(std::ostream& err, RelaunchRequest& relaunch) {
     // Made after the instance check, so a second launch never touches the
     // audio server; outlives the model.
     std::unique_ptr<ApplicationServices> services;
+    // The bus name outlives the model, so that a `quellora run` waiting for
+    // it reads the settings only once this model has written them.
+    AppDelegate* running = nullptr;
+    ModelInstanceController controller(
+        [&running] { return running ? running->existingModel() : nullptr; },
+        [&running] {
+            if (running) {
+                running->applicationShouldHandleReopen();
+            }
+        });
+    SessionBusInstance instance(InstanceKind::tray, controller);
     AppDelegate delegate({
         .mainQueue = mainQueue,
         .makeModel = [&] { return std::make_unique<AppState>(services->modelServices()); },
@@ -68,15 +85,20 @@ int runTraySession(std::ostream& err, RelaunchRequest& relaunch) {
         .quit = quitApplication,
     });
 
-    InstanceService instance(delegate);
+    running = &delegate;
+    // A `quellora run` holding the name lets this one have it, and waits.
+    std::optional<SessionBusPump> pump;
     switch (instance.claim()) {
-    case InstanceService::Claim::heldByAnotherInstance:
+    case SessionBusInstance::Claim::heldByAnother:
         return handOverToRunningInstance(err);
-    case InstanceService::Claim::noSessionBus:
-        log.error("No D-Bus session bus: a second launch and the quellora commands cannot reach "
-                  "this instance");
+    case SessionBusInstance::Claim::noSessionBus:
+        log.error("No D-Bus session bus (%{public}s): a second launch and the quellora commands "
+                  "cannot reach this instance",
+                  instance.connectionError());
         break;
-    case InstanceService::Claim::claimed:
+    case SessionBusInstance::Claim::owned:
+    case SessionBusInstance::Claim::queued:
+        pump.emplace(instance);
         break;
     }
 

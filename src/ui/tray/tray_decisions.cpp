@@ -54,27 +54,8 @@ SetupAction reopenAction(const AppMode& mode, bool setupWindowVisible) {
     return setupActionOr(mode, setupWindowVisible, SetupAction::openPanel);
 }
 
-AppEvent hotKeyEvent(const AppMode& mode) {
-    return mode.kind() == AppMode::Kind::off ? AppEvent::Kind::userEnabled
-                                             : AppEvent::Kind::userDisabled;
-}
-
 bool isQuitShortcut(int key, Qt::KeyboardModifiers modifiers) {
     return key == Qt::Key_Q && (modifiers & ~Qt::KeypadModifier) == Qt::ControlModifier;
-}
-
-std::string modeText(const AppMode& mode, bool waitingForAudioOutput) {
-    switch (mode.kind()) {
-    case AppMode::Kind::on:
-        return waitingForAudioOutput ? "on (waiting for audio output)" : "on";
-    case AppMode::Kind::needsPermission:
-        return "needsPermission";
-    case AppMode::Kind::error:
-        return "error: " + mode.message();
-    case AppMode::Kind::off:
-        break;
-    }
-    return "off";
 }
 
 } // namespace quellora

@@ -46,16 +46,8 @@ enum class SetupAction { showSetup, surfaceSetup, openPanel, nothing };
 SetupAction detachedClickAction(const AppMode& mode, bool setupWindowVisible);
 SetupAction reopenAction(const AppMode& mode, bool setupWindowVisible);
 
-// The global hot key switches on in mode off and off in every other mode.
-AppEvent hotKeyEvent(const AppMode& mode);
-
 // Control-Q, the desktop's quit shortcut; with Shift or another modifier
 // it is some other command.
 bool isQuitShortcut(int key, Qt::KeyboardModifiers modifiers);
-
-// The mode as the control interface reports it: "off", "on" (or "on
-// (waiting for audio output)" while no pipeline runs), "needsPermission" or
-// "error: <message>".
-std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false);
 
 } // namespace quellora

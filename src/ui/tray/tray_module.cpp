@@ -1,9 +1,8 @@
 // The tray module's one exported symbol. Failures stay inside the module:
-// the executable only ever sees an exit status or a reply.
+// the executable only ever sees an exit status.
 
 #include "ui/tray/tray_module.h"
 
-#include "ui/tray/instance_service.h"
 #include "ui/tray/tray_application.h"
 
 #include <new>
@@ -21,15 +20,7 @@ int runTray(std::ostream& err) {
     return 1;
 }
 
-InstanceReply sendCommand(InstanceCommand command) {
-    try {
-        return sendToRunningInstance(command);
-    } catch (const std::exception& error) {
-        return {InstanceReply::Status::failed, error.what()};
-    }
-}
-
-const TrayModule module{QUELLORA_VERSION, &runTray, &sendCommand};
+const TrayModule module{QUELLORA_VERSION, &runTray};
 
 } // namespace
 } // namespace quellora

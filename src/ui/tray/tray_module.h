@@ -7,19 +7,8 @@
 // no Qt.
 
 #include <iosfwd>
-#include <string>
 
 namespace quellora {
-
-// A command for the running instance, from another process.
-enum class InstanceCommand { toggle, enable, disable, activate, mode };
-
-struct InstanceReply {
-    enum class Status { done, notRunning, failed };
-    Status status = Status::failed;
-    // The mode, for InstanceCommand::mode; why, for a failure.
-    std::string text;
-};
 
 struct TrayModule {
     static constexpr const char* fileName = "quellora-tray.so";
@@ -28,8 +17,6 @@ struct TrayModule {
     const char* version;
     // The tray application; returns the process exit status.
     int (*runTrayApplication)(std::ostream& err);
-    // Sends `command` to the running instance and waits for its answer.
-    InstanceReply (*sendToRunningInstance)(InstanceCommand command);
 };
 
 } // namespace quellora

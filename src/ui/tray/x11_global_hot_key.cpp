@@ -66,7 +66,8 @@ bool X11GlobalHotKey::registerHotKey(std::function<void()> pressed) {
     const auto* x11 = qGuiApp != nullptr
                           ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
                           : nullptr;
-    if (x11 == nullptr || connection_ != nullptr) {
+    // Qt answers for X11 also on other platforms (offscreen), without a connection.
+    if (x11 == nullptr || x11->connection() == nullptr || connection_ != nullptr) {
         return false;
     }
     connection_ = x11->connection();

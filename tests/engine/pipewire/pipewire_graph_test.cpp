@@ -238,5 +238,106 @@ TEST(PipeWireGraphTest, MetadataNamesAndTransports) {
     EXPECT_EQ(transportCode(node, nullptr), AudioTransport::virtualDevice);
 }
 
+// Which application a client is, from its own properties and its streams'.
+struct IdentityCase {
+    const char* name;
+    std::string binary;
+    std::string applicationName;
+    std::string identity;
+};
+
+class ApplicationIdentityTest : public ::testing::TestWithParam<IdentityCase> {};
+
+TEST_P(ApplicationIdentityTest, IsTheBinaryElseTheName) {
+    const auto& c = GetParam();
+    EXPECT_EQ(applicationIdentity(c.binary, c.applicationName), c.identity);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ApplicationIdentityTest,
+    ::testing::Values(IdentityCase{"binaryWins", "firefox-esr", "Firefox", "firefox-esr"},
+                      IdentityCase{"nameWithoutBinary", "", "Music Player", "Music Player"},
+                      IdentityCase{"neither", "", "", ""}),
+    [](const auto& testCase) { return std::string(testCase.param.name); });
+
+TEST(DirectOutputReasonTest, CallsInAnyCaseAndJackClients) {
+    for (const char* role : {"Communication", "communication", "Phone", "phone", "PHONE"}) {
+        EXPECT_EQ(directOutputReason(role, "pipewire-pulse"), DirectOutputReason::callAudio)
+            << role;
+    }
+    EXPECT_EQ(directOutputReason("", "jack"), DirectOutputReason::proAudio);
+    EXPECT_EQ(directOutputReason("Phone", "jack"), DirectOutputReason::callAudio);
+    for (const char* role : {"", "Music", "Movie", "Game", "Notification", "Communications"}) {
+        EXPECT_EQ(directOutputReason(role, "pipewire-pulse"), DirectOutputReason::none) << role;
+    }
+}
+
+class ProcessFactsTest : public ::testing::Test {
+protected:
+    GraphClient& client(std::uint32_t id, ApplicationProperties application) {
+        application.known = true;
+        graph.clients[id] = {id, 200 + id, 4000 + static_cast<std::int32_t>(id), false,
+                             application};
+        return graph.clients[id];
+    }
+    GraphNode& outputStream(std::uint32_t id, std::uint32_t clientId,
+                            ApplicationProperties application) {
+        auto node = stream(id, true);
+        node.clientId = clientId;
+        application.known = true;
+        node.application = application;
+        graph.nodes[id] = node;
+        return graph.nodes[id];
+    }
+
+    Graph graph;
+};
+
+TEST_F(ProcessFactsTest, APulseAudioClientIsItsBinaryAndSaysWhenItIsACall) {
+    auto& voice = client(1, {.name = "VoiceApp", .binary = "pacat", .api = "pipewire-pulse"});
+    outputStream(10, 1, {.name = "VoiceApp", .binary = "pacat", .mediaRole = "Communication"});
+    const auto facts = graph.processFacts(voice);
+    EXPECT_EQ(facts.bundleID, "pacat");
+    EXPECT_EQ(facts.name, "VoiceApp");
+    EXPECT_EQ(facts.reason, DirectOutputReason::callAudio);
+    EXPECT_TRUE(facts.hasOutputStream);
+    EXPECT_TRUE(facts.known);
+}
+
+// pw-play -P '{ application.name = ... }' names only its stream; the binary
+// comes from the client, and icons from wherever one is given.
+TEST_F(ProcessFactsTest, AStreamNamesItselfMorePreciselyThanItsClient) {
+    auto& player = client(2, {.name = "pw-cat", .binary = "pw-cat", .iconName = "audio-player"});
+    outputStream(20, 2, {.name = "Music Player", .mediaRole = "Music"});
+    const auto facts = graph.processFacts(player);
+    EXPECT_EQ(facts.bundleID, "pw-cat");
+    EXPECT_EQ(facts.name, "Music Player");
+    EXPECT_EQ(facts.iconName, "audio-player");
+    EXPECT_EQ(facts.reason, DirectOutputReason::none);
+}
+
+TEST_F(ProcessFactsTest, AJackClientIsProAudioAndUnknownUntilEveryStreamHasSpoken) {
+    auto& daw = client(3, {.name = "Ardour", .binary = "ardour", .api = "jack"});
+    EXPECT_FALSE(graph.processFacts(daw).hasOutputStream);
+    EXPECT_EQ(graph.processFacts(daw).reason, DirectOutputReason::proAudio);
+    outputStream(30, 3, {.name = "Ardour"});
+    outputStream(31, 3, {}).application.known = false; // its info has not come yet
+    EXPECT_FALSE(graph.processFacts(daw).known);
+    daw.application.known = false;
+    graph.nodes.erase(31);
+    EXPECT_FALSE(graph.processFacts(daw).known);
+}
+
+TEST(TargetNamesTest, ByNameSerialOrIdOfThatNodeOnly) {
+    auto tap = sink(7, "quellora-tap-ABCD");
+    EXPECT_TRUE(targetNames("quellora-tap-ABCD", tap.name, &tap));
+    EXPECT_TRUE(targetNames(tap.serial, tap.name, &tap));
+    EXPECT_TRUE(targetNames("7", tap.name, &tap));
+    EXPECT_TRUE(targetNames("quellora-tap-ABCD", tap.name, nullptr));
+    // Another instance's tap, or nothing at all.
+    EXPECT_FALSE(targetNames("quellora-tap-EF01", tap.name, &tap));
+    EXPECT_FALSE(targetNames(std::nullopt, tap.name, &tap));
+}
+
 } // namespace
 } // namespace quellora::pipewire

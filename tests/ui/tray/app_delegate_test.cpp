@@ -190,7 +190,7 @@ TEST_F(AppDelegateTest, hotKeySwitchesOffInEveryModeButOffOnTheNextTurnOfTheQueu
     EXPECT_EQ(icon->symbol, Symbol::waveformBadgeXmark);
     pressHotKey();
     EXPECT_EQ(mode(), AppMode::off());
-    EXPECT_EQ(delegate->mode(), "off");
+    EXPECT_EQ(modeText(delegate->existingModel()->mode().get()), "off");
 }
 
 TEST_F(AppDelegateTest, openingWithoutAClickWaitsForTheIconGivesUpAfterAttempt40OrUsesTheCorner) {
@@ -240,10 +240,10 @@ TEST_F(AppDelegateTest, beforeLaunchNothingCreatesTheModelAndTerminatingStopsThe
     auto& tray = makeDelegate();
     EXPECT_TRUE(tray.applicationShouldHandleReopen());
     tray.applicationDidBecomeActive();
-    tray.toggle();
+    tray.toggleCompression();
     tray.applicationWillTerminate();
     EXPECT_FALSE(tray.isAppStateInitialized());
-    EXPECT_EQ(tray.mode(), "off");
+    EXPECT_EQ(tray.existingModel(), nullptr);
 
     tray.applicationDidFinishLaunching();
     advance(0.5);

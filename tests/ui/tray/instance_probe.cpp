@@ -1,9 +1,8 @@
 // instance_probe RESULT_FILE: stands in for a newly started Quellora. Claims
 // the session's name as the tray application does and writes what came of
 // it, "claimed" or "held", to RESULT_FILE.
-#include "ui/tray/instance_service.h"
+#include "app/session_bus_instance.h"
 
-#include <QCoreApplication>
 #include <fstream>
 
 namespace {
@@ -15,6 +14,8 @@ public:
     void disable() override {}
     void activate() override {}
     std::string mode() const override { return "off"; }
+    std::vector<quellora::ListedApplication> applications() const override { return {}; }
+    std::string setApplicationDirect(const std::string&, bool) override { return {}; }
 };
 
 } // namespace
@@ -23,11 +24,10 @@ int main(int argc, char** argv) {
     if (argc != 2) {
         return 2;
     }
-    QCoreApplication application(argc, argv);
     IdleController controller;
-    quellora::InstanceService service(controller);
-    const auto claim = service.claim();
-    std::ofstream(argv[1]) << (claim == quellora::InstanceService::Claim::claimed ? "claimed"
-                                                                                  : "held");
+    quellora::SessionBusInstance instance(quellora::InstanceKind::tray, controller);
+    const auto claim = instance.claim();
+    std::ofstream(argv[1]) << (claim == quellora::SessionBusInstance::Claim::owned ? "claimed"
+                                                                                   : "held");
     return 0;
 }

@@ -36,15 +36,6 @@ TEST(TrayDecisions, setupComesFirstWhileNeededOrStillOnScreen) {
     EXPECT_EQ(reopenAction(AppMode::on(), false), SetupAction::openPanel);
 }
 
-TEST(TrayDecisions, controlInterfaceNamesModesAndCarriesTheMessage) {
-    EXPECT_EQ(modeText(AppMode::off()), "off");
-    EXPECT_EQ(modeText(AppMode::on()), "on");
-    EXPECT_EQ(modeText(AppMode::on(), true), "on (waiting for audio output)");
-    EXPECT_EQ(modeText(AppMode::off(), true), "off");
-    EXPECT_EQ(modeText(AppMode::needsPermission()), "needsPermission");
-    EXPECT_EQ(modeText(failed), "error: Reconnecting to your audio…");
-}
-
 TEST(TrayDecisions, quitShortcutIsControlQAlone) {
     EXPECT_TRUE(isQuitShortcut(Qt::Key_Q, Qt::ControlModifier));
     EXPECT_FALSE(isQuitShortcut(Qt::Key_Q, Qt::NoModifier));

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -193,6 +194,42 @@ TEST_F(TrayEndToEndTest, withoutATrayThePanelIsAWindowUntilATrayAppears) {
              std::to_string(icon->y + icon->height / 2), "click", "1"});
     EXPECT_TRUE(waitForWindow(app, isPanel)) << "the icon opened no panel";
     EXPECT_EQ(app.stop(), 0);
+}
+
+// Without a tray the panel is a window that only minimises when closed:
+// a termination signal still ends the application, cleanly.
+TEST_F(TrayEndToEndTest, withoutATrayATerminationSignalEndsIt) {
+    auto app = startQuellora();
+    ASSERT_TRUE(waitForWindow(app, isPanel, "^Quellora$")) << "nothing on screen without a tray";
+    EXPECT_EQ(app.stop(), 0);
+}
+
+// The user service (`quellora run`) steps aside while the tray application
+// runs, and takes over again when it quits; the commands reach whichever runs.
+TEST_F(TrayEndToEndTest, theServiceStepsAsideForTheTrayApplicationAndComesBack) {
+    startTray();
+    auto service =
+        ChildProcess::start({"env", "QUELLORA_HAL=simulated", QUELLORA_EXECUTABLE, "run"});
+    ASSERT_TRUE(service.waitForOutput("Quellora is on.\n", deadline)) << service.errors();
+    EXPECT_TRUE(waitForStatus("on"));
+
+    auto app = startQuellora();
+    ASSERT_TRUE(waitForWindow(app, isIcon)) << "no icon docked in the tray";
+    EXPECT_TRUE(service.waitForOutput(
+        "The tray application took over; this one waits and takes over again when it quits.\n",
+        deadline))
+        << service.output();
+    xdotool({"key", "ctrl+shift+c"});
+    EXPECT_TRUE(waitForStatus("off")); // the tray application's mode
+
+    EXPECT_EQ(app.stop(), 0);
+    EXPECT_TRUE(service.waitForOutput(
+        "The Quellora this one waited for has stopped; this one takes over.\nQuellora is on.\n",
+        deadline))
+        << service.output();
+    EXPECT_TRUE(waitForStatus("on"));
+    service.sendSignal(SIGTERM);
+    EXPECT_EQ(service.waitForExit(deadline), 0) << service.errors();
 }
 
 } // namespace

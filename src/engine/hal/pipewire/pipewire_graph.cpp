@@ -1,6 +1,7 @@
 #include "engine/hal/pipewire/pipewire_graph.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -75,6 +76,48 @@ std::uint32_t transportCode(const GraphNode& node, const GraphDevice* device) {
         return AudioTransport::virtualDevice; // null sinks, network and filter sinks
     }
     return AudioTransport::unknown;
+}
+
+std::string applicationIdentity(const std::string& binary, const std::string& name) {
+    return binary.empty() ? name : binary;
+}
+
+DirectOutputReason directOutputReason(const std::string& mediaRole, const std::string& api) {
+    std::string role = mediaRole;
+    std::transform(role.begin(), role.end(), role.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (role == "communication" || role == "phone") {
+        return DirectOutputReason::callAudio;
+    }
+    return api == "jack" ? DirectOutputReason::proAudio : DirectOutputReason::none;
+}
+
+ProcessFacts Graph::processFacts(const GraphClient& client) const {
+    const auto& own = client.application;
+    ProcessFacts facts;
+    facts.known = own.known;
+    std::string binary = own.binary;
+    std::string streamName;
+    facts.reason = directOutputReason({}, own.api);
+    for (const auto& [id, node] : nodes) {
+        if (node.clientId != client.globalId || !node.isOutputStream()) {
+            continue;
+        }
+        const auto& stream = node.application;
+        facts.hasOutputStream = true;
+        facts.known = facts.known && stream.known;
+        binary = binary.empty() ? stream.binary : binary;
+        streamName = streamName.empty() ? stream.name : streamName;
+        facts.iconName = facts.iconName.empty() ? stream.iconName : facts.iconName;
+        if (facts.reason == DirectOutputReason::none) {
+            facts.reason = directOutputReason(stream.mediaRole, stream.api);
+        }
+    }
+    // A stream may name itself more precisely than its client (pw-play -P).
+    facts.name = streamName.empty() ? own.name : streamName;
+    facts.iconName = facts.iconName.empty() ? own.iconName : facts.iconName;
+    facts.bundleID = applicationIdentity(binary, facts.name);
+    return facts;
 }
 
 std::string ownRoleOf(const std::string& nodeName) {
@@ -220,6 +263,12 @@ std::optional<std::string> frontFor(const std::string& position) {
 }
 
 } // namespace
+
+bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,
+                 const GraphNode* node) {
+    return target && (*target == nodeName || (node && (*target == node->serial ||
+                                                       *target == std::to_string(node->globalId))));
+}
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>>
 channelLinks(const std::vector<const GraphPort*>& from, const std::vector<const GraphPort*>& to) {

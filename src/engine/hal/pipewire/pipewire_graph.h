@@ -27,6 +27,18 @@ inline constexpr const char* ownAggregateRole = "aggregate";
 // ownTapRole or ownAggregateRole for the name of one of our nodes, else empty.
 std::string ownRoleOf(const std::string& nodeName);
 
+// What an application tells of itself, on its client and on its streams.
+struct ApplicationProperties {
+    std::string name{};      // application.name
+    std::string binary{};    // application.process.binary
+    std::string iconName{};  // application.icon-name (or PulseAudio's icon_name)
+    std::string mediaRole{}; // media.role, streams only
+    std::string api{};       // client.api: pipewire-pulse, jack, ...
+    bool known = false;      // the object's info with all its properties has come
+
+    friend bool operator==(const ApplicationProperties&, const ApplicationProperties&) = default;
+};
+
 struct GraphNode {
     std::uint32_t globalId = 0;
     AudioObjectID objectId = 0; // the adapter's own id for it
@@ -38,6 +50,8 @@ struct GraphNode {
     std::string ownRole;        // ownTapRole or ownAggregateRole for ours
     int priority = 0;           // priority.session: the session manager's preference
     bool running = false;
+    std::string description;           // node.description, else node.nick: what people call it
+    ApplicationProperties application; // output streams
 
     bool isSink() const { return mediaClass == "Audio/Sink" && ownRole.empty(); }
     bool isOutputStream() const { return mediaClass == "Stream/Output/Audio" && ownRole.empty(); }
@@ -64,6 +78,7 @@ struct GraphClient {
     AudioObjectID objectId = 0;
     std::int32_t pid = -1;
     bool sessionManager = false; // WirePlumber, which links streams to their targets
+    ApplicationProperties application{};
 };
 
 struct GraphDevice {
@@ -90,6 +105,29 @@ struct ClockSettings {
 
 // The "name" of a default-node metadata value such as {"name":"speakers"}.
 std::optional<std::string> defaultNodeName(const std::string& json);
+
+// What identifies an application across runs: the name of its binary, else
+// the name it gives itself; empty when it gives neither.
+std::string applicationIdentity(const std::string& binary, const std::string& name);
+
+// Calls (media.role Communication or Phone, in any case; PulseAudio clients
+// say phone) and JACK clients reach the device untouched by default.
+DirectOutputReason directOutputReason(const std::string& mediaRole, const std::string& api);
+
+// A client (a process object) as the engine sees it: its application,
+// taken from its output streams where they say more than the client.
+struct ProcessFacts {
+    std::string bundleID;
+    std::string name;
+    std::string iconName;
+    DirectOutputReason reason = DirectOutputReason::none;
+    bool hasOutputStream = false;
+    // The client's and every stream's properties have come: until then the
+    // application may not be the one it will turn out to be.
+    bool known = false;
+
+    friend bool operator==(const ProcessFacts&, const ProcessFacts&) = default;
+};
 
 // The platform transport code that best describes a sink.
 std::uint32_t transportCode(const GraphNode& node, const GraphDevice* device);
@@ -122,6 +160,7 @@ struct Graph {
     bool clientRunsOutput(std::uint32_t clientId) const;
     // Whether a running application stream is linked into the node.
     bool runningStreamInto(std::uint32_t nodeId) const;
+    ProcessFacts processFacts(const GraphClient& client) const;
 };
 
 // How a stream meant to play into a tap is linked: whether into the tap,
@@ -140,6 +179,9 @@ StreamLinks streamLinks(const Graph& graph, std::uint32_t stream, std::uint32_t 
 // user, with a mixer (pavucontrol, pactl move-sink-input) or by hand.
 enum class TargetChooser { nobody, us, user };
 TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>& target);
+// Whether a "target.object" names this very node (by name, serial or id).
+bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,
+                 const GraphNode* node);
 
 // Pairs of (output port, input port) that connect `from`'s ports to `to`'s,
 // channel by channel. A single input takes the first output, a single

@@ -122,6 +122,8 @@ struct PipeWireHal::Impl {
         std::map<AudioObjectID, std::vector<std::string>> deviceLayouts;
         std::map<AudioObjectID, bool> aggregatesAlive;
         std::map<AudioObjectID, bool> tapsReceiving; // whether a running stream plays into it
+        std::map<AudioObjectID, ProcessFacts> processes;
+        std::map<AudioObjectID, bool> processesRunning; // whether one of its streams runs
         bool sessionManagerPresent = false;
     };
 
@@ -266,6 +268,9 @@ struct PipeWireHal::Impl {
         if (now.defaultOutput != last.defaultOutput || sessionManagerReturned(now)) {
             changes.emplace_back(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
         }
+        if (now.processes != last.processes || now.processesRunning != last.processesRunning) {
+            changes.emplace_back(kAudioObjectSystemObject, AudioProperty::processObjectList);
+        }
         for (const auto& [device, running] : now.devicesRunning) {
             const auto before = last.devicesRunning.find(device);
             if (before != last.devicesRunning.end() && before->second != running) {
@@ -337,6 +342,10 @@ struct PipeWireHal::Impl {
         const auto* sink = graph.defaultSink();
         now.defaultOutput = sink ? sink->objectId : 0;
         now.rate = graph.clock.effectiveRate();
+        for (const auto& [id, client] : graph.clients) {
+            now.processes[client.objectId] = graph.processFacts(client);
+            now.processesRunning[client.objectId] = graph.clientRunsOutput(id);
+        }
         for (const auto& [id, node] : graph.nodes) {
             if (node.isSink()) {
                 now.devicesRunning[node.objectId] = node.running;
@@ -525,8 +534,12 @@ struct PipeWireHal::Impl {
                     tap->routed.erase(nodeId);
                     continue;
                 }
-                if (excluded(graph, *tap, node)) {
-                    if (target == tap->nodeName) {
+                const auto taken = takes(graph, *tap, node);
+                if (!taken) {
+                    continue; // not yet known what it is: it plays where it is meanwhile
+                }
+                if (!*taken) {
+                    if (targetsTap(graph, *tap, target)) {
                         session->setDefaultMetadata(nodeId, routingKey, std::nullopt);
                     }
                     tap->routed.erase(nodeId);
@@ -541,14 +554,35 @@ struct PipeWireHal::Impl {
         }
     }
 
-    bool excluded(const Graph& graph, const Tap& tap, const GraphNode& stream) const {
+    // Whether the tap takes the stream, by what its application is; nothing
+    // until the server has told what that is. (A client's process ID says
+    // little: PulseAudio clients all have pipewire-pulse's.)
+    static std::optional<bool> takes(const Graph& graph, const Tap& tap, const GraphNode& stream) {
         const auto client = graph.clients.find(stream.clientId);
-        const auto pid = client == graph.clients.end() ? -1 : client->second.pid;
-        return pid == ::getpid() || tap.excludedPids.contains(pid);
+        if (client == graph.clients.end()) {
+            const auto& own = stream.application;
+            if (!own.known) {
+                return std::nullopt;
+            }
+            return tapTakesProcess(tap.description, kAudioObjectUnknown,
+                                   applicationIdentity(own.binary, own.name),
+                                   directOutputReason(own.mediaRole, own.api));
+        }
+        if (client->second.pid == ::getpid()) {
+            return false;
+        }
+        const auto facts = graph.processFacts(client->second);
+        if (!facts.known) {
+            return std::nullopt;
+        }
+        return tapTakesProcess(tap.description, client->second.objectId, facts.bundleID,
+                               facts.reason);
     }
 
     // The streams follow the default output again, except those the user
-    // has sent somewhere else since, and those a newer tap has taken over.
+    // has sent somewhere else since, and those another tap took over (a
+    // newer generation's, or the tray application's from a `quellora run`
+    // that stepped aside).
     void unrouteStreams(Tap& tap) {
         for (const auto stream : tap.routed) {
             if (targetsTap(session->graph(), tap, session->defaultMetadata(stream, routingKey))) {
@@ -562,12 +596,8 @@ struct PipeWireHal::Impl {
     // or id a mixer or our own second request used.
     static bool targetsTap(const Graph& graph, const Tap& tap,
                            const std::optional<std::string>& target) {
-        if (!target) {
-            return false;
-        }
-        const auto* node = tap.node ? graph.nodeNamed(tap.nodeName) : nullptr;
-        return *target == tap.nodeName ||
-               (node && (*target == node->serial || *target == std::to_string(node->globalId)));
+        return targetNames(target, tap.nodeName,
+                           tap.node ? graph.nodeNamed(tap.nodeName) : nullptr);
     }
 
     // ---- repairing the session manager's mistakes ------------------------------
@@ -772,7 +802,7 @@ struct PipeWireHal::Impl {
                 return PropertyValue(
                     std::uint32_t{graph.clientRunsOutput(client->first) ? 1u : 0u});
             }
-            break;
+            return processProperty(graph.processFacts(client->second), address);
         }
         case Kind::tap:
             if (global && selector == AudioProperty::tapHasRunningSource) {
@@ -804,6 +834,28 @@ struct PipeWireHal::Impl {
         return kAudioHardwareUnknownPropertyError;
     }
 
+    // What the process's application is; strings empty where it says nothing.
+    static std::variant<PropertyValue, OSStatus>
+    processProperty(const ProcessFacts& facts, const AudioObjectPropertyAddress& address) {
+        if (address.mScope != AudioScope::global) {
+            return kAudioHardwareUnknownPropertyError;
+        }
+        switch (address.mSelector) {
+        case AudioProperty::processBundleID:
+            return PropertyValue(facts.bundleID);
+        case AudioProperty::objectName:
+            return PropertyValue(facts.name);
+        case AudioProperty::processIconName:
+            return PropertyValue(facts.iconName);
+        case AudioProperty::processDirectOutputReason:
+            return PropertyValue(static_cast<std::uint32_t>(facts.reason));
+        case AudioProperty::processHasOutputStream:
+            return PropertyValue(std::uint32_t{facts.hasOutputStream ? 1u : 0u});
+        default:
+            return kAudioHardwareUnknownPropertyError;
+        }
+    }
+
     std::variant<PropertyValue, OSStatus>
     deviceProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) {
         const auto& graph = session->graph();
@@ -815,6 +867,9 @@ struct PipeWireHal::Impl {
         const auto& clock = graph.clock;
         if (global && selector == AudioProperty::deviceUID) {
             return PropertyValue(aggregate ? aggregate->description().uid : node->name);
+        }
+        if (global && selector == AudioProperty::objectName) {
+            return PropertyValue(aggregate ? aggregate->description().name : node->description);
         }
         if (global && selector == AudioProperty::deviceIsAlive) {
             const bool alive = aggregate ? aggregateAlive(graph, *aggregate) : true;
@@ -910,13 +965,19 @@ PipeWireHal::PipeWireHal(Dispatcher& mainQueue)
 }
 
 PipeWireHal::~PipeWireHal() {
-    const Session::Lock lock(*impl->session);
-    for (auto& [id, tap] : impl->taps) {
-        impl->unrouteStreams(*tap);
+    {
+        const Session::Lock lock(*impl->session);
+        for (auto& [id, tap] : impl->taps) {
+            impl->unrouteStreams(*tap);
+        }
+        impl->session->roundtrip();
+        impl->aggregates.clear();
+        impl->taps.clear();
     }
-    impl->session->roundtrip();
-    impl->aggregates.clear();
-    impl->taps.clear();
+    // The loop thread reports the graph's changes (also those the lines above
+    // cause) into the adapter's members until the session stops: it goes
+    // first, not after them.
+    impl->session.reset();
 }
 
 bool PipeWireHal::isConnected() const {
@@ -1031,17 +1092,6 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     if (!session.connected()) {
         return kAudioHardwareNotRunningError;
     }
-    const auto excludedPids = [&] {
-        std::set<std::int32_t> pids;
-        for (const auto process : description.excludedProcesses) {
-            for (const auto& [id, client] : session.graph().clients) {
-                if (client.objectId == process) {
-                    pids.insert(client.pid);
-                }
-            }
-        }
-        return pids;
-    };
     // Mixed as for the named device's output, or in stereo.
     std::vector<std::string> positions{"FL", "FR"};
     if (!description.stereo) {
@@ -1066,7 +1116,6 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
         tap->retired = false;
         tap->adopted = true;
         tap->description = description;
-        tap->excludedPids = excludedPids();
         tap->sampleRate = session.graph().clock.effectiveRate();
         tap->objectId = session.nextObjectId();
         tapID = tap->objectId;
@@ -1079,7 +1128,6 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
     tap->positions = positions;
     tap->nodeName = tapNamePrefix + description.uuid.uppercaseString().substr(0, 8);
     tap->sampleRate = session.graph().clock.effectiveRate();
-    tap->excludedPids = excludedPids();
     std::string positionList = "[";
     for (const auto& position : positions) {
         positionList += " " + position;
@@ -1122,6 +1170,21 @@ OSStatus PipeWireHal::destroyProcessTap(AudioObjectID tapID) {
     } else {
         impl->removeTap(tapID);
     }
+    return kAudioHardwareNoError;
+}
+
+OSStatus PipeWireHal::setTapDescription(AudioObjectID tapID, const TapDescription& description) {
+    const Session::Lock lock(*impl->session);
+    const auto found = impl->taps.find(tapID);
+    if (found == impl->taps.end() || found->second->retired) {
+        return kAudioHardwareBadObjectError;
+    }
+    auto& tap = *found->second;
+    const auto uuid = tap.description.uuid;
+    tap.description = description;
+    tap.description.uuid = uuid;
+    // Streams move in or out at once, not at the next change of the graph.
+    impl->postChanges(impl->graphChanged());
     return kAudioHardwareNoError;
 }
 

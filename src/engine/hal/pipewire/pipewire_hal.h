@@ -47,6 +47,7 @@ public:
                              std::uint32_t size, const void* data) override;
     OSStatus createProcessTap(const TapDescription& description, AudioObjectID& tap) override;
     OSStatus destroyProcessTap(AudioObjectID tap) override;
+    OSStatus setTapDescription(AudioObjectID tap, const TapDescription& description) override;
     OSStatus createAggregateDevice(const AggregateDeviceDescription& description,
                                    AudioObjectID& device) override;
     OSStatus destroyAggregateDevice(AudioObjectID device) override;

@@ -45,7 +45,6 @@ struct Tap {
     std::string nodeName;
     // Its channels, as its monitor ports and the aggregate's ports carry them.
     std::vector<std::string> positions;
-    std::set<std::int32_t> excludedPids;
     double sampleRate = 0;
     pw_proxy* node = nullptr; // owned: destroying it removes the sink
     // Streams are routed in only once an aggregate plays what the tap

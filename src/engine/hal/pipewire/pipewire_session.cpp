@@ -1,5 +1,7 @@
 #include "engine/hal/pipewire/pipewire_session.h"
 
+#include "base/utf8.h"
+
 #include <pipewire/extensions/metadata.h>
 #include <spa/utils/dict.h>
 
@@ -18,6 +20,24 @@ std::string property(const spa_dict* props, const char* key) {
 std::uint32_t numberProperty(const spa_dict* props, const char* key) {
     const auto text = property(props, key);
     return text.empty() ? 0 : static_cast<std::uint32_t>(std::strtoul(text.c_str(), nullptr, 10));
+}
+
+// What an application says of itself in an object's properties. PulseAudio
+// clients name their icon with an underscore. Names are made UTF-8 here, so
+// that the ID the user sees (a binary's file name may be Latin-1) is the one
+// a choice is stored and found by.
+ApplicationProperties applicationProperties(const spa_dict* props) {
+    ApplicationProperties application;
+    application.name = validUtf8(property(props, PW_KEY_APP_NAME));
+    application.binary = validUtf8(property(props, PW_KEY_APP_PROCESS_BINARY));
+    application.iconName = property(props, PW_KEY_APP_ICON_NAME);
+    if (application.iconName.empty()) {
+        application.iconName = property(props, "application.icon_name");
+    }
+    application.mediaRole = property(props, PW_KEY_MEDIA_ROLE);
+    application.api = property(props, PW_KEY_CLIENT_API);
+    application.known = true;
+    return application;
 }
 
 void initialisePipeWire() {
@@ -199,6 +219,28 @@ void Session::bindNode(std::uint32_t id) {
     bound_[id] = std::move(bound);
 }
 
+// The registry shows a client's name only; its binary, icon and API come
+// with its info.
+void Session::bindClient(std::uint32_t id) {
+    auto bound = std::make_unique<Bound>();
+    bound->session = this;
+    bound->id = id;
+    bound->proxy = static_cast<pw_proxy*>(
+        pw_registry_bind(registry_, id, PW_TYPE_INTERFACE_Client, PW_VERSION_CLIENT, 0));
+    if (!bound->proxy) {
+        return;
+    }
+    static const pw_client_events clientEvents = [] {
+        pw_client_events events{};
+        events.version = PW_VERSION_CLIENT_EVENTS;
+        events.info = &Session::onClientInfo;
+        return events;
+    }();
+    pw_client_add_listener(reinterpret_cast<pw_client*>(bound->proxy), &bound->listener,
+                           &clientEvents, bound.get());
+    bound_[id] = std::move(bound);
+}
+
 void Session::bindMetadata(std::uint32_t id, const std::string& name) {
     auto bound = std::make_unique<Bound>();
     bound->session = this;
@@ -240,6 +282,10 @@ void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* 
         node.ownRole = ownRoleOf(node.name);
         node.priority = static_cast<int>(
             std::strtol(property(props, PW_KEY_PRIORITY_SESSION).c_str(), nullptr, 10));
+        node.description = property(props, PW_KEY_NODE_DESCRIPTION);
+        if (node.description.empty()) {
+            node.description = property(props, PW_KEY_NODE_NICK);
+        }
         const bool followState = node.isSink() || node.isOutputStream() || !node.ownRole.empty();
         graph.nodes[id] = node;
         if (followState) {
@@ -262,8 +308,12 @@ void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* 
     } else if (kind == PW_TYPE_INTERFACE_Client) {
         const auto pid = property(props, PW_KEY_SEC_PID);
         const auto name = property(props, PW_KEY_APP_NAME);
-        graph.clients[id] = {id, self.nextObjectId(), pid.empty() ? -1 : std::atoi(pid.c_str()),
-                             name == "WirePlumber" || name == "pipewire-media-session"};
+        graph.clients[id] = {id,
+                             self.nextObjectId(),
+                             pid.empty() ? -1 : std::atoi(pid.c_str()),
+                             name == "WirePlumber" || name == "pipewire-media-session",
+                             {}};
+        self.bindClient(id);
     } else if (kind == PW_TYPE_INTERFACE_Device) {
         graph.devices[id] = {id, property(props, PW_KEY_DEVICE_API),
                              property(props, PW_KEY_DEVICE_BUS),
@@ -309,10 +359,28 @@ void Session::onNodeInfo(void* data, const pw_node_info* info) {
     auto& bound = *static_cast<Bound*>(data);
     auto& self = *bound.session;
     const auto node = self.graph_.nodes.find(bound.id);
-    if (node == self.graph_.nodes.end() || !(info->change_mask & PW_NODE_CHANGE_MASK_STATE)) {
+    const auto changes =
+        info->change_mask & (PW_NODE_CHANGE_MASK_STATE | PW_NODE_CHANGE_MASK_PROPS);
+    if (node == self.graph_.nodes.end() || changes == 0) {
         return;
     }
-    node->second.running = info->state == PW_NODE_STATE_RUNNING;
+    if (info->change_mask & PW_NODE_CHANGE_MASK_STATE) {
+        node->second.running = info->state == PW_NODE_STATE_RUNNING;
+    }
+    if (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) {
+        node->second.application = applicationProperties(info->props);
+    }
+    self.notifyChanged();
+}
+
+void Session::onClientInfo(void* data, const pw_client_info* info) {
+    auto& bound = *static_cast<Bound*>(data);
+    auto& self = *bound.session;
+    const auto client = self.graph_.clients.find(bound.id);
+    if (client == self.graph_.clients.end() || !(info->change_mask & PW_CLIENT_CHANGE_MASK_PROPS)) {
+        return;
+    }
+    client->second.application = applicationProperties(info->props);
     self.notifyChanged();
 }
 

@@ -77,10 +77,12 @@ private:
     static void onCoreDone(void* data, std::uint32_t id, int seq);
     static void onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message);
     static void onNodeInfo(void* data, const pw_node_info* info);
+    static void onClientInfo(void* data, const pw_client_info* info);
     static int onMetadataProperty(void* data, std::uint32_t subject, const char* key,
                                   const char* type, const char* value);
 
     void bindNode(std::uint32_t id);
+    void bindClient(std::uint32_t id);
     void bindMetadata(std::uint32_t id, const std::string& name);
     void notifyChanged();
 

@@ -23,6 +23,7 @@ struct FrameSizeRange {
 // Main thread only, except the proc table, which the device's IO thread shares.
 struct SimulatedDevice {
     std::optional<std::string> uid;
+    std::optional<std::string> name;
     bool aliveFlag = true;
     // Aggregates come alive a while after creation.
     Dispatcher::TimePoint aliveFrom{};

@@ -19,6 +19,8 @@ std::string_view halOperationName(HalOperation operation) {
         return "createProcessTap";
     case HalOperation::destroyProcessTap:
         return "destroyProcessTap";
+    case HalOperation::setTapDescription:
+        return "setTapDescription";
     case HalOperation::createAggregateDevice:
         return "createAggregateDevice";
     case HalOperation::destroyAggregateDevice:

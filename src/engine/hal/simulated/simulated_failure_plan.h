@@ -16,6 +16,7 @@ enum class HalOperation {
     setPropertyData,
     createProcessTap,
     destroyProcessTap,
+    setTapDescription,
     createAggregateDevice,
     destroyAggregateDevice,
     createIOProcID,

@@ -210,11 +210,26 @@ SimulatedHal::processProperty(const Process& entry,
     if (!isGlobal(address)) {
         return std::nullopt;
     }
+    const auto text = [](const std::string& value) {
+        return SimulatedPropertyValue::string(value.empty() ? std::nullopt
+                                                            : std::optional<std::string>(value));
+    };
     switch (address.mSelector) {
     case AudioProperty::processPID:
-        return SimulatedPropertyValue::fixed(entry.pid);
+        return SimulatedPropertyValue::fixed(entry.profile.pid);
     case AudioProperty::processIsRunningOutput:
         return SimulatedPropertyValue::fixed(std::uint32_t{entry.playingOn != kAudioObjectUnknown});
+    case AudioProperty::processBundleID:
+        return text(entry.profile.bundleID);
+    case AudioProperty::objectName:
+        return text(entry.profile.name);
+    case AudioProperty::processIconName:
+        return text(entry.profile.iconName);
+    case AudioProperty::processDirectOutputReason:
+        return SimulatedPropertyValue::fixed(
+            static_cast<std::uint32_t>(entry.profile.directOutputReason));
+    case AudioProperty::processHasOutputStream:
+        return SimulatedPropertyValue::fixed(std::uint32_t{entry.hasOutputStream});
     default:
         return std::nullopt;
     }
@@ -254,6 +269,8 @@ SimulatedHal::deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress&
     switch (address.mSelector) {
     case AudioProperty::deviceUID:
         return SimulatedPropertyValue::string(entry.uid);
+    case AudioProperty::objectName:
+        return SimulatedPropertyValue::string(entry.name);
     case AudioProperty::deviceIsAlive:
         return SimulatedPropertyValue::fixed(std::uint32_t{isAlive(entry)});
     case AudioProperty::nominalSampleRate:
@@ -327,6 +344,22 @@ OSStatus SimulatedHal::destroyProcessTap(AudioObjectID tap) {
         return kAudioHardwareBadObjectError;
     }
     std::erase_if(removedProperties_, [tap](const auto& key) { return std::get<0>(key) == tap; });
+    return kAudioHardwareNoError;
+}
+
+OSStatus SimulatedHal::setTapDescription(AudioObjectID tap, const TapDescription& description) {
+    if (const auto failure = failures_.take(HalOperation::setTapDescription, tap, 0)) {
+        return failure;
+    }
+    const auto found = taps_.find(tap);
+    if (found == taps_.end()) {
+        return kAudioHardwareBadObjectError;
+    }
+    trackTapSources([&] {
+        const auto uuid = found->second.description.uuid;
+        found->second.description = description;
+        found->second.description.uuid = uuid;
+    });
     return kAudioHardwareNoError;
 }
 

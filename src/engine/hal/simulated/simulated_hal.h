@@ -24,7 +24,8 @@ namespace quellora {
 
 // An output device as a test plugs it in.
 struct OutputDeviceProfile {
-    std::string uid{}; // empty: "simulated-output-<id>"
+    std::string uid{};  // empty: "simulated-output-<id>"
+    std::string name{}; // empty: none
     bool alive = true;
     double nominalSampleRate = 48000.0;
     std::uint32_t bufferFrameSize = 512;
@@ -37,6 +38,15 @@ struct OutputDeviceProfile {
     // Where the output channels play; empty: the usual labels for
     // outputChannelCount. When given, they set the channel count.
     std::vector<std::uint32_t> channelLabels{};
+};
+
+// A process as an application starts it: what the server knows of it.
+struct ProcessProfile {
+    std::int32_t pid = 0;
+    std::string bundleID{}; // empty: nothing identifies it
+    std::string name{};     // empty: no name
+    std::string iconName{};
+    DirectOutputReason directOutputReason = DirectOutputReason::none;
 };
 
 // How devices run when they run on their own threads.
@@ -92,6 +102,7 @@ public:
                              std::uint32_t size, const void* data) override;
     OSStatus createProcessTap(const TapDescription& description, AudioObjectID& tap) override;
     OSStatus destroyProcessTap(AudioObjectID tap) override;
+    OSStatus setTapDescription(AudioObjectID tap, const TapDescription& description) override;
     OSStatus createAggregateDevice(const AggregateDeviceDescription& description,
                                    AudioObjectID& device) override;
     OSStatus destroyAggregateDevice(AudioObjectID device) override;
@@ -133,15 +144,21 @@ public:
     void removeProperty(AudioObjectID object, FourCharCode selector,
                         FourCharCode scope = AudioScope::global);
 
-    // Process objects; both announce 'prs#' on the system object.
+    // Process objects; all of these announce 'prs#' on the system object.
     AudioObjectID addProcess(std::int32_t pid);
+    AudioObjectID addProcess(const ProcessProfile& profile);
     void removeProcess(AudioObjectID process);
-    // Announce 'piro' on the process, 'gone' on devices that start or stop
+    // The application renames itself (its bundle ID follows where the name is what identifies it).
+    void renameProcess(AudioObjectID process, std::string bundleID, std::string name);
+    // Announce 'piro' on the process (and 'prs#'), 'gone' on devices that start or stop
     // running, and 'tsrc' on taps that start or stop receiving. A tap receives
-    // a process it does not exclude that plays on the device an aggregate of
-    // the tap plays on: the applications routed into the pipeline.
+    // a process it takes (tapTakesProcess) that plays on the device an
+    // aggregate of the tap plays on: the applications routed into the
+    // pipeline. Playing opens an output stream, which stays open, paused,
+    // after stopPlayback until closeOutputStream.
     void startPlayback(AudioObjectID process, AudioObjectID device);
     void stopPlayback(AudioObjectID process);
+    void closeOutputStream(AudioObjectID process);
     // Announces 'over' on the device.
     void reportOverload(AudioObjectID device);
 
@@ -165,6 +182,8 @@ public:
     // State for tests to check.
     std::vector<AudioObjectID> taps() const;
     std::optional<TapDescription> tapDescription(AudioObjectID tap) const;
+    // Whether the tap takes what the process plays.
+    bool tapTakes(AudioObjectID tap, AudioObjectID process) const;
     std::vector<AudioObjectID> aggregateDevices() const;
     std::optional<AggregateDeviceDescription> aggregateDescription(AudioObjectID device) const;
     std::optional<AudioObjectID> deviceWithUID(const std::string& uid) const;
@@ -199,8 +218,9 @@ public:
 
 private:
     struct Process {
-        std::int32_t pid = 0;
+        ProcessProfile profile;
         AudioObjectID playingOn = kAudioObjectUnknown;
+        bool hasOutputStream = false;
     };
     struct Tap {
         TapDescription description;

@@ -32,6 +32,9 @@ AudioObjectID SimulatedHal::addOutputDevice(const OutputDeviceProfile& profile) 
     }
     auto entry = std::make_unique<SimulatedDevice>();
     entry->aliveFlag = profile.alive;
+    if (!profile.name.empty()) {
+        entry->name = profile.name;
+    }
     entry->nominalRate = profile.nominalSampleRate;
     entry->bufferFrameSize = profile.bufferFrameSize;
     entry->bufferFrameSizeRange = profile.bufferFrameSizeRange;
@@ -142,10 +145,30 @@ void SimulatedHal::removeProperty(AudioObjectID object, FourCharCode selector, F
 }
 
 AudioObjectID SimulatedHal::addProcess(std::int32_t pid) {
+    return addProcess(ProcessProfile{.pid = pid});
+}
+
+AudioObjectID SimulatedHal::addProcess(const ProcessProfile& profile) {
     const auto id = newObjectID();
-    processes_.emplace(id, Process{pid, kAudioObjectUnknown});
+    processes_.emplace(id, Process{profile, kAudioObjectUnknown, false});
     listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
     return id;
+}
+
+void SimulatedHal::renameProcess(AudioObjectID id, std::string bundleID, std::string name) {
+    auto& entry = process(id);
+    trackTapSources([&] {
+        entry.profile.bundleID = std::move(bundleID);
+        entry.profile.name = std::move(name);
+    });
+    listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
+}
+
+void SimulatedHal::closeOutputStream(AudioObjectID id) {
+    setPlayback(id, kAudioObjectUnknown);
+    if (std::exchange(process(id).hasOutputStream, false)) {
+        listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
+    }
 }
 
 void SimulatedHal::removeProcess(AudioObjectID id) {
@@ -158,6 +181,9 @@ void SimulatedHal::removeProcess(AudioObjectID id) {
 void SimulatedHal::startPlayback(AudioObjectID processID, AudioObjectID deviceID) {
     expectDevice(deviceID);
     setPlayback(processID, deviceID);
+    if (!std::exchange(process(processID).hasOutputStream, true)) {
+        listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
+    }
 }
 
 void SimulatedHal::stopPlayback(AudioObjectID processID) {
@@ -357,11 +383,15 @@ bool SimulatedHal::tapHasRunningSource(AudioObjectID tap) const {
         });
     };
     return std::any_of(processes_.begin(), processes_.end(), [&](const auto& entry) {
-        const auto& excluded = description.excludedProcesses;
-        return entry.second.playingOn != kAudioObjectUnknown &&
-               std::find(excluded.begin(), excluded.end(), entry.first) == excluded.end() &&
+        return entry.second.playingOn != kAudioObjectUnknown && tapTakes(tap, entry.first) &&
                playsInto(entry.second.playingOn);
     });
+}
+
+bool SimulatedHal::tapTakes(AudioObjectID tap, AudioObjectID processID) const {
+    const auto& profile = entryOrThrow(processes_, processID, "process").profile;
+    return tapTakesProcess(entryOrThrow(taps_, tap, "tap").description, processID, profile.bundleID,
+                           profile.directOutputReason);
 }
 
 bool SimulatedHal::isRunningSomewhere(AudioObjectID id) const {
@@ -411,6 +441,7 @@ void SimulatedHal::setPlayback(AudioObjectID processID, AudioObjectID deviceID) 
     });
     if ((previous == kAudioObjectUnknown) != (deviceID == kAudioObjectUnknown)) {
         listeners_->notify(processID, AudioProperty::processIsRunningOutput);
+        listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
     }
 }
 

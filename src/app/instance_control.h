@@ -1,0 +1,73 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+// An application as the running instance lists it for another process.
+struct ListedApplication {
+    std::string bundleID;
+    std::string name;
+    bool direct = false;
+    std::string reason; // why it plays direct by default: "call audio", "pro audio"; or empty
+    bool playing = false;
+
+    friend bool operator==(const ListedApplication&, const ListedApplication&) = default;
+};
+
+// Why the running instance did not do what was asked, in words for the user.
+class InstanceRefusal : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What another process may ask of the running instance. Main thread only.
+class InstanceController {
+public:
+    virtual ~InstanceController() = default;
+    virtual void toggle() = 0;
+    virtual void enable() = 0;
+    virtual void disable() = 0;
+    // As when the user starts the application again.
+    virtual void activate() = 0;
+    // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>".
+    virtual std::string mode() const = 0;
+    virtual std::vector<ListedApplication> applications() const = 0;
+    // Sends the application called `name` (its name or its bundle ID) around
+    // the tap or through it; returns its name. Throws InstanceRefusal.
+    virtual std::string setApplicationDirect(const std::string& name, bool direct) = 0;
+};
+
+// Which kind of Quellora runs: the tray application or `quellora run`.
+enum class InstanceKind { tray, headless };
+
+// A request from another process, and what came of it.
+enum class InstanceCommand {
+    toggle,
+    enable,
+    disable,
+    activate,
+    mode,
+    kind,
+    applications,
+    makeDirect,
+    makeLevelled
+};
+
+struct InstanceRequest {
+    InstanceCommand command = InstanceCommand::mode;
+    std::string applicationName; // for makeDirect and makeLevelled
+};
+
+struct InstanceReply {
+    enum class Status { done, notRunning, refused, failed };
+    Status status = Status::failed;
+    // The mode, the kind ("tray" or "run"), the application's name; why, when
+    // refused or failed.
+    std::string text;
+    std::vector<ListedApplication> applications;
+};
+
+} // namespace quellora

@@ -1,0 +1,66 @@
+#pragma once
+
+#include "base/dispatcher.h"
+#include "base/lifetime.h"
+#include "base/log.h"
+#include "base/observable.h"
+#include "engine/hal/audio_hal.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quellora {
+
+// An application with an output stream, as the server reports its processes.
+struct AudioApplication {
+    std::string bundleID; // what identifies it across runs
+    std::string name;     // what people call it; the bundle ID when it has no name
+    std::string iconName; // empty: none
+    // Why its output reaches the device untouched unless the user says
+    // otherwise; the first reason any of its processes gives.
+    DirectOutputReason directOutputReason = DirectOutputReason::none;
+    bool playing = false; // some process of it plays now
+    std::vector<AudioObjectID> processes;
+
+    friend bool operator==(const AudioApplication&, const AudioApplication&) = default;
+};
+
+// Which applications the user sent around the tap (direct) and which through
+// it although their output is direct by default (levelled), by bundle ID.
+struct ApplicationRouting {
+    std::vector<std::string> direct;
+    std::vector<std::string> levelled;
+
+    friend bool operator==(const ApplicationRouting&, const ApplicationRouting&) = default;
+};
+
+// The applications with an output stream, grouped by bundle ID (an
+// application may run several processes), sorted by name. Our own process
+// and processes that nothing identifies are left out.
+std::vector<AudioApplication> readAudioApplications(AudioHal& hal);
+
+// Keeps the list of applications current from the server's process
+// announcements, read once per burst on the main queue. Main thread only.
+class ApplicationMonitor {
+public:
+    ApplicationMonitor(AudioHal& hal, Dispatcher& mainQueue);
+    ~ApplicationMonitor();
+    ApplicationMonitor(const ApplicationMonitor&) = delete;
+    ApplicationMonitor& operator=(const ApplicationMonitor&) = delete;
+
+    const Observable<std::vector<AudioApplication>>& applications() const { return applications_; }
+
+private:
+    void scheduleRefresh();
+
+    AudioHal& hal_;
+    Dispatcher& mainQueue_;
+    Logger log_{"AudioEngine"};
+    Observable<std::vector<AudioApplication>> applications_;
+    std::optional<AudioObjectPropertyListenerID> listener_;
+    bool refreshPending_ = false;
+    Lifetime lifetime_;
+};
+
+} // namespace quellora
