@@ -39,6 +39,8 @@ std::int64_t truncatedSamples(float samples) {
 
 AudioCompressor::AudioCompressor(InstructionSet instructionSet)
     : processBlock(processBlockPortable)
+    , current(std::make_unique<kernel::Coefficients>())
+    , published(std::make_unique<TripleBuffer<kernel::Coefficients>>())
     , workspace(std::make_unique<kernel::Workspace>()) {
 #if QUELLORA_HAS_AVX2_KERNELS
     if (instructionSet == InstructionSet::avx2) {
@@ -53,7 +55,18 @@ AudioCompressor::~AudioCompressor() = default;
 
 void AudioCompressor::setBypassed(bool bypassed) {
     bypassed_.store(bypassed, std::memory_order_relaxed);
-    bypassTarget.store(bypassed ? 1.0f : 0.0f, std::memory_order_relaxed);
+    auto next = *current;
+    next.bypassTarget = bypassed ? 1.0f : 0.0f;
+    publish(next);
+}
+
+void AudioCompressor::publish(const kernel::Coefficients& coefficients) {
+    *current = coefficients;
+    published->publish(coefficients);
+}
+
+std::int64_t AudioCompressor::lookaheadSamples() const {
+    return current->lookaheadSamples;
 }
 
 void AudioCompressor::updateParams(const CompressorParams& requested, float sampleRate) {
@@ -63,49 +76,34 @@ void AudioCompressor::updateParams(const CompressorParams& requested, float samp
     // and a ratio of 0 makes the makeup NaN until a reset: nothing outside
     // the ranges reaches the coefficients.
     const auto params = clampedToRanges(requested);
-    threshold_.store(params.threshold, std::memory_order_relaxed);
-    ratio_.store(params.ratio, std::memory_order_relaxed);
-    kneeWidth_.store(params.kneeWidth, std::memory_order_relaxed);
-    mix_.store(params.mix, std::memory_order_relaxed);
-
-    attackCoeff_.store(1.0f - std::exp(-1.0f / (sr * params.attackMs / 1000.0f)),
-                       std::memory_order_relaxed);
-    releaseCoeff_.store(1.0f - std::exp(-1.0f / (sr * params.releaseMs / 1000.0f)),
-                        std::memory_order_relaxed);
-    secondaryCoeff_.store(1.0f - std::exp(-1.0f / (2.0f * sr / 1000.0f)),
-                          std::memory_order_relaxed);
-    holdSamples_.store(truncatedSamples(sr * 0.02f), std::memory_order_relaxed);
-    bypassRampStep_.store(1.0f / (sr * 0.01f), std::memory_order_relaxed);
-
-    const auto lookahead = std::min(truncatedSamples(sr * 0.005f), maxLookaheadSamples);
-    if (lookahead != lookaheadSamples_.load(std::memory_order_relaxed)) {
-        lookaheadSamples_.store(lookahead, std::memory_order_relaxed);
-        clearDelayLines();
-    }
+    auto next = *current;
+    next.fromParams = true;
+    next.curve = {params.threshold, params.ratio, params.kneeWidth};
+    next.mix = params.mix;
+    next.attackCoeff = 1.0f - std::exp(-1.0f / (sr * params.attackMs / 1000.0f));
+    next.releaseCoeff = 1.0f - std::exp(-1.0f / (sr * params.releaseMs / 1000.0f));
+    next.secondaryCoeff = 1.0f - std::exp(-1.0f / (2.0f * sr / 1000.0f));
+    next.holdSamples = truncatedSamples(sr * 0.02f);
+    next.bypassRampStep = 1.0f / (sr * 0.01f);
+    next.lookaheadSamples = std::min(truncatedSamples(sr * 0.005f), kernel::maxLookaheadSamples);
 
     // Sidechain high-pass: the audio-EQ cookbook's, Q = 1/sqrt(2), a0 normalised to 1.
     // At and above half the rate its poles leave the unit circle, so the
     // corner stays below that at low rates.
-    const float cornerHz = std::min(params.scHpfFreq, maxSidechainCorner * sr);
+    const float cornerHz = std::min(params.scHpfFreq, maxSidechainCornerOfRate * sr);
     const float w0 = 6.283185f * cornerHz / sr;
     const float sn = std::sin(w0);
     const float cs = std::cos(w0);
     const float alpha = sn / 1.4142f;
     const float a0 = 1.0f + alpha;
-    hpf_b0.store(((1.0f + cs) * 0.5f) / a0, std::memory_order_relaxed);
-    hpf_b1.store(-(1.0f + cs) / a0, std::memory_order_relaxed);
-    hpf_b2.store(((1.0f + cs) * 0.5f) / a0, std::memory_order_relaxed);
-    hpf_a1.store((-2.0f * cs) / a0, std::memory_order_relaxed);
-    hpf_a2.store((1.0f - alpha) / a0, std::memory_order_relaxed);
+    next.b0 = ((1.0f + cs) * 0.5f) / a0;
+    next.b1 = -(1.0f + cs) / a0;
+    next.b2 = ((1.0f + cs) * 0.5f) / a0;
+    next.a1 = (-2.0f * cs) / a0;
+    next.a2 = (1.0f - alpha) / a0;
 
-    const GainComputer curve{params.threshold, params.ratio, params.kneeWidth};
-    makeupDb_.store(curve.makeupDb(), std::memory_order_relaxed);
-
-    if (!paramInitialized) {
-        workspace->state.smoothedMakeupDb = makeupDb_.load(std::memory_order_relaxed);
-        workspace->state.smoothedMix = params.mix;
-        paramInitialized = true;
-    }
+    next.makeupDb = next.curve.makeupDb();
+    publish(next);
 }
 
 void AudioCompressor::reset() noexcept {
@@ -114,18 +112,18 @@ void AudioCompressor::reset() noexcept {
     workspace->state.smoothedGainDb = 0.0f;
     workspace->state.heldGainDb = 0.0f;
     workspace->state.holdCounter = 0;
-    workspace->state.smoothedMakeupDb = makeupDb_.load(std::memory_order_relaxed);
-    workspace->state.smoothedMix = mix_.load(std::memory_order_relaxed);
-    paramInitialized = true;
-    workspace->state.bypassRamp = bypassTarget.load(std::memory_order_relaxed);
+    workspace->state.smoothedMakeupDb = current->makeupDb;
+    workspace->state.smoothedMix = current->mix;
+    workspace->state.smoothersPrimed = true;
+    workspace->state.bypassRamp = current->bypassTarget;
     workspace->state.hpfStates = {};
     clearDelayLines();
 }
 
 void AudioCompressor::prepareForResume() noexcept {
-    workspace->state.finalGainDb = -makeupDb_.load(std::memory_order_relaxed);
-    workspace->state.smoothedMakeupDb = makeupDb_.load(std::memory_order_relaxed);
-    workspace->state.smoothedMix = mix_.load(std::memory_order_relaxed);
+    workspace->state.finalGainDb = -current->makeupDb;
+    workspace->state.smoothedMakeupDb = current->makeupDb;
+    workspace->state.smoothedMix = current->mix;
     workspace->state.hpfStates = {};
     workspace->state.smoothedGainDb = 0.0f;
     workspace->state.heldGainDb = 0.0f;
@@ -172,32 +170,25 @@ void AudioCompressor::processNonInterleaved(float* left, float* right,
     process({{left, right}, 2, 1, 3u}, frameCount);
 }
 
-kernel::Coefficients AudioCompressor::loadCoefficients() const noexcept {
-    kernel::Coefficients c;
-    c.curve = {threshold_.load(std::memory_order_relaxed), ratio_.load(std::memory_order_relaxed),
-               kneeWidth_.load(std::memory_order_relaxed)};
-    c.mix = mix_.load(std::memory_order_relaxed);
-    c.attackCoeff = attackCoeff_.load(std::memory_order_relaxed);
-    c.releaseCoeff = releaseCoeff_.load(std::memory_order_relaxed);
-    c.secondaryCoeff = secondaryCoeff_.load(std::memory_order_relaxed);
-    c.b0 = hpf_b0.load(std::memory_order_relaxed);
-    c.b1 = hpf_b1.load(std::memory_order_relaxed);
-    c.b2 = hpf_b2.load(std::memory_order_relaxed);
-    c.a1 = hpf_a1.load(std::memory_order_relaxed);
-    c.a2 = hpf_a2.load(std::memory_order_relaxed);
-    c.holdSamples = holdSamples_.load(std::memory_order_relaxed);
-    c.makeupDb = makeupDb_.load(std::memory_order_relaxed);
-    c.bypassTarget = bypassTarget.load(std::memory_order_relaxed);
-    c.bypassRampStep = bypassRampStep_.load(std::memory_order_relaxed);
-    c.lookaheadSamples = lookaheadSamples_.load(std::memory_order_relaxed);
-    return c;
-}
-
 void AudioCompressor::process(const kernel::Channels& channels, std::int64_t frameCount) noexcept {
-    const auto coefficients = loadCoefficients();
+    // A copy: the kernel keeps its values in registers, which it could not
+    // do for a reference that the sample stores might alias.
+    const auto coefficients = published->read();
     const auto lookahead = coefficients.lookaheadSamples;
-    if (lookahead < 1 || lookahead > maxLookaheadSamples) {
+    if (lookahead < 1 || lookahead > kernel::maxLookaheadSamples) {
         return;
+    }
+    auto& state = workspace->state;
+    // The history was delayed for another rate; silence is better than a jump.
+    if (lookahead != state.appliedLookaheadSamples) {
+        clearDelayLines();
+        state.appliedLookaheadSamples = lookahead;
+    }
+    // The smoothers start where the first parameters put them, not glide there.
+    if (!state.smoothersPrimed && coefficients.fromParams) {
+        state.smoothedMakeupDb = coefficients.makeupDb;
+        state.smoothedMix = coefficients.mix;
+        state.smoothersPrimed = true;
     }
     levelBuffer_.push(processBlock(coefficients, *workspace, channels, frameCount));
 }

@@ -31,8 +31,9 @@ inline constexpr float nepersPerDb = 0.11512925f; // ln(10) / 20
 inline constexpr float detectorFloor = 1e-10f;    // -200 dB
 inline constexpr float denormalFloor = 1e-20f;
 
-// Everything derived from the parameters, read once per buffer.
+// Everything derived from the parameters, taken as one set per buffer.
 struct Coefficients {
+    bool fromParams = false; // false until the first parameters arrive
     GainComputer curve;
     float mix = 1.0f;
     float attackCoeff = 0.0f;
@@ -59,6 +60,10 @@ struct SignalState {
     float smoothedGainDb = 0.0f;
     float heldGainDb = 0.0f;
     std::int64_t holdCounter = 0;
+    // The lookahead the delay lines hold, and whether the makeup and mix
+    // smoothers have been set to their first parameters.
+    std::int64_t appliedLookaheadSamples = 240;
+    bool smoothersPrimed = false;
     float finalGainDb = 0.0f;
     float smoothedMakeupDb = 0.0f;
     float smoothedMix = 1.0f;
