@@ -62,11 +62,6 @@ public:
     virtual std::unique_ptr<RepeatingTimer> startRepeatingTimer(Duration firstDelay,
                                                                 Duration interval, Duration leeway,
                                                                 std::function<void()> tick);
-
-    // Lets due work of this queue run for up to `duration` and returns: the
-    // bounded wait that code on this queue uses while it waits for the
-    // platform (for example for a new device to come alive).
-    virtual void runFor(Duration duration) = 0;
 };
 
 // Seconds as a dispatcher duration, for delays written the way people think of them.

@@ -18,7 +18,6 @@ public:
 
     // Advances virtual time by `duration`, running due work; may be called
     // from inside running work (the nested wait of code on the queue).
-    void runFor(Duration duration) override { advance(duration); }
     void advance(Duration duration);
     // Runs work that is due now (including work it posts for now).
     void runUntilIdle() { advance(Duration::zero()); }

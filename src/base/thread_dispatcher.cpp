@@ -36,9 +36,9 @@ std::shared_ptr<WorkItem> ThreadDispatcher::postAfter(Duration delay, std::funct
     return item;
 }
 
-bool ThreadDispatcher::runOneDue(std::unique_lock<std::mutex>& lock, TimePoint limit) {
+bool ThreadDispatcher::runOneDue(std::unique_lock<std::mutex>& lock) {
     const auto next = earliest(queue_);
-    if (next == queue_.end() || next->due > std::min(limit, Clock::now())) {
+    if (next == queue_.end() || next->due > Clock::now()) {
         return false;
     }
     const auto item = next->item;
@@ -52,7 +52,7 @@ bool ThreadDispatcher::runOneDue(std::unique_lock<std::mutex>& lock, TimePoint l
 void ThreadDispatcher::run() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
-        if (runOneDue(lock, TimePoint::max())) {
+        if (runOneDue(lock)) {
             continue;
         }
         const auto next = earliest(queue_);
@@ -63,20 +63,6 @@ void ThreadDispatcher::run() {
             // while the lock is released may move the queue's entries.
             const auto due = next->due;
             wake_.wait_until(lock, due);
-        }
-    }
-}
-
-void ThreadDispatcher::runFor(Duration duration) {
-    const auto limit = Clock::now() + duration;
-    if (std::this_thread::get_id() != thread_.get_id()) {
-        std::this_thread::sleep_until(limit);
-        return;
-    }
-    std::unique_lock lock(mutex_);
-    while (Clock::now() < limit && !stopping_) {
-        if (!runOneDue(lock, limit)) {
-            wake_.wait_until(lock, limit);
         }
     }
 }

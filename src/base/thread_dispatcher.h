@@ -21,9 +21,6 @@ public:
 
     TimePoint now() const override { return Clock::now(); }
     std::shared_ptr<WorkItem> postAfter(Duration delay, std::function<void()> work) override;
-    // On the queue's own thread, runs due work for `duration`; elsewhere it
-    // only waits.
-    void runFor(Duration duration) override;
 
 private:
     struct Entry {
@@ -33,7 +30,7 @@ private:
     };
 
     void run();
-    bool runOneDue(std::unique_lock<std::mutex>& lock, TimePoint limit);
+    bool runOneDue(std::unique_lock<std::mutex>& lock);
 
     std::mutex mutex_;
     std::condition_variable wake_;

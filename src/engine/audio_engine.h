@@ -84,7 +84,6 @@ public:
     float processingSampleRate() const { return io_->_sampleRate.load(std::memory_order_relaxed); }
     std::int64_t outputBufferFrames() const { return _outputBufferFrames; }
     AudioObjectID aggregateDevice() const { return aggregateDeviceID; }
-    AudioObjectID outputDevice() const { return outputDeviceID; }
     // The channels the current generation processes.
     const ChannelLayout& pipelineChannelLayout() const { return tapChannelLayout; }
     double builtOutputRate() const { return builtOutputNominalRate; }
@@ -94,14 +93,21 @@ private:
         AudioObjectID id;
         std::string uid;
     };
-    // Thrown out of a build whose generation a newer rebuild or stop() replaced.
-    struct PipelineSuperseded {};
+    // One attempt at building a generation, on a settled output.
+    struct BuildAttempt {
+        std::int64_t generation;
+        std::string outputUID;
+        AudioObjectID outputID;
+        int attempt;
+    };
 
     // Construction and teardown of one generation.
     DefaultOutput getDefaultOutputDevice();
     void createTap();
-    void createAggregateDevice(std::int64_t generation);
-    void waitForAggregateToComeAlive(std::int64_t generation);
+    void createAggregateDevice();
+    // Polls until the aggregate is alive or `deadline` passes, then finishes the build.
+    void awaitAggregate(const BuildAttempt& build, Dispatcher::TimePoint deadline);
+    void configureAggregateDevice();
     void configureBufferSize();
     void reportAddedLatency();
     void installIOCallbacks();
@@ -120,6 +126,10 @@ private:
                                double delaySeconds);
     void startPipelineGeneration(std::int64_t generation,
                                  const std::optional<std::string>& expectedOutputUID, int attempt);
+    void finishPipelineBuild(const BuildAttempt& build);
+    // Runs a step of `build`; when it fails, logs why, disposes of what the
+    // build made and schedules the next attempt, and returns false.
+    bool runBuildStep(const BuildAttempt& build, const std::function<void()>& step);
     void handleDeviceChange();
     void handleSampleRateChange();
     void handleChannelLayoutChange();
@@ -221,7 +231,6 @@ private:
     std::unique_ptr<RepeatingTimer> loadTimer;
     std::unique_ptr<RepeatingTimer> clickTimer;
     std::optional<AudioObjectPropertyListenerID> overloadListener;
-    bool overloadListenerInstalled = false;
 };
 
 } // namespace quellora

@@ -11,7 +11,6 @@
 namespace quellora {
 namespace {
 
-constexpr auto aggregateAliveTimeout = seconds(2.0);
 constexpr auto aggregateAlivePoll = seconds(0.01);
 
 } // namespace
@@ -69,7 +68,6 @@ void AudioEngine::createTap() {
     description.uuid = Uuid::random();
     description.name = "Quellora";
     description.muteBehavior = TapDescription::MuteBehavior::mutedWhenTapped;
-    description.isPrivate = true;
     tapDescription = description;
 
     AudioObjectID tap = 0;
@@ -96,7 +94,7 @@ void AudioEngine::createTap() {
              description.stereo ? "stereo mixdown" : "the output's layout");
 }
 
-void AudioEngine::createAggregateDevice(std::int64_t generation) {
+void AudioEngine::createAggregateDevice() {
     if (!tapDescription) {
         throw EngineError(EngineError::Kind::noTap);
     }
@@ -109,9 +107,6 @@ void AudioEngine::createAggregateDevice(std::int64_t generation) {
     description.uid = Uuid::random().uppercaseString();
     description.mainSubDevice = output.uid;
     description.clockDevice = output.uid;
-    description.isPrivate = true;
-    description.isStacked = true;
-    description.tapAutoStart = true;
     description.subDevices = {{output.uid, false}};
     description.taps = {{tapDescription->uuid.uppercaseString(), driftCompensation}};
 
@@ -123,9 +118,37 @@ void AudioEngine::createAggregateDevice(std::int64_t generation) {
     log.info("Aggregate device created, deviceID=%{public}u, output=%{public}s, "
              "tapDriftComp=%{bool,public}d",
              aggregateDeviceID, output.uid, driftCompensation);
+}
 
-    waitForAggregateToComeAlive(generation);
+// Not coming alive in time is not an error: the build goes on and fails
+// later if the device really is unusable. The wait is a poll on the main
+// queue, which keeps serving the panel meanwhile; a rebuild or a stop during
+// the wait cancels it, and a build whose generation is no longer current
+// when the poll runs is abandoned, as its objects are gone or already belong
+// to the newer generation.
+void AudioEngine::awaitAggregate(const BuildAttempt& build, Dispatcher::TimePoint deadline) {
+    pendingPipelineRestart.reset();
+    if (build.generation != pipelineLifecycleGeneration || !isRunning_.get()) {
+        log.debug("Audio pipeline generation %{public}ld superseded while it was being built",
+                  build.generation);
+        return;
+    }
+    std::uint32_t alive = 0;
+    std::uint32_t size = sizeof alive;
+    const bool isAlive = hal.getPropertyData(aggregateDeviceID,
+                                             {AudioProperty::deviceIsAlive, AudioScope::global, 0},
+                                             size, &alive) == kAudioHardwareNoError &&
+                         alive != 0;
+    if (isAlive || mainQueue.now() >= deadline) {
+        finishPipelineBuild(build);
+        return;
+    }
+    pendingPipelineRestart = mainQueue.postAfter(
+        aggregateAlivePoll,
+        lifetime.guard([this, build, deadline] { awaitAggregate(build, deadline); }));
+}
 
+void AudioEngine::configureAggregateDevice() {
     // The aggregate's rate is the one the IO runs at, so the DSP follows it.
     const float tapRate = processingSampleRate();
     const double aggregateRate = deviceNominalSampleRate(hal, aggregateDeviceID);
@@ -149,31 +172,6 @@ void AudioEngine::createAggregateDevice(std::int64_t generation) {
     logLatencyDiagnostics();
     installSampleRateListener(outputDeviceID);
     installChannelLayoutListener(outputDeviceID);
-}
-
-// Not coming alive in time is not an error: the build goes on and fails
-// later if the device really is unusable. Main-queue work runs meanwhile; if
-// that work rebuilds or stops the engine, this build is abandoned at once, as
-// its objects are gone or already belong to the newer generation.
-void AudioEngine::waitForAggregateToComeAlive(std::int64_t generation) {
-    const auto deadline = mainQueue.now() + aggregateAliveTimeout;
-    do {
-        if (generation != pipelineLifecycleGeneration || !isRunning_.get()) {
-            throw PipelineSuperseded{};
-        }
-        std::uint32_t alive = 0;
-        std::uint32_t size = sizeof alive;
-        if (hal.getPropertyData(aggregateDeviceID,
-                                {AudioProperty::deviceIsAlive, AudioScope::global, 0}, size,
-                                &alive) == kAudioHardwareNoError &&
-            alive != 0) {
-            return;
-        }
-        mainQueue.runFor(aggregateAlivePoll);
-    } while (mainQueue.now() < deadline);
-    if (generation != pipelineLifecycleGeneration || !isRunning_.get()) {
-        throw PipelineSuperseded{};
-    }
 }
 
 // Tells the server how much later the audio comes out than it went in, so
@@ -257,7 +255,7 @@ void AudioEngine::startDevice() {
     throwIfFailed(hal.deviceStart(aggregateDeviceID, *deviceProcID),
                   "AudioDeviceStart failed, OSStatus=%{public}d", EngineError::Kind::startFailed,
                   [this] { hal.deviceStop(outputProcDeviceID, *outputProcID); });
-    if (!overloadListenerInstalled && aggregateDeviceID != 0) {
+    if (!overloadListener && aggregateDeviceID != 0) {
         installOverloadListener();
     }
     log.info("IO threads started, aggregate=%{public}u output=%{public}u", aggregateDeviceID,

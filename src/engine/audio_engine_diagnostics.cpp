@@ -135,16 +135,14 @@ void AudioEngine::installOverloadListener() {
     OSStatus status = kAudioHardwareNoError;
     overloadListener = addListener(
         aggregateDeviceID, AudioProperty::processorOverload, [this] { handleOverload(); }, status);
-    overloadListenerInstalled = overloadListener.has_value();
 }
 
 void AudioEngine::removeOverloadListener() {
-    if (overloadListenerInstalled && overloadListener && aggregateDeviceID != 0) {
+    if (overloadListener && aggregateDeviceID != 0) {
         hal.removePropertyListener(aggregateDeviceID,
                                    {AudioProperty::processorOverload, AudioScope::global, 0},
                                    *overloadListener);
         overloadListener.reset();
-        overloadListenerInstalled = false;
     }
 }
 

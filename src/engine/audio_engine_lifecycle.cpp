@@ -7,6 +7,11 @@
 #include "engine/engine_error.h"
 
 namespace quellora {
+namespace {
+
+constexpr auto aggregateAliveTimeout = seconds(2.0);
+
+} // namespace
 
 void AudioEngine::start() {
     if (isRunning_.get()) {
@@ -111,38 +116,52 @@ void AudioEngine::startPipelineGeneration(std::int64_t generation,
         return;
     }
 
-    try {
-        createTap();
-        createAggregateDevice(generation);
-        installIOCallbacks();
-        startDevice();
-    } catch (const PipelineSuperseded&) {
-        log.debug("Audio pipeline generation %{public}ld superseded while it was being built",
-                  generation);
+    const BuildAttempt build{generation, output->uid, output->id, attempt};
+    if (runBuildStep(build, [this] {
+            createTap();
+            createAggregateDevice();
+        })) {
+        awaitAggregate(build, mainQueue.now() + aggregateAliveTimeout);
+    }
+}
+
+void AudioEngine::finishPipelineBuild(const BuildAttempt& build) {
+    if (!runBuildStep(build, [this] {
+            configureAggregateDevice();
+            installIOCallbacks();
+            startDevice();
+        })) {
         return;
+    }
+    activityGate.reset();
+    startActivityMonitor();
+    currentOutput_.set(OutputDevice{
+        build.outputUID, audioObjectString(hal, build.outputID, AudioProperty::objectName)
+                             .value_or(build.outputUID)});
+    pipelineStarted_.set(true);
+    log.notice("Audio pipeline generation %{public}ld started on stable output %{public}s",
+               build.generation, build.outputUID);
+    if (onRunning) {
+        onRunning();
+    }
+}
+
+bool AudioEngine::runBuildStep(const BuildAttempt& build, const std::function<void()>& step) {
+    try {
+        step();
+        return true;
     } catch (const EngineError& error) {
         const auto& message = error.errorDescription();
         log.error(
             "Audio pipeline generation %{public}ld start attempt %{public}ld failed: %{public}s",
-            generation, attempt, message);
+            build.generation, build.attempt, message);
         disposePipelineForRestart();
-        if (retry.shouldReport(attempt) && onFailed) {
+        if (retry.shouldReport(build.attempt) && onFailed) {
             onFailed(message);
         }
-        schedulePipelineStart(generation, output->uid, attempt + 1, retry.delay(attempt));
-        return;
-    }
-
-    activityGate.reset();
-    startActivityMonitor();
-    currentOutput_.set(OutputDevice{
-        output->uid,
-        audioObjectString(hal, output->id, AudioProperty::objectName).value_or(output->uid)});
-    pipelineStarted_.set(true);
-    log.notice("Audio pipeline generation %{public}ld started on stable output %{public}s",
-               generation, output->uid);
-    if (onRunning) {
-        onRunning();
+        schedulePipelineStart(build.generation, build.outputUID, build.attempt + 1,
+                              retry.delay(build.attempt));
+        return false;
     }
 }
 

@@ -218,7 +218,8 @@ TEST_F(AudioEngineLifecycleTest, FailedStepsLeaveNothingBehind) {
         hal.injectFailure(HalOperation::deviceStart, 1937010544, 1, 0,
                           hal.aggregateDevices().front());
     });
-    advance(0.4);
+    // Built at 0.4 s, alive at 0.5 s.
+    advance(0.5);
     EXPECT_TRUE(logged("AudioDeviceStart failed, OSStatus=1937010544"));
     EXPECT_FALSE(logged("Output AudioDeviceStart failed, OSStatus=1937010544"));
     EXPECT_EQ(hal.startedIOProcCount(speakers), 0u);
@@ -253,6 +254,42 @@ TEST_F(AudioEngineLifecycleTest, RebuildDuringTheAggregateWaitAbandonsTheOldBuil
     EXPECT_EQ(hal.ioProcCount(speakers), 0u);
     EXPECT_EQ(hal.taps().size(), 1u);
     EXPECT_TRUE(failureReports.empty());
+}
+
+// The build waits for its aggregate on the queue, not in a loop of its own:
+// it returns at once, other work runs on time meanwhile, and the build goes
+// on once the aggregate is alive, polled every 0.01 s.
+TEST_F(AudioEngineLifecycleTest, TheQueueKeepsServingWhileTheBuildWaits) {
+    hal.setAggregateAliveDelay(seconds(1.5));
+    makeEngine().start();
+    std::optional<double> otherWorkRanAt;
+    bool builtByThen = true;
+    mainQueue.postAfter(seconds(1.0), [&] {
+        otherWorkRanAt = secondsSinceStart();
+        builtByThen = engine->hasLivePipeline();
+    });
+    advance(0.4);
+    EXPECT_DOUBLE_EQ(secondsSinceStart(), 0.4);
+    EXPECT_EQ(hal.aggregateDevices().size(), 1u);
+    EXPECT_FALSE(engine->hasLivePipeline());
+
+    advance(3.0);
+    EXPECT_EQ(otherWorkRanAt, 1.0);
+    EXPECT_FALSE(builtByThen);
+    ASSERT_EQ(runningReports.size(), 1u);
+    EXPECT_NEAR(runningReports[0], 1.9, 0.0101);
+}
+
+// After 2 s the build goes on and meets the dead device's own failure.
+TEST_F(AudioEngineLifecycleTest, AnAggregateNotAliveAfterTwoSecondsIsStartedAnyway) {
+    hal.setAggregateAliveDelay(seconds(3.0));
+    makeEngine().start();
+    advance(0.4 + 1.99);
+    EXPECT_FALSE(logged("AudioDeviceStart failed, OSStatus=1937010544"));
+    advance(0.02);
+    EXPECT_TRUE(logged("AudioDeviceStart failed, OSStatus=1937010544"));
+    EXPECT_TRUE(logged("Audio pipeline generation 1 start attempt 1 failed: Reconnecting to your "
+                       "audio…"));
 }
 
 TEST_F(AudioEngineLifecycleTest, StopDuringTheAggregateWaitLeavesNothing) {
@@ -333,7 +370,7 @@ TEST_F(AudioEngineLifecycleTest, ParametersFollowTheProcessingRate) {
     audio.start();
     advance(0.4);
     // Re-applied at the 44.1 kHz rate the generation was built at.
-    EXPECT_EQ(audio.compressor().holdSamples(), 882);
+    EXPECT_EQ(audio.compressor().lookaheadSamples(), 220);
 }
 
 } // namespace

@@ -146,8 +146,6 @@ void QtDispatcher::runFor(Duration duration) {
         QCoreApplication::processEvents();
         return;
     }
-    // A nested loop, so that work due meanwhile (timers included) runs even
-    // though the caller is itself running work of this queue.
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);

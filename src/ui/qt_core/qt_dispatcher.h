@@ -25,10 +25,10 @@ public:
     std::unique_ptr<RepeatingTimer> startRepeatingTimer(Duration firstDelay, Duration interval,
                                                         Duration leeway,
                                                         std::function<void()> tick) override;
-    // On the dispatcher's thread, processes its events (nested inside running
-    // work if need be) until `duration` has passed or the application quits;
-    // elsewhere it only waits.
-    void runFor(Duration duration) override;
+    // On the dispatcher's thread, processes its events until `duration` has
+    // passed or the application quits; elsewhere it only waits. For driving
+    // the loop from outside its work (tests); work never waits this way.
+    void runFor(Duration duration);
 
 private:
     struct Context;
