@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include <array>
+#include <string_view>
+
 namespace quellora {
 
 StateTransition resolveTransition(const AppMode& mode, const AppEvent& event) {
@@ -80,38 +83,36 @@ std::string quotedLiteral(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string describe(const AppMode& mode) {
-    switch (mode.kind()) {
-    case AppMode::Kind::off:
-        return "off";
-    case AppMode::Kind::on:
-        return "on";
-    case AppMode::Kind::needsPermission:
-        return "needsPermission";
-    case AppMode::Kind::error:
-        return "error(" + quotedLiteral(mode.message()) + ")";
+namespace {
+
+// The case names, in the order of their enumeration.
+constexpr std::array<std::string_view, 4> modeNames{"off", "on", "needsPermission", "error"};
+constexpr std::array<std::string_view, 7> transitionNames{
+    "enterError",           "attemptStart",        "enterOn", "enterOff",
+    "enterNeedsPermission", "enterOnFromRecovery", "none"};
+static_assert(modeNames.size() == static_cast<std::size_t>(AppModeKind::error) + 1);
+static_assert(transitionNames.size() == static_cast<std::size_t>(StateTransitionKind::none) + 1);
+
+// The case name, and for the case that carries a message the message as a
+// literal in parentheses.
+template <typename K, std::size_t N>
+std::string describeCase(const std::array<std::string_view, N>& names,
+                         const KindWithMessage<K>& value, K caseWithMessage) {
+    std::string text(names.at(static_cast<std::size_t>(value.kind())));
+    if (value.kind() == caseWithMessage) {
+        text += "(" + quotedLiteral(value.message()) + ")";
     }
-    return "off";
+    return text;
+}
+
+} // namespace
+
+std::string describe(const AppMode& mode) {
+    return describeCase(modeNames, mode, AppModeKind::error);
 }
 
 std::string describe(const StateTransition& transition) {
-    switch (transition.kind()) {
-    case StateTransition::Kind::enterError:
-        return "enterError(" + quotedLiteral(transition.message()) + ")";
-    case StateTransition::Kind::attemptStart:
-        return "attemptStart";
-    case StateTransition::Kind::enterOn:
-        return "enterOn";
-    case StateTransition::Kind::enterOff:
-        return "enterOff";
-    case StateTransition::Kind::enterNeedsPermission:
-        return "enterNeedsPermission";
-    case StateTransition::Kind::enterOnFromRecovery:
-        return "enterOnFromRecovery";
-    case StateTransition::Kind::none:
-        return "none";
-    }
-    return "none";
+    return describeCase(transitionNames, transition, StateTransitionKind::enterError);
 }
 
 AppEvent toggleEvent(const AppMode& mode) {

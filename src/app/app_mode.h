@@ -4,92 +4,87 @@
 
 namespace quellora {
 
-// What the application is doing: processing off or on, waiting for the
-// capture permission, or showing an engine failure (the message is the text
-// the user sees).
-class AppMode {
+// One case of the enumeration `K`, with the text the failure cases carry.
+// The mode, the events and the transitions below are all of this shape.
+template <typename K>
+class KindWithMessage {
 public:
-    enum class Kind { off, on, needsPermission, error };
+    using Kind = K;
 
+    Kind kind() const { return kind_; }
+    // The failure text, which the user sees; empty for the other cases.
+    const std::string& message() const { return message_; }
+
+    friend bool operator==(const KindWithMessage&, const KindWithMessage&) = default;
+
+protected:
+    explicit KindWithMessage(Kind kind, std::string message = {})
+        : kind_(kind)
+        , message_(std::move(message)) {}
+
+private:
+    Kind kind_;
+    std::string message_;
+};
+
+enum class AppModeKind { off, on, needsPermission, error };
+
+// What the application is doing: processing off or on, waiting for the
+// capture permission, or showing an engine failure.
+class AppMode : public KindWithMessage<AppModeKind> {
+public:
     static AppMode off() { return AppMode(Kind::off); }
     static AppMode on() { return AppMode(Kind::on); }
     static AppMode needsPermission() { return AppMode(Kind::needsPermission); }
     static AppMode error(std::string message) { return AppMode(Kind::error, std::move(message)); }
 
-    Kind kind() const { return kind_; }
-    // The failure text for `error`; empty otherwise.
-    const std::string& message() const { return message_; }
-
-    friend bool operator==(const AppMode&, const AppMode&) = default;
-
 private:
-    explicit AppMode(Kind kind, std::string message = {})
-        : kind_(kind)
-        , message_(std::move(message)) {}
+    using KindWithMessage::KindWithMessage;
+};
 
-    Kind kind_;
-    std::string message_;
+enum class AppEventKind {
+    userEnabled,
+    userDisabled,
+    permissionIssueDetected,
+    permissionRecovered,
+    engineStarted,
+    engineFailed,
 };
 
 // The inputs of the state machine.
-class AppEvent {
+class AppEvent : public KindWithMessage<AppEventKind> {
 public:
-    enum class Kind {
-        userEnabled,
-        userDisabled,
-        permissionIssueDetected,
-        permissionRecovered,
-        engineStarted,
-        engineFailed,
-    };
-
-    AppEvent(Kind kind)
-        : kind_(kind) {} // NOLINT: events read naturally as their kind
+    AppEvent(Kind kind) // NOLINT: events read naturally as their kind
+        : KindWithMessage(kind) {}
     static AppEvent engineFailed(std::string message) {
-        AppEvent event(Kind::engineFailed);
-        event.message_ = std::move(message);
-        return event;
+        return AppEvent(Kind::engineFailed, std::move(message));
     }
 
-    Kind kind() const { return kind_; }
-    const std::string& message() const { return message_; }
-
-    friend bool operator==(const AppEvent&, const AppEvent&) = default;
-
 private:
-    Kind kind_;
-    std::string message_;
+    using KindWithMessage::KindWithMessage;
+};
+
+enum class StateTransitionKind {
+    enterError,
+    attemptStart,
+    enterOn,
+    enterOff,
+    enterNeedsPermission,
+    enterOnFromRecovery,
+    none
 };
 
 // The outputs of the state machine.
-class StateTransition {
+class StateTransition : public KindWithMessage<StateTransitionKind> {
 public:
-    enum class Kind {
-        enterError,
-        attemptStart,
-        enterOn,
-        enterOff,
-        enterNeedsPermission,
-        enterOnFromRecovery,
-        none
-    };
-
-    StateTransition(Kind kind)
-        : kind_(kind) {} // NOLINT: as for AppEvent
+    StateTransition(Kind kind) // NOLINT: as for AppEvent
+        : KindWithMessage(kind) {}
     static StateTransition enterError(std::string message) {
-        StateTransition transition(Kind::enterError);
-        transition.message_ = std::move(message);
-        return transition;
+        return StateTransition(Kind::enterError, std::move(message));
     }
 
-    Kind kind() const { return kind_; }
-    const std::string& message() const { return message_; }
-
-    friend bool operator==(const StateTransition&, const StateTransition&) = default;
-
 private:
-    Kind kind_;
-    std::string message_;
+    using KindWithMessage::KindWithMessage;
 };
 
 // Maps the current mode and an event to what should happen; no side effects.

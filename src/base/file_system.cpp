@@ -199,20 +199,28 @@ void syncDirectory(const fs::path& directory) noexcept {
     }
 }
 
-fs::path xdgConfigHome() {
-    if (const char* configHome = std::getenv("XDG_CONFIG_HOME");
-        configHome != nullptr && fs::path(configHome).is_absolute()) {
-        return configHome;
-    }
+fs::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        return fs::path(home) / ".config";
+        return home;
     }
     if (const passwd* entry = ::getpwuid(::getuid());
         entry != nullptr && entry->pw_dir != nullptr) {
-        return fs::path(entry->pw_dir) / ".config";
+        return entry->pw_dir;
     }
     throw std::runtime_error("Cannot find the home folder: HOME is not set and user " +
                              std::to_string(::getuid()) + " has no password entry");
+}
+
+fs::path xdgBaseFolder(const char* variable, const fs::path& underHome) {
+    if (const char* value = std::getenv(variable);
+        value != nullptr && fs::path(value).is_absolute()) {
+        return value;
+    }
+    return homeFolder() / underHome;
+}
+
+fs::path xdgConfigHome() {
+    return xdgBaseFolder("XDG_CONFIG_HOME", ".config");
 }
 
 } // namespace quellora

@@ -71,9 +71,15 @@ void removeFileIfPresent(const std::filesystem::path& file);
 // some file systems refuse fsync on a folder, and the change itself is done.
 void syncDirectory(const std::filesystem::path& directory) noexcept;
 
-// $XDG_CONFIG_HOME when it is set to an absolute path, otherwise ~/.config
-// with the home folder taken from $HOME or, failing that, the password
-// database. Throws std::runtime_error when there is no home folder at all.
+// The home folder: $HOME or, failing that, the password database's. Throws
+// std::runtime_error when there is no home folder at all.
+std::filesystem::path homeFolder();
+
+// The folder an XDG base-directory variable names when it holds an absolute
+// path, otherwise `underHome` in the home folder (which may throw, as above).
+std::filesystem::path xdgBaseFolder(const char* variable, const std::filesystem::path& underHome);
+
+// $XDG_CONFIG_HOME, or ~/.config.
 std::filesystem::path xdgConfigHome();
 
 } // namespace quellora

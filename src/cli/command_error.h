@@ -2,6 +2,7 @@
 
 #include "cli/console_streams.h"
 
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -41,5 +42,20 @@ private:
 // `status` as the exit status.
 int reportCommandError(const ConsoleStreams& console, std::string_view command, ExitStatus status,
                        std::string_view message);
+
+// Runs the body of `command` and returns its exit status; whatever it throws
+// is reported as one line, with a CommandError's own status or failure.
+template <typename Body>
+int runReportingErrors(const ConsoleStreams& console, std::string_view command, Body&& body) {
+    try {
+        return body();
+    } catch (const CommandError& error) {
+        return reportCommandError(console, command, error.status(), error.what());
+    } catch (const std::bad_alloc&) {
+        return reportCommandError(console, command, ExitStatus::failure, "out of memory");
+    } catch (const std::exception& error) {
+        return reportCommandError(console, command, ExitStatus::failure, error.what());
+    }
+}
 
 } // namespace quellora

@@ -161,14 +161,10 @@ int runApplication(const RunOptions& options, const std::optional<PresetSelectio
     return static_cast<int>(ExitStatus::success);
 }
 
-int fail(const ConsoleStreams& console, ExitStatus status, std::string_view message) {
-    return reportCommandError(console, "run", status, message);
-}
-
 } // namespace
 
 int runRunCommand(const std::vector<std::string>& args, const ConsoleStreams& console) {
-    try {
+    return runReportingErrors(console, "run", [&] {
         const auto options = parseRunOptions(args);
         if (options.showHelp) {
             console.out << formatCommandUsage(*findCommandHelp("run"));
@@ -180,13 +176,7 @@ int runRunCommand(const std::vector<std::string>& args, const ConsoleStreams& co
             selection = selectPreset(options.presets);
         }
         return runApplication(options, selection, console);
-    } catch (const CommandError& error) {
-        return fail(console, error.status(), error.what());
-    } catch (const std::bad_alloc&) {
-        return fail(console, ExitStatus::failure, "out of memory");
-    } catch (const std::exception& error) {
-        return fail(console, ExitStatus::failure, error.what());
-    }
+    });
 }
 
 } // namespace quellora

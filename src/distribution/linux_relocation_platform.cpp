@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <ctime>
 #include <system_error>
 
@@ -18,11 +17,6 @@ namespace quellora {
 namespace {
 
 namespace fs = std::filesystem;
-
-fs::path homeFolder() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr ? fs::path(home) : fs::path();
-}
 
 // The Path= value of a .trashinfo file: a URL-escaped absolute path.
 std::string escapeTrashPath(const std::string& path) {
@@ -54,8 +48,10 @@ std::vector<fs::path> LinuxRelocationPlatform::applicationsDirectories(Applicati
     std::vector<fs::path> folders{"/opt"};
     if (domain == ApplicationsDomain::all) {
         folders.insert(folders.end(), {"/usr", "/usr/local"});
-        if (const auto home = homeFolder(); !home.empty()) {
-            folders.push_back(home / "Applications");
+        try {
+            folders.push_back(homeFolder() / "Applications");
+        } catch (const std::runtime_error&) {
+            // No home folder, so no per-user applications.
         }
     }
     return folders;
@@ -94,19 +90,16 @@ bool LinuxRelocationPlatform::isWritable(const fs::path& path) {
 }
 
 fs::path LinuxRelocationPlatform::homeTrash() {
-    if (const char* dataHome = std::getenv("XDG_DATA_HOME");
-        dataHome != nullptr && fs::path(dataHome).is_absolute()) {
-        return fs::path(dataHome) / "Trash";
-    }
-    return homeFolder() / ".local" / "share" / "Trash";
+    return xdgBaseFolder("XDG_DATA_HOME", fs::path(".local") / "share") / "Trash";
 }
 
 // The info file is written first, as the trash layout asks, so that a crash
 // never leaves a trashed file without its original location.
 bool LinuxRelocationPlatform::moveToTrash(const fs::path& path) {
-    const auto trash = homeTrash();
     const auto absolute = fs::absolute(path);
+    fs::path trash;
     try {
+        trash = homeTrash();
         createDirectories(trash / "files", 0700);
         createDirectories(trash / "info", 0700);
     } catch (const std::exception&) {

@@ -39,7 +39,8 @@ public:
     int processIdentifier() override;
     void exit(int status) override;
 
-    // $XDG_DATA_HOME/Trash, or ~/.local/share/Trash.
+    // $XDG_DATA_HOME/Trash, or ~/.local/share/Trash; throws std::runtime_error
+    // when there is no home folder.
     static Path homeTrash();
 
 private:

@@ -1,9 +1,7 @@
 #include "distribution/update_configuration.h"
 
-#include <pwd.h>
-#include <unistd.h>
+#include "base/file_system.h"
 
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 
 namespace quellora {
@@ -33,19 +31,7 @@ fs::path UpdateConfiguration::locationFor(const fs::path& executable) {
 }
 
 fs::path defaultUpdateCacheDirectory() {
-    fs::path cache;
-    if (const char* cacheHome = std::getenv("XDG_CACHE_HOME");
-        cacheHome != nullptr && fs::path(cacheHome).is_absolute()) {
-        cache = cacheHome;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
-        cache = fs::path(home) / ".cache";
-    } else if (const passwd* entry = ::getpwuid(::getuid());
-               entry != nullptr && entry->pw_dir != nullptr) {
-        cache = fs::path(entry->pw_dir) / ".cache";
-    } else {
-        throw std::runtime_error("Cannot find the home folder for the update cache");
-    }
-    return cache / "quellora" / "updates";
+    return xdgBaseFolder("XDG_CACHE_HOME", ".cache") / "quellora" / "updates";
 }
 
 } // namespace quellora

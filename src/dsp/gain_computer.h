@@ -10,18 +10,18 @@ namespace quellora {
 // `Level` is a float or a vector of floats (GCC vector extensions), which is
 // how the processor evaluates a whole block at once.
 struct GainComputer {
-    float threshold = 0.0f; // dB, centre of the knee
+    float thresholdDb = 0.0f; // centre of the knee
     float ratio = 1.0f;
-    float kneeWidth = 10.0f; // dB, full width
+    float kneeWidthDb = 10.0f; // full width
 
     template <typename Level>
     Level gainReductionDb(Level level) const {
-        const float kneeStart = threshold - kneeWidth / 2.0f;
-        const float kneeEnd = threshold + kneeWidth / 2.0f;
+        const float kneeStart = thresholdDb - kneeWidthDb / 2.0f;
+        const float kneeEnd = thresholdDb + kneeWidthDb / 2.0f;
         const float slope = 1.0f / ratio - 1.0f;
         const Level d = level - kneeStart;
-        const Level above = slope * (level - threshold);
-        const Level inKnee = d * (slope * d) / (kneeWidth + kneeWidth);
+        const Level above = slope * (level - thresholdDb);
+        const Level inKnee = d * (slope * d) / (kneeWidthDb + kneeWidthDb);
         // With a knee width of 0 the knee branch is never taken (its value
         // would divide by zero but is not selected).
         const Level upper = kneeEnd <= level ? above : inKnee;

@@ -43,15 +43,15 @@ TEST(PresetTest, OnlyExactRawValuesAreRecognised) {
 }
 
 struct CurvePoint {
-    float threshold, ratio, kneeWidth, level, expectedReduction;
+    float thresholdDb, ratio, kneeWidthDb, levelDb, expectedReductionDb;
 };
 
 class GainComputerCurveTest : public ::testing::TestWithParam<CurvePoint> {};
 
 TEST_P(GainComputerCurveTest, KnownPoints) {
     const auto p = GetParam();
-    const GainComputer curve{p.threshold, p.ratio, p.kneeWidth};
-    EXPECT_NEAR(curve.gainReductionDb(p.level), p.expectedReduction, 1e-4f);
+    const GainComputer curve{p.thresholdDb, p.ratio, p.kneeWidthDb};
+    EXPECT_NEAR(curve.gainReductionDb(p.levelDb), p.expectedReductionDb, 1e-4f);
 }
 
 INSTANTIATE_TEST_SUITE_P(StandardAndHardKnee, GainComputerCurveTest,
