@@ -208,7 +208,6 @@ ProgramHelp makeReference() {
              "see the first-run setup"},
             {"QUELLORA_BUFFER_FRAMES",
              "requested IO buffer size in frames (default: the device's)"},
-            {"QUELLORA_TAP_DRIFTCOMP", "0 turns off drift compensation of the capture"},
             {"QUELLORA_KEEPALIVE", "1 adds a faint noise floor to the output"},
             {"QUELLORA_KEEPALIVE_AMP", "peak amplitude of that noise floor (default 0.0001)"},
             {"QUELLORA_CLICK_DEBUG", "1 measures discontinuities in the output"},

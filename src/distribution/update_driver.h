@@ -18,10 +18,6 @@ public:
         // An `installNow` that was started did not install (cancelled or
         // failed); the staged update is still there to try again.
         std::function<void()> installDidNotComplete;
-        // The driver's own windows open and close; while they are open the
-        // application needs its taskbar entry.
-        std::function<void()> userSessionWillBegin;
-        std::function<void()> userSessionDidEnd;
     };
 
     virtual ~UpdateDriver() = default;

@@ -14,16 +14,6 @@ Updater::Updater(std::shared_ptr<UpdateDriver> driver, Dispatcher& mainQueue, bo
             updateReadyToInstall(std::move(installNow));
         }),
         .installDidNotComplete = lifetime_.guard([this] { installDidNotComplete(); }),
-        .userSessionWillBegin = lifetime_.guard([this] {
-            if (userSessionWillBegin_) {
-                userSessionWillBegin_();
-            }
-        }),
-        .userSessionDidEnd = lifetime_.guard([this] {
-            if (userSessionDidEnd_) {
-                userSessionDidEnd_();
-            }
-        }),
     });
     driver_->setAutomaticallyChecksForUpdates(true);
     driver_->setAutomaticallyDownloadsUpdates(true);
@@ -31,12 +21,6 @@ Updater::Updater(std::shared_ptr<UpdateDriver> driver, Dispatcher& mainQueue, bo
     if (driver_->automaticallyChecksForUpdates()) {
         driver_->checkForUpdatesInBackground();
     }
-}
-
-void Updater::setUserSessionHandlers(std::function<void()> willBegin,
-                                     std::function<void()> didEnd) {
-    userSessionWillBegin_ = std::move(willBegin);
-    userSessionDidEnd_ = std::move(didEnd);
 }
 
 void Updater::updateReadyToInstall(UpdateDriver::InstallNow installNow) {

@@ -33,8 +33,6 @@ public:
     void setDismissMenu(std::function<void()> dismissMenu) {
         dismissMenu_ = std::move(dismissMenu);
     }
-    // The tray keeps its taskbar entry while the driver's own windows are open.
-    void setUserSessionHandlers(std::function<void()> willBegin, std::function<void()> didEnd);
 
     // The driver staged an update; a later one replaces the earlier block.
     void updateReadyToInstall(UpdateDriver::InstallNow installNow);
@@ -51,8 +49,6 @@ private:
     Observable<bool> isInstalling_{false};
     UpdateDriver::InstallNow installNow_;
     std::function<void()> dismissMenu_;
-    std::function<void()> userSessionWillBegin_;
-    std::function<void()> userSessionDidEnd_;
     Lifetime lifetime_; // last: closures stop working before anything else goes
 };
 

@@ -14,6 +14,7 @@ namespace EngineSwitches {
 // "QUELLORA_BUFFER_FRAMES": requested IO buffer size; below 1 keeps the device default.
 std::int64_t desiredBufferFrames();
 // "QUELLORA_TAP_DRIFTCOMP": drift compensation of the tap; off only for "0".
+// Only a Core Audio aggregate acts on it, so the help does not list it.
 bool tapDriftCompensation();
 // "QUELLORA_KEEPALIVE": a faint noise floor on the output; on only for "1".
 bool keepAlive();

@@ -212,6 +212,12 @@ struct AudioBufferList {
 enum class DirectOutputReason : std::uint32_t { none = 0, callAudio = 1, proAudio = 2 };
 
 // A global tap of every process except the excluded ones, muting what it taps.
+//
+// Neither the PipeWire adapter nor the simulated server reads the mute
+// behaviour here or the clock device, sub-device list and drift compensation
+// flags of the aggregate below: they are kept for a Core Audio adapter, whose
+// tap and aggregate dictionaries need them, so that the engine's choices
+// stay in one place.
 struct TapDescription {
     enum class MuteBehavior : std::int32_t { unmuted = 0, muted = 1, mutedWhenTapped = 2 };
 
@@ -229,7 +235,6 @@ struct TapDescription {
     Uuid uuid;
     std::string name;
     MuteBehavior muteBehavior = MuteBehavior::mutedWhenTapped;
-    bool isPrivate = true;
 };
 
 // Whether the tap takes a process's output: every process but the excluded
@@ -263,9 +268,6 @@ struct AggregateDeviceDescription {
     std::string uid;
     std::string mainSubDevice; // "master"
     std::string clockDevice;   // "clock"
-    bool isPrivate = true;
-    bool isStacked = true;
-    bool tapAutoStart = true;
     std::vector<SubDevice> subDevices;
     std::vector<SubTap> taps;
 };

@@ -11,9 +11,6 @@ namespace quellora {
 namespace {
 
 constexpr auto menuRetryInterval = seconds(0.05);
-const std::string setupReason = "setup";
-const std::string updateReason = "update";
-const std::string panelWindowReason = "panel";
 
 QRect primaryAvailableGeometry() {
     const auto* screen = QGuiApplication::primaryScreen();
@@ -79,12 +76,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     connect(panel_.get(), &PanelPopup::didClose, this, &AppDelegate::menuDidClose);
     followTray(statusItem_->isTrayAvailable());
 
-    // The update driver's own windows (the administrator prompt) need the
-    // taskbar entry while they are up.
     updater().setDismissMenu(lifetime_.guard([this] { panel_->close(); }));
-    updater().setUserSessionHandlers(
-        lifetime_.guard([this] { setPolicyReason(updateReason, true); }),
-        lifetime_.guard([this] { setPolicyReason(updateReason, false); }));
 
     QCoreApplication::instance()->installEventFilter(this);
     registerGlobalHotKey();
@@ -165,7 +157,6 @@ void AppDelegate::followTray(bool trayAvailable) {
         log_.notice("No system tray: the panel opens as a window of its own");
     }
     panel_->setWindowed(!trayAvailable);
-    setPolicyReason(panelWindowReason, !trayAvailable);
     if (setupView_ != nullptr) {
         setupView_->setTrayShown(trayAvailable);
     }
@@ -185,11 +176,10 @@ void AppDelegate::showSetupWindow() {
         connect(setupWindow_.get(), &SetupWindow::closing, this, &AppDelegate::windowWillClose);
         setupWindow_->centreOnScreen();
     }
-    present(*setupWindow_, setupReason);
+    present(*setupWindow_);
 }
 
-void AppDelegate::present(SetupWindow& window, const std::string& policyReason) {
-    setPolicyReason(policyReason, true);
+void AppDelegate::present(SetupWindow& window) {
     window.setFloating(true);
     surface(window);
 }
@@ -198,18 +188,6 @@ void AppDelegate::surface(SetupWindow& window) {
     window.show();
     window.raise();
     window.activateWindow();
-}
-
-void AppDelegate::setPolicyReason(const std::string& reason, bool needed) {
-    if (needed) {
-        regularPolicyReasons_.insert(reason);
-    } else {
-        regularPolicyReasons_.erase(reason);
-    }
-    // The taskbar entry belongs to the windows themselves: the setup window
-    // is an ordinary window and shows only while the policy is regular, the
-    // panel never has one.
-    policy_ = desiredPolicy(regularPolicyReasons_);
 }
 
 void AppDelegate::iconClicked() {
@@ -244,7 +222,6 @@ void AppDelegate::statusItemClicked() {
 }
 
 void AppDelegate::windowWillClose() {
-    setPolicyReason(setupReason, false);
     if (modeIs(AppMode::Kind::needsPermission)) {
         // Detached: the next click reopens setup.
         return;
@@ -289,7 +266,7 @@ void AppDelegate::tryOpeningMenu(long attempt) {
         log_.notice("openMenuBarMenu: clicking (attempt=%{public}ld, appActive=%{bool,public}d, "
                     "policy=%{public}s)",
                     attempt, QGuiApplication::applicationState() == Qt::ApplicationActive,
-                    policyName(policy_));
+                    policyName(isSetupWindowVisible() || isPanelWindowed()));
         openPanel(panelAnchor(placement, primaryAvailableGeometry(), std::nullopt));
         break;
     case PanelOpening::retry:

@@ -16,7 +16,6 @@
 #include <QRect>
 #include <functional>
 #include <memory>
-#include <set>
 #include <string>
 
 namespace quellora {
@@ -76,8 +75,6 @@ public:
     // The panel is a window of its own: there is no tray to show the icon.
     bool isPanelWindowed() const { return panel_ && panel_->isWindowed(); }
     bool isSetupWindowVisible() const;
-    ApplicationPolicy applicationPolicy() const { return policy_; }
-    const std::set<std::string>& regularPolicyReasons() const { return regularPolicyReasons_; }
     PanelPopup* panel() const { return panel_.get(); }
     SetupWindow* setupWindow() const { return setupWindow_.get(); }
 
@@ -94,9 +91,8 @@ private:
     void updateStatusIcon();
     void updateSetupPresentation();
     void showSetupWindow();
-    void present(SetupWindow& window, const std::string& policyReason);
+    void present(SetupWindow& window);
     void surface(SetupWindow& window);
-    void setPolicyReason(const std::string& reason, bool needed);
     void iconClicked();
     void statusItemClicked();
     // What a click on the detached icon or a second launch asks for.
@@ -126,8 +122,6 @@ private:
     std::unique_ptr<SetupWindow> setupWindow_;
     SetupView* setupView_ = nullptr; // in setupWindow_
     bool panelAttached_ = false;
-    std::set<std::string> regularPolicyReasons_;
-    ApplicationPolicy policy_ = ApplicationPolicy::accessory;
     Subscription modeObservation_;
     Subscription lowVolumeObservation_;
     bool updatePending_ = false;

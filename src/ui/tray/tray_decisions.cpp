@@ -17,12 +17,8 @@ SetupAction setupActionOr(const AppMode& mode, bool setupWindowVisible, SetupAct
 
 } // namespace
 
-ApplicationPolicy desiredPolicy(const std::set<std::string>& regularPolicyReasons) {
-    return regularPolicyReasons.empty() ? ApplicationPolicy::accessory : ApplicationPolicy::regular;
-}
-
-std::string_view policyName(ApplicationPolicy policy) {
-    return policy == ApplicationPolicy::accessory ? "accessory" : "regular";
+std::string_view policyName(bool ordinaryWindowShown) {
+    return ordinaryWindowShown ? "regular" : "accessory";
 }
 
 Symbol statusSymbol(const AppMode& mode, bool lowVolumeWarning) {

@@ -8,20 +8,16 @@
 #include "ui/panel/symbol_glyphs.h"
 
 #include <Qt>
-#include <set>
 #include <string>
 #include <string_view>
 
 namespace quellora {
 
-// "regular": the application has a taskbar entry; "accessory": it lives in
-// the tray only.
-enum class ApplicationPolicy { accessory, regular };
-
-// Regular while something on screen needs it ("setup", "update").
-ApplicationPolicy desiredPolicy(const std::set<std::string>& regularPolicyReasons);
-// "accessory" or "regular", for the log.
-std::string_view policyName(ApplicationPolicy policy);
+// For the log: "regular" while an ordinary window with a taskbar entry of
+// its own (the setup window, the panel without a tray) is up, "accessory" while Quellora lives in
+// the tray only. On Linux the windows carry their taskbar entries themselves, so nothing is
+// switched.
+std::string_view policyName(bool ordinaryWindowShown);
 
 // The tray icon: the waveform, badged with a minus for the low-volume
 // warning, an exclamation mark while the permission is missing and a cross
