@@ -147,6 +147,18 @@ void PrivatePipeWireSession::tearDown() {
     daemons_->bus.reset();
     restoreEnvironment();
     std::error_code ignored;
+    // QUELLORA_TEST_LOGS=<folder> keeps every session's daemon logs there,
+    // whole, for a failure the tails in the message do not explain.
+    if (const char* keep = std::getenv("QUELLORA_TEST_LOGS")) {
+        const auto folder = fs::path(keep) / root_.filename();
+        fs::create_directories(folder, ignored);
+        for (const auto& entry : fs::directory_iterator(root_, ignored)) {
+            if (entry.path().extension() == ".log") {
+                fs::copy_file(entry.path(), folder / entry.path().filename(),
+                              fs::copy_options::overwrite_existing, ignored);
+            }
+        }
+    }
     fs::remove_all(root_, ignored);
     liveSession = nullptr;
 }

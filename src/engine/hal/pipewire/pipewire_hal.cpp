@@ -25,6 +25,8 @@ constexpr auto reconnectInterval = seconds(1.0);
 // How long a destroyed tap waits for the next generation to take it over.
 constexpr auto tapLinger = seconds(1.5);
 constexpr auto overloadPollInterval = seconds(1.0);
+// How long a bypass stays on an output before it follows the default again.
+constexpr auto bypassSettle = std::chrono::milliseconds(100);
 // How long the session manager may take over a move before what it left
 // behind counts as a mistake: its moves take milliseconds, but on a busy
 // machine it may take hundreds of them to take up a new stream, and asking
@@ -330,6 +332,13 @@ struct PipeWireHal::Impl {
             for (auto& [id, tap] : taps) {
                 tap->adoptable = false;
             }
+            // A lingering tap is one of those it waits for, and once it goes
+            // WirePlumber 0.4 looks again only when the next node comes: it
+            // must be gone before the new generation's tap appears.
+            if (std::any_of(taps.begin(), taps.end(),
+                            [](const auto& entry) { return entry.second->retired; })) {
+                post([this] { endRetiredTaps(); });
+            }
         }
         return returned;
     }
@@ -427,17 +436,47 @@ struct PipeWireHal::Impl {
             }
             const bool needed = tapNode && sink && !tap->routed.empty() &&
                                 (tap->retired || tap->adopted || playedElsewhere(id, *sink));
-            if (!needed || tap->bypassSink != sink->globalId) {
+            if (!needed) {
                 tap->bypass.clear();
                 tap->bypassSink = 0;
-            }
-            if (needed && tap->bypass.empty()) {
+            } else if (tap->bypass.empty() || tap->bypassSink != sink->globalId) {
+                if (!tap->bypass.empty() && graph.nodes.contains(tap->bypassSink) &&
+                    deferBypassMove(*tap)) {
+                    continue;
+                }
+                // The new links before the old ones go, so that the tap
+                // never drives itself in between.
                 tap->bypass = linkPorts(*session, graph,
                                         channelLinks(graph.portsOf(tapNode->globalId, true, true),
                                                      graph.portsOf(sink->globalId, false, false)));
                 tap->bypassSink = sink->globalId;
+                tap->bypassMovedAt = std::chrono::steady_clock::now();
             }
         }
+    }
+
+    // Locked. Whether a bypass that still plays on an output that exists
+    // moved too recently to move again: each move gives the tap's players
+    // another driver, and players whose driver changes many times in a
+    // short while may fall silent for good (pw-play does). It moves once
+    // the default output has held for `bypassSettle`; the old output plays
+    // until then.
+    bool deferBypassMove(Tap& tap) {
+        const auto since = std::chrono::steady_clock::now() - tap.bypassMovedAt;
+        if (since >= bypassSettle) {
+            return false;
+        }
+        if (!tap.bypassRecheckDue) {
+            tap.bypassRecheckDue = true;
+            mainQueue.postAfter(bypassSettle - since, lifetime.guard([this] {
+                const Session::Lock lock(*session);
+                for (auto& entry : taps) {
+                    entry.second->bypassRecheckDue = false;
+                }
+                maintainBypasses(session->graph());
+            }));
+        }
+        return true;
     }
 
     // Main thread, locked. Retires the tap: it lingers, in case the next

@@ -67,6 +67,10 @@ struct Tap {
     bool adoptable = true;
     PortLinks bypass;
     std::uint32_t bypassSink = 0; // the node `bypass` plays into
+    // When `bypass` last moved to another output, and whether a look at the
+    // default output is due because it changed again since.
+    std::chrono::steady_clock::time_point bypassMovedAt{};
+    bool bypassRecheckDue = false;
 
     ~Tap() {
         if (node) {
