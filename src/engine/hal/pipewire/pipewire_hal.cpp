@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 #include <set>
@@ -1179,9 +1180,14 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
         "true", "priority.session", "-1000", "priority.driver", "0", "monitor.channel-volumes",
         "false", nullptr);
     pw_properties_setf(props, PW_KEY_AUDIO_CHANNELS, "%zu", positions.size());
+    errno = 0;
     tap->node = static_cast<pw_proxy*>(pw_core_create_object(
         session.core(), "adapter", PW_TYPE_INTERFACE_Node, PW_VERSION_NODE, &props->dict, 0));
+    const int createError = errno != 0 ? -errno : -EIO;
     pw_properties_free(props);
+    if (!tap->node) {
+        return pipeWireFailure("pw_core_create_object(adapter)", createError);
+    }
     // Ready once a monitor port per channel exists, for the aggregate to link to.
     const auto& name = tap->nodeName;
     const auto ready = [&] {
@@ -1189,8 +1195,10 @@ OSStatus PipeWireHal::createProcessTap(const TapDescription& description, AudioO
         return node &&
                session.graph().portsOf(node->globalId, true, true).size() >= positions.size();
     };
-    if (!tap->node || !session.waitFor(ready, std::chrono::milliseconds(2000))) {
-        return kAudioHardwareUnspecifiedError;
+    if (!session.waitFor(ready, std::chrono::milliseconds(2000))) {
+        return pipeWireFailure(session.connected() ? "waiting for the tap's ports"
+                                                   : "the connection while making the tap",
+                               session.connected() ? -ETIMEDOUT : -EPIPE);
     }
     tap->objectId = session.nextObjectId();
     tapID = tap->objectId;
@@ -1248,10 +1256,14 @@ OSStatus PipeWireHal::createAggregateDevice(const AggregateDeviceDescription& de
     }
     const auto objectId = session.nextObjectId();
     const auto requested = impl->requestedFrames.find(main->objectId);
-    impl->aggregates[objectId] = std::make_unique<Aggregate>(
+    auto aggregate = std::make_unique<Aggregate>(
         session, objectId, description, tapId, impl->taps.at(tapId)->positions,
         requested == impl->requestedFrames.end() ? 0 : requested->second,
         session.graph().clock.effectiveRate());
+    if (const auto status = aggregate->connect(); status != kAudioHardwareNoError) {
+        return status;
+    }
+    impl->aggregates[objectId] = std::move(aggregate);
     device = objectId;
     return kAudioHardwareNoError;
 }

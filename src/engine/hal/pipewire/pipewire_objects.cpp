@@ -1,20 +1,40 @@
 #include "engine/hal/pipewire/pipewire_objects.h"
 
+#include "base/log.h"
+
 #include <spa/param/latency-utils.h>
 #include <spa/pod/builder.h>
+#include <spa/utils/result.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 
 namespace quellora::pipewire {
 namespace {
 
+const Logger& adapterLog() {
+    static const Logger log{"AudioEngine"};
+    return log;
+}
+
 std::string latencyText(std::uint32_t frames, std::uint32_t rate) {
     return std::to_string(frames) + "/" + std::to_string(rate);
 }
 
+// PipeWire's calls that return an object leave the reason for a null in errno.
+int lastError() {
+    return errno != 0 ? -errno : -EIO;
+}
+
 } // namespace
+
+OSStatus pipeWireFailure(const char* call, int result) {
+    adapterLog().error("%{public}s failed: %{public}s (%{public}d)", call, spa_strerror(result),
+                       result);
+    return result;
+}
 
 PortLinks linkPorts(Session& session, const Graph& graph,
                     const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs) {
@@ -27,13 +47,17 @@ PortLinks linkPorts(Session& session, const Graph& graph,
         pw_properties_setf(props, PW_KEY_LINK_OUTPUT_PORT, "%u", out.globalId);
         pw_properties_setf(props, PW_KEY_LINK_INPUT_NODE, "%u", in.nodeId);
         pw_properties_setf(props, PW_KEY_LINK_INPUT_PORT, "%u", in.globalId);
+        errno = 0;
         auto* proxy = static_cast<pw_proxy*>(
             pw_core_create_object(session.core(), "link-factory", PW_TYPE_INTERFACE_Link,
                                   PW_VERSION_LINK, &props->dict, 0));
+        const int result = lastError();
         pw_properties_free(props);
-        if (proxy) {
-            links.push_back(std::make_unique<PortLink>(proxy));
+        if (!proxy) {
+            pipeWireFailure("pw_core_create_object(link-factory)", result);
+            return {};
         }
+        links.push_back(std::make_unique<PortLink>(proxy));
     }
     return links;
 }
@@ -57,7 +81,12 @@ Aggregate::Aggregate(Session& session, AudioObjectID objectId,
     if (requestedFrames_ > 0) {
         pw_properties_set(props, PW_KEY_NODE_LATENCY, latencyText(requestedFrames_, rate).c_str());
     }
+    errno = 0;
     filter_ = pw_filter_new(session_.core(), nodeName_.c_str(), props);
+    if (!filter_) {
+        setupResult_ = lastError();
+        return;
+    }
     static const pw_filter_events filterEvents = [] {
         pw_filter_events events{};
         events.version = PW_VERSION_FILTER_EVENTS;
@@ -67,18 +96,30 @@ Aggregate::Aggregate(Session& session, AudioObjectID objectId,
     pw_filter_add_listener(filter_, &filterListener_, &filterEvents, this);
     for (const auto& position : positions_) {
         const auto addPort = [&](pw_direction direction, const std::string& name) {
-            return pw_filter_add_port(
+            errno = 0;
+            void* port = pw_filter_add_port(
                 filter_, direction, PW_FILTER_PORT_FLAG_MAP_BUFFERS, 0,
                 pw_properties_new(PW_KEY_FORMAT_DSP, "32 bit float mono audio", PW_KEY_PORT_NAME,
                                   name.c_str(), PW_KEY_AUDIO_CHANNEL, position.c_str(), nullptr),
                 nullptr, 0);
+            if (!port && setupResult_ == 0) {
+                setupResult_ = lastError();
+            }
+            return port;
         };
         inputs_.push_back(addPort(PW_DIRECTION_INPUT, "input_" + position));
         outputs_.push_back(addPort(PW_DIRECTION_OUTPUT, "output_" + position));
     }
-    pw_filter_connect(
+}
+
+OSStatus Aggregate::connect() {
+    if (setupResult_ != 0) {
+        return pipeWireFailure(filter_ ? "pw_filter_add_port" : "pw_filter_new", setupResult_);
+    }
+    const int result = pw_filter_connect(
         filter_, static_cast<pw_filter_flags>(PW_FILTER_FLAG_RT_PROCESS | PW_FILTER_FLAG_INACTIVE),
         nullptr, 0);
+    return result < 0 ? pipeWireFailure("pw_filter_connect", result) : kAudioHardwareNoError;
 }
 
 Aggregate::~Aggregate() {
@@ -88,8 +129,10 @@ Aggregate::~Aggregate() {
         }
     }
     links_.clear();
-    spa_hook_remove(&filterListener_);
-    pw_filter_destroy(filter_);
+    if (filter_) {
+        spa_hook_remove(&filterListener_);
+        pw_filter_destroy(filter_);
+    }
 }
 
 bool Aggregate::ready(const Graph& graph, const std::string& tapNodeName) const {
@@ -128,7 +171,9 @@ void Aggregate::requestFrames(std::uint32_t frames, std::uint32_t rate) {
     const auto text = latencyText(frames, rate);
     const spa_dict_item item = SPA_DICT_ITEM_INIT(PW_KEY_NODE_LATENCY, text.c_str());
     const spa_dict dict = SPA_DICT_INIT(&item, 1);
-    pw_filter_update_properties(filter_, nullptr, &dict);
+    if (const int result = pw_filter_update_properties(filter_, nullptr, &dict); result < 0) {
+        pipeWireFailure("pw_filter_update_properties(node.latency)", result);
+    }
 }
 
 // Tells the server how late our output is against our input, so that players
@@ -141,7 +186,9 @@ void Aggregate::reportLatency(std::uint32_t frames) {
     info.rate = frames;
     const spa_pod* params[1] = {
         spa_process_latency_build(&builder, SPA_PARAM_ProcessLatency, &info)};
-    pw_filter_update_params(filter_, nullptr, params, 1);
+    if (const int result = pw_filter_update_params(filter_, nullptr, params, 1); result < 0) {
+        pipeWireFailure("pw_filter_update_params(ProcessLatency)", result);
+    }
 }
 
 IOProc* Aggregate::addProc(AudioDeviceIOBlock block, bool hosted, AudioDeviceIOProcID id) {
@@ -178,7 +225,9 @@ void Aggregate::setActive(bool active) {
     if (active != active_) {
         active_ = active;
         resync_.store(true, std::memory_order_relaxed);
-        pw_filter_set_active(filter_, active);
+        if (const int result = pw_filter_set_active(filter_, active); result < 0) {
+            pipeWireFailure("pw_filter_set_active", result);
+        }
         if (!active) {
             unlink();
         }

@@ -35,7 +35,13 @@ private:
 };
 using PortLinks = std::vector<std::unique_ptr<PortLink>>;
 
-// With the session locked: links each (output port, input port) pair.
+// A PipeWire call that failed: logged with its errno, which is returned as
+// the status the engine sees (negative, as PipeWire gives it).
+OSStatus pipeWireFailure(const char* call, int result);
+
+// With the session locked: links each (output port, input port) pair, all
+// or none (a failure is logged; the caller tries again with the next change
+// of the graph).
 PortLinks linkPorts(Session& session, const Graph& graph,
                     const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs);
 
@@ -96,13 +102,18 @@ public:
     static constexpr std::uint32_t maxFrames = 8192;
     static constexpr std::size_t maxChannels = 8;
 
-    // A port in and out per channel of `positions` (at most maxChannels).
+    // A port in and out per channel of `positions` (at most maxChannels);
+    // nothing reaches the server before connect().
     Aggregate(Session& session, AudioObjectID objectId, AggregateDeviceDescription description,
               AudioObjectID tapId, std::vector<std::string> positions,
               std::uint32_t requestedFrames, std::uint32_t rate);
     ~Aggregate();
     Aggregate(const Aggregate&) = delete;
     Aggregate& operator=(const Aggregate&) = delete;
+
+    // With the session locked: the filter, inactive. 0, or PipeWire's
+    // negative errno.
+    OSStatus connect();
 
     AudioObjectID objectId() const { return objectId_; }
     AudioObjectID tapId() const { return tapId_; }
@@ -151,6 +162,7 @@ private:
     std::uint32_t reportedLatency_ = 0;
     pw_filter* filter_ = nullptr;
     spa_hook filterListener_{};
+    int setupResult_ = 0; // PipeWire's errno if making the filter or a port failed
     std::vector<std::string> positions_;
     std::vector<void*> inputs_;
     std::vector<void*> outputs_;

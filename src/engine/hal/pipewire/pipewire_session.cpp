@@ -4,10 +4,12 @@
 
 #include <pipewire/extensions/metadata.h>
 #include <spa/utils/dict.h>
+#include <spa/utils/result.h>
 
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 
 namespace quellora::pipewire {
 namespace {
@@ -73,9 +75,26 @@ Session::Session(std::function<void()> changed, std::function<void(std::uint64_t
     : changed_(std::move(changed))
     , lost_(std::move(lost)) {
     initialisePipeWire();
+    // Without a loop or a context nothing of PipeWire can work: no memory,
+    // or a broken installation.
+    errno = 0;
     loop_ = pw_thread_loop_new("quellora-pipewire", nullptr);
+    if (!loop_) {
+        throw std::system_error(errno != 0 ? errno : EIO, std::generic_category(),
+                                "Cannot create PipeWire's thread loop");
+    }
     context_ = pw_context_new(pw_thread_loop_get_loop(loop_), nullptr, 0);
-    pw_thread_loop_start(loop_);
+    const int contextError = errno != 0 ? errno : EIO;
+    const int started = context_ ? pw_thread_loop_start(loop_) : 0;
+    if (!context_ || started < 0) {
+        if (context_) {
+            pw_context_destroy(context_);
+        }
+        pw_thread_loop_destroy(loop_);
+        throw std::system_error(context_ ? -started : contextError, std::generic_category(),
+                                context_ ? "Cannot start PipeWire's thread loop"
+                                         : "Cannot create a PipeWire context");
+    }
 }
 
 Session::~Session() {
@@ -146,8 +165,11 @@ void Session::disconnect() {
 
 bool Session::waitFor(const std::function<bool()>& ready, std::chrono::milliseconds timeout) {
     timespec deadline{};
-    pw_thread_loop_get_time(loop_, &deadline,
-                            std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count());
+    if (pw_thread_loop_get_time(
+            loop_, &deadline,
+            std::chrono::duration_cast<std::chrono::nanoseconds>(timeout).count()) < 0) {
+        return ready();
+    }
     while (!ready()) {
         if (!core_ || broken_ || pw_thread_loop_timed_wait_full(loop_, &deadline) != 0) {
             return ready();
@@ -158,7 +180,10 @@ bool Session::waitFor(const std::function<bool()>& ready, std::chrono::milliseco
 
 void Session::destroyGlobal(std::uint32_t id) {
     if (connected()) {
-        pw_registry_destroy(registry_, id);
+        if (const int result = pw_registry_destroy(registry_, id); result < 0) {
+            log_.error("pw_registry_destroy(%{public}u) failed: %{public}s (%{public}d)", id,
+                       spa_strerror(result), result);
+        }
     }
 }
 
@@ -168,6 +193,11 @@ bool Session::roundtrip(std::chrono::milliseconds timeout) {
     }
     done_ = false;
     pendingSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+    if (pendingSeq_ < 0) {
+        log_.error("pw_core_sync failed: %{public}s (%{public}d)", spa_strerror(pendingSeq_),
+                   pendingSeq_);
+        return false;
+    }
     return waitFor([this] { return done_; }, timeout);
 }
 
@@ -176,8 +206,14 @@ bool Session::setDefaultMetadata(std::uint32_t subject, const std::string& key,
     if (!defaultMetadata_ || broken_) {
         return false;
     }
-    pw_metadata_set_property(defaultMetadata_, subject, key.c_str(), value ? "Spa:String" : nullptr,
-                             value ? value->c_str() : nullptr);
+    if (const int result = pw_metadata_set_property(defaultMetadata_, subject, key.c_str(),
+                                                    value ? "Spa:String" : nullptr,
+                                                    value ? value->c_str() : nullptr);
+        result < 0) {
+        log_.error("pw_metadata_set_property(%{public}s) failed: %{public}s (%{public}d)", key,
+                   spa_strerror(result), result);
+        return false;
+    }
     if (value) {
         defaultProperties_[{subject, key}] = *value;
     } else {
@@ -430,13 +466,19 @@ void Session::onCoreDone(void* data, std::uint32_t id, int seq) {
     }
 }
 
-void Session::onCoreError(void* data, std::uint32_t id, int, int res, const char*) {
+// The server refusing something we asked of it (a link it cannot make, a
+// property it rejects) is said; only a lost connection is acted on.
+void Session::onCoreError(void* data, std::uint32_t id, int seq, int res, const char* message) {
     auto& self = *static_cast<Session*>(data);
     if (id == PW_ID_CORE && res == -EPIPE) {
         self.broken_ = true;
         if (self.lost_) {
             self.lost_(self.connectionNumber_);
         }
+    } else {
+        self.log_.error("PipeWire error on object %{public}u (request %{public}d): "
+                        "%{public}s (%{public}d)",
+                        id, seq, message ? message : spa_strerror(res), res);
     }
     pw_thread_loop_signal(self.loop_, false);
 }

@@ -4,6 +4,7 @@
 // live mirror of the parts of its graph the adapter needs: nodes, ports,
 // clients, devices, and the "default" and "settings" metadata.
 
+#include "base/log.h"
 #include "engine/hal/pipewire/pipewire_graph.h"
 
 #include <pipewire/pipewire.h>
@@ -23,7 +24,8 @@ class Session {
 public:
     // Both run on PipeWire's thread with the loop locked: `changed` after
     // every update of the mirror, `lost` when the server went away, with the
-    // number of the connection it went away from.
+    // number of the connection it went away from. Throws std::system_error
+    // when PipeWire cannot even make its loop and context.
     Session(std::function<void()> changed, std::function<void(std::uint64_t connection)> lost);
     ~Session();
     Session(const Session&) = delete;
@@ -86,6 +88,7 @@ private:
     void bindMetadata(std::uint32_t id, const std::string& name);
     void notifyChanged();
 
+    Logger log_{"AudioEngine"};
     std::function<void()> changed_;
     std::function<void(std::uint64_t)> lost_;
     pw_thread_loop* loop_ = nullptr;
