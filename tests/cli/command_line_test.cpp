@@ -23,7 +23,7 @@ struct DispatchCase {
 
 class CommandLineDispatch : public ::testing::TestWithParam<DispatchCase> {};
 
-TEST_P(CommandLineDispatch, routesToTheRightAnswer) {
+TEST_P(CommandLineDispatch, RoutesToTheRightAnswer) {
     std::ostringstream out;
     std::ostringstream err;
 

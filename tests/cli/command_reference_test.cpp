@@ -61,7 +61,7 @@ protected:
     const CommandHelp& help() const { return *findCommandHelp(GetParam()); }
 };
 
-TEST_P(DocumentedCommand, printsItsReferenceEntryForHelp) {
+TEST_P(DocumentedCommand, PrintsItsReferenceEntryForHelp) {
     std::ostringstream out;
     std::ostringstream err;
 
@@ -77,7 +77,7 @@ TEST_P(DocumentedCommand, printsItsReferenceEntryForHelp) {
 }
 
 // An option in the help that the parser does not know is a lie in the manual.
-TEST_P(DocumentedCommand, acceptsEveryOptionItsHelpNames) {
+TEST_P(DocumentedCommand, AcceptsEveryOptionItsHelpNames) {
     for (const auto& group : help().optionGroups) {
         for (const auto& option : group.options) {
             for (const auto& name : option.names) {
@@ -92,7 +92,7 @@ TEST_P(DocumentedCommand, acceptsEveryOptionItsHelpNames) {
     }
 }
 
-TEST_P(DocumentedCommand, helpFitsATerminalLine) {
+TEST_P(DocumentedCommand, HelpFitsATerminalLine) {
     std::istringstream text(formatCommandUsage(help()));
     for (std::string line; std::getline(text, line);) {
         EXPECT_LE(line.size(), 78u) << line;
@@ -102,7 +102,7 @@ TEST_P(DocumentedCommand, helpFitsATerminalLine) {
 INSTANTIATE_TEST_SUITE_P(Reference, DocumentedCommand, ::testing::ValuesIn(commandNames()),
                          [](const auto& row) { return row.param; });
 
-TEST(CommandReference, programUsageNamesItsOwnOptions) {
+TEST(CommandReference, ProgramUsageNamesItsOwnOptions) {
     const auto usage = formatProgramUsage(commandReference());
     EXPECT_THAT(usage, StartsWith("usage: quellora [COMMAND [options]]\n"));
     EXPECT_THAT(usage, HasSubstr("\n  --version "));
@@ -122,7 +122,7 @@ void PrintTo(const LayoutCase& layout, std::ostream* out) {
 
 class HangingIndent : public ::testing::TestWithParam<LayoutCase> {};
 
-TEST_P(HangingIndent, breaksAtSpacesWithinTheWidth) {
+TEST_P(HangingIndent, BreaksAtSpacesWithinTheWidth) {
     EXPECT_EQ(hangingIndent(GetParam().text, GetParam().indent, 20), GetParam().laidOut);
 }
 
@@ -155,7 +155,7 @@ void PrintTo(const RoffCase& roff, std::ostream* out) {
 
 class RoffText : public ::testing::TestWithParam<RoffCase> {};
 
-TEST_P(RoffText, readsBackLiterally) {
+TEST_P(RoffText, ReadsBackLiterally) {
     EXPECT_EQ(roffText(GetParam().text), GetParam().roff);
 }
 
@@ -172,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, RoffText,
                                                     "\\[u2212]50 \\[u00B0]"}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST(RoffTextRefuses, whatWouldBreakThePage) {
+TEST(RoffTextRefuses, WhatWouldBreakThePage) {
     EXPECT_THROW(roffText("two\nlines"), std::invalid_argument);
     EXPECT_THROW(roffText("cut \xE2\x88"), std::invalid_argument);
     EXPECT_THROW(roffText("stray \x80 byte"), std::invalid_argument);

@@ -113,7 +113,7 @@ struct BlockCase {
 
 class AlignedOutput : public ProcessCommandTest, public ::testing::WithParamInterface<BlockCase> {};
 
-TEST_P(AlignedOutput, isTheCompressorOutputShiftedBackByTheLookahead) {
+TEST_P(AlignedOutput, IsTheCompressorOutputShiftedBackByTheLookahead) {
     const auto [channels, blockFrames] = GetParam();
     constexpr std::int64_t frames = 30011;
     const auto input = steppedNoise(frames, channels);
@@ -150,7 +150,7 @@ struct ImpulseCase {
 class ImpulsePosition : public ProcessCommandTest,
                         public ::testing::WithParamInterface<ImpulseCase> {};
 
-TEST_P(ImpulsePosition, movesByTheLookaheadOnlyWithoutAlignment) {
+TEST_P(ImpulsePosition, MovesByTheLookaheadOnlyWithoutAlignment) {
     const auto [sampleRate, channels, align] = GetParam();
     constexpr std::int64_t frames = 4000;
     constexpr std::int64_t impulseAt = 1000;
@@ -195,7 +195,7 @@ struct ParameterCase {
 class ParameterSource : public ProcessCommandTest,
                         public ::testing::WithParamInterface<ParameterCase> {};
 
-TEST_P(ParameterSource, reachesTheCompressor) {
+TEST_P(ParameterSource, ReachesTheCompressor) {
     const std::vector<SavedPreset> presets{{*Uuid::parse("9B2F5E0C-3A7D-4C1E-8F60-1D2C3B4A5968"),
                                             "Night",
                                             {-45, 6, 3, 900, 4, 1, 200}},
@@ -281,7 +281,7 @@ LoudnessMeasurement measureSeconds(const std::vector<float>& samples, int channe
 
 class NightPreset : public ProcessCommandTest, public ::testing::WithParamInterface<int> {};
 
-TEST_P(NightPreset, liftsDialogueLowersTheLoudPartAndKeepsTruePeaksBelowMinusOne) {
+TEST_P(NightPreset, LiftsDialogueLowersTheLoudPartAndKeepsTruePeaksBelowMinusOne) {
     const int channels = GetParam();
     const auto input = dialogueThenLoudMusic(channels);
     writeAudioFile(path("in.wav"), input, channels, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
@@ -308,7 +308,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, NightPreset, ::testing::Values(1, 2, 6),
 // A file's channel map says which channel is the bass: 2.1 with a loud bass
 // channel and quiet fronts is not compressed; read as 3.0 without the map,
 // the same samples are.
-TEST_F(ProcessCommandTest, followsTheChannelMapToTheLowFrequencyChannel) {
+TEST_F(ProcessCommandTest, FollowsTheChannelMapToTheLowFrequencyChannel) {
     constexpr std::int64_t frames = 2 * rate;
     std::vector<float> input(static_cast<std::size_t>(frames * 3));
     for (std::int64_t i = 0; i < frames; ++i) {
@@ -339,7 +339,7 @@ TEST_F(ProcessCommandTest, followsTheChannelMapToTheLowFrequencyChannel) {
     EXPECT_LT(threeZero, -8.0);
 }
 
-TEST_F(ProcessCommandTest, nightIsAlignedByItsWholeDelay) {
+TEST_F(ProcessCommandTest, NightIsAlignedByItsWholeDelay) {
     constexpr std::int64_t frames = 4000;
     std::vector<float> input(frames * 2, 0.0f);
     input[2000] = input[2001] = 0.01f; // quiet: every stage passes it at unity
@@ -367,7 +367,7 @@ struct FormatCase {
 class OutputFormatRules : public ProcessCommandTest,
                           public ::testing::WithParamInterface<FormatCase> {};
 
-TEST_P(OutputFormatRules, keepTheInputsSamplesWhereTheContainerAllows) {
+TEST_P(OutputFormatRules, KeepTheInputsSamplesWhereTheContainerAllows) {
     const auto& format = GetParam();
     constexpr std::int64_t frames = 6000;
     writeAudioFile(path("in.in"), sineTone(frames, format.channels, 0.3f, 440.0f, 48000.0f),
@@ -429,7 +429,7 @@ std::vector<float> parseCsvLine(const std::string& line) {
     return values;
 }
 
-TEST_P(MeterLog, hasOneLineOfThreeReadingsPerCompressorCall) {
+TEST_P(MeterLog, HasOneLineOfThreeReadingsPerCompressorCall) {
     const auto [blockFrames, align] = GetParam();
     constexpr std::int64_t frames = 5000;
     const auto input = steppedNoise(frames, 2);
@@ -493,7 +493,7 @@ ReportRow reportRow(const std::string& report, const std::string& label) {
     return {};
 }
 
-TEST_F(ProcessCommandTest, demoClipComesOutWithASmallerLoudnessRange) {
+TEST_F(ProcessCommandTest, DemoClipComesOutWithASmallerLoudnessRange) {
     writeDemoClip(path("demo.wav"), 20.0);
 
     const auto run = runProcess({path("demo.wav"), path("out.wav")});
@@ -506,7 +506,7 @@ TEST_F(ProcessCommandTest, demoClipComesOutWithASmallerLoudnessRange) {
     EXPECT_LT(input.truePeak, 0.0);
 }
 
-TEST_F(ProcessCommandTest, silenceReportsMinusInfinityInAlignedColumns) {
+TEST_F(ProcessCommandTest, SilenceReportsMinusInfinityInAlignedColumns) {
     writeAudioFile(path("in.wav"), std::vector<float>(2 * rate, 0.0f), 2, rate,
                    SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 
@@ -553,7 +553,7 @@ protected:
     }
 };
 
-TEST_F(LongRecording, drawsProgressOnATerminalAndWipesIt) {
+TEST_F(LongRecording, DrawsProgressOnATerminalAndWipesIt) {
     std::ostringstream out;
     std::ostringstream err;
 
@@ -564,7 +564,7 @@ TEST_F(LongRecording, drawsProgressOnATerminalAndWipesIt) {
     EXPECT_THAT(err.str(), EndsWith("\r"));
 }
 
-TEST_F(LongRecording, drawsNoProgressWhenStderrIsNoTerminal) {
+TEST_F(LongRecording, DrawsNoProgressWhenStderrIsNoTerminal) {
     const auto run = runProcess({path("in.wav"), path("out.wav")});
 
     ASSERT_EQ(run.status, 0);
@@ -573,7 +573,7 @@ TEST_F(LongRecording, drawsNoProgressWhenStderrIsNoTerminal) {
 
 void testInterruptHandler(int) {}
 
-TEST_F(LongRecording, interruptionStopsCleanlyAndRestoresTheSignalHandler) {
+TEST_F(LongRecording, InterruptionStopsCleanlyAndRestoresTheSignalHandler) {
     // A handler of our own, so that a guard that forgets to restore cannot
     // pass by leaving behind what an earlier run left.
     const auto previous = std::signal(SIGINT, testInterruptHandler);
@@ -591,7 +591,7 @@ TEST_F(LongRecording, interruptionStopsCleanlyAndRestoresTheSignalHandler) {
     EXPECT_EQ(std::signal(SIGINT, previous), testInterruptHandler);
 }
 
-TEST_F(ProcessCommandTest, writeFailureExitsOneAndLeavesNoTrace) {
+TEST_F(ProcessCommandTest, WriteFailureExitsOneAndLeavesNoTrace) {
     writeAudioFile(path("in.wav"), stereoNoise(2 * rate, 0.5f), 2, rate,
                    SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     writeTextFile(path("out.wav"), "earlier output");

@@ -69,7 +69,7 @@ protected:
     TemporaryDirectory dir;
 };
 
-TEST_P(ProcessErrors, exitTwoWithOneLineAndTouchNothing) {
+TEST_P(ProcessErrors, ExitTwoWithOneLineAndTouchNothing) {
     const auto files = dir.snapshot();
 
     const auto run = runProcess(resolvedArgs());

@@ -19,7 +19,7 @@ std::size_t fieldIndex(std::string_view key) {
     return 0;
 }
 
-TEST(ProcessOptions, defaultsToAlignedStandardProcessingInBlocksOf512) {
+TEST(ProcessOptions, DefaultsToAlignedStandardProcessingInBlocksOf512) {
     const auto options = parseProcessOptions({"in.wav", "out.flac"});
 
     EXPECT_EQ(options.input, "in.wav");
@@ -33,7 +33,7 @@ TEST(ProcessOptions, defaultsToAlignedStandardProcessingInBlocksOf512) {
     }
 }
 
-TEST(ProcessOptions, eachParameterOptionSetsItsOwnFieldInBothSpellings) {
+TEST(ProcessOptions, EachParameterOptionSetsItsOwnFieldInBothSpellings) {
     for (const auto& option : parameterOptions) {
         const auto index = fieldIndex(option.fieldKey);
         const auto& range = compressorParamFields[index].range;
@@ -52,7 +52,7 @@ TEST(ProcessOptions, eachParameterOptionSetsItsOwnFieldInBothSpellings) {
     }
 }
 
-TEST(ProcessOptions, laterValuesWinAndDoubleDashEndsOptions) {
+TEST(ProcessOptions, LaterValuesWinAndDoubleDashEndsOptions) {
     const auto options = parseProcessOptions({"--block", "64", "--block=128", "--no-align",
                                               "--meters", "m.csv", "--", "-in.wav", "--x.wav"});
 
@@ -63,12 +63,12 @@ TEST(ProcessOptions, laterValuesWinAndDoubleDashEndsOptions) {
     EXPECT_EQ(options.output, "--x.wav");
 }
 
-TEST(ProcessOptions, helpNeedsNoFiles) {
+TEST(ProcessOptions, HelpNeedsNoFiles) {
     EXPECT_TRUE(parseProcessOptions({"-h"}).showHelp);
     EXPECT_TRUE(parseProcessOptions({"in.wav", "--help"}).showHelp);
 }
 
-TEST(ProcessOptions, presetFileComesWithTheNameIfGiven) {
+TEST(ProcessOptions, PresetFileComesWithTheNameIfGiven) {
     const auto named = parseProcessOptions(
         {"a.wav", "b.wav", "--preset-file", "p.json", "--preset-name", "Night"});
     ASSERT_TRUE(named.savedPreset);
@@ -90,7 +90,7 @@ struct NumberCase {
 
 class FiniteNumber : public ::testing::TestWithParam<NumberCase> {};
 
-TEST_P(FiniteNumber, parsesTheWholeTextOrNothing) {
+TEST_P(FiniteNumber, ParsesTheWholeTextOrNothing) {
     EXPECT_EQ(parseFiniteNumber(GetParam().text), GetParam().value);
 }
 

@@ -18,7 +18,7 @@ namespace {
 using ::testing::ElementsAre;
 using Parameter = CustomParameter;
 
-TEST(RunOptions, takeThePresetOptionsOfProcessAndVerbose) {
+TEST(RunOptions, TakeThePresetOptionsOfProcessAndVerbose) {
     const auto none = parseRunOptions({});
     EXPECT_FALSE(none.presets.anyGiven());
     EXPECT_FALSE(none.verbose);
@@ -59,7 +59,7 @@ protected:
     }
 };
 
-TEST_F(PresetApplicationTest, parametersGoOnTopOfTheStandardPresetNotOfEarlierCustomValues) {
+TEST_F(PresetApplicationTest, ParametersGoOnTopOfTheStandardPresetNotOfEarlierCustomValues) {
     auto& app = runningModel();
     auto params = CompressorParams::defaults();
     params.threshold = -35.0f;
@@ -73,7 +73,7 @@ TEST_F(PresetApplicationTest, parametersGoOnTopOfTheStandardPresetNotOfEarlierCu
     EXPECT_DOUBLE_EQ(settings->doubleValue("custom.ratio"), 2.5);
 }
 
-TEST_F(PresetApplicationTest, theStandardPresetAloneSelectsStandard) {
+TEST_F(PresetApplicationTest, TheStandardPresetAloneSelectsStandard) {
     auto& app = runningModel();
     ASSERT_EQ(app.selectedPreset().get(), Preset::custom);
 
@@ -83,7 +83,7 @@ TEST_F(PresetApplicationTest, theStandardPresetAloneSelectsStandard) {
     EXPECT_EQ(app.engine().lastParams().get(), CompressorParams::defaults());
 }
 
-TEST_F(PresetApplicationTest, aSavedPresetBecomesActiveAndOverridesShowAsEdits) {
+TEST_F(PresetApplicationTest, ASavedPresetBecomesActiveAndOverridesShowAsEdits) {
     auto& app = runningModel();
     const SavedPreset night{Uuid::random(), "Night",
                             CompressorParams{-40.0f, 6.0f, 3.0f, 900.0f, 6.0f, 1.0f, 200.0f}};
@@ -97,7 +97,7 @@ TEST_F(PresetApplicationTest, aSavedPresetBecomesActiveAndOverridesShowAsEdits) 
     EXPECT_EQ(app.engine().lastParams().get(), params);
 }
 
-TEST_F(PresetApplicationTest, theNightPresetSelectsNightAndAParameterOnTopMakesItCustom) {
+TEST_F(PresetApplicationTest, TheNightPresetSelectsNightAndAParameterOnTopMakesItCustom) {
     auto& app = runningModel();
 
     applyPresetSelection(app, selection(std::nullopt, nightCompressorParams(), ChainKind::night));
@@ -125,7 +125,7 @@ protected:
     std::ostringstream out;
 };
 
-TEST_F(RunAnnouncerTest, tellsTheModeOnceConnectedAndWhenTheServerComesAndGoes) {
+TEST_F(RunAnnouncerTest, TellsTheModeOnceConnectedAndWhenTheServerComesAndGoes) {
     auto& app = makeModel();
     RunAnnouncer announcer(app, out, false);
     announcer.setServerConnected(false);
@@ -139,7 +139,7 @@ TEST_F(RunAnnouncerTest, tellsTheModeOnceConnectedAndWhenTheServerComesAndGoes) 
                             "Quellora is off.", RunAnnouncer::noServerLine));
 }
 
-TEST_F(RunAnnouncerTest, tellsTheEnginesFailureAndItsRecovery) {
+TEST_F(RunAnnouncerTest, TellsTheEnginesFailureAndItsRecovery) {
     hal.injectFailure(HalOperation::createAggregateDevice, 1, SimulatedFailurePlan::always);
     auto& app = makeModel();
     RunAnnouncer announcer(app, out, true);
@@ -152,7 +152,7 @@ TEST_F(RunAnnouncerTest, tellsTheEnginesFailureAndItsRecovery) {
                                      "Quellora is on."));
 }
 
-TEST_F(RunAnnouncerTest, tellsOnceThatItWaitsForAnOutputAndWhenAudioFlowsAgain) {
+TEST_F(RunAnnouncerTest, TellsOnceThatItWaitsForAnOutputAndWhenAudioFlowsAgain) {
     auto& app = runningModel();
     RunAnnouncer announcer(app, out, true);
     hal.setDefaultOutput(kAudioObjectUnknown);
@@ -166,7 +166,7 @@ TEST_F(RunAnnouncerTest, tellsOnceThatItWaitsForAnOutputAndWhenAudioFlowsAgain) 
                             "Quellora is on.", "Quellora is off."));
 }
 
-TEST_F(RunAnnouncerTest, tellsTheLowVolumeWarningWhenItShows) {
+TEST_F(RunAnnouncerTest, TellsTheLowVolumeWarningWhenItShows) {
     auto& app = runningModel();
     RunAnnouncer announcer(app, out, true);
     // Ninety seconds of input peaking at -30 dBFS, as the capture would meter it.

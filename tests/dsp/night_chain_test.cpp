@@ -69,7 +69,7 @@ protected:
     SpeechLeveller leveller;
 };
 
-TEST_F(SpeechLevellerTest, liftsQuietSpeechTowardTheTargetWithoutJumping) {
+TEST_F(SpeechLevellerTest, LiftsQuietSpeechTowardTheTargetWithoutJumping) {
     auto speech = speechLike(framesOf(20.0), rate, -33.0f);
     const double before = integratedLufs(speech);
     const auto gains = level(speech);
@@ -86,7 +86,7 @@ TEST_F(SpeechLevellerTest, liftsQuietSpeechTowardTheTargetWithoutJumping) {
     EXPECT_NEAR(integratedLufs(settled), SpeechLeveller::targetLufs, 3.0);
 }
 
-TEST_F(SpeechLevellerTest, holdsSteadyDenseMusicStill) {
+TEST_F(SpeechLevellerTest, HoldsSteadyDenseMusicStill) {
     auto music = denseMusicLike(framesOf(20.0), rate, -16.0f);
     const auto gains = level(music);
 
@@ -98,7 +98,7 @@ TEST_F(SpeechLevellerTest, holdsSteadyDenseMusicStill) {
     EXPECT_LT(gains.back(), -2.0f);
 }
 
-TEST_F(SpeechLevellerTest, pullsASuddenLoudPassageDownWithinASecond) {
+TEST_F(SpeechLevellerTest, PullsASuddenLoudPassageDownWithinASecond) {
     auto programme = concatenated(speechLike(framesOf(8.0), rate, -36.0f),
                                   denseMusicLike(framesOf(4.0), rate, -8.0f));
     const auto gains = level(programme);
@@ -108,7 +108,7 @@ TEST_F(SpeechLevellerTest, pullsASuddenLoudPassageDownWithinASecond) {
     EXPECT_LT(gains[blockAt(9.0)], lifted - 12.0f);
 }
 
-TEST_F(SpeechLevellerTest, doesNotLiftRoomToneFarBetweenLines) {
+TEST_F(SpeechLevellerTest, DoesNotLiftRoomToneFarBetweenLines) {
     auto tone = stereoNoise(framesOf(10.0), decibelsToAmplitude(-50.0f));
     const auto gains = level(tone);
 
@@ -116,7 +116,7 @@ TEST_F(SpeechLevellerTest, doesNotLiftRoomToneFarBetweenLines) {
     EXPECT_LE(gains.back(), SpeechLeveller::otherMaxBoostDb + 0.01f);
 }
 
-TEST_F(SpeechLevellerTest, nonFiniteSamplesBecomeSilenceAndLeaveTheGainUsable) {
+TEST_F(SpeechLevellerTest, NonFiniteSamplesBecomeSilenceAndLeaveTheGainUsable) {
     auto speech = speechLike(framesOf(3.0), rate, -30.0f);
     speech[1000] = std::numeric_limits<float>::quiet_NaN();
     speech[2001] = std::numeric_limits<float>::infinity();
@@ -179,7 +179,7 @@ std::vector<float> burstsAfterSilence() {
 
 class TruePeakLimiterTest : public ::testing::TestWithParam<TortureSignal> {};
 
-TEST_P(TruePeakLimiterTest, keepsTheTruePeakBelowTheCeiling) {
+TEST_P(TruePeakLimiterTest, KeepsTheTruePeakBelowTheCeiling) {
     auto samples = GetParam().make();
     ASSERT_GT(truePeakDbtp(samples), -0.1) << "not a torture signal";
     TruePeakLimiter limiter;
@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Torture, TruePeakLimiterTest,
                                            TortureSignal{"bursts", burstsAfterSilence}),
                          [](const auto& signal) { return std::string(signal.param.name); });
 
-TEST(TruePeakLimiter, passesQuietSignalsUnchangedAfterItsDelay) {
+TEST(TruePeakLimiter, PassesQuietSignalsUnchangedAfterItsDelay) {
     const auto input = stereoNoise(framesOf(0.2), 0.25f, 9);
     auto output = input;
     TruePeakLimiter limiter;
@@ -229,7 +229,7 @@ struct LookaheadCase {
 
 class ChainLookaheadTest : public ::testing::TestWithParam<LookaheadCase> {};
 
-TEST_P(ChainLookaheadTest, reportsTheDelayAQuietImpulseComesOutWith) {
+TEST_P(ChainLookaheadTest, ReportsTheDelayAQuietImpulseComesOutWith) {
     const auto [sampleRate, standardFrames, nightFrames] = GetParam();
     ProcessingChain chain;
     chain.updateParams(nightCompressorParams(), sampleRate);
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(Rates, ChainLookaheadTest,
                                            LookaheadCase{44100.0f, 220, 314},
                                            LookaheadCase{96000.0f, 480, 678}));
 
-TEST(ProcessingChain, standardIsTheCompressorAloneBitForBit) {
+TEST(ProcessingChain, StandardIsTheCompressorAloneBitForBit) {
     const auto programme = programmeSignal(72000, rate);
     auto viaChain = programme;
     auto direct = programme;
@@ -268,7 +268,7 @@ TEST(ProcessingChain, standardIsTheCompressorAloneBitForBit) {
     EXPECT_EQ(std::memcmp(viaChain.data(), direct.data(), direct.size() * sizeof(float)), 0);
 }
 
-TEST(ProcessingChain, bypassedNightIsTheDelayedInput) {
+TEST(ProcessingChain, BypassedNightIsTheDelayedInput) {
     const auto input = programmeSignal(48000, rate);
     auto output = input;
     ProcessingChain chain;
@@ -284,7 +284,7 @@ TEST(ProcessingChain, bypassedNightIsTheDelayedInput) {
     }
 }
 
-TEST(ProcessingChain, switchingKindsWhilePlayingFadesInsteadOfClicking) {
+TEST(ProcessingChain, SwitchingKindsWhilePlayingFadesInsteadOfClicking) {
     auto tone = sineTone(framesOf(1.0), 2, 0.1f, 220.0f, rate);
     ProcessingChain chain;
     chain.updateParams(CompressorParams::defaults(), rate);

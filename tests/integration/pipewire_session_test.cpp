@@ -14,7 +14,7 @@ using namespace std::chrono_literals;
 
 class PrivatePipeWireSessionSmoke : public PrivatePipeWireSessionTest {};
 
-TEST_F(PrivatePipeWireSessionSmoke, startsWithBothSinksSpeakersAsDefaultAndTheEnvironmentOnIt) {
+TEST_F(PrivatePipeWireSessionSmoke, StartsWithBothSinksSpeakersAsDefaultAndTheEnvironmentOnIt) {
     const auto graph = session().graph();
     for (const char* name : {"speakers", "headphones"}) {
         const auto* sink = graph.node(name);
@@ -30,7 +30,7 @@ TEST_F(PrivatePipeWireSessionSmoke, startsWithBothSinksSpeakersAsDefaultAndTheEn
     EXPECT_TRUE(std::filesystem::exists(root / "pipewire-0"));
 }
 
-TEST_F(PrivatePipeWireSessionSmoke, aToneOnTheDefaultSinkIsRecordedFromItsMonitorAtItsLevel) {
+TEST_F(PrivatePipeWireSessionSmoke, AToneOnTheDefaultSinkIsRecordedFromItsMonitorAtItsLevel) {
     auto playback = session().play(tone(-12.0, 30.0));
     GraphSnapshot graph;
     ASSERT_TRUE(session().waitForGraph(
@@ -54,7 +54,7 @@ TEST_F(PrivatePipeWireSessionSmoke, aToneOnTheDefaultSinkIsRecordedFromItsMonito
     }
 }
 
-TEST_F(PrivatePipeWireSessionSmoke, newStreamsFollowTheDefaultSinkAndLeaveNothingBehind) {
+TEST_F(PrivatePipeWireSessionSmoke, NewStreamsFollowTheDefaultSinkAndLeaveNothingBehind) {
     const auto before = session().graph();
     session().setDefaultSink("headphones");
     std::string playerName;

@@ -93,7 +93,7 @@ protected:
     }
 };
 
-TEST_F(QuelloraApplications, theDirectOneReachesTheSpeakersUnprocessedTheOtherCompressed) {
+TEST_F(QuelloraApplications, TheDirectOneReachesTheSpeakersUnprocessedTheOtherCompressed) {
     startQuellora();
     auto recording = session().startRecording("speakers");
     auto music = session().playAs(twoStepSignal(musicHz), AudioClient::native, "Music Player");
@@ -129,7 +129,7 @@ struct CallClient {
 class CallsPlayDirect : public QuelloraApplications,
                         public ::testing::WithParamInterface<CallClient> {};
 
-TEST_P(CallsPlayDirect, byDefaultFromTheirFirstBuffer) {
+TEST_P(CallsPlayDirect, ByDefaultFromTheirFirstBuffer) {
     startQuellora();
     auto recording = session().startRecording("speakers");
     auto call = session().playAs(twoStepSignal(voiceHz), GetParam().client, "Softphone",
@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Clients, CallsPlayDirect,
                                                       "Communication"}),
                          [](const auto& each) { return std::string(each.param.label); });
 
-TEST_F(QuelloraApplications, theChoiceOutlivesARestartAndHoldsForANewStreamFromItsStart) {
+TEST_F(QuelloraApplications, TheChoiceOutlivesARestartAndHoldsForANewStreamFromItsStart) {
     startQuellora();
     {
         auto first =
@@ -184,7 +184,7 @@ TEST_F(QuelloraApplications, theChoiceOutlivesARestartAndHoldsForANewStreamFromI
 
 // Sending one application around the tap and back moves only its streams:
 // another one, playing through the tap all along, goes on without a gap.
-TEST_F(QuelloraApplications, switchingOneLeavesNoGapInAnother) {
+TEST_F(QuelloraApplications, SwitchingOneLeavesNoGapInAnother) {
     startQuellora();
     auto music = session().playAs(tone(-12.0, 30.0, musicHz), AudioClient::native, "Music Player");
     auto voice = session().playAs(tone(-40.0, 30.0, voiceHz), AudioClient::pulse, "Voice Memo");

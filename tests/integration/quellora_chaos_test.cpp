@@ -538,7 +538,7 @@ void Chaos::check() {
     }
 }
 
-TEST(QuelloraChaos, everyPlayIsHeardCompressedThroughAHostileSchedule) {
+TEST(QuelloraChaos, EveryPlayIsHeardCompressedThroughAHostileSchedule) {
     const auto settings = ChaosSettings::fromEnvironment();
     try {
         Chaos(settings).run();

@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 
 using QuelloraPipeline = QuelloraTest;
 
-TEST_F(QuelloraPipeline, compressesWhatReachesTheSpeakersAndNothingElse) {
+TEST_F(QuelloraPipeline, CompressesWhatReachesTheSpeakersAndNothingElse) {
     startQuellora();
     // The player appears after Quellora: new clients are captured too.
     auto playback = session().play(quietToLoudSteps(1.5));
@@ -51,7 +51,7 @@ TEST_F(QuelloraPipeline, compressesWhatReachesTheSpeakersAndNothingElse) {
     }
 }
 
-TEST_F(QuelloraPipeline, followsTheDefaultOutputAndLeavesOneGenerationAfterManySwitches) {
+TEST_F(QuelloraPipeline, FollowsTheDefaultOutputAndLeavesOneGenerationAfterManySwitches) {
     startQuellora();
     auto playback = session().play(tone(-12.0, 120.0));
     waitForGraph(
@@ -84,7 +84,7 @@ TEST_F(QuelloraPipeline, followsTheDefaultOutputAndLeavesOneGenerationAfterManyS
     EXPECT_GT(peakDb(session().record("speakers", 0.5)), -25.0);
 }
 
-TEST_F(QuelloraPipeline, rebuildsAtTheNewRateWhenTheGraphRateChanges) {
+TEST_F(QuelloraPipeline, RebuildsAtTheNewRateWhenTheGraphRateChanges) {
     startQuellora();
     auto playback = session().play(tone(-12.0, 120.0));
     const auto before = ourNode(session().graph(), "quellora-aggregate-")->name;
@@ -103,7 +103,7 @@ TEST_F(QuelloraPipeline, rebuildsAtTheNewRateWhenTheGraphRateChanges) {
     EXPECT_GT(peakDb(session().record("speakers", 0.5, 44100)), -25.0);
 }
 
-TEST_F(QuelloraPipeline, idlesWithoutSourcesAndFadesBackInWhenPlaybackStarts) {
+TEST_F(QuelloraPipeline, IdlesWithoutSourcesAndFadesBackInWhenPlaybackStarts) {
     startQuellora();
     // Two idle seconds suspend IO: our nodes stop running.
     waitForGraph(
@@ -155,7 +155,7 @@ struct PresetDelay {
 
 class AddedDelay : public QuelloraPipeline, public ::testing::WithParamInterface<PresetDelay> {};
 
-TEST_P(AddedDelay, isTheChainsLookaheadAndNothingMore) {
+TEST_P(AddedDelay, IsTheChainsLookaheadAndNothingMore) {
     startQuellora("speakers", {"--preset", GetParam().preset});
     auto clip = onsetTone(1.0, 1.0, -6.0);
     for (std::int64_t frame = 0; frame < clip.frames(); ++frame) {
@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Presets, AddedDelay,
 
 // What Night plays on the live path is what the same chain makes of the same
 // recording offline: quiet speech lifted, then loud music turned down.
-TEST_F(QuelloraPipeline, nightReachesTheSpeakersAtTheLevelsTheOfflineChainPredicts) {
+TEST_F(QuelloraPipeline, NightReachesTheSpeakersAtTheLevelsTheOfflineChainPredicts) {
     startQuellora("speakers", {"--preset", "night"});
     AudioClip clip;
     clip.samples = testing::speechLike(6 * 48000, 48000.0f, -36.0f);
@@ -227,7 +227,7 @@ class ReturnOfTheAudio : public QuelloraPipeline, public ::testing::WithParamInt
 
 // Whether Quellora stops or is killed outright, the application plays on
 // the speakers directly again within a second.
-TEST_P(ReturnOfTheAudio, theApplicationPlaysOnTheSpeakersUnprocessedWithinASecond) {
+TEST_P(ReturnOfTheAudio, TheApplicationPlaysOnTheSpeakersUnprocessedWithinASecond) {
     startQuellora();
     auto playback = session().play(tone(-6.0, 120.0));
     waitForGraph(

@@ -38,7 +38,7 @@ void expectCompressedTone(const AudioClip& recorded, const std::string& where) {
 
 class QuelloraClients : public QuelloraTest, public ::testing::WithParamInterface<AudioClient> {};
 
-TEST_P(QuelloraClients, areCompressedOnTheWayToTheSpeakers) {
+TEST_P(QuelloraClients, AreCompressedOnTheWayToTheSpeakers) {
     startQuellora();
     auto playback = session().play(tone(-12.0, 30.0), GetParam());
     waitUntilProcessed(playback.nodeName(), "speakers");
@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(EachApi, QuelloraClients,
 // running all along. Every play comes out, compressed.
 class SuspendWindow : public QuelloraTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(SuspendWindow, everyPlayAfterAPauseComesOutCompressed) {
+TEST_P(SuspendWindow, EveryPlayAfterAPauseComesOutCompressed) {
     const bool meterOnTheSpeakers = GetParam();
     startQuellora();
     auto recording = meterOnTheSpeakers ? session().startRecording("speakers")
@@ -98,7 +98,7 @@ class QuelloraRecovery : public QuelloraTest {};
 // makes them again: the pipeline is rebuilt on fresh nodes, and what plays
 // afterwards is processed. (WirePlumber 0.4 leaves the streams that played
 // across its restart unlinked, with or without Quellora.)
-TEST_F(QuelloraRecovery, theSessionManagerRestartingAloneRebuildsThePipeline) {
+TEST_F(QuelloraRecovery, TheSessionManagerRestartingAloneRebuildsThePipeline) {
     startQuellora();
     const auto before = ourNode(session().graph(), "quellora-tap-")->name;
 
@@ -111,7 +111,7 @@ TEST_F(QuelloraRecovery, theSessionManagerRestartingAloneRebuildsThePipeline) {
     expectCompressedTone(session().record("speakers", 0.8), "after the restart");
 }
 
-TEST_F(QuelloraRecovery, aServerRestartReconnectsFromScratch) {
+TEST_F(QuelloraRecovery, AServerRestartReconnectsFromScratch) {
     startQuellora();
     session().restartAudioServer();
 
@@ -123,7 +123,7 @@ TEST_F(QuelloraRecovery, aServerRestartReconnectsFromScratch) {
 }
 
 // A headset unplugged while it plays, and plugged in again.
-TEST_F(QuelloraRecovery, streamsFollowAnOutputThatVanishesAndReturns) {
+TEST_F(QuelloraRecovery, StreamsFollowAnOutputThatVanishesAndReturns) {
     startQuellora();
     auto playback = session().play(tone(-12.0, 60.0), AudioClient::pulse);
     waitUntilProcessed(playback.nodeName(), "speakers");
@@ -141,7 +141,7 @@ TEST_F(QuelloraRecovery, streamsFollowAnOutputThatVanishesAndReturns) {
 class DefaultOutputTools : public QuelloraTest,
                            public ::testing::WithParamInterface<DefaultSinkTool> {};
 
-TEST_P(DefaultOutputTools, moveTheProcessedStreamsToTheNewDefault) {
+TEST_P(DefaultOutputTools, MoveTheProcessedStreamsToTheNewDefault) {
     startQuellora();
     auto playback = session().play(tone(-12.0, 60.0), AudioClient::pulse);
     waitUntilProcessed(playback.nodeName(), "speakers");
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(PactlAndWpctl, DefaultOutputTools,
 
 // A stream the user moved with a mixer stays where they sent it, through
 // rebuilds; the others follow the pipeline.
-TEST_F(QuelloraRecovery, aStreamTheUserMovesStaysThroughRebuilds) {
+TEST_F(QuelloraRecovery, AStreamTheUserMovesStaysThroughRebuilds) {
     startQuellora();
     auto moved = session().play(tone(-12.0, 60.0, 700.0), AudioClient::pulse);
     auto other = session().play(tone(-12.0, 60.0), AudioClient::native);
@@ -184,7 +184,7 @@ TEST_F(QuelloraRecovery, aStreamTheUserMovesStaysThroughRebuilds) {
     }
 }
 
-TEST_F(QuelloraRecovery, saysWhenItWaitsForAnOutputAndWhenAudioFlowsAgain) {
+TEST_F(QuelloraRecovery, SaysWhenItWaitsForAnOutputAndWhenAudioFlowsAgain) {
     startQuellora();
     session().destroyNode("speakers");
     session().destroyNode("headphones");
@@ -226,7 +226,7 @@ std::vector<bool> heardSteps(const std::vector<AudioClip>& recordings, double se
     return heard;
 }
 
-TEST_F(QuelloraRecovery, switchingTheDefaultOutputLeavesNoSilence) {
+TEST_F(QuelloraRecovery, SwitchingTheDefaultOutputLeavesNoSilence) {
     startQuellora();
     auto speakers = session().startRecording("speakers");
     auto headphones = session().startRecording("headphones");

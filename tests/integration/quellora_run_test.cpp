@@ -39,7 +39,7 @@ ChildProcess startQuelloraRun() {
     return ChildProcess::start({QUELLORA_EXECUTABLE, "run"});
 }
 
-TEST(QuelloraRunWithoutServer, saysSoWaitsAndStartsOnceTheServerIsThere) {
+TEST(QuelloraRunWithoutServer, SaysSoWaitsAndStartsOnceTheServerIsThere) {
     PrivatePipeWireSession session({.startAudioServer = false});
     auto quellora = startQuelloraRun();
     ASSERT_TRUE(quellora.waitForOutput("No audio server is running; Quellora will start as soon "
@@ -57,7 +57,7 @@ TEST(QuelloraRunWithoutServer, saysSoWaitsAndStartsOnceTheServerIsThere) {
 
 class QuelloraRunOnServer : public PrivatePipeWireSessionTest {};
 
-TEST_F(QuelloraRunOnServer, interruptStopsTheEngineAndLeavesTheGraphAsItWas) {
+TEST_F(QuelloraRunOnServer, InterruptStopsTheEngineAndLeavesTheGraphAsItWas) {
     const auto before = session().graph();
     auto quellora = startQuelloraRun();
     ASSERT_TRUE(quellora.waitForOutput("Quellora is on.\n", 10s)) << quellora.errors();
@@ -84,7 +84,7 @@ TEST_F(QuelloraRunOnServer, interruptStopsTheEngineAndLeavesTheGraphAsItWas) {
         << after.describe();
 }
 
-TEST_F(QuelloraRunOnServer, loadsQtCoreAndNothingOfTheTrayOrTheSoundFiles) {
+TEST_F(QuelloraRunOnServer, LoadsQtCoreAndNothingOfTheTrayOrTheSoundFiles) {
     auto quellora = startQuelloraRun();
     ASSERT_TRUE(quellora.waitForOutput("Quellora is on.\n", 10s)) << quellora.errors();
     const auto libraries = loadedLibraries(quellora.pid());

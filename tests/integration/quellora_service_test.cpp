@@ -34,7 +34,7 @@ void PrintTo(const EndCase& end, std::ostream* out) {
 
 class ShippedServiceAfter : public ::testing::TestWithParam<EndCase> {};
 
-TEST_P(ShippedServiceAfter, isStartedAgainOnlyWhenItFailed) {
+TEST_P(ShippedServiceAfter, IsStartedAgainOnlyWhenItFailed) {
     EXPECT_EQ(shippedPolicy().restartsAfter(GetParam().exitCode, GetParam().signal),
               GetParam().restarts);
 }
@@ -81,7 +81,7 @@ protected:
     std::optional<ServiceSupervisor> service;
 };
 
-TEST_F(QuelloraService, comesBackCompressingAfterBeingKilled) {
+TEST_F(QuelloraService, ComesBackCompressingAfterBeingKilled) {
     auto playback = session().play(tone(-6.0, 120.0));
     startService();
     const auto compressing = [&](const GraphSnapshot& g) {

@@ -92,7 +92,7 @@ AudioClip tonePerChannel(double seconds) {
     return interleaved(tones);
 }
 
-TEST_F(QuelloraSurround, everyChannelArrivesOnItsOwnSpeakerWithOneGainForAll) {
+TEST_F(QuelloraSurround, EveryChannelArrivesOnItsOwnSpeakerWithOneGainForAll) {
     const auto clip = tonePerChannel(6.0);
     const auto without = playAndRecord(clip, fivePointOne, 1.0, 2.0);
     const auto levelsWithout = channelRmsDb(without);
@@ -127,7 +127,7 @@ TEST_F(QuelloraSurround, everyChannelArrivesOnItsOwnSpeakerWithOneGainForAll) {
     EXPECT_LT(*highest, -3.0);
 }
 
-TEST_F(QuelloraSurround, theTwoStepSignalOnTheCentreCompressesAsOnStereo) {
+TEST_F(QuelloraSurround, TheTwoStepSignalOnTheCentreCompressesAsOnStereo) {
     startQuellora(receiver);
     const double levels[] = {-30, -24, -18, -12, -6};
     const auto steps = steppedTone(std::vector<double>(std::begin(levels), std::end(levels)), 1.5,
@@ -161,7 +161,7 @@ std::string tapChannels(const GraphSnapshot& g) {
     return tap ? tap->property("audio.channels").value_or("") : "";
 }
 
-TEST_F(QuelloraSurround, switchingBetweenStereoAndSurroundFollowsEachLayout) {
+TEST_F(QuelloraSurround, SwitchingBetweenStereoAndSurroundFollowsEachLayout) {
     startQuellora(receiver);
     auto playback = session().play(tone(-12.0, 120.0));
     for (const auto& [sink, count] : {std::pair{"speakers", "2"}, std::pair{receiver, "6"},
@@ -189,7 +189,7 @@ struct OutputLayout {
 class QuelloraOutputLayout : public QuelloraTest,
                              public ::testing::WithParamInterface<OutputLayout> {};
 
-TEST_P(QuelloraOutputLayout, theTapTakesTheOutputsChannels) {
+TEST_P(QuelloraOutputLayout, TheTapTakesTheOutputsChannels) {
     session().createNullSink({"layout", "Layout", GetParam().positions});
     session().setDefaultSink("layout");
     startQuellora("layout");
@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(Layouts, QuelloraOutputLayout,
                                                         "8"}),
                          [](const auto& test) { return std::string(test.param.name); });
 
-TEST_F(QuelloraSurround, aStereoStreamIsUpmixedAsItWouldBeWithoutQuellora) {
+TEST_F(QuelloraSurround, AStereoStreamIsUpmixedAsItWouldBeWithoutQuellora) {
     const auto stereo = interleaved(
         {tone(tonePeakDb, 6.0, 440.0, 48000, 1), tone(tonePeakDb, 6.0, 660.0, 48000, 1)});
     const auto levelsWithout = channelRmsDb(playAndRecord(stereo, "FL,FR", 1.0, 2.0));

@@ -16,7 +16,7 @@ using TerminationSignalWatcherTest = QtEventLoopTest;
 
 std::atomic<int> earlierHandlerCalls{0};
 
-TEST_F(TerminationSignalWatcherTest, signalsReachTheHandlerOnTheEventLoop) {
+TEST_F(TerminationSignalWatcherTest, SignalsReachTheHandlerOnTheEventLoop) {
     std::vector<int> received;
     const TerminationSignalWatcher watcher([&](int signal) { received.push_back(signal); });
 
@@ -29,7 +29,7 @@ TEST_F(TerminationSignalWatcherTest, signalsReachTheHandlerOnTheEventLoop) {
     EXPECT_THAT(received, ElementsAre(SIGTERM, SIGINT));
 }
 
-TEST_F(TerminationSignalWatcherTest, theEarlierHandlerComesBackWhenTheWatcherGoes) {
+TEST_F(TerminationSignalWatcherTest, TheEarlierHandlerComesBackWhenTheWatcherGoes) {
     const auto earlier = std::signal(SIGTERM, [](int) { ++earlierHandlerCalls; });
     earlierHandlerCalls = 0;
     int watched = 0;

@@ -112,7 +112,7 @@ protected:
 
 std::unique_ptr<PrivatePipeWireSession> SessionBusInstanceTest::session;
 
-TEST_F(SessionBusInstanceTest, commandsReachTheRunningInstanceAndSayWhatCameOfThem) {
+TEST_F(SessionBusInstanceTest, CommandsReachTheRunningInstanceAndSayWhatCameOfThem) {
     Instance tray(InstanceKind::tray, controller);
     ASSERT_EQ(tray.claim(), SessionBusInstance::Claim::owned);
 
@@ -147,7 +147,7 @@ TEST_F(SessionBusInstanceTest, commandsReachTheRunningInstanceAndSayWhatCameOfTh
                               "quellora apps lists them\n");
 }
 
-TEST_F(SessionBusInstanceTest, aSecondLaunchActivatesTheRunningInstanceAndEnds) {
+TEST_F(SessionBusInstanceTest, ASecondLaunchActivatesTheRunningInstanceAndEnds) {
     Instance tray(InstanceKind::tray, controller);
     ASSERT_EQ(tray.claim(), SessionBusInstance::Claim::owned);
 
@@ -156,7 +156,7 @@ TEST_F(SessionBusInstanceTest, aSecondLaunchActivatesTheRunningInstanceAndEnds) 
     EXPECT_EQ(controller.activations, 1);
 }
 
-TEST_F(SessionBusInstanceTest, withoutARunningInstanceCommandsSaySoAndFail) {
+TEST_F(SessionBusInstanceTest, WithoutARunningInstanceCommandsSaySoAndFail) {
     {
         Instance earlier(InstanceKind::tray, controller);
         ASSERT_EQ(earlier.claim(), SessionBusInstance::Claim::owned);
@@ -170,7 +170,7 @@ TEST_F(SessionBusInstanceTest, withoutARunningInstanceCommandsSaySoAndFail) {
 // `quellora run` (the service) and the tray application: the tray takes
 // over and the service waits; the service takes over again once the tray
 // has quit. Another `run` waits behind the first.
-TEST_F(SessionBusInstanceTest, theServiceStepsAsideForTheTrayAndComesBackAfterIt) {
+TEST_F(SessionBusInstanceTest, TheServiceStepsAsideForTheTrayAndComesBackAfterIt) {
     FakeController serviceController;
     std::vector<bool> serviceOwnership;
     Instance service(InstanceKind::headless, serviceController);
@@ -230,7 +230,7 @@ protected:
     std::ostringstream err;
 };
 
-TEST_F(RelaunchTest, theNewInstanceStartsOnlyOnceTheOldOneHasLeftTheSession) {
+TEST_F(RelaunchTest, TheNewInstanceStartsOnlyOnceTheOldOneHasLeftTheSession) {
     const auto status = runSessionThenRelaunch(
         [&](RelaunchRequest& relaunch) {
             Instance old(InstanceKind::tray, controller);
@@ -246,14 +246,14 @@ TEST_F(RelaunchTest, theNewInstanceStartsOnlyOnceTheOldOneHasLeftTheSession) {
 
 // What the relaunch avoids, shown with the same probe: started while the old
 // instance still holds the name, the new one is turned away.
-TEST_F(RelaunchTest, anInstanceStartedWhileTheOldOneHoldsTheNameIsTurnedAway) {
+TEST_F(RelaunchTest, AnInstanceStartedWhileTheOldOneHoldsTheNameIsTurnedAway) {
     Instance old(InstanceKind::tray, controller);
     ASSERT_EQ(old.claim(), SessionBusInstance::Claim::owned);
     ASSERT_TRUE(runner.launchDetached({QUELLORA_INSTANCE_PROBE, resultFile}));
     EXPECT_EQ(probeResult(), "held");
 }
 
-TEST_F(RelaunchTest, aRelaunchThatCannotStartIsReported) {
+TEST_F(RelaunchTest, ARelaunchThatCannotStartIsReported) {
     runSessionThenRelaunch(
         [](RelaunchRequest& relaunch) {
             relaunch = {"/nonexistent/quellora"};

@@ -1,4 +1,4 @@
-// The tray controller's pure decisions: icon, setup, clicks, policy, hot key,
+// The tray controller's pure decisions: icon, setup, clicks, hot key,
 // quit shortcut and where the panel opens.
 
 #include "ui/tray/panel_placement.h"
@@ -12,7 +12,7 @@ namespace {
 
 const auto failed = AppMode::error("Reconnecting to your audio…");
 
-TEST(TrayDecisions, iconShowsTheModeAndTheLowVolumeWarningOnlyWhileOn) {
+TEST(TrayDecisions, IconShowsTheModeAndTheLowVolumeWarningOnlyWhileOn) {
     EXPECT_EQ(statusSymbol(AppMode::off(), false), Symbol::waveform);
     EXPECT_EQ(statusSymbol(AppMode::off(), true), Symbol::waveform);
     EXPECT_EQ(statusSymbol(AppMode::on(), false), Symbol::waveform);
@@ -21,7 +21,7 @@ TEST(TrayDecisions, iconShowsTheModeAndTheLowVolumeWarningOnlyWhileOn) {
     EXPECT_EQ(statusSymbol(failed, true), Symbol::waveformBadgeXmark);
 }
 
-TEST(TrayDecisions, setupComesFirstWhileNeededOrStillOnScreen) {
+TEST(TrayDecisions, SetupComesFirstWhileNeededOrStillOnScreen) {
     const auto needs = AppMode::needsPermission();
     EXPECT_EQ(setupPresentation(needs, false), SetupPresentation::detachAndShowSetup);
     EXPECT_EQ(setupPresentation(needs, true), SetupPresentation::detachAndShowSetup);
@@ -36,7 +36,7 @@ TEST(TrayDecisions, setupComesFirstWhileNeededOrStillOnScreen) {
     EXPECT_EQ(reopenAction(AppMode::on(), false), SetupAction::openPanel);
 }
 
-TEST(TrayDecisions, quitShortcutIsControlQAlone) {
+TEST(TrayDecisions, QuitShortcutIsControlQAlone) {
     EXPECT_TRUE(isQuitShortcut(Qt::Key_Q, Qt::ControlModifier));
     EXPECT_FALSE(isQuitShortcut(Qt::Key_Q, Qt::NoModifier));
     EXPECT_FALSE(isQuitShortcut(Qt::Key_W, Qt::ControlModifier));
@@ -44,7 +44,7 @@ TEST(TrayDecisions, quitShortcutIsControlQAlone) {
     EXPECT_FALSE(isQuitShortcut(Qt::Key_Q, Qt::ControlModifier | Qt::AltModifier));
 }
 
-TEST(PanelPlacement, hangsFromTheAnchorAndStaysOnScreen) {
+TEST(PanelPlacement, HangsFromTheAnchorAndStaysOnScreen) {
     const QRect screen(0, 0, 1280, 800);
     const QSize panel(300, 500);
     // An icon in a top bar, near the right edge: under it, pushed inwards.
@@ -59,7 +59,7 @@ TEST(PanelPlacement, hangsFromTheAnchorAndStaysOnScreen) {
     EXPECT_EQ(panelAnchor({true, QRect(), false}, screen, std::nullopt).topLeft(), QPoint(1279, 0));
 }
 
-TEST(HotKeyMatcher, ignoresLocksButNoOtherModifierAndCountsAHeldKeyOnce) {
+TEST(HotKeyMatcher, IgnoresLocksButNoOtherModifierAndCountsAHeldKeyOnce) {
     constexpr std::uint8_t c = 54;
     constexpr std::uint16_t controlShift = HotKeyMatcher::hotKeyModifiers;
     HotKeyMatcher matcher({c});

@@ -127,7 +127,7 @@ protected:
     std::optional<ChildProcess> tray;
 };
 
-TEST_F(TrayEndToEndTest, iconOpensThePanelHotKeyTogglesAndASecondLaunchHandsOver) {
+TEST_F(TrayEndToEndTest, IconOpensThePanelHotKeyTogglesAndASecondLaunchHandsOver) {
     startTray();
     auto app = startQuellora();
     const auto icon = waitForWindow(app, isIcon);
@@ -159,7 +159,7 @@ TEST_F(TrayEndToEndTest, iconOpensThePanelHotKeyTogglesAndASecondLaunchHandsOver
     EXPECT_EQ(app.stop(), 0);
 }
 
-TEST_F(TrayEndToEndTest, withoutThePermissionTheSetupWindowComesUp) {
+TEST_F(TrayEndToEndTest, WithoutThePermissionTheSetupWindowComesUp) {
     startTray();
     auto app = startQuellora("denied");
     const auto setup = waitForWindow(
@@ -169,7 +169,7 @@ TEST_F(TrayEndToEndTest, withoutThePermissionTheSetupWindowComesUp) {
     EXPECT_EQ(app.stop(), 0);
 }
 
-TEST_F(TrayEndToEndTest, withoutATrayThePanelIsAWindowUntilATrayAppears) {
+TEST_F(TrayEndToEndTest, WithoutATrayThePanelIsAWindowUntilATrayAppears) {
     auto app = startQuellora();
     ASSERT_TRUE(waitForStatus("on"));
     const auto window = waitForWindow(app, isPanel, "^Quellora$");
@@ -198,7 +198,7 @@ TEST_F(TrayEndToEndTest, withoutATrayThePanelIsAWindowUntilATrayAppears) {
 
 // Without a tray the panel is a window that only minimises when closed:
 // a termination signal still ends the application, cleanly.
-TEST_F(TrayEndToEndTest, withoutATrayATerminationSignalEndsIt) {
+TEST_F(TrayEndToEndTest, WithoutATrayATerminationSignalEndsIt) {
     auto app = startQuellora();
     ASSERT_TRUE(waitForWindow(app, isPanel, "^Quellora$")) << "nothing on screen without a tray";
     EXPECT_EQ(app.stop(), 0);
@@ -206,7 +206,7 @@ TEST_F(TrayEndToEndTest, withoutATrayATerminationSignalEndsIt) {
 
 // The user service (`quellora run`) steps aside while the tray application
 // runs, and takes over again when it quits; the commands reach whichever runs.
-TEST_F(TrayEndToEndTest, theServiceStepsAsideForTheTrayApplicationAndComesBack) {
+TEST_F(TrayEndToEndTest, TheServiceStepsAsideForTheTrayApplicationAndComesBack) {
     startTray();
     auto service =
         ChildProcess::start({"env", "QUELLORA_HAL=simulated", QUELLORA_EXECUTABLE, "run"});

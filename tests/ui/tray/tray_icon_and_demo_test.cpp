@@ -44,7 +44,7 @@ double legibleShare(const QImage& shown, QColor panel) {
     return static_cast<double>(legible) / (shown.width() * shown.height());
 }
 
-TEST(TrayIcon, readsOnLightAndDarkPanelsWhateverTheThemeAndTellsTheModesApart) {
+TEST(TrayIcon, ReadsOnLightAndDarkPanelsWhateverTheThemeAndTellsTheModesApart) {
     int argc = 1;
     char name[] = "tray-icon-test";
     char* argv[] = {name, nullptr};
@@ -97,7 +97,7 @@ double rmsDb(const std::vector<float>& mono, double from, double to, double rate
     return 10.0 * std::log10(sum / static_cast<double>(last - first));
 }
 
-TEST(DemoProgramme, alternatesQuietSpeechWithLoudActionOnEveryChannelWithinFullScale) {
+TEST(DemoProgramme, AlternatesQuietSpeechWithLoudActionOnEveryChannelWithinFullScale) {
     constexpr double rate = 48000.0;
     constexpr std::uint32_t channels = 2;
     constexpr std::uint32_t block = 480;

@@ -19,7 +19,7 @@ LevelSample input(float peakDb) {
     return {peakDb, peakDb, 0.0f};
 }
 
-TEST(TransferCurve, standardPresetLiftsQuietInputsAndLeavesDialogueOnTheUnityLine) {
+TEST(TransferCurve, StandardPresetLiftsQuietInputsAndLeavesDialogueOnTheUnityLine) {
     const auto params = CompressorParams::defaults();
     EXPECT_NEAR(outputDb(params, -27.0f), -27.0, 1e-3) << "the makeup reference";
     EXPECT_NEAR(outputDb(params, -50.0f), -47.94, 0.01);
@@ -27,7 +27,7 @@ TEST(TransferCurve, standardPresetLiftsQuietInputsAndLeavesDialogueOnTheUnityLin
     EXPECT_NEAR(outputDb(params, -3.0f), -14.97, 0.01);
 }
 
-TEST(TransferCurve, unityRatioAtFullMixIsTheUnityLineAndAHardKneeHasNoBand) {
+TEST(TransferCurve, UnityRatioAtFullMixIsTheUnityLineAndAHardKneeHasNoBand) {
     auto params = CompressorParams::defaults();
     params.ratio = 1.0f;
     params.mix = 1.0f;
@@ -43,14 +43,14 @@ TEST(TransferCurve, unityRatioAtFullMixIsTheUnityLineAndAHardKneeHasNoBand) {
     EXPECT_FALSE(kneeSpan(params).has_value());
 }
 
-TEST(CurvePlot, mapsTheLevelRangeOntoTheInsetPlot) {
+TEST(CurvePlot, MapsTheLevelRangeOntoTheInsetPlot) {
     const auto plot = CurvePlot::inView({268.0, 150.0});
     EXPECT_EQ(plot.point(-50.0, -50.0), QPointF(26.0, 134.0));
     EXPECT_EQ(plot.point(0.0, 0.0), QPointF(262.0, 6.0));
     EXPECT_EQ(plot.point(-25.0, -25.0), QPointF(144.0, 70.0));
 }
 
-TEST(DotTarget, followsTheNewestAudibleInputWithinThePlot) {
+TEST(DotTarget, FollowsTheNewestAudibleInputWithinThePlot) {
     struct Case {
         const char* name;
         std::vector<LevelSample> recent;
@@ -73,7 +73,7 @@ TEST(DotTarget, followsTheNewestAudibleInputWithinThePlot) {
     }
 }
 
-TEST(DotSpring, settlesOnItsTargetWithALittleOvershootWhateverTheFrameRate) {
+TEST(DotSpring, SettlesOnItsTargetWithALittleOvershootWhateverTheFrameRate) {
     const QPointF start{-50.0, -47.94};
     const QPointF target{0.0, -14.97};
     DotSpring fast;
@@ -101,7 +101,7 @@ std::vector<LevelSample> steady(std::size_t count, float inputDb, float gainRedu
     return std::vector<LevelSample>(count, LevelSample{inputDb, inputDb, gainReductionDb});
 }
 
-TEST(IdleNoise, comesFromTheSeededGeneratorAndStaysBoundedForAnyClock) {
+TEST(IdleNoise, ComesFromTheSeededGeneratorAndStaysBoundedForAnyClock) {
     EXPECT_NEAR(noiseGradients()[0], 0.5682, 1e-4);
     EXPECT_NEAR(noiseGradients()[1], 0.2255, 1e-4);
     EXPECT_NEAR(noiseGradients()[2], 0.4128, 1e-4);
@@ -112,7 +112,7 @@ TEST(IdleNoise, comesFromTheSeededGeneratorAndStaysBoundedForAnyClock) {
     }
 }
 
-TEST(WaveformActivity, risesFromTheFloorToHalfWayUp) {
+TEST(WaveformActivity, RisesFromTheFloorToHalfWayUp) {
     EXPECT_DOUBLE_EQ(waveformActivity({}), 0.0);
     EXPECT_DOUBLE_EQ(waveformActivity(steady(5, -80.0f)), 0.0);
     EXPECT_DOUBLE_EQ(waveformActivity(steady(5, -12.0f)), 1.0);
@@ -121,7 +121,7 @@ TEST(WaveformActivity, risesFromTheFloorToHalfWayUp) {
     EXPECT_DOUBLE_EQ(waveformActivity(mixed), 0.5) << "the loudest sample counts";
 }
 
-TEST(WaveformLayers, crossfadeLevelsAndIdleLineWithActivity) {
+TEST(WaveformLayers, CrossfadeLevelsAndIdleLineWithActivity) {
     struct Case {
         bool enabled;
         double activity;
@@ -143,7 +143,7 @@ TEST(WaveformLayers, crossfadeLevelsAndIdleLineWithActivity) {
     }
 }
 
-TEST(WaveformShapes, shortHistoryIsRightAlignedAndScaled) {
+TEST(WaveformShapes, ShortHistoryIsRightAlignedAndScaled) {
     const auto samples = steady(10, -30.0f, -12.0f);
     const auto envelope =
         envelopeShape(samples, &LevelSample::inputPeak, WaveformLayout::waveBand(268.0));

@@ -111,7 +111,7 @@ protected:
     const CurvePlot plot = CurvePlot::inView({268.0, 150.0});
 };
 
-TEST_F(CompressorCurveViewTest, whileThePanelIsHiddenItDrawsReadsAndTicksNothing) {
+TEST_F(CompressorCurveViewTest, WhileThePanelIsHiddenItDrawsReadsAndTicksNothing) {
     push(-10.0f);
     view.tick();
     EXPECT_EQ(view.dotState(), DotState::disabled) << "the history was read";
@@ -127,7 +127,7 @@ TEST_F(CompressorCurveViewTest, whileThePanelIsHiddenItDrawsReadsAndTicksNothing
     EXPECT_TRUE(drawsNothing(view));
 }
 
-TEST_F(CompressorCurveViewTest, inSilenceTheDotBreathesAtTheFootOfTheStandardCurve) {
+TEST_F(CompressorCurveViewTest, InSilenceTheDotBreathesAtTheFootOfTheStandardCurve) {
     push(-70.0f);
     view.setPanelVisible(true);
     EXPECT_EQ(view.dotState(), DotState::idle);
@@ -142,7 +142,7 @@ TEST_F(CompressorCurveViewTest, inSilenceTheDotBreathesAtTheFootOfTheStandardCur
 }
 
 TEST_F(CompressorCurveViewTest,
-       loudInputSpringsTheDotUpTheCurveWithATrailAndCompressionOffSendsItBack) {
+       LoudInputSpringsTheDotUpTheCurveWithATrailAndCompressionOffSendsItBack) {
     for (int i = 0; i < 12; ++i) {
         push(-36.0f + 3.0f * static_cast<float>(i));
     }
@@ -173,7 +173,7 @@ TEST_F(CompressorCurveViewTest,
     renderShown(view, QStringLiteral("curve_disabled.png"));
 }
 
-TEST_F(CompressorCurveViewTest, theCurveDrawnOnceIsRedrawnForNewDensityPaletteAndParameters) {
+TEST_F(CompressorCurveViewTest, TheCurveDrawnOnceIsRedrawnForNewDensityPaletteAndParameters) {
     view.setPanelVisible(true);
     const auto freshlyDrawn = [&](const std::function<void(CompressorCurveView&)>& setUp) {
         CompressorCurveView other(levels);
@@ -203,7 +203,7 @@ TEST_F(CompressorCurveViewTest, theCurveDrawnOnceIsRedrawnForNewDensityPaletteAn
               }));
 }
 
-TEST_F(CompressorCurveViewTest, nightDrawsItsCompressorStageAndSaysTheLevellerComesFirst) {
+TEST_F(CompressorCurveViewTest, NightDrawsItsCompressorStageAndSaysTheLevellerComesFirst) {
     push(-70.0f);
     view.setParams(nightCompressorParams());
     view.setPanelVisible(true);
@@ -226,7 +226,7 @@ TEST_F(CompressorCurveViewTest, nightDrawsItsCompressorStageAndSaysTheLevellerCo
         static_cast<double>(TruePeakLimiter::ceilingDbtp));
 }
 
-TEST_F(CompressorCurveViewTest, isOneAccessibleGraphic) {
+TEST_F(CompressorCurveViewTest, IsOneAccessibleGraphic) {
     expectOneAccessibleGraphic(view, "Compression curve visualization");
 }
 
@@ -244,7 +244,7 @@ protected:
     const QRectF strip = WaveformLayout::gainReductionStrip(268.0);
 };
 
-TEST_F(LiveWaveformViewTest, whileThePanelIsHiddenItDrawsNothingAndDoesNotTick) {
+TEST_F(LiveWaveformViewTest, WhileThePanelIsHiddenItDrawsNothingAndDoesNotTick) {
     levels.push({-10.0f, -12.0f, -6.0f});
     EXPECT_FALSE(view.isTicking());
     EXPECT_TRUE(drawsNothing(view));
@@ -255,7 +255,7 @@ TEST_F(LiveWaveformViewTest, whileThePanelIsHiddenItDrawsNothingAndDoesNotTick) 
     EXPECT_TRUE(drawsNothing(view));
 }
 
-TEST_F(LiveWaveformViewTest, aShortHistoryIsDrawnAtTheRightOverItsGainReduction) {
+TEST_F(LiveWaveformViewTest, AShortHistoryIsDrawnAtTheRightOverItsGainReduction) {
     for (int i = 0; i < 150; ++i) {
         const float swing = 9.0f * static_cast<float>(std::sin(i / 6.0));
         levels.push({-15.0f + swing, -20.0f + swing / 2.0f, -12.0f});
@@ -271,7 +271,7 @@ TEST_F(LiveWaveformViewTest, aShortHistoryIsDrawnAtTheRightOverItsGainReduction)
         << "12 dB of reduction fills half the strip";
 }
 
-TEST_F(LiveWaveformViewTest, silenceShowsTheIdleLineAndCompressionOffAFlatOne) {
+TEST_F(LiveWaveformViewTest, SilenceShowsTheIdleLineAndCompressionOffAFlatOne) {
     view.setPanelVisible(true);
     const QImage idle = renderShown(view, QStringLiteral("waveform_idle.png"));
     EXPECT_GT(accentPixels(idle, band.adjusted(0.0, 10.0, 0.0, -10.0)), 0);
@@ -285,7 +285,7 @@ TEST_F(LiveWaveformViewTest, silenceShowsTheIdleLineAndCompressionOffAFlatOne) {
               colourAt(off, {134.0, band.center().y() + 4.0}).lightness());
 }
 
-TEST_F(LiveWaveformViewTest, itsBackgroundFollowsDensityAndPalette) {
+TEST_F(LiveWaveformViewTest, ItsBackgroundFollowsDensityAndPalette) {
     view.setPanelVisible(true);
     const auto freshlyDrawn = [&](const QPalette& palette) {
         LiveWaveformView other(levels);
@@ -302,7 +302,7 @@ TEST_F(LiveWaveformViewTest, itsBackgroundFollowsDensityAndPalette) {
     EXPECT_EQ(render(view, Qt::transparent), freshlyDrawn(darkPalette()));
 }
 
-TEST_F(LiveWaveformViewTest, isOneAccessibleGraphic) {
+TEST_F(LiveWaveformViewTest, IsOneAccessibleGraphic) {
     expectOneAccessibleGraphic(view, "Live audio waveform display");
 }
 
