@@ -28,6 +28,8 @@ constexpr auto tapLinger = seconds(1.5);
 constexpr auto overloadPollInterval = seconds(1.0);
 // How long a bypass stays on an output before it follows the default again.
 constexpr auto bypassSettle = std::chrono::milliseconds(100);
+// How often a started aggregate is looked at until the tap's audio reaches it.
+constexpr auto tapAudioPoll = std::chrono::milliseconds(10);
 // How long the session manager may take over a move before what it left
 // behind counts as a mistake: its moves take milliseconds, but on a busy
 // machine it may take hundreds of them to take up a new stream, and asking
@@ -388,7 +390,9 @@ struct PipeWireHal::Impl {
         return tap != taps.end() && aggregate.ready(graph, tap->second->nodeName);
     }
 
-    // Whether an aggregate runs, reading the tap (and playing on `device`, if given).
+    // Whether an aggregate runs, reading the tap (and playing on `device`, if
+    // given): linked, and its last cycles had the tap's audio. (A link that
+    // exists may not carry audio yet; what the tap gets meanwhile is lost.)
     bool readByAggregate(const Graph& graph, AudioObjectID tapId, const Tap& tap,
                          const GraphNode* device = nullptr) const {
         const auto* tapNode = graph.nodeNamed(tap.nodeName);
@@ -398,6 +402,7 @@ struct PipeWireHal::Impl {
                                           ? graph.nodeNamed(aggregate->nodeName())
                                           : nullptr;
                    return self && aggregate->anyStarted() && self->running &&
+                          aggregate->receivesTap() &&
                           graph.isLinked(tapNode->globalId, self->globalId) &&
                           (!device || (aggregate->description().mainSubDevice == device->name &&
                                        graph.isLinked(self->globalId, device->globalId)));
@@ -407,9 +412,24 @@ struct PipeWireHal::Impl {
     // A tap takes the applications once its aggregate runs, linked to it.
     void startRoutingIntoLiveTaps(const Graph& graph) {
         for (auto& [id, tap] : taps) {
-            if (!tap->routing && !tap->retired && readByAggregate(graph, id, *tap)) {
-                tap->routing = true;
+            if (!tap->routing && !tap->retired) {
+                tap->routing = readByAggregate(graph, id, *tap);
+                awaitTapAudio(id, *tap);
             }
+        }
+    }
+
+    // Locked. Whether the tap's audio reaching a started, linked aggregate is
+    // news no graph change brings: looked for again shortly while awaited.
+    void awaitTapAudio(AudioObjectID tapId, Tap& tap) {
+        const bool awaited =
+            std::any_of(aggregates.begin(), aggregates.end(), [&](const auto& entry) {
+                const auto& aggregate = entry.second;
+                return aggregate && aggregate->tapId() == tapId && aggregate->anyStarted() &&
+                       !aggregate->receivesTap();
+            });
+        if (awaited) {
+            lookAgainAfter(tap, tapAudioPoll);
         }
     }
 
@@ -432,8 +452,9 @@ struct PipeWireHal::Impl {
         const auto* sink = graph.defaultSink();
         for (auto& [id, tap] : taps) {
             const auto* tapNode = tap->node ? graph.nodeNamed(tap->nodeName) : nullptr;
-            if (tap->adopted && sink && readByAggregate(graph, id, *tap, sink)) {
-                tap->adopted = false;
+            if (tap->adopted && sink) {
+                tap->adopted = !readByAggregate(graph, id, *tap, sink);
+                awaitTapAudio(id, *tap);
             }
             const bool needed = tapNode && sink && !tap->routed.empty() &&
                                 (tap->retired || tap->adopted || playedElsewhere(id, *sink));
@@ -467,17 +488,24 @@ struct PipeWireHal::Impl {
         if (since >= bypassSettle) {
             return false;
         }
-        if (!tap.bypassRecheckDue) {
-            tap.bypassRecheckDue = true;
-            mainQueue.postAfter(bypassSettle - since, lifetime.guard([this] {
-                const Session::Lock lock(*session);
-                for (auto& entry : taps) {
-                    entry.second->bypassRecheckDue = false;
-                }
-                maintainBypasses(session->graph());
-            }));
-        }
+        lookAgainAfter(tap, bypassSettle - since);
         return true;
+    }
+
+    // Locked. Goes over the graph again after `delay`, for news of the tap
+    // that comes without a change of the graph; once while one is due.
+    void lookAgainAfter(Tap& tap, std::chrono::steady_clock::duration delay) {
+        if (tap.lookAgainDue) {
+            return;
+        }
+        tap.lookAgainDue = true;
+        mainQueue.postAfter(delay, lifetime.guard([this] {
+            const Session::Lock lock(*session);
+            for (auto& entry : taps) {
+                entry.second->lookAgainDue = false;
+            }
+            postChanges(graphChanged());
+        }));
     }
 
     // Main thread, locked. Retires the tap: it lingers, in case the next

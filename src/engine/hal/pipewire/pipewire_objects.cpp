@@ -225,6 +225,7 @@ void Aggregate::setActive(bool active) {
     if (active != active_) {
         active_ = active;
         resync_.store(true, std::memory_order_relaxed);
+        receivesTap_.store(false, std::memory_order_relaxed);
         if (const int result = pw_filter_set_active(filter_, active); result < 0) {
             pipeWireFailure("pw_filter_set_active", result);
         }
@@ -301,6 +302,11 @@ void Aggregate::process(spa_io_position* position) noexcept {
     AudioBufferList aggregateOutput{1, &ownOutput};
     AudioBufferList deviceOutput{channels, outputBuffers};
     AudioBufferList noInput{};
+    if (!receivesTap_.load(std::memory_order_relaxed) && channels > 0 &&
+        std::all_of(inputBuffers, inputBuffers + channels,
+                    [](const AudioBuffer& buffer) { return buffer.mData != nullptr; })) {
+        receivesTap_.store(true, std::memory_order_relaxed);
+    }
 
     // Capture first, then the output device's procs: what was captured in
     // this cycle plays in this cycle.

@@ -73,10 +73,11 @@ struct Tap {
     bool adoptable = true;
     PortLinks bypass;
     std::uint32_t bypassSink = 0; // the node `bypass` plays into
-    // When `bypass` last moved to another output, and whether a look at the
-    // default output is due because it changed again since.
+    // When `bypass` last moved to another output, and whether another look
+    // at the graph is due (the output changed again since, or its
+    // aggregate's audio is awaited).
     std::chrono::steady_clock::time_point bypassMovedAt{};
-    bool bypassRecheckDue = false;
+    bool lookAgainDue = false;
 
     ~Tap() {
         if (node) {
@@ -142,6 +143,9 @@ public:
     void stop(IOProc& proc);
     void remove(IOProc& proc);
     bool anyStarted() const;
+    // Whether a cycle since the filter was last activated had the tap's
+    // audio on every input port: the links carry it, not only exist.
+    bool receivesTap() const { return receivesTap_.load(std::memory_order_relaxed); }
 
     // Missed cycles seen by the IO thread since construction.
     std::int64_t overloads() const { return overloads_.load(std::memory_order_relaxed); }
@@ -175,6 +179,7 @@ private:
     std::uint64_t expectedPosition_ = 0; // IO thread only
     std::uint32_t clockId_ = 0;          // IO thread only
     std::atomic<bool> resync_{true};     // the next cycle starts a new timeline
+    std::atomic<bool> receivesTap_{false};
     std::vector<float> aggregateOutput_; // the aggregate's own output, never played
 };
 
