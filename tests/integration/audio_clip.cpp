@@ -235,7 +235,8 @@ std::vector<ToneWindow> toneWindows(const AudioClip& clip, double probeHz, doubl
             std::arg(next * std::conj(values[index])) / (2.0 * std::numbers::pi * hopTime);
         const double level = 2.0 * std::abs(values[index]) / weightSum;
         windows.push_back({static_cast<double>(index) * hopTime + windowSeconds / 2,
-                           decibels(level / std::max(response(offset), 1e-3)), probeHz + offset});
+                           decibels(level / std::max(response(offset), 1e-3)), probeHz + offset,
+                           decibels(level)});
     }
     return windows;
 }

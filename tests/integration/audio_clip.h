@@ -71,6 +71,10 @@ struct ToneWindow {
     double centreSeconds;
     double levelDb;
     double frequencyHz;
+    // The level at the probe's frequency as measured, without the correction
+    // for a tone off it: what the band holds even where two copies of a tone
+    // overlap and make the frequency (so `levelDb`) meaningless.
+    double bandLevelDb;
 };
 std::vector<ToneWindow> toneWindows(const AudioClip& clip, double probeHz, double windowSeconds,
                                     double hopSeconds);

@@ -322,8 +322,8 @@ CommandResult runCommand(const std::vector<std::string>& command, milliseconds t
     const auto status = child.waitForExit(timeout);
     if (!status) {
         child.stop(milliseconds(500));
-        throw std::runtime_error("\"" + child.commandLine() + "\" did not finish within " +
-                                 std::to_string(timeout.count()) + " ms");
+        throw CommandTimedOut("\"" + child.commandLine() + "\" did not finish within " +
+                              std::to_string(timeout.count()) + " ms");
     }
     return {*status, child.output(), child.errors()};
 }

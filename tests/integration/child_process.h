@@ -93,8 +93,13 @@ struct CommandResult {
     std::string errors;
 };
 
+// A command that did not finish in time (and was killed).
+struct CommandTimedOut : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 // Runs `command` to its end and returns what it printed. Throws
-// std::runtime_error if it does not finish within `timeout` (it is killed).
+// CommandTimedOut if it does not finish within `timeout`.
 CommandResult runCommand(const std::vector<std::string>& command,
                          milliseconds timeout = milliseconds(10000));
 // The same, throwing std::runtime_error with its output unless it exits with 0.

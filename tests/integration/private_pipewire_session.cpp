@@ -19,6 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr milliseconds graphTimeout(10000);
+// WirePlumber publishes its metadata within a second; one that has not after
+// this never will, and is started again.
+constexpr milliseconds metadataTimeout(8000);
 
 // The variables that decide which server, bus and settings a program uses.
 constexpr const char* sessionVariables[] = {
@@ -65,6 +68,28 @@ bool succeedsSoon(const std::vector<std::string>& command, std::string_view expe
                                 : result.output.find(expected) != std::string::npos;
     } catch (const std::runtime_error&) {
         return false;
+    }
+}
+
+// pw-cli and pw-metadata now and then never hear back while a session
+// manager starts (PipeWire 0.3.65 with WirePlumber 0.4), though the server
+// answers every new client. Such a call is given up after a few seconds and
+// made again, unless `done` says the first one did its work.
+std::string runPatiently(const std::vector<std::string>& command,
+                         const std::function<bool()>& done = {}) {
+    constexpr int attempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return runChecked(command, milliseconds(3000));
+        } catch (const CommandTimedOut& timedOut) {
+            if (attempt == attempts) {
+                throw;
+            }
+            std::cerr << timedOut.what() << "; again\n";
+            if (done && done()) {
+                return {};
+            }
+        }
     }
 }
 
@@ -234,9 +259,24 @@ void PrivatePipeWireSession::startAudioServer() {
     }
 }
 
+// WirePlumber 0.4 now and then starts without ever publishing its metadata;
+// starting it again is what its service would do.
 void PrivatePipeWireSession::startSessionManager() {
-    daemons_->wireplumber = ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
-    waitForDefaultMetadata();
+    constexpr int attempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        daemons_->wireplumber =
+            ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
+        try {
+            waitForDefaultMetadata();
+            return;
+        } catch (const std::runtime_error& error) {
+            if (attempt == attempts) {
+                throw;
+            }
+            std::cerr << "starting wireplumber again: " << error.what() << '\n';
+            daemons_->wireplumber.reset();
+        }
+    }
 }
 
 void PrivatePipeWireSession::stopAudioServer() {
@@ -258,15 +298,7 @@ void PrivatePipeWireSession::restartSessionManager() {
             destroyNode(sink.name);
         }
     }
-    try {
-        startSessionManager();
-    } catch (const std::runtime_error& error) {
-        // WirePlumber 0.4 now and then starts without ever publishing its
-        // metadata; a second start is what its service would do.
-        std::cerr << "restarting wireplumber again: " << error.what() << '\n';
-        daemons_->wireplumber.reset();
-        startSessionManager();
-    }
+    startSessionManager();
     // The devices come back once it runs, as its device monitors find them
     // again. (Nodes that appear while WirePlumber 0.4 is starting may never
     // be taken up, and then it links nothing at all.)
@@ -305,11 +337,17 @@ void PrivatePipeWireSession::waitForDefaultMetadata() {
             }
             return succeedsSoon({"pw-metadata", "-n", "default"}, "Found \"default\" metadata");
         },
-        options_.startTimeout);
+        std::min(options_.startTimeout, metadataTimeout));
     if (!published) {
-        const auto probe = runCommand({"pw-cli", "ls", "Metadata"});
+        std::string listing;
+        try {
+            const auto probe = runCommand({"pw-cli", "ls", "Metadata"}, milliseconds(3000));
+            listing = probe.output + probe.errors;
+        } catch (const CommandTimedOut& timedOut) {
+            listing = timedOut.what();
+        }
         throw std::runtime_error("wireplumber published no default metadata; the server has:\n" +
-                                 probe.output + probe.errors + daemonLogs());
+                                 listing + daemonLogs());
     }
 }
 
@@ -331,7 +369,7 @@ void PrivatePipeWireSession::waitForPulseServer() {
 }
 
 GraphSnapshot PrivatePipeWireSession::graph() const {
-    return GraphSnapshot::fromDump(runChecked({"pw-dump"}));
+    return GraphSnapshot::fromDump(runPatiently({"pw-dump"}));
 }
 
 std::optional<std::uint32_t> PrivatePipeWireSession::findNodeId(std::string_view nodeName) const {
@@ -368,7 +406,8 @@ bool PrivatePipeWireSession::waitForGraph(
 void PrivatePipeWireSession::createNullSink(const NullSink& sink) {
     // Without pw-cli's monitor mode the command returns once the node is
     // made; object.linger keeps it after pw-cli disconnects.
-    runChecked({"pw-cli", "create-node", "adapter", nodeProperties(sink)});
+    runPatiently({"pw-cli", "create-node", "adapter", nodeProperties(sink)},
+                 [&] { return findNodeId(sink.name).has_value(); });
     GraphSnapshot last;
     if (!waitForGraph([&](const GraphSnapshot& g) { return g.node(sink.name) != nullptr; },
                       graphTimeout, &last)) {
@@ -378,7 +417,8 @@ void PrivatePipeWireSession::createNullSink(const NullSink& sink) {
 }
 
 void PrivatePipeWireSession::destroyNode(std::string_view nodeName) {
-    runChecked({"pw-cli", "destroy", std::to_string(nodeId(nodeName))});
+    runPatiently({"pw-cli", "destroy", std::to_string(nodeId(nodeName))},
+                 [&] { return !findNodeId(nodeName).has_value(); });
     if (!waitForGraph([&](const GraphSnapshot& g) { return g.node(nodeName) == nullptr; },
                       graphTimeout)) {
         throw std::runtime_error("the node \"" + std::string(nodeName) + "\" stayed");
@@ -392,7 +432,7 @@ void PrivatePipeWireSession::link(std::string_view outputPort, std::string_view 
 std::optional<std::string> PrivatePipeWireSession::metadataValue(std::string_view metadataName,
                                                                  std::string_view key) const {
     // Lines read: update: id:0 key:'KEY' value:'VALUE' type:'TYPE'
-    const auto listing = runChecked({"pw-metadata", "-n", std::string(metadataName)});
+    const auto listing = runPatiently({"pw-metadata", "-n", std::string(metadataName)});
     const auto marker = "key:'" + std::string(key) + "' value:'";
     const auto start = listing.find(marker);
     if (start == std::string::npos) {
@@ -415,14 +455,14 @@ std::string PrivatePipeWireSession::defaultSink() const {
 void PrivatePipeWireSession::setDefaultSink(std::string_view nodeName, DefaultSinkTool tool) {
     switch (tool) {
     case DefaultSinkTool::metadata:
-        runChecked({"pw-metadata", "0", "default.configured.audio.sink",
-                    nlohmann::json{{"name", nodeName}}.dump(), "Spa:String:JSON"});
+        runPatiently({"pw-metadata", "0", "default.configured.audio.sink",
+                      nlohmann::json{{"name", nodeName}}.dump(), "Spa:String:JSON"});
         break;
     case DefaultSinkTool::pactl:
         runChecked({"pactl", "set-default-sink", std::string(nodeName)});
         break;
     case DefaultSinkTool::wpctl:
-        runChecked({"wpctl", "set-default", std::to_string(nodeId(nodeName))});
+        runPatiently({"wpctl", "set-default", std::to_string(nodeId(nodeName))});
         break;
     }
     if (!waitUntil([&] { return defaultSink() == nodeName; }, graphTimeout)) {

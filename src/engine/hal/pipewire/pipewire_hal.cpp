@@ -493,16 +493,20 @@ struct PipeWireHal::Impl {
     }
 
     // Locked. Goes over the graph again after `delay`, for news of the tap
-    // that comes without a change of the graph; once while one is due.
+    // that comes without a change of the graph, unless a look is due by then.
     void lookAgainAfter(Tap& tap, std::chrono::steady_clock::duration delay) {
-        if (tap.lookAgainDue) {
+        const auto at = std::chrono::steady_clock::now() + delay;
+        if (tap.lookAgainAt <= at) {
             return;
         }
-        tap.lookAgainDue = true;
+        tap.lookAgainAt = at;
         mainQueue.postAfter(delay, lifetime.guard([this] {
             const Session::Lock lock(*session);
+            const auto now = std::chrono::steady_clock::now();
             for (auto& entry : taps) {
-                entry.second->lookAgainDue = false;
+                if (entry.second->lookAgainAt <= now) {
+                    entry.second->lookAgainAt = std::chrono::steady_clock::time_point::max();
+                }
             }
             postChanges(graphChanged());
         }));

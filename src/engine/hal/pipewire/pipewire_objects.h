@@ -73,11 +73,12 @@ struct Tap {
     bool adoptable = true;
     PortLinks bypass;
     std::uint32_t bypassSink = 0; // the node `bypass` plays into
-    // When `bypass` last moved to another output, and whether another look
-    // at the graph is due (the output changed again since, or its
-    // aggregate's audio is awaited).
+    // When `bypass` last moved to another output, and when the graph is
+    // looked at again for it (the output changed again since, or its
+    // aggregate's audio is awaited); max while no look is due.
     std::chrono::steady_clock::time_point bypassMovedAt{};
-    bool lookAgainDue = false;
+    std::chrono::steady_clock::time_point lookAgainAt =
+        std::chrono::steady_clock::time_point::max();
 
     ~Tap() {
         if (node) {
