@@ -255,12 +255,18 @@ void Chaos::startPlay() {
     std::vector<double> free;
     for (int index = 0; index < 10; ++index) {
         const double frequency = 400.0 + 150.0 * index;
+        // A band stays taken a while after its play ends: the checker reads
+        // a play until a second after its end, and would hear the next one.
+        const double at = now();
         const bool inUse = std::any_of(plays_.begin(), plays_.end(), [&](const Play& play) {
-            return !play.endedAt && play.frequencyHz == frequency;
+            return play.frequencyHz == frequency && play.endedAt.value_or(1e9) + 1.5 > at;
         });
         if (!inUse) {
             free.push_back(frequency);
         }
+    }
+    if (free.empty()) {
+        return; // a burst of short plays took every band; the next try finds one
     }
     Play play;
     play.number = static_cast<int>(plays_.size());

@@ -475,6 +475,11 @@ void Session::onCoreError(void* data, std::uint32_t id, int seq, int res, const 
         if (self.lost_) {
             self.lost_(self.connectionNumber_);
         }
+    } else if (res == -ENOENT) {
+        // An object that went while we asked something of it (a link the
+        // session manager removed first): nothing is left to do.
+        self.log_.info("PipeWire object %{public}u was gone (request %{public}d): %{public}s", id,
+                       seq, message ? message : spa_strerror(res));
     } else {
         self.log_.error("PipeWire error on object %{public}u (request %{public}d): "
                         "%{public}s (%{public}d)",
