@@ -83,8 +83,11 @@ struct Play {
     double frequencyHz = 0;
     double levelDb = 0;
     double seconds = 0;
-    double spawnedAt = 0; // s since the run began
-    std::optional<double> endedAt;
+    double spawnedAt = 0;          // s since the run began
+    std::optional<double> endedAt; // as far as the checks go: a restart ends it
+    // When its process exited: a play a session manager's restart cut off
+    // plays on, and its sound still moves the compressor.
+    std::optional<double> exitedAt;
     bool cut = false; // ended by a restart
     std::unique_ptr<Playback> playback;
 
@@ -259,7 +262,7 @@ void Chaos::startPlay() {
         // a play until a second after its end, and would hear the next one.
         const double at = now();
         const bool inUse = std::any_of(plays_.begin(), plays_.end(), [&](const Play& play) {
-            return play.frequencyHz == frequency && play.endedAt.value_or(1e9) + 1.5 > at;
+            return play.frequencyHz == frequency && play.exitedAt.value_or(1e9) + 1.5 > at;
         });
         if (!inUse) {
             free.push_back(frequency);
@@ -282,8 +285,9 @@ void Chaos::startPlay() {
 
 void Chaos::reapPlays() {
     for (auto& play : plays_) {
-        if (!play.endedAt && !play.playback->isPlaying()) {
-            play.endedAt = now();
+        if (!play.exitedAt && !play.playback->isPlaying()) {
+            play.exitedAt = now();
+            play.endedAt = std::min(play.endedAt.value_or(1e9), *play.exitedAt);
         }
     }
 }
@@ -395,7 +399,7 @@ void Chaos::run() {
             nextSwitch = now() + uniform(5.0, 10.0);
         } else if (at >= nextPlay) {
             const auto playing = std::count_if(plays_.begin(), plays_.end(),
-                                               [](const Play& play) { return !play.endedAt; });
+                                               [](const Play& play) { return !play.exitedAt; });
             if (playing < 3) {
                 startPlay();
             }
@@ -405,7 +409,7 @@ void Chaos::run() {
         std::this_thread::sleep_for(10ms);
     }
     for (auto& play : plays_) {
-        if (!play.endedAt) {
+        if (!play.exitedAt) {
             play.playback->waitUntilFinished(10000ms);
         }
     }
@@ -468,7 +472,7 @@ bool Chaos::alone(const Play& play, double position) const {
     const double to = from + startupSeconds;
     return std::none_of(plays_.begin(), plays_.end(), [&](const Play& other) {
         return other.number != play.number && other.spawnedAt < to &&
-               other.endedAt.value_or(1e9) + 2.0 > from;
+               other.exitedAt.value_or(1e9) + 2.0 > from;
     });
 }
 
