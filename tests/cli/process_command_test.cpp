@@ -35,13 +35,15 @@ constexpr int rate = 48000;
 // Noise stepping from quiet to loud and back, so that the compressor both
 // attacks and releases within the file.
 std::vector<float> steppedNoise(std::int64_t frames, int channels) {
-    const auto noise = stereoNoise(frames, 1.0f, 7);
+    // Enough stereo noise for every channel to have its own.
+    const auto noise = stereoNoise((frames * channels + 1) / 2, 1.0f, 7);
     std::vector<float> samples(static_cast<std::size_t>(frames * channels));
     for (std::int64_t frame = 0; frame < frames; ++frame) {
         const float level = frame < frames / 3 ? -40.0f : frame < 2 * frames / 3 ? -6.0f : -30.0f;
         for (int channel = 0; channel < channels; ++channel) {
             samples[static_cast<std::size_t>(frame * channels + channel)] =
-                noise[static_cast<std::size_t>(frame * 2 + channel)] * decibelsToAmplitude(level);
+                noise[static_cast<std::size_t>(frame * channels + channel)] *
+                decibelsToAmplitude(level);
         }
     }
     return samples;

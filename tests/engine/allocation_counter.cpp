@@ -24,10 +24,23 @@ void* operator new(std::size_t size) {
     throw std::bad_alloc();
 }
 
+// std::stable_sort takes its buffer through the nothrow form; it must come
+// from the same malloc that the replaced delete returns it to.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return ::operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
 void operator delete(void* memory) noexcept {
     std::free(memory);
 }
 void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+void operator delete(void* memory, const std::nothrow_t&) noexcept {
     std::free(memory);
 }
 
