@@ -3,6 +3,7 @@
 // drifting clocks.
 
 #include "allocation_counter.h"
+#include "dsp/true_peak_limiter.h"
 #include "engine_test_fixture.h"
 
 #include <cmath>
@@ -50,6 +51,38 @@ TEST_F(AudioEngineAudioTest, TheOutputPlaysTheCompressedTapWithoutAllocating) {
     }
     EXPECT_EQ(audio.ioState()._ringUnderflowFrames.load(), 0);
     EXPECT_EQ(audio.compressor().levelBuffer().writeCount(), 200);
+}
+
+// Night adds a leveller and a true-peak limiter to the same IO path: a
+// near full-scale sine must come out under the limiter's ceiling, and
+// nothing may allocate while it limits.
+TEST_F(AudioEngineAudioTest, TheNightChainLimitsWithoutAllocating) {
+    auto& audio = startedEngine();
+    audio.selectChain(ChainKind::night);
+    audio.compressor().setBypassed(false);
+    auto tap = SimulatedBufferList::interleaved(2, 512);
+    auto aggregateOutput = SimulatedBufferList::interleaved(2, 512);
+    auto none = SimulatedBufferList::empty();
+    auto output = SimulatedBufferList::interleaved(2, 512);
+    const auto capture = aggregate();
+    const float ceiling = std::pow(10.0f, TruePeakLimiter::ceilingDbtp / 20.0f);
+    std::uint64_t phase = 0;
+    float loudest = 0.0f;
+    const testing::AllocationCounter allocations;
+    for (int period = 0; period < 400; ++period) {
+        for (auto& sample : tap.samples(0)) {
+            sample =
+                0.99f * static_cast<float>(std::sin(0.0412 * static_cast<double>(phase++ / 2)));
+        }
+        hal.runIOCycle(capture, tap.list(), aggregateOutput.list());
+        hal.runIOCycle(speakers, none.list(), output.list());
+        for (const float sample : output.samples(0)) {
+            loudest = std::max(loudest, std::fabs(sample));
+        }
+    }
+    EXPECT_EQ(allocations.count(), 0);
+    EXPECT_LE(loudest, ceiling * 1.001f);
+    EXPECT_GT(loudest, ceiling * 0.5f) << "the tone is heard";
 }
 
 TEST_F(AudioEngineAudioTest, KeepAliveAndClickPathsDoNotAllocateEither) {
