@@ -29,21 +29,32 @@ void fillTone(float* interleaved, std::uint32_t frames, std::uint64_t& phase) {
 
 using AudioEngineAudioTest = EngineTest;
 
-TEST_F(AudioEngineAudioTest, TheOutputPlaysTheCompressedTapWithoutAllocating) {
+class AudioEngineStereoTest : public EngineTest {
+protected:
+    // One stereo IO period: the tap's block through the capture side, then
+    // the output's.
+    void runStereoPeriod() {
+        hal.runIOCycle(capture, tap.list(), aggregateOutput.list());
+        hal.runIOCycle(speakers, none.list(), output.list());
+    }
+
+    SimulatedBufferList tap = SimulatedBufferList::interleaved(2, 512);
+    SimulatedBufferList aggregateOutput = SimulatedBufferList::interleaved(2, 512);
+    SimulatedBufferList none = SimulatedBufferList::empty();
+    SimulatedBufferList output = SimulatedBufferList::interleaved(2, 512);
+    AudioObjectID capture = 0;
+};
+
+TEST_F(AudioEngineStereoTest, TheOutputPlaysTheCompressedTapWithoutAllocating) {
     auto& audio = startedEngine();
     audio.updateCompressorParams(CompressorParams::defaults());
     audio.compressor().setBypassed(false);
-    auto tap = SimulatedBufferList::interleaved(2, 512);
-    auto aggregateOutput = SimulatedBufferList::interleaved(2, 512);
-    auto none = SimulatedBufferList::empty();
-    auto output = SimulatedBufferList::interleaved(2, 512);
-    const auto capture = aggregate();
+    capture = aggregate();
     std::uint64_t phase = 0;
     for (int period = 0; period < 200; ++period) {
         fillTone(tap.samples(0).data(), 512, phase);
         const testing::AllocationCounter allocations;
-        hal.runIOCycle(capture, tap.list(), aggregateOutput.list());
-        hal.runIOCycle(speakers, none.list(), output.list());
+        runStereoPeriod();
         ASSERT_EQ(allocations.count(), 0);
     }
     for (std::uint32_t frame = 0; frame < 512; ++frame) {
@@ -56,15 +67,11 @@ TEST_F(AudioEngineAudioTest, TheOutputPlaysTheCompressedTapWithoutAllocating) {
 // Night adds a leveller and a true-peak limiter to the same IO path: a
 // near full-scale sine must come out under the limiter's ceiling, and
 // nothing may allocate while it limits.
-TEST_F(AudioEngineAudioTest, TheNightChainLimitsWithoutAllocating) {
+TEST_F(AudioEngineStereoTest, TheNightChainLimitsWithoutAllocating) {
     auto& audio = startedEngine();
     audio.selectChain(ChainKind::night);
     audio.compressor().setBypassed(false);
-    auto tap = SimulatedBufferList::interleaved(2, 512);
-    auto aggregateOutput = SimulatedBufferList::interleaved(2, 512);
-    auto none = SimulatedBufferList::empty();
-    auto output = SimulatedBufferList::interleaved(2, 512);
-    const auto capture = aggregate();
+    capture = aggregate();
     const float ceiling = std::pow(10.0f, TruePeakLimiter::ceilingDbtp / 20.0f);
     std::uint64_t phase = 0;
     float loudest = 0.0f;
@@ -74,8 +81,7 @@ TEST_F(AudioEngineAudioTest, TheNightChainLimitsWithoutAllocating) {
             sample =
                 0.99f * static_cast<float>(std::sin(0.0412 * static_cast<double>(phase++ / 2)));
         }
-        hal.runIOCycle(capture, tap.list(), aggregateOutput.list());
-        hal.runIOCycle(speakers, none.list(), output.list());
+        runStereoPeriod();
         for (const float sample : output.samples(0)) {
             loudest = std::max(loudest, std::fabs(sample));
         }
