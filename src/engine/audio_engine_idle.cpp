@@ -167,6 +167,7 @@ void AudioEngine::resumeIO() {
     io.ring.reset();
     io._ringStarted.store(false, std::memory_order_relaxed);
     io._fadeInRemaining.store(EngineIOState::fadeInFrames, std::memory_order_relaxed);
+    io._fadeInWaitsForTap.store(true, std::memory_order_relaxed);
 
     auto status = kAudioHardwareNoError;
     if (outputProcID) {

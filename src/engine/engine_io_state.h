@@ -51,6 +51,10 @@ struct EngineIOState {
 
     std::atomic<bool> _ringStarted{false};
     std::atomic<std::int64_t> _fadeInRemaining{0};
+    // Set with a resume's fade-in: the fade starts with the tap's first
+    // sound, not during the cycles an aggregate runs before its links and
+    // the player's first buffers reach it, or that sound would play unfaded.
+    std::atomic<bool> _fadeInWaitsForTap{false};
     std::atomic<std::uint32_t> _keepAliveRng{0x9e3779b9u};
     std::atomic<float> _clickLastOut{0.0f};
     // Read by the diagnostics queue.

@@ -204,6 +204,13 @@ void runCaptureCallback(EngineIOState& io, const AudioBufferList& input,
             if (metering) {
                 io._ioProcFrames.store(frames, std::memory_order_relaxed);
             }
+            // A stream linked into the tap plays silence until its first
+            // buffers reach it; the fade waits for sound.
+            if (io._fadeInWaitsForTap.load(std::memory_order_relaxed) &&
+                std::any_of(scratch, scratch + frames * layout.count,
+                            [](float sample) { return sample != 0.0f; })) {
+                io._fadeInWaitsForTap.store(false, std::memory_order_relaxed);
+            }
             io.chain.processInterleaved(scratch, frames, layout);
             const auto written = io.ring.write(scratch, frames);
             if (written < frames) {
@@ -266,7 +273,7 @@ void runOutputCallback(EngineIOState& io, AudioBufferList& output) noexcept {
     }
 
     const auto remaining = io._fadeInRemaining.load(std::memory_order_relaxed);
-    if (remaining > 0) {
+    if (remaining > 0 && !io._fadeInWaitsForTap.load(std::memory_order_relaxed)) {
         constexpr auto fadeFrames = static_cast<float>(EngineIOState::fadeInFrames);
         for (std::int64_t i = 0; i < frames; ++i) {
             const float gain = std::clamp(

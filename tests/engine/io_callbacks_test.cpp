@@ -346,6 +346,28 @@ TEST_F(IOCallbacksTest, FadeInRampsOverFiftyMillisecondsAcrossCallbacks) {
     EXPECT_EQ(io._fadeInRemaining.load(), 2400 - 1024);
 }
 
+// An aggregate's first cycles after a resume may come before its links, or
+// the player's first buffers, reach it: the fade waits for sound instead of
+// passing on silence.
+TEST_F(IOCallbacksTest, FadeInAfterAResumeWaitsForTheTapsFirstSound) {
+    io._fadeInRemaining.store(EngineIOState::fadeInFrames);
+    io._fadeInWaitsForTap.store(true);
+    const auto missing = SimulatedBufferList({{2, false}}, 512);
+    const auto silent = SimulatedBufferList::interleaved(2, 512);
+    auto output = SimulatedBufferList::interleaved(2, 512);
+    for (int cycle = 0; cycle < 8; ++cycle) {
+        capture(cycle % 2 ? missing : silent);
+        runOutputCallback(io, output.list());
+    }
+    EXPECT_EQ(io._fadeInRemaining.load(), EngineIOState::fadeInFrames);
+
+    auto input = SimulatedBufferList::interleaved(2, 512);
+    std::fill(input.samples(0).begin(), input.samples(0).end(), 0.5f);
+    capture(input);
+    runOutputCallback(io, output.list());
+    EXPECT_FLOAT_EQ(output.at(0, 300, 0), 0.5f * 300.0f / 2400.0f);
+}
+
 class KeepAliveTest : public IOCallbacksTest {
 protected:
     KeepAliveTest()
