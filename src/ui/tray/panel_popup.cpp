@@ -73,8 +73,10 @@ void PanelPopup::setWindowed(bool windowed) {
     if (windowed == windowed_) {
         return;
     }
+    // Back to the normal state first: a window minimised where no window
+    // manager acts on it stays mapped, and Qt would not unmap it again.
+    setWindowState(Qt::WindowNoState);
     hide();
-    setWindowState(Qt::WindowNoState); // a popup never opens minimised
     windowed_ = windowed;
     setWindowFlags(windowed ? windowedFlags : popupFlags);
     setAttribute(Qt::WA_NoMouseReplay, !windowed);

@@ -1,5 +1,6 @@
 #include "ui/tray/system_tray_status_item.h"
 
+#include "ui/tray/panel_placement.h"
 #include "ui/tray/session_bus.h"
 #include "ui/tray/tray_icon.h"
 
@@ -95,7 +96,9 @@ void SystemTrayStatusItem::recheckTray() {
         return;
     }
     trayAvailable_ = available;
-    if (available && icon_.isVisible()) {
+    // Qt docks the icon itself into a tray that came later, most of the
+    // time; one it left out is shown again.
+    if (available && icon_.isVisible() && !isDocked(icon_.geometry())) {
         icon_.hide();
         icon_.show();
     }
@@ -108,6 +111,9 @@ void SystemTrayStatusItem::clicked(QSystemTrayIcon::ActivationReason reason) {
     if (reason != QSystemTrayIcon::Trigger && reason != QSystemTrayIcon::Context) {
         return;
     }
+    // A click on the icon proves a tray: follow it now rather than at the
+    // next check, so that the click opens the panel from the icon.
+    recheckTray();
     // Only X11 tells where the pointer is outside our own windows.
     lastClick_ = isX11() ? std::optional<QPoint>(QCursor::pos()) : std::nullopt;
     if (clicked_) {
