@@ -88,8 +88,8 @@ void AudioEngine::logLatencyDiagnostics() {
         const auto inputStreams = deviceInputStreamCount(hal, outputDeviceID);
         log.notice(
             "Bluetooth output: profile=%{public}s inputStreams=%{public}ld — device is aggregate "
-            "clock master; tap is drift-compensated. (Active codec name is not exposed by "
-            "CoreAudio; sample rate is the A2DP↔HFP signal.)",
+            "clock master; tap is drift-compensated. (The active codec is not read; sample "
+            "rate is the A2DP↔HFP signal.)",
             bluetoothProfileName(sampleRate, inputStreams), inputStreams);
     }
 }

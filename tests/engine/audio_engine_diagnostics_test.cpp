@@ -39,9 +39,8 @@ TEST_F(AudioEngineDiagnosticsTest, BluetoothOutputsNameTheirProfile) {
     startedEngine();
     EXPECT_TRUE(logged("Bluetooth output: profile=HFP/call mode (degraded — mic forced the link "
                        "down) inputStreams=1 — "
-                       "device is aggregate clock master; tap is drift-compensated. (Active codec "
-                       "name is not exposed by "
-                       "CoreAudio; sample rate is the A2DP↔HFP signal.)"));
+                       "device is aggregate clock master; tap is drift-compensated. (The active "
+                       "codec is not read; sample rate is the A2DP↔HFP signal.)"));
 }
 
 TEST_F(AudioEngineDiagnosticsTest, OverloadsAreCountedAndLogged) {
