@@ -70,7 +70,8 @@ void AudioEngine::logLatencyDiagnostics() {
         return;
     }
     const auto transport = queryTransportType(hal, outputDeviceID);
-    const auto breakdown = queryAddedLatency(hal, aggregateDeviceID, io_->chain.lookaheadSamples());
+    const auto breakdown =
+        queryAddedLatency(hal, aggregateDeviceID, outputDeviceID, io_->chain.lookaheadSamples());
     const double sampleRate = processingSampleRate();
     const double deviceRate = builtOutputNominalRate > 0 ? builtOutputNominalRate : sampleRate;
     const double ringMs =

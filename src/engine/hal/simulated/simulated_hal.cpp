@@ -287,7 +287,8 @@ SimulatedHal::deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress&
     case AudioProperty::streams:
         return SimulatedPropertyValue::array(entry.inputStreams);
     case AudioProperty::latency:
-        return SimulatedPropertyValue::fixed(entry.latencyFrames);
+        return SimulatedPropertyValue::fixed(
+            entry.reportedProcessingLatency.value_or(entry.latencyFrames));
     case AudioProperty::safetyOffset:
         return SimulatedPropertyValue::fixed(entry.safetyOffsetFrames);
     case AudioProperty::deviceIsRunningSomewhere:
