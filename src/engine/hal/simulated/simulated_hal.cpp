@@ -225,6 +225,8 @@ SimulatedHal::processProperty(const Process& entry,
         return text(entry.profile.name);
     case AudioProperty::processIconName:
         return text(entry.profile.iconName);
+    case AudioProperty::processBinary:
+        return text(entry.profile.binary);
     case AudioProperty::processDirectOutputReason:
         return SimulatedPropertyValue::fixed(
             static_cast<std::uint32_t>(entry.profile.directOutputReason));
