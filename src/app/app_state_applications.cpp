@@ -38,8 +38,9 @@ void AppState::setApplicationDirect(const std::string& bundleID, bool direct) {
 
 bool AppState::forgetApplicationChoice(const std::string& bundleID) {
     // Both, so that a former choice by that name cannot come back.
-    const bool forgotten = applicationChoices_.forget(bundleID);
-    if (!(formerApplicationChoices_.forget(bundleID) || forgotten)) {
+    const bool chosen = applicationChoices_.forget(bundleID);
+    const bool chosenFormerly = formerApplicationChoices_.forget(bundleID);
+    if (!chosen && !chosenFormerly) {
         return false;
     }
     log.notice("Application %{public}s: choice forgotten", bundleID);

@@ -36,13 +36,18 @@ bool carryOverFormerChoices(ApplicationChoices& former, ApplicationChoices& choi
                             const std::vector<AudioApplication>& applications) {
     std::vector<std::string> carried;
     for (const auto& [binary, direct] : former.entries()) {
+        bool runs = false;
         for (const auto& application : applications) {
-            if (application.binary == binary || application.bundleID == binary) {
-                if (!choices.isDirect(application.bundleID)) {
-                    choices.set(application.bundleID, direct);
-                }
-                carried.push_back(binary);
+            if (application.binary != binary && application.bundleID != binary) {
+                continue;
             }
+            runs = true;
+            if (!choices.isDirect(application.bundleID)) {
+                choices.set(application.bundleID, direct);
+            }
+        }
+        if (runs) {
+            carried.push_back(binary);
         }
     }
     for (const auto& binary : carried) {
