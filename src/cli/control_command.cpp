@@ -22,7 +22,7 @@ struct ControlCommand {
     bool takesName = false;
 };
 
-constexpr std::array<ControlCommand, 7> controlCommands{{
+constexpr std::array<ControlCommand, 8> controlCommands{{
     {"toggle", InstanceCommand::toggle},
     {"on", InstanceCommand::enable},
     {"off", InstanceCommand::disable},
@@ -30,6 +30,7 @@ constexpr std::array<ControlCommand, 7> controlCommands{{
     {"apps", InstanceCommand::applications},
     {"direct", InstanceCommand::makeDirect, true},
     {"level", InstanceCommand::makeLevelled, true},
+    {"forget", InstanceCommand::forget, true},
 }};
 
 const ControlCommand* findCommand(std::string_view name) {
@@ -84,7 +85,19 @@ std::string playsText(const ListedApplication& application) {
     if (!application.reason.empty()) {
         text += " (" + application.reason + ")";
     }
+    if (!application.present) {
+        return text + ", remembered";
+    }
     return application.playing ? text : text + ", paused";
+}
+
+std::string choiceText(const ListedApplication& application) {
+    const char* plays = application.direct ? "direct" : "levelled";
+    if (!application.present) {
+        return fmt::format("{} does not play now; it will play {} when it starts.\n",
+                           application.name, plays);
+    }
+    return fmt::format("{} now plays {}.\n", application.name, plays);
 }
 
 // Sends the request; CommandError when it did not get done.
@@ -125,6 +138,11 @@ std::string formatApplicationList(const std::vector<ListedApplication>& applicat
         text += fmt::format("{:<{}}  {:<{}}  {}\n", application.name, nameWidth,
                             application.bundleID, idWidth, playsText(application));
     }
+    if (std::any_of(applications.begin(), applications.end(),
+                    [](const ListedApplication& application) { return !application.present; })) {
+        text += "Remembered: chosen for an application that has no stream now; quellora forget "
+                "NAME drops the choice.\n";
+    }
     return text;
 }
 
@@ -152,9 +170,11 @@ int runControlCommand(std::string_view command, const std::vector<std::string>& 
             break;
         case InstanceCommand::makeDirect:
         case InstanceCommand::makeLevelled:
-            console.out << fmt::format("{} now plays {}.\n", reply.text,
-                                       found.command == InstanceCommand::makeDirect ? "direct"
-                                                                                    : "levelled");
+            console.out << choiceText(reply.applications.front());
+            break;
+        case InstanceCommand::forget:
+            console.out << fmt::format("The choice for {} is forgotten: it plays as by default.\n",
+                                       reply.text);
             break;
         default:
             break;
