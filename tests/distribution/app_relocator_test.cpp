@@ -1,6 +1,7 @@
 #include "base/log_sinks.h"
 #include "distribution/app_relocator.h"
 #include "distribution/command_runner.h"
+#include "distribution/linux_relocation_platform.h"
 #include "distribution/shell_quoting.h"
 
 #include <gtest/gtest.h>
@@ -239,6 +240,26 @@ TEST(ShellQuotingTest, TheMoveCommandCannotBeHijackedByTheNames) {
     EXPECT_FALSE(fs::exists(root / "pwned"));
     fs::current_path(previous);
     fs::remove_all(root);
+}
+
+struct RecordingRunner final : CommandRunner {
+    int run(const std::vector<std::string>& arguments) override {
+        commands.push_back(arguments);
+        return 0;
+    }
+    bool launchDetached(const std::vector<std::string>& arguments) override {
+        commands.push_back(arguments);
+        return true;
+    }
+    std::vector<std::vector<std::string>> commands;
+};
+
+TEST(LinuxRelocationPlatformTest, NeverHandsAShellCommandLineToTheAdministrator) {
+    const auto runner = std::make_shared<RecordingRunner>();
+    LinuxRelocationPlatform platform(runner, {});
+    EXPECT_FALSE(platform.runShellCommandAsAdministrator(
+        AppRelocator::authorizedMoveCommand("/tmp/Quellora", "/opt/Quellora")));
+    EXPECT_TRUE(runner->commands.empty());
 }
 
 TEST(ProcessCommandRunnerTest, ReportsHowTheCommandEnded) {
