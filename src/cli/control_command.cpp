@@ -1,6 +1,7 @@
 #include "cli/control_command.h"
 
 #include "app/session_bus_instance.h"
+#include "base/utf8.h"
 #include "cli/command_error.h"
 #include "cli/command_reference.h"
 #include "cli/option_scanner.h"
@@ -109,9 +110,17 @@ bool isControlCommand(std::string_view command) {
     return findCommand(command) != nullptr;
 }
 
-std::string formatApplicationList(const std::vector<ListedApplication>& applications) {
-    if (applications.empty()) {
+std::string formatApplicationList(const std::vector<ListedApplication>& listed, bool forTerminal) {
+    if (listed.empty()) {
         return "No application has an output stream.\n";
+    }
+    // Any audio client names itself: on a terminal its controls are shown.
+    auto applications = listed;
+    if (forTerminal) {
+        for (auto& application : applications) {
+            application.name = escapedControls(application.name);
+            application.bundleID = escapedControls(application.bundleID);
+        }
     }
     std::size_t nameWidth = std::string_view("APPLICATION").size();
     std::size_t idWidth = std::string_view("ID").size();
@@ -145,16 +154,17 @@ int runControlCommand(std::string_view command, const std::vector<std::string>& 
             console.out << reply.text << '\n';
             break;
         case InstanceCommand::applications:
-            console.out << formatApplicationList(reply.applications);
+            console.out << formatApplicationList(reply.applications, console.outIsTerminal);
             if (send({InstanceCommand::mode, {}}).text == "off") {
                 console.out << "Quellora is off: every application plays unprocessed.\n";
             }
             break;
         case InstanceCommand::makeDirect:
         case InstanceCommand::makeLevelled:
-            console.out << fmt::format("{} now plays {}.\n", reply.text,
-                                       found.command == InstanceCommand::makeDirect ? "direct"
-                                                                                    : "levelled");
+            console.out << fmt::format(
+                "{} now plays {}.\n",
+                console.outIsTerminal ? escapedControls(reply.text) : reply.text,
+                found.command == InstanceCommand::makeDirect ? "direct" : "levelled");
             break;
         default:
             break;
