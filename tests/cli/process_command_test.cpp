@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
+#include <pwd.h>
 #include <sndfile.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
@@ -611,6 +613,45 @@ TEST_F(ProcessCommandTest, WriteFailureExitsOneAndLeavesNoTrace) {
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, StartsWith("quellora process: cannot write"));
+    EXPECT_EQ(dir.snapshot(), files);
+}
+
+// Whoever can plant a link or hand over a set-user-ID file must not get a
+// privileged file out of the output.
+TEST_F(ProcessCommandTest, OutputsNeverCarrySpecialBitsNorFollowOtherUsersLinks) {
+    writeAudioFile(path("in.wav"), stereoNoise(rate / 10, 0.5f), 2, rate,
+                   SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    writeTextFile(path("target.wav"), "earlier output");
+    std::filesystem::permissions(path("target.wav"), static_cast<std::filesystem::perms>(06755));
+    std::filesystem::create_symlink(path("target.wav"), path("link.wav"));
+    const auto mode = [&](const std::string& name) {
+        struct stat status {};
+        ::lstat(path(name).c_str(), &status);
+        return status.st_mode & 07777;
+    };
+
+    ASSERT_EQ(runProcess({path("in.wav"), path("link.wav")}).status, 0);
+    EXPECT_EQ(mode("target.wav"), 0755u);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.wav")));
+    const auto previousMask = ::umask(027);
+    ASSERT_EQ(runProcess({path("in.wav"), path("new.wav")}).status, 0);
+    ::umask(previousMask);
+    EXPECT_EQ(mode("new.wav"), 0640u);
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make files of another user";
+    }
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    std::filesystem::create_symlink(path("new.wav"), path("planted.wav"));
+    ASSERT_EQ(::lchown(path("planted.wav").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chown(path("target.wav").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const auto files = dir.snapshot();
+    for (const auto* link : {"planted.wav", "link.wav"}) {
+        const auto run = runProcess({path("in.wav"), path(link)});
+        EXPECT_EQ(run.status, 2) << link;
+        EXPECT_THAT(run.err, HasSubstr("not writing through it")) << link;
+    }
     EXPECT_EQ(dir.snapshot(), files);
 }
 
