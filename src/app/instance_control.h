@@ -13,6 +13,7 @@ struct ListedApplication {
     bool direct = false;
     std::string reason; // why it plays direct by default: "call audio", "pro audio"; or empty
     bool playing = false;
+    std::string outputDeviceName; // where it plays instead of the default output; or empty
 
     friend bool operator==(const ListedApplication&, const ListedApplication&) = default;
 };
@@ -32,7 +33,8 @@ public:
     virtual void disable() = 0;
     // As when the user starts the application again.
     virtual void activate() = 0;
-    // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>".
+    // "off", "on", "on (waiting for audio output)", "on, some audio passes
+    // unlevelled: <reason>", "needsPermission" or "error: <message>".
     virtual std::string mode() const = 0;
     virtual std::vector<ListedApplication> applications() const = 0;
     // Sends the application called `name` (its name or its bundle ID) around

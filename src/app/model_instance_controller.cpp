@@ -80,7 +80,8 @@ void ModelInstanceController::activate() {
 
 std::string ModelInstanceController::mode() const {
     const auto* model = model_();
-    return model ? modeText(model->mode().get(), model->waitingForAudioOutput().get())
+    return model ? modeText(model->mode().get(), model->waitingForAudioOutput().get(),
+                            model->unlevelledAudio().get())
                  : modeText(AppMode::off());
 }
 
@@ -90,7 +91,7 @@ std::vector<ListedApplication> ModelInstanceController::applications() const {
         for (const auto& entry : model->applications().get()) {
             listed.push_back({entry.application.bundleID, entry.application.name, entry.direct,
                               directOutputReasonText(entry.defaultReason),
-                              entry.application.playing});
+                              entry.application.playing, entry.application.outputDeviceName});
         }
     }
     return listed;

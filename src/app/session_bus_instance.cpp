@@ -114,14 +114,15 @@ struct SessionBusInstance::Methods {
             return result;
         }
         const MessageHandle reply(raw);
-        result = sd_bus_message_open_container(reply.get(), 'a', "(ssbsb)");
+        result = sd_bus_message_open_container(reply.get(), 'a', "(ssbsbs)");
         for (const auto& application : controllerOf(self).applications()) {
             if (result >= 0) {
                 // The bus refuses the whole reply for one string that is not UTF-8.
                 result = sd_bus_message_append(
-                    reply.get(), "(ssbsb)", validUtf8(application.bundleID).c_str(),
+                    reply.get(), "(ssbsbs)", validUtf8(application.bundleID).c_str(),
                     validUtf8(application.name).c_str(), static_cast<int>(application.direct),
-                    application.reason.c_str(), static_cast<int>(application.playing));
+                    application.reason.c_str(), static_cast<int>(application.playing),
+                    validUtf8(application.outputDeviceName).c_str());
             }
         }
         if (result >= 0) {
@@ -176,7 +177,7 @@ const sd_bus_vtable instanceVtable[] = {
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Mode", "", "s", &SessionBusInstance::Methods::mode, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Kind", "", "s", &SessionBusInstance::Methods::kind, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("Applications", "", "a(ssbsb)", &SessionBusInstance::Methods::applications,
+    SD_BUS_METHOD("Applications", "", "a(ssbsbs)", &SessionBusInstance::Methods::applications,
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("SetApplicationDirect", "sb", "s",
                   &SessionBusInstance::Methods::setApplicationDirect, SD_BUS_VTABLE_UNPRIVILEGED),
@@ -327,16 +328,18 @@ InstanceReply sendToRunningInstance(const InstanceRequest& request) {
     }
     InstanceReply answer{InstanceReply::Status::done, {}, {}};
     if (request.command == InstanceCommand::applications) {
-        result = sd_bus_message_enter_container(reply.get(), 'a', "(ssbsb)");
+        result = sd_bus_message_enter_container(reply.get(), 'a', "(ssbsbs)");
         const char* bundleID = nullptr;
         const char* name = nullptr;
         const char* reason = nullptr;
+        const char* outputDevice = nullptr;
         int direct = 0;
         int playing = 0;
         while (result >= 0 &&
-               (result = sd_bus_message_read(reply.get(), "(ssbsb)", &bundleID, &name, &direct,
-                                             &reason, &playing)) > 0) {
-            answer.applications.push_back({bundleID, name, direct != 0, reason, playing != 0});
+               (result = sd_bus_message_read(reply.get(), "(ssbsbs)", &bundleID, &name, &direct,
+                                             &reason, &playing, &outputDevice)) > 0) {
+            answer.applications.push_back(
+                {bundleID, name, direct != 0, reason, playing != 0, outputDevice});
         }
     } else if (request.command != InstanceCommand::toggle &&
                request.command != InstanceCommand::enable &&

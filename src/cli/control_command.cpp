@@ -81,7 +81,9 @@ InstanceRequest requestFor(const ControlCommand& command, const ControlOptionsPa
 
 std::string playsText(const ListedApplication& application) {
     auto text = std::string(application.direct ? "direct" : "levelled");
-    if (!application.reason.empty()) {
+    if (!application.outputDeviceName.empty()) {
+        text = "plays on " + application.outputDeviceName;
+    } else if (!application.reason.empty()) {
         text += " (" + application.reason + ")";
     }
     return application.playing ? text : text + ", paused";

@@ -73,7 +73,9 @@ QString appsSummary(const std::vector<ApplicationEntry>& entries) {
 
 QString applicationDetail(const ApplicationEntry& entry) {
     QStringList parts;
-    if (const auto reason = directOutputReasonText(entry.defaultReason); !reason.empty()) {
+    if (const auto& device = entry.application.outputDeviceName; !device.empty()) {
+        parts << "plays on " + QString::fromStdString(device);
+    } else if (const auto reason = directOutputReasonText(entry.defaultReason); !reason.empty()) {
         parts << QString::fromStdString(reason);
     }
     if (!entry.application.playing) {

@@ -20,13 +20,17 @@ constexpr int statusRowSpacing = 6;
 } // namespace
 
 QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
-                   bool waitingForAudioOutput, const std::string& presetOutputName) {
+                   bool waitingForAudioOutput, const std::string& presetOutputName,
+                   const std::string& unlevelledReason) {
     switch (mode.kind()) {
     case AppMode::Kind::off:
         return "Off";
     case AppMode::Kind::on:
         if (waitingForAudioOutput) {
             return "Waiting for Audio Output";
+        }
+        if (!unlevelledReason.empty()) {
+            return QString::fromStdString(modeText(mode, false, unlevelledReason));
         }
         return QString::fromStdString(presetOutputName.empty()
                                           ? currentPresetLabel
@@ -83,6 +87,8 @@ PanelHeader::PanelHeader(AppState& model, QWidget* parent)
     subscriptions_.push_back(model_.mode().subscribe([this](const AppMode&) { render(); }));
     subscriptions_.push_back(model_.waitingForAudioOutput().subscribe([this](bool) { render(); }));
     subscriptions_.push_back(
+        model_.unlevelledAudio().subscribe([this](const std::string&) { render(); }));
+    subscriptions_.push_back(
         model_.presetOutput().subscribe([this](const std::optional<OutputDevice>&) { render(); }));
     render();
 }
@@ -91,9 +97,9 @@ void PanelHeader::render() {
     const auto& mode = model_.mode().get();
     logo_->setActive(mode.kind() == AppMode::Kind::on);
     const auto& output = model_.presetOutput().get();
-    status_->setFullText(statusText(mode, model_.currentPresetLabel(),
-                                    model_.waitingForAudioOutput().get(),
-                                    output ? output->name : std::string()));
+    status_->setFullText(
+        statusText(mode, model_.currentPresetLabel(), model_.waitingForAudioOutput().get(),
+                   output ? output->name : std::string(), model_.unlevelledAudio().get()));
     makeRoomForStatus();
     switch_->setOn(mode.kind() != AppMode::Kind::off);
     switch_->setAccessibleDescription(compressionSwitchHint(mode));

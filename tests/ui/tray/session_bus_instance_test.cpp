@@ -34,9 +34,10 @@ public:
     void activate() override { ++activations; }
     std::string mode() const override { return "error: Can't find your speakers or headphones."; }
     std::vector<ListedApplication> applications() const override {
-        return {{"firefox-esr", "Firefox", false, "", true},
-                {"linphone", "Linphone", true, "call audio", false},
-                {"caf\xE9", "caf\xE9", false, "", true}}; // a Latin-1 file name
+        return {{"firefox-esr", "Firefox", false, "", true, ""},
+                {"linphone", "Linphone", true, "call audio", false, ""},
+                {"caf\xE9", "caf\xE9", false, "", true, ""}, // a Latin-1 file name
+                {"mpv", "mpv", false, "", true, "Headphones"}};
     }
     std::string setApplicationDirect(const std::string& name, bool direct) override {
         if (name != "firefox") {
@@ -131,7 +132,8 @@ TEST_F(SessionBusInstanceTest, CommandsReachTheRunningInstanceAndSayWhatCameOfTh
     EXPECT_EQ(apps.output, "APPLICATION  ID           PLAYS\n"
                            "Firefox      firefox-esr  levelled\n"
                            "Linphone     linphone     direct (call audio), paused\n"
-                           "caf\uFFFD         caf\uFFFD         levelled\n");
+                           "caf\uFFFD         caf\uFFFD         levelled\n"
+                           "mpv          mpv          plays on Headphones\n");
     const auto direct = quellora({"direct", "firefox"});
     EXPECT_EQ(direct.exitStatus, 0) << direct.errors;
     EXPECT_EQ(direct.output, "Firefox now plays direct.\n");

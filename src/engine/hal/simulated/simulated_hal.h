@@ -47,6 +47,9 @@ struct ProcessProfile {
     std::string name{};     // empty: no name
     std::string iconName{};
     DirectOutputReason directOutputReason = DirectOutputReason::none;
+    // The device it plays on instead of the default output, by name; empty:
+    // it follows the default output.
+    std::string outputDeviceName{};
 };
 
 // How devices run when they run on their own threads.
@@ -161,6 +164,9 @@ public:
     void closeOutputStream(AudioObjectID process);
     // Announces 'over' on the device.
     void reportOverload(AudioObjectID device);
+    // Why some audio passes the tap unlevelled; empty for none. Announces
+    // 'unlv' on the system object when it changes.
+    void setUnlevelledAudioReason(std::string reason);
 
     // Aggregates created from now on come alive this long after creation
     // (on the main dispatcher's clock) and announce 'livn' then.
@@ -283,6 +289,7 @@ private:
     std::map<AudioObjectID, std::unique_ptr<SimulatedDevice>> devices_;
     std::set<std::tuple<AudioObjectID, FourCharCode, FourCharCode>> removedProperties_;
     AudioObjectID defaultOutput_ = kAudioObjectUnknown;
+    std::string unlevelledAudioReason_;
 
     Dispatcher::Duration aggregateAliveDelay_{};
     std::optional<double> tapSampleRateOverride_;
