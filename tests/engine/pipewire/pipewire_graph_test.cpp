@@ -87,14 +87,15 @@ TEST_F(StreamRoutingTest, OurNodesAreToldByNameAndNeverCountAsDevices) {
 TEST_F(StreamRoutingTest, WhoChoseAStreamsTarget) {
     EXPECT_EQ(targetChooser(graph, std::nullopt), TargetChooser::nobody);
     EXPECT_EQ(targetChooser(graph, "-1"), TargetChooser::nobody);
-    // Our tap by name, serial or id, and a tap of an earlier run.
+    // Our tap by name or serial, and a tap of an earlier run.
     EXPECT_EQ(targetChooser(graph, "quellora-tap-AB12"), TargetChooser::us);
     EXPECT_EQ(targetChooser(graph, "1003"), TargetChooser::us);
-    EXPECT_EQ(targetChooser(graph, "3"), TargetChooser::us);
     EXPECT_EQ(targetChooser(graph, "quellora-tap-GONE"), TargetChooser::us);
-    // A mixer names the device by serial; by hand it may be a name.
+    // A mixer names the device by serial; by hand it may be a name. A
+    // serial that is also our tap's id is still the device's.
     EXPECT_EQ(targetChooser(graph, "1002"), TargetChooser::user);
     EXPECT_EQ(targetChooser(graph, "headphones"), TargetChooser::user);
+    EXPECT_EQ(targetChooser(graph, "3"), TargetChooser::user);
 }
 
 TEST_F(StreamRoutingTest, TheSessionManagersLeftoverLinksAreTold) {
@@ -335,7 +336,9 @@ TEST(TargetNamesTest, ByNameSerialOrIdOfThatNodeOnly) {
     auto tap = sink(7, "quellora-tap-ABCD");
     EXPECT_TRUE(targetNames("quellora-tap-ABCD", tap.name, &tap));
     EXPECT_TRUE(targetNames(tap.serial, tap.name, &tap));
-    EXPECT_TRUE(targetNames("7", tap.name, &tap));
+    EXPECT_FALSE(targetNames("7", tap.name, &tap));
+    EXPECT_TRUE(targetNames("7", tap.name, &tap, true));
+    EXPECT_FALSE(targetNames(tap.serial, tap.name, &tap, true));
     EXPECT_TRUE(targetNames("quellora-tap-ABCD", tap.name, nullptr));
     // Another instance's tap, or nothing at all.
     EXPECT_FALSE(targetNames("quellora-tap-EF01", tap.name, &tap));
@@ -453,7 +456,14 @@ TEST_F(VirtualDeviceSessionTest, StreamsBoundElsewhereThanTheDefaultOutputPlayTh
         return found.followsDefault ? "" : found.device ? found.device->name : "?";
     };
     EXPECT_EQ(with("quellora-tap-AB12", std::nullopt), "headphones");
-    EXPECT_EQ(with("quellora-tap-AB12", "-1"), "");
+    EXPECT_EQ(with("quellora-tap-AB12", "-1"), "headphones");
+    graph.defaultSinkName = "speakers";
+    EXPECT_EQ(with(std::nullopt, "-1"), "");
+    // A mixer's move half done (target.node first): still ours.
+    EXPECT_EQ(destination("plain_pwplay"), "");
+    EXPECT_EQ(
+        streamDestination(graph, node("plain_pwplay"), {"quellora-tap-AB12", "37"}).followsDefault,
+        true);
     EXPECT_EQ(with(node("eq_sink").serial, std::nullopt), "eq_sink");
     EXPECT_EQ(with("-1", "37"), "");
     EXPECT_EQ(with("gone-sink", std::nullopt), "?");

@@ -351,8 +351,7 @@ TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>
     const bool namesOurTap =
         std::any_of(graph.nodes.begin(), graph.nodes.end(), [&](const auto& entry) {
             const auto& node = entry.second;
-            return node.ownRole == ownTapRole &&
-                   (node.serial == *target || std::to_string(node.globalId) == *target);
+            return node.ownRole == ownTapRole && node.serial == *target;
         });
     return namesOurTap ? TargetChooser::us : TargetChooser::user;
 }
@@ -373,12 +372,15 @@ StreamDestination streamDestination(const Graph& graph, const GraphNode& stream,
         if (targets.object) {
             return {}; // -1: the default, whatever else is said
         }
+        if (targets.node) {
+            return asked(*targets.node, true);
+        }
         break;
     case TargetChooser::us:
-        break; // what we asked stands in front of what the stream asked
-    }
-    if (targets.node) {
-        return asked(*targets.node, true);
+        // Ours stands in front of the metadata's target.node, as for the
+        // session manager; a mixer that moves the stream writes that first
+        // and its target.object right after.
+        break;
     }
     return stream.origin.target.empty() ? StreamDestination{}
                                         : asked(stream.origin.target, stream.origin.targetIsId);
@@ -405,9 +407,9 @@ std::optional<std::string> frontFor(const std::string& position) {
 } // namespace
 
 bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,
-                 const GraphNode* node) {
-    return target && (*target == nodeName || (node && (*target == node->serial ||
-                                                       *target == std::to_string(node->globalId))));
+                 const GraphNode* node, bool byId) {
+    const auto number = node ? (byId ? std::to_string(node->globalId) : node->serial) : "";
+    return target && (*target == nodeName || (!number.empty() && *target == number));
 }
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>>

@@ -214,8 +214,10 @@ StreamLinks streamLinks(const Graph& graph, std::uint32_t stream, std::uint32_t 
 
 // Who chose where a stream plays, going by its "target.object" in the
 // default metadata: nobody (absent, or -1 for "follow the default"), we (one
-// of our taps, by name, serial or id, or a tap of an earlier run), or the
-// user, with a mixer (pavucontrol, pactl move-sink-input) or by hand.
+// of our taps, by name or serial, or a tap of an earlier run), or the user,
+// with a mixer (pavucontrol, pactl move-sink-input) or by hand. (A serial is
+// never read as an id: the server numbers both from one counter each, so a
+// device's serial may be our tap's id.)
 enum class TargetChooser { nobody, us, user };
 TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>& target);
 // The default metadata's routing keys for one stream.
@@ -233,7 +235,8 @@ struct StreamDestination {
 };
 
 // Read in the session manager's order: the metadata's target.object, its
-// target.node, then the stream's own target; -1 follows the default. A move
+// target.node, then the stream's own target; -1 follows the default. The
+// stream's own target still counts behind ours. A move
 // anyone but us made stands wherever it leads (a mixer, another audio
 // manager moving every stream into its own sink). A device the stream
 // asked for, or the session manager restores for its application, counts
@@ -242,9 +245,10 @@ struct StreamDestination {
 StreamDestination streamDestination(const Graph& graph, const GraphNode& stream,
                                     const StreamTargets& targets);
 
-// Whether a "target.object" names this very node (by name, serial or id).
+// Whether a target names this very node: by name, or by serial (a
+// "target.object") or id (`byId`: a "target.node").
 bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,
-                 const GraphNode* node);
+                 const GraphNode* node, bool byId = false);
 
 // Pairs of (output port, input port) that connect `from`'s ports to `to`'s,
 // channel by channel. A single input takes the first output, a single

@@ -735,11 +735,11 @@ struct PipeWireHal::Impl {
                        streamId, stream.name);
         }
         // A mixer names the tap in both keys.
-        for (const auto& [key, target] :
-             {std::pair(routingKey, targets.object), std::pair(restoredTargetKey, targets.node)}) {
-            if (targetsTap(graph, tap, target)) {
-                session->setDefaultMetadata(streamId, key, std::nullopt);
-            }
+        if (targetsTap(graph, tap, targets.object)) {
+            session->setDefaultMetadata(streamId, routingKey, std::nullopt);
+        }
+        if (targetsTap(graph, tap, targets.node, true)) {
+            session->setDefaultMetadata(streamId, restoredTargetKey, std::nullopt);
         }
         // Links made by hand stay until someone removes them; the session
         // manager's follow the target.
@@ -814,11 +814,12 @@ struct PipeWireHal::Impl {
     }
 
     // Whether a stream's target names this tap: by name, or by the serial
-    // or id a mixer or our own second request used.
+    // (target.object) or id (target.node, `byId`) a mixer or our own second
+    // request used.
     static bool targetsTap(const Graph& graph, const Tap& tap,
-                           const std::optional<std::string>& target) {
-        return targetNames(target, tap.nodeName,
-                           tap.node ? graph.nodeNamed(tap.nodeName) : nullptr);
+                           const std::optional<std::string>& target, bool byId = false) {
+        return targetNames(target, tap.nodeName, tap.node ? graph.nodeNamed(tap.nodeName) : nullptr,
+                           byId);
     }
 
     // ---- repairing the session manager's mistakes ------------------------------
