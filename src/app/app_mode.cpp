@@ -120,10 +120,15 @@ AppEvent toggleEvent(const AppMode& mode) {
                                              : AppEvent::Kind::userDisabled;
 }
 
-std::string modeText(const AppMode& mode, bool waitingForAudioOutput) {
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput,
+                     const std::string& unlevelledReason) {
     switch (mode.kind()) {
     case AppMode::Kind::on:
-        return waitingForAudioOutput ? "on (waiting for audio output)" : "on";
+        if (waitingForAudioOutput) {
+            return "on (waiting for audio output)";
+        }
+        return unlevelledReason.empty() ? "on"
+                                        : "on, some audio passes unlevelled: " + unlevelledReason;
     case AppMode::Kind::needsPermission:
         return "needsPermission";
     case AppMode::Kind::error:

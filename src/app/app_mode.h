@@ -101,8 +101,10 @@ std::string quotedLiteral(const std::string& text);
 AppEvent toggleEvent(const AppMode& mode);
 
 // The mode as the control interface reports it: "off", "on" (or "on
-// (waiting for audio output)" while no pipeline runs), "needsPermission" or
-// "error: <message>".
-std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false);
+// (waiting for audio output)" while no pipeline runs, "on, some audio passes
+// unlevelled: <reason>" while some does), "needsPermission" or "error:
+// <message>".
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false,
+                     const std::string& unlevelledReason = {});
 
 } // namespace quellora

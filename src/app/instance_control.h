@@ -15,6 +15,7 @@ struct ListedApplication {
     bool playing = false;
     // It has an output stream now; else only the user's choice for it is kept.
     bool present = true;
+    std::string outputDeviceName{}; // where it plays instead of the default output; or empty
 
     friend bool operator==(const ListedApplication&, const ListedApplication&) = default;
 };
@@ -34,7 +35,8 @@ public:
     virtual void disable() = 0;
     // As when the user starts the application again.
     virtual void activate() = 0;
-    // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>".
+    // "off", "on", "on (waiting for audio output)", "on, some audio passes
+    // unlevelled: <reason>", "needsPermission" or "error: <message>".
     virtual std::string mode() const = 0;
     // Those with an output stream, then the remembered choices for others.
     virtual std::vector<ListedApplication> applications() const = 0;

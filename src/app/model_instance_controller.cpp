@@ -20,7 +20,8 @@ ListedApplication listedApplication(const ApplicationEntry& entry) {
             entry.direct,
             directOutputReasonText(entry.defaultReason),
             entry.application.playing,
-            entry.present};
+            entry.present,
+            entry.application.outputDeviceName};
 }
 
 } // namespace
@@ -80,7 +81,8 @@ void ModelInstanceController::activate() {
 
 std::string ModelInstanceController::mode() const {
     const auto* model = model_();
-    return model ? modeText(model->mode().get(), model->waitingForAudioOutput().get())
+    return model ? modeText(model->mode().get(), model->waitingForAudioOutput().get(),
+                            model->unlevelledAudio().get())
                  : modeText(AppMode::off());
 }
 
@@ -106,7 +108,7 @@ ListedApplication ModelInstanceController::setApplicationDirect(const std::strin
     model.setApplicationDirect(bundleID, direct);
     const auto now = findApplication(model.applications().get(), bundleID);
     return now ? listedApplication(*now)
-               : ListedApplication{bundleID, bundleID, direct, {}, false, false};
+               : ListedApplication{bundleID, bundleID, direct, {}, false, false, {}};
 }
 
 std::string ModelInstanceController::forgetApplication(const std::string& name) {

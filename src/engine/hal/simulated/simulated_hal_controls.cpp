@@ -164,6 +164,12 @@ void SimulatedHal::renameProcess(AudioObjectID id, std::string bundleID, std::st
     listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
 }
 
+void SimulatedHal::setUnlevelledAudioReason(std::string reason) {
+    if (std::exchange(unlevelledAudioReason_, std::move(reason)) != unlevelledAudioReason_) {
+        listeners_->notify(kAudioObjectSystemObject, AudioProperty::unlevelledAudioReason);
+    }
+}
+
 void SimulatedHal::closeOutputStream(AudioObjectID id) {
     setPlayback(id, kAudioObjectUnknown);
     if (std::exchange(process(id).hasOutputStream, false)) {
