@@ -3,7 +3,6 @@
 #include "engine/hal/pipewire/pipewire_hal.h"
 #include "private_pipewire_session.h"
 
-#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -24,9 +23,7 @@ PrivatePipeWireSession& server() {
 class PipeWireHalWorld final : public HalWorld {
 public:
     PipeWireHalWorld() {
-        if (server().defaultSink() != "speakers") {
-            server().setDefaultSink("speakers");
-        }
+        server().setDefaultSink("speakers");
         server().forceSampleRate(0);
     }
 
@@ -71,15 +68,10 @@ public:
 
     bool leftAsItWas() override {
         const auto graph = server().graph();
-        if (graph.nodes.size() != nodesAtStart_ + (playback_ ? 1 : 0)) {
-            return false;
-        }
-        const auto links =
-            playback_ ? graph.linksFrom(playback_->nodeName()) : std::vector<GraphLink>{};
-        return std::all_of(
-                   links.begin(), links.end(),
-                   [](const GraphLink& link) { return link.inputNodeName == "speakers"; }) &&
-               (!playback_ || !links.empty());
+        const auto& player = playback_ ? playback_->nodeName() : std::string();
+        return graph.nodes.size() == nodesAtStart_ + (playback_ ? 1 : 0) &&
+               graph.linksFrom(player).size() == graph.linksBetween(player, "speakers").size() &&
+               (!playback_ || graph.isLinked(player, "speakers"));
     }
 
 private:

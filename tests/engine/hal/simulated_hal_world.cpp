@@ -8,36 +8,31 @@
 namespace quellora {
 namespace {
 
-// The simulated server on virtual time: each turn of the main queue runs
-// one IO cycle of every aggregate, whose tap carries a tone while the
+// The simulated server on virtual time: each turn of the main queue also
+// runs one IO cycle of every aggregate, whose tap carries a tone once the
 // application plays.
 class SimulatedHalWorld final : public HalWorld {
 public:
     SimulatedHalWorld() {
         hal_->addProcess(hal_->ownProcessID()); // our own connection, as a real server lists it
         hal_->setDefaultOutput(plugDevice("speakers", "Speakers"));
-        plugDevice("headphones", "Headphones");
-        dispatcher_.runUntilIdle();
+        plugDevice("headphones", "");
     }
 
     AudioHal& hal() override { return *hal_; }
 
     bool runUntil(const std::function<bool()>& done) override {
-        for (int turn = 0; turn < 100; ++turn) {
-            if (turn > 0) {
-                runOneTurn();
+        for (int turn = 0; !done(); ++turn) {
+            if (turn == 100) {
+                return false;
             }
-            if (done()) {
-                return true;
-            }
+            runOneTurn();
         }
-        return false;
+        return true;
     }
 
     void settle() override {
-        for (int turn = 0; turn < 10; ++turn) {
-            runOneTurn();
-        }
+        runUntil([] { return false; });
     }
 
     void closeHal() override { hal_.reset(); }
@@ -50,7 +45,7 @@ public:
         hal_->setNominalSampleRate(hal_->defaultOutput(), rate);
     }
 
-    AudioObjectID plugDevice(const std::string& uid) override { return plugDevice(uid, {}); }
+    AudioObjectID plugDevice(const std::string& uid) override { return plugDevice(uid, ""); }
 
     void unplugDevice(const std::string& uid) override {
         hal_->removeDevice(hal_->deviceWithUID(uid).value());
@@ -59,8 +54,7 @@ public:
     std::int32_t startPlaying() override {
         const std::int32_t pid = 1001;
         hal_->startPlayback(hal_->addProcess(pid), hal_->defaultOutput());
-        const auto samples = tap_.samples(0);
-        std::fill(samples.begin(), samples.end(), 0.25f);
+        std::ranges::fill(tap_.samples(0), 0.25f);
         return pid;
     }
 
@@ -77,10 +71,9 @@ private:
 
     void runOneTurn() {
         dispatcher_.runUntilIdle();
-        if (hal_) {
-            for (const auto aggregate : hal_->aggregateDevices()) {
-                hal_->runIOCycle(aggregate, tap_.list(), output_.list());
-            }
+        for (const auto aggregate :
+             hal_ ? hal_->aggregateDevices() : std::vector<AudioObjectID>{}) {
+            hal_->runIOCycle(aggregate, tap_.list(), output_.list());
         }
     }
 
