@@ -98,8 +98,11 @@ private:
     std::unique_ptr<PipeWireHal> hal_ = std::make_unique<PipeWireHal>(dispatcher_);
 };
 
-INSTANTIATE_TEST_SUITE_P(PipeWire, HalContract,
-                         ::testing::Values([] { return std::make_unique<PipeWireHalWorld>(); }));
+INSTANTIATE_TEST_SUITE_P(Contract, HalContract,
+                         ::testing::Values(HalBackend{
+                             "PipeWire", [] {
+                                 return std::make_unique<PipeWireHalWorld>();
+                             }}));
 
 } // namespace
 } // namespace quellora::integration

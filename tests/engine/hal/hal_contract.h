@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace quellora {
@@ -46,9 +47,16 @@ public:
     virtual bool leftAsItWas() = 0;
 };
 
-using HalWorldFactory = std::function<std::unique_ptr<HalWorld>()>;
+// A server the cases run on, named at the end of their names.
+struct HalBackend {
+    std::string name;
+    std::function<std::unique_ptr<HalWorld>()> makeWorld;
+};
+inline void PrintTo(const HalBackend& backend, std::ostream* out) {
+    *out << backend.name;
+}
 
-class HalContract : public ::testing::TestWithParam<HalWorldFactory> {
+class HalContract : public ::testing::TestWithParam<HalBackend> {
 protected:
     // A tap of every application and an aggregate of it over the default
     // output, alive: what the engine builds.
@@ -76,7 +84,8 @@ protected:
     // IO procs count their cycles, and those whose input carried sound.
     std::atomic<int> cycles{0};
     std::atomic<int> audibleCycles{0};
-    std::unique_ptr<HalWorld> world = GetParam()(); // goes first: its IO threads count above
+    std::unique_ptr<HalWorld> world =
+        GetParam().makeWorld(); // goes first: its IO threads count above
     AudioHal& hal = world->hal();
 };
 

@@ -83,8 +83,11 @@ private:
     SimulatedBufferList output_ = SimulatedBufferList::interleaved(2, 512);
 };
 
-INSTANTIATE_TEST_SUITE_P(Simulated, HalContract,
-                         ::testing::Values([] { return std::make_unique<SimulatedHalWorld>(); }));
+INSTANTIATE_TEST_SUITE_P(Contract, HalContract,
+                         ::testing::Values(HalBackend{
+                             "Simulated", [] {
+                                 return std::make_unique<SimulatedHalWorld>();
+                             }}));
 
 } // namespace
 } // namespace quellora
