@@ -41,23 +41,7 @@ public:
 
     void setSampleRate(double rate) override { server().forceSampleRate(static_cast<int>(rate)); }
 
-    // The adapter numbers objects itself: the device is found by its UID.
-    AudioObjectID plugDevice(const std::string& uid) override {
-        server().createNullSink({uid, uid});
-        AudioObjectID found = kAudioObjectUnknown;
-        runUntil([&] {
-            for (AudioObjectID id = 1; id < 1u << 16 && !found; ++id) {
-                std::optional<std::string> value;
-                if (hal_->getPropertyString(id, {AudioProperty::deviceUID, AudioScope::global, 0},
-                                            value) == kAudioHardwareNoError &&
-                    value == uid) {
-                    found = id;
-                }
-            }
-            return found != kAudioObjectUnknown;
-        });
-        return found;
-    }
+    void plugDevice(const std::string& uid) override { server().createNullSink({uid, uid}); }
 
     void unplugDevice(const std::string& uid) override { server().destroyNode(uid); }
 

@@ -37,7 +37,7 @@ public:
     virtual void setDefaultOutput(const std::string& uid) = 0;
     // The user runs the default output at another rate.
     virtual void setSampleRate(double rate) = 0;
-    virtual AudioObjectID plugDevice(const std::string& uid) = 0;
+    virtual void plugDevice(const std::string& uid) = 0;
     virtual void unplugDevice(const std::string& uid) = 0;
     // An application plays a tone wherever new streams go (the default
     // output) from now on; its PID.

@@ -162,15 +162,27 @@ TEST_P(HalContract, ListenersHearEachChangeOnceOnTheMainQueue) {
     EXPECT_EQ(heard, 1) << "what was pending when the server went is dropped";
 }
 
-// The engine learns of it from the default output; it stops listening afterwards.
-TEST_P(HalContract, AnUnpluggedDeviceIsGoneButItsListenersCanBeRemoved) {
-    const auto usb = world->plugDevice("usb");
-    EXPECT_EQ(audioObjectString(hal, usb, AudioProperty::deviceUID), "usb");
-    int heard = 0;
-    const auto listener = listen(usb, AudioProperty::nominalSampleRate, heard);
+// The engine rebuilds on whatever output replaces an unplugged one, and
+// stops listening to the old one afterwards.
+TEST_P(HalContract, AnUnpluggedDefaultOutputGivesWayToAnother) {
+    world->plugDevice("usb");
+    world->setDefaultOutput("usb");
+    const auto isDefault = [&](AudioObjectID device) {
+        return audioObjectString(hal, device, AudioProperty::deviceUID) == "usb";
+    };
+    ASSERT_TRUE(world->runUntil([&] { return isDefault(defaultOutput()); }));
+    const auto usb = defaultOutput();
+    world->settle();
+    int outputChanges = 0;
+    listen(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice, outputChanges);
+    int rateChanges = 0;
+    const auto listener = listen(usb, AudioProperty::nominalSampleRate, rateChanges);
+
     world->unplugDevice("usb");
-    ASSERT_TRUE(
-        world->runUntil([&] { return !hal.hasProperty(usb, address(AudioProperty::deviceUID)); }));
+    ASSERT_TRUE(world->runUntil(
+        [&] { return outputChanges > 0 && defaultOutput() != usb && defaultOutput() != 0; }));
+    EXPECT_EQ(uint32(defaultOutput(), AudioProperty::deviceIsAlive), 1u);
+    EXPECT_FALSE(hal.hasProperty(usb, address(AudioProperty::deviceUID)));
     AudioObjectPropertyListenerID another = 0;
     EXPECT_EQ(hal.addPropertyListener(
                   usb, address(AudioProperty::deviceIsAlive), [] {}, another),
@@ -192,6 +204,7 @@ TEST_P(HalContract, TapsAndAggregatesRunWithTheirOutput) {
     EXPECT_EQ(format.mFormatID, fourCharCode("lpcm"));
     EXPECT_EQ(format.mChannelsPerFrame, queryOutputChannelLabels(hal, speakers)->size());
     EXPECT_EQ(format.mBytesPerFrame, format.mChannelsPerFrame * sizeof(float));
+    EXPECT_EQ(format.mBytesPerFrame * 8, format.mChannelsPerFrame * format.mBitsPerChannel);
     EXPECT_EQ(uint32(pipeline.tapID, AudioProperty::tapHasRunningSource), 0u);
     EXPECT_EQ(queryTransportType(hal, aggregate), AudioTransport::aggregate);
     EXPECT_EQ(deviceInputStreamCount(hal, aggregate), 1);

@@ -45,7 +45,7 @@ public:
         hal_->setNominalSampleRate(hal_->defaultOutput(), rate);
     }
 
-    AudioObjectID plugDevice(const std::string& uid) override { return plugDevice(uid, ""); }
+    void plugDevice(const std::string& uid) override { plugDevice(uid, ""); }
 
     void unplugDevice(const std::string& uid) override {
         hal_->removeDevice(hal_->deviceWithUID(uid).value());
