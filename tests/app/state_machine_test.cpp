@@ -158,7 +158,8 @@ TEST_F(AppStateTest, OnWithoutAPipelineForTwoSecondsShowsThatItWaitsForAnOutput)
     advance(3.0);
     EXPECT_TRUE(shown.empty());
 
-    // The output goes and nothing replaces it.
+    // The outputs go and nothing replaces them.
+    hal.removeDevice(speakers);
     hal.removeDevice(headphones);
     advance(1.9);
     EXPECT_TRUE(shown.empty());
@@ -168,7 +169,7 @@ TEST_F(AppStateTest, OnWithoutAPipelineForTwoSecondsShowsThatItWaitsForAnOutput)
     EXPECT_TRUE(logged("Processing is on but no audio pipeline runs; waiting for an output"));
 
     // Audio flows again as soon as an output is there.
-    hal.setDefaultOutput(speakers);
+    hal.setDefaultOutput(hal.addOutputDevice({.uid = "speakers again"}));
     advance(0.4);
     EXPECT_EQ(shown, (std::vector<bool>{true, false}));
 

@@ -969,7 +969,8 @@ struct PipeWireHal::Impl {
         if (aggregates.contains(object)) {
             return Kind::aggregate;
         }
-        if (taps.contains(object)) {
+        // A retired tap lingers for the next generation, but is gone for the engine.
+        if (const auto tap = taps.find(object); tap != taps.end() && !tap->second->retired) {
             return Kind::tap;
         }
         const auto& graph = session->graph();
@@ -1290,7 +1291,7 @@ OSStatus PipeWireHal::setPropertyData(AudioObjectID object,
         return kind == Impl::Kind::none ? kAudioHardwareBadObjectError
                                         : kAudioHardwareUnknownPropertyError;
     }
-    if (size < sizeof(std::uint32_t)) {
+    if (size != sizeof(std::uint32_t)) {
         return kAudioHardwareBadPropertySizeError;
     }
     std::uint32_t value = 0;
@@ -1538,10 +1539,12 @@ OSStatus PipeWireHal::addPropertyListener(AudioObjectID object,
     return kAudioHardwareNoError;
 }
 
-OSStatus PipeWireHal::removePropertyListener(AudioObjectID, const AudioObjectPropertyAddress&,
+OSStatus PipeWireHal::removePropertyListener(AudioObjectID object,
+                                             const AudioObjectPropertyAddress& address,
                                              AudioObjectPropertyListenerID listener) {
-    const auto removed =
-        std::erase_if(impl->listeners, [&](const Impl::Listener& l) { return l.id == listener; });
+    const auto removed = std::erase_if(impl->listeners, [&](const Impl::Listener& l) {
+        return l.id == listener && l.object == object && l.selector == address.mSelector;
+    });
     return removed ? kAudioHardwareNoError : kAudioHardwareBadObjectError;
 }
 

@@ -141,8 +141,9 @@ public:
     // What 'fsiz' reads back from now on, whatever is set; nothing restores it.
     void overrideReportedBufferFrameSize(AudioObjectID device, std::optional<std::uint32_t> frames);
     // Unplugs a device: announces 'livn' on it, stops its threads and procs
-    // and the playback on it, clears the default output if it was that, and
-    // leaves aggregates built on it dead.
+    // and the playback on it, leaves aggregates built on it dead and, if it
+    // was the default output, makes the first remaining output the default
+    // (none when no output remains), as servers do.
     void removeDevice(AudioObjectID device);
     // Makes a property missing: hasProperty false, reads fail.
     void removeProperty(AudioObjectID object, FourCharCode selector,

@@ -425,7 +425,10 @@ void SimulatedHal::eraseDevice(AudioObjectID id) {
         }
     }
     if (defaultOutput_ == id) {
-        setDefaultOutput(kAudioObjectUnknown);
+        const auto output = std::find_if(devices_.begin(), devices_.end(), [](const auto& entry) {
+            return !entry.second->aggregate;
+        });
+        setDefaultOutput(output != devices_.end() ? output->first : kAudioObjectUnknown);
     }
     for (auto& [aggregateID, entry] : devices_) {
         if (entry->mainDevice == id) {
