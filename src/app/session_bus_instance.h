@@ -24,7 +24,7 @@ namespace quellora {
 //     the bus's queue for it, as it does behind another running instance;
 //     the bus hands it the name when the holder quits.
 // Main thread only; an event loop watches fileDescriptor() and calls
-// process() (see ui/qt_core/session_bus_pump.h).
+// process() (see runtime/session_bus_pump.h).
 class SessionBusInstance {
 public:
     SessionBusInstance(InstanceKind kind, InstanceController& controller);

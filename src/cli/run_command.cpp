@@ -10,10 +10,10 @@
 #include "cli/preset_selection.h"
 #include "cli/run_announcer.h"
 #include "cli/run_options.h"
-#include "ui/qt_core/application_services.h"
-#include "ui/qt_core/qt_dispatcher.h"
-#include "ui/qt_core/session_bus_pump.h"
-#include "ui/qt_core/termination_signal_watcher.h"
+#include "runtime/application_services.h"
+#include "runtime/qt_dispatcher.h"
+#include "runtime/session_bus_pump.h"
+#include "runtime/termination_signal_watcher.h"
 
 #include <QCoreApplication>
 #include <memory>

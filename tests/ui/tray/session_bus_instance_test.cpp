@@ -5,8 +5,8 @@
 
 #include "app/session_bus_instance.h"
 #include "private_pipewire_session.h"
-#include "ui/qt_core/qt_dispatcher.h"
-#include "ui/qt_core/session_bus_pump.h"
+#include "runtime/qt_dispatcher.h"
+#include "runtime/session_bus_pump.h"
 #include "ui/tray/session_relaunch.h"
 
 #include <gtest/gtest.h>

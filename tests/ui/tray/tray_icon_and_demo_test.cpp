@@ -1,7 +1,7 @@
 // What the application shows and plays without anyone at the controls: the
 // tray icon on light and dark panels, and the demo programme's levels.
 
-#include "ui/qt_core/demo_programme.h"
+#include "runtime/demo_programme.h"
 #include "ui/tray/tray_icon.h"
 
 #include <gtest/gtest.h>

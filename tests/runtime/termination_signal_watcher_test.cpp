@@ -1,5 +1,5 @@
 #include "qt_event_loop_test.h"
-#include "ui/qt_core/termination_signal_watcher.h"
+#include "runtime/termination_signal_watcher.h"
 
 #include <gmock/gmock.h>
 

@@ -1,4 +1,4 @@
-#include "ui/qt_core/session_bus_pump.h"
+#include "runtime/session_bus_pump.h"
 
 #include "app/session_bus_instance.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/qt_core/qt_dispatcher.h"
+#include "runtime/qt_dispatcher.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/qt_core/demo_programme.h"
+#include "runtime/demo_programme.h"
 
 #include <algorithm>
 #include <cmath>

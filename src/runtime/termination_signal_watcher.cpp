@@ -1,4 +1,4 @@
-#include "ui/qt_core/termination_signal_watcher.h"
+#include "runtime/termination_signal_watcher.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "ui/qt_core/application_services.h"
+#include "runtime/application_services.h"
 
 #include "app/xdg_autostart_login_item.h"
 #include "base/json_file_key_value_store.h"
@@ -6,8 +6,8 @@
 #include "distribution/dev_build.h"
 #include "engine/engine_switches.h"
 #include "engine/hal/pipewire/pipewire_hal.h"
-#include "ui/qt_core/demo_audio_server.h"
-#include "ui/qt_core/demo_permission_source.h"
+#include "runtime/demo_audio_server.h"
+#include "runtime/demo_permission_source.h"
 
 #include <cstdlib>
 #include <stdexcept>

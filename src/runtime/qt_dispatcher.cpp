@@ -1,4 +1,4 @@
-#include "ui/qt_core/qt_dispatcher.h"
+#include "runtime/qt_dispatcher.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,6 +1,6 @@
-#include "ui/qt_core/demo_audio_server.h"
+#include "runtime/demo_audio_server.h"
 
-#include "ui/qt_core/demo_programme.h"
+#include "runtime/demo_programme.h"
 
 #include <memory>
 
