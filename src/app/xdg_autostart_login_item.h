@@ -38,8 +38,6 @@ public:
     void registerItem() override;
     void unregisterItem() override;
 
-    const std::filesystem::path& entryPath() const { return entryPath_; }
-
 private:
     std::filesystem::path autostartDirectory_;
     std::filesystem::path entryPath_;

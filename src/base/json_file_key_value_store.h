@@ -49,8 +49,6 @@ public:
     void removeValue(std::string_view key) override;
     void flush() override;
 
-    const std::filesystem::path& filePath() const { return file_; }
-
     // Runs after the temporary file is written and synced, before it replaces
     // the settings file: lets a test kill the process at the worst moment,
     // or count the writes.

@@ -61,7 +61,6 @@ struct ChannelLayout {
     // low-frequency effects, 1.41 for surrounds beside the listener (the
     // rear pair of 5.1 and the side pair of 7.1), 1 for the others.
     double loudnessWeight(int channel) const;
-    bool isStereo() const { return *this == stereo(); }
 
     friend bool operator==(const ChannelLayout& a, const ChannelLayout& b);
 };

@@ -71,7 +71,6 @@ public:
     // their default. Applies to the running tap at once, without a rebuild,
     // and to every tap built later.
     void setApplicationRouting(ApplicationRouting routing);
-    const ApplicationRouting& applicationRouting() const { return applicationRouting_; }
     // Which stages process the audio; the switch fades out and in.
     void selectChain(ChainKind kind);
     ChainKind chainKind() const { return io_->chain.kind(); }

@@ -5,42 +5,6 @@
 
 namespace quellora {
 
-std::string_view halOperationName(HalOperation operation) {
-    switch (operation) {
-    case HalOperation::getPropertyDataSize:
-        return "getPropertyDataSize";
-    case HalOperation::getPropertyData:
-        return "getPropertyData";
-    case HalOperation::getPropertyString:
-        return "getPropertyString";
-    case HalOperation::setPropertyData:
-        return "setPropertyData";
-    case HalOperation::createProcessTap:
-        return "createProcessTap";
-    case HalOperation::destroyProcessTap:
-        return "destroyProcessTap";
-    case HalOperation::setTapDescription:
-        return "setTapDescription";
-    case HalOperation::createAggregateDevice:
-        return "createAggregateDevice";
-    case HalOperation::destroyAggregateDevice:
-        return "destroyAggregateDevice";
-    case HalOperation::createIOProcID:
-        return "createIOProcID";
-    case HalOperation::destroyIOProcID:
-        return "destroyIOProcID";
-    case HalOperation::deviceStart:
-        return "deviceStart";
-    case HalOperation::deviceStop:
-        return "deviceStop";
-    case HalOperation::addPropertyListener:
-        return "addPropertyListener";
-    case HalOperation::removePropertyListener:
-        return "removePropertyListener";
-    }
-    return "unknown";
-}
-
 void SimulatedFailurePlan::inject(HalOperation operation, OSStatus status, int times,
                                   FourCharCode selector, AudioObjectID object) {
     if (status == kAudioHardwareNoError || (times < 1 && times != always)) {

@@ -2,8 +2,6 @@
 
 #include "engine/hal/audio_hal.h"
 
-#include <cstddef>
-#include <string_view>
 #include <vector>
 
 namespace quellora {
@@ -27,8 +25,6 @@ enum class HalOperation {
     removePropertyListener,
 };
 
-std::string_view halOperationName(HalOperation operation);
-
 // Failures a test has queued: each rule makes matching calls fail with its
 // status, without side effects, a number of times or for good. Rules match in
 // the order they were added; a selector or object of 0 matches any.
@@ -43,8 +39,6 @@ public:
     // The status a call must fail with, or kAudioHardwareNoError. Calls that
     // address no object or selector pass 0.
     OSStatus take(HalOperation operation, AudioObjectID object, FourCharCode selector);
-
-    std::size_t pendingRuleCount() const { return rules_.size(); }
 
 private:
     struct Rule {
