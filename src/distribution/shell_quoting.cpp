@@ -15,20 +15,4 @@ std::string shellQuote(std::string_view text) {
     return quoted;
 }
 
-std::string appleScriptStringContents(std::string_view text) {
-    std::string escaped;
-    for (const char c : text) {
-        if (c == '\\' || c == '"') {
-            escaped += '\\';
-        }
-        escaped += c;
-    }
-    return escaped;
-}
-
-std::string administratorShellScript(std::string_view command) {
-    return "do shell script \"" + appleScriptStringContents(command) +
-           "\" with administrator privileges";
-}
-
 } // namespace quellora

@@ -1,8 +1,6 @@
 #include "base/log_sinks.h"
 #include "distribution/app_relocator.h"
 #include "distribution/command_runner.h"
-#include "distribution/linux_relocation_platform.h"
-#include "distribution/shell_quoting.h"
 #include "support/temporary_directory.h"
 
 #include <gtest/gtest.h>
@@ -215,14 +213,6 @@ INSTANTIATE_TEST_SUITE_P(
                error,
                {copy, check}}));
 
-TEST(ShellQuotingTest, TheAdministratorScriptEscapesTheWholeCommandForAppleScript) {
-    EXPECT_EQ(administratorShellScript(AppRelocator::authorizedMoveCommand(
-                  R"(/Volumes/Q/It's "Q".app)", R"(/Applications/a\b.app)")),
-              R"(do shell script "/bin/rm -rf '/Applications/a\\b.app' && /bin/cp -pR )"
-              R"('/Volumes/Q/It'\\''s \"Q\".app' '/Applications/a\\b.app'" )"
-              R"(with administrator privileges)");
-}
-
 // Runs the move for real, with names that would break out of weaker quoting.
 TEST(ShellQuotingTest, TheMoveCommandCannotBeHijackedByTheNames) {
     auto pattern = (fs::temp_directory_path() / "quellora-relocate-XXXXXX").string();
@@ -244,26 +234,6 @@ TEST(ShellQuotingTest, TheMoveCommandCannotBeHijackedByTheNames) {
     EXPECT_FALSE(fs::exists(root / "pwned"));
     fs::current_path(previous);
     fs::remove_all(root);
-}
-
-struct RecordingRunner final : CommandRunner {
-    int run(const std::vector<std::string>& arguments) override {
-        commands.push_back(arguments);
-        return 0;
-    }
-    bool launchDetached(const std::vector<std::string>& arguments) override {
-        commands.push_back(arguments);
-        return true;
-    }
-    std::vector<std::vector<std::string>> commands;
-};
-
-TEST(LinuxRelocationPlatformTest, NeverHandsAShellCommandLineToTheAdministrator) {
-    const auto runner = std::make_shared<RecordingRunner>();
-    LinuxRelocationPlatform platform(runner, {});
-    EXPECT_FALSE(platform.runShellCommandAsAdministrator(
-        AppRelocator::authorizedMoveCommand("/tmp/Quellora", "/opt/Quellora")));
-    EXPECT_TRUE(runner->commands.empty());
 }
 
 TEST(ProcessCommandRunnerTest, ReportsHowTheCommandEnded) {

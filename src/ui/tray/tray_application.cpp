@@ -2,9 +2,8 @@
 
 #include "app/model_instance_controller.h"
 #include "app/session_bus_instance.h"
-#include "distribution/app_relocator.h"
+#include "distribution/command_runner.h"
 #include "distribution/dev_build.h"
-#include "distribution/linux_relocation_platform.h"
 #include "distribution/linux_update_driver.h"
 #include "runtime/application_services.h"
 #include "runtime/qt_dispatcher.h"
@@ -101,9 +100,6 @@ int runTraySession(std::ostream& err, RelaunchRequest& relaunch) {
         pump.emplace(instance);
         break;
     }
-
-    LinuxRelocationPlatform relocation(std::make_shared<ProcessCommandRunner>(), quitApplication);
-    AppRelocator::moveToApplicationsIfNeeded(relocation, DevBuild::isActive());
 
     services = std::make_unique<ApplicationServices>(mainQueue);
     QObject::connect(&application, &QGuiApplication::applicationStateChanged, &delegate,
