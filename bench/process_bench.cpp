@@ -4,6 +4,7 @@
 
 #include "cli/demo_clip.h"
 #include "cli/process_command.h"
+#include "support/temporary_directory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,19 +21,7 @@ constexpr double clipSeconds = 60.0;
 // The input, written once per run of the benchmark program and removed at exit.
 class BenchmarkFiles {
 public:
-    BenchmarkFiles() {
-        auto pattern =
-            (std::filesystem::temp_directory_path() / "quellora-process-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary directory");
-        }
-        directory = pattern;
-        quellora::writeDemoClip(input(), clipSeconds);
-    }
-    ~BenchmarkFiles() {
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
-    }
+    BenchmarkFiles() { quellora::writeDemoClip(input(), clipSeconds); }
     BenchmarkFiles(const BenchmarkFiles&) = delete;
     BenchmarkFiles& operator=(const BenchmarkFiles&) = delete;
 
@@ -40,7 +29,7 @@ public:
     std::string output() const { return (directory / "out.wav").string(); }
 
 private:
-    std::filesystem::path directory;
+    quellora::testing::TemporaryDirectory directory;
 };
 
 void BM_ProcessCommand(benchmark::State& state) {

@@ -1,4 +1,5 @@
 #include "app/xdg_autostart_login_item.h"
+#include "support/temporary_directory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -21,27 +22,18 @@ std::string readText(const fs::path& file) {
     return {std::istreambuf_iterator<char>(stream), {}};
 }
 
-fs::path makeTemporaryDirectory() {
-    auto pattern = (fs::temp_directory_path() / "quellora-autostart-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot create a temporary directory");
-    }
-    return pattern;
-}
-
 class XdgAutostartLoginItemTest : public ::testing::Test {
 protected:
     ~XdgAutostartLoginItemTest() override {
         std::error_code ignored;
         fs::permissions(autostart_, fs::perms::owner_all, ignored);
-        fs::remove_all(root_, ignored);
     }
 
     XdgAutostartLoginItem item(std::vector<std::string> command = {"/usr/bin/quellora"}) const {
         return XdgAutostartLoginItem(autostart_, std::move(command));
     }
 
-    fs::path root_ = makeTemporaryDirectory();
+    testing::TemporaryDirectory root_;
     fs::path autostart_ = root_ / "config" / "autostart";
     fs::path entry_ = autostart_ / "org.quellora.Quellora.desktop";
 };

@@ -1,6 +1,7 @@
 #include "base/json_file_key_value_store.h"
 #include "base/log_sinks.h"
 #include "base/manual_dispatcher.h"
+#include "support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -30,18 +31,10 @@ std::string readText(const fs::path& file) {
 
 class JsonFileKeyValueStoreTest : public ::testing::Test {
 protected:
-    JsonFileKeyValueStoreTest() {
-        auto pattern = (fs::temp_directory_path() / "quellora-settings-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary directory");
-        }
-        root_ = pattern;
-        Log::setSinks({sink_});
-    }
+    JsonFileKeyValueStoreTest() { Log::setSinks({sink_}); }
     ~JsonFileKeyValueStoreTest() override {
         Log::setSinks(Log::defaultSinks());
         fs::permissions(directory(), fs::perms::owner_all, ignored_);
-        fs::remove_all(root_, ignored_);
     }
 
     fs::path directory() const { return root_ / "quellora"; }
@@ -62,7 +55,7 @@ protected:
                records.back().category == "AppState";
     }
 
-    fs::path root_;
+    testing::TemporaryDirectory root_;
     std::shared_ptr<MemoryLogSink> sink_ = std::make_shared<MemoryLogSink>();
     std::error_code ignored_;
 };

@@ -215,8 +215,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Runs the move for real, with names that would break out of weaker quoting.
 TEST(ShellQuotingTest, TheMoveCommandCannotBeHijackedByTheNames) {
-    auto pattern = (fs::temp_directory_path() / "quellora-relocate-XXXXXX").string();
-    const fs::path root = ::mkdtemp(pattern.data());
+    const testing::TemporaryDirectory scratch;
+    const auto& root = scratch.path();
     const auto previous = fs::current_path();
     fs::current_path(root);
     const std::string name = R"name(It's "$(touch pwned)" `touch pwned` \ $HOME.app)name";
@@ -233,7 +233,6 @@ TEST(ShellQuotingTest, TheMoveCommandCannotBeHijackedByTheNames) {
     EXPECT_FALSE(fs::exists(root / "Applications" / name / "stale"));
     EXPECT_FALSE(fs::exists(root / "pwned"));
     fs::current_path(previous);
-    fs::remove_all(root);
 }
 
 TEST(ProcessCommandRunnerTest, ReportsHowTheCommandEnded) {
@@ -245,7 +244,8 @@ TEST(ProcessCommandRunnerTest, ReportsHowTheCommandEnded) {
 }
 
 TEST(ProcessCommandRunnerTest, ADetachedCommandRunsWithoutBeingWaitedFor) {
-    const auto fifo = fs::temp_directory_path() / ("quellora-fifo-" + std::to_string(::getpid()));
+    const testing::TemporaryDirectory scratch;
+    const auto fifo = scratch / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     ProcessCommandRunner runner;
     ASSERT_TRUE(runner.launchDetached({"/bin/sh", "-c", R"(echo started > "$0")", fifo.string()}));
@@ -253,7 +253,6 @@ TEST(ProcessCommandRunnerTest, ADetachedCommandRunsWithoutBeingWaitedFor) {
     std::ifstream reader(fifo); // opening blocks until the command opens its end
     std::getline(reader, line);
     EXPECT_EQ(line, "started");
-    fs::remove(fifo);
 }
 
 // What root's package installer runs with, whatever the caller hands down:

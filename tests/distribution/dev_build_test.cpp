@@ -1,4 +1,5 @@
 #include "distribution/dev_build.h"
+#include "support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
@@ -29,8 +30,8 @@ TEST(DevBuildTest, OnlyTheExactVariableValueCounts) {
 }
 
 TEST(DevBuildTest, APathIsJudgedAfterResolvingSymbolicLinks) {
-    const auto root =
-        fs::temp_directory_path() / ("quellora-devbuild-" + std::to_string(::getpid()));
+    const testing::TemporaryDirectory scratch;
+    const auto& root = scratch.path();
     fs::create_directories(root / ".build" / "dev");
     fs::create_directories(root / "bin");
     const auto target = root / ".build" / "dev" / "quellora";
@@ -40,7 +41,6 @@ TEST(DevBuildTest, APathIsJudgedAfterResolvingSymbolicLinks) {
 
     EXPECT_TRUE(DevBuild::isActive(signsWith(std::nullopt, false, root / "bin" / "quellora")));
     EXPECT_FALSE(DevBuild::isActive(signsWith(std::nullopt, false, root / "bin" / "release")));
-    fs::remove_all(root);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "private_pipewire_session.h"
 #include "runtime/qt_dispatcher.h"
 #include "runtime/session_bus_pump.h"
+#include "support/temporary_directory.h"
 #include "ui/tray/session_relaunch.h"
 
 #include <gtest/gtest.h>
@@ -242,8 +243,8 @@ protected:
         return result;
     }
 
-    std::string resultFile =
-        std::filesystem::temp_directory_path() / ("quellora-probe-" + std::to_string(::getpid()));
+    testing::TemporaryDirectory scratch;
+    std::string resultFile = scratch / "probe-result";
     ProcessCommandRunner runner;
     std::ostringstream err;
 };
