@@ -55,7 +55,6 @@ public:
     // True from a generation's successful start until it is disposed, through
     // idle suspends: whether audio has a processed way to the output.
     const Observable<bool>& pipelineStarted() const { return pipelineStarted_; }
-    const Observable<std::optional<CompressorParams>>& lastParams() const { return _lastParams; }
     // The output the last generation started on; kept after a stop.
     const Observable<std::optional<OutputDevice>>& currentOutput() const { return currentOutput_; }
     // Whether a generation has been built and started (its IO may be suspended).
@@ -73,21 +72,14 @@ public:
     void setApplicationRouting(ApplicationRouting routing);
     // Which stages process the audio; the switch fades out and in.
     void selectChain(ChainKind kind);
-    ChainKind chainKind() const { return io_->chain.kind(); }
     ProcessingChain& processingChain() { return io_->chain; }
     AudioCompressor& compressor() { return io_->compressor; }
-
-    // For diagnostics and tests.
-    const EngineIOState& ioState() const { return *io_; }
-    std::int64_t pipelineGeneration() const { return pipelineLifecycleGeneration; }
     float processingSampleRate() const { return io_->_sampleRate.load(std::memory_order_relaxed); }
-    std::int64_t outputBufferFrames() const { return _outputBufferFrames; }
-    AudioObjectID aggregateDevice() const { return aggregateDeviceID; }
-    // The channels the current generation processes.
-    const ChannelLayout& pipelineChannelLayout() const { return tapChannelLayout; }
-    double builtOutputRate() const { return builtOutputNominalRate; }
 
 private:
+    // Reads what the tests check of the pipeline; tests/engine holds it.
+    friend class AudioEngineTestPeer;
+
     struct DefaultOutput {
         AudioObjectID id;
         std::string uid;

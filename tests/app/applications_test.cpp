@@ -3,6 +3,7 @@
 
 #include "app/model_instance_controller.h"
 #include "app_test_fixture.h"
+#include "engine/audio_engine_test_peer.h"
 
 #include <gmock/gmock.h>
 
@@ -61,12 +62,12 @@ TEST_F(ApplicationsTest, CallsAndProAudioPlayDirectByDefaultAndSayWhy) {
 TEST_F(ApplicationsTest, AChoiceMovesOnlyThatApplicationAndIsRemembered) {
     runningModel();
     play(music);
-    const auto generation = model->engine().pipelineGeneration();
+    const auto generation = AudioEngineTestPeer(model->engine()).pipelineGeneration();
     model->setApplicationDirect("music", true);
     EXPECT_TRUE(entry("music").direct);
     EXPECT_FALSE(hal.tapTakes(tap(), music));
     EXPECT_FALSE(hal.tapTakes(tap(), call));
-    EXPECT_EQ(model->engine().pipelineGeneration(), generation);
+    EXPECT_EQ(AudioEngineTestPeer(model->engine()).pipelineGeneration(), generation);
     const auto stored = settings->data("applications.v2");
     ASSERT_TRUE(stored);
     EXPECT_EQ(std::string(stored->begin(), stored->end()), R"({"music":"direct"})");

@@ -3,6 +3,7 @@
 
 #include "app_test_fixture.h"
 #include "dsp/processing_chain.h"
+#include "engine/audio_engine_test_peer.h"
 
 namespace quellora {
 namespace {
@@ -34,10 +35,10 @@ TEST_F(OutputPresetsTest, EachOutputGetsBackWhatWasPickedOnIt) {
 
     switchTo("speakers");
     EXPECT_EQ(label(), "Night");
-    EXPECT_EQ(app.engine().chainKind(), ChainKind::night);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).chainKind(), ChainKind::night);
     switchTo("headphones");
     EXPECT_EQ(label(), "Standard");
-    EXPECT_EQ(app.engine().chainKind(), ChainKind::standard);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).chainKind(), ChainKind::standard);
     switchTo("speakers");
     EXPECT_EQ(label(), "Night");
     EXPECT_TRUE(logged("Output speakers: applying its preset Night"));
@@ -58,7 +59,7 @@ TEST_F(OutputPresetsTest, CustomValuesBelongToTheirOutput) {
     switchTo("speakers");
     EXPECT_EQ(label(), "Custom");
     EXPECT_EQ(app.effectiveParams().ratio, 6.0f);
-    EXPECT_EQ(app.engine().lastParams().get()->ratio, 6.0f);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get()->ratio, 6.0f);
     switchTo("headphones");
     EXPECT_EQ(label(), "Preset 1");
 }

@@ -3,6 +3,7 @@
 #include "app_test_fixture.h"
 #include "dsp/processing_chain.h"
 #include "dsp/saved_preset.h"
+#include "engine/audio_engine_test_peer.h"
 
 namespace quellora {
 namespace {
@@ -32,7 +33,7 @@ TEST_F(PresetsTest, MovingASliderSwitchesToCustomAndSavesEverything) {
     EXPECT_DOUBLE_EQ(settings->doubleValue("custom.scHpfFreq"), 120.0);
     EXPECT_TRUE(settings->boolValue("custom.releaseV2"));
     EXPECT_FALSE(app.activePresetID().get());
-    EXPECT_EQ(app.engine().lastParams().get()->ratio, 4.0f);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get()->ratio, 4.0f);
     EXPECT_EQ(app.currentPresetLabel(), "Custom");
     EXPECT_TRUE(app.canSaveAsNewPreset());
 }
@@ -42,7 +43,7 @@ TEST_F(PresetsTest, TheStandardSelectionResetsTheSlidersButNotTheStoredValues) {
     app.setCustomValue(Parameter::threshold, -40.0f);
     app.selectStandard();
     EXPECT_EQ(app.effectiveParams(), CompressorParams::defaults());
-    EXPECT_EQ(app.engine().lastParams().get(), CompressorParams::defaults());
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get(), CompressorParams::defaults());
     EXPECT_DOUBLE_EQ(settings->doubleValue("custom.threshold"), -40.0);
     EXPECT_EQ(settings->string("selectedPreset"), "On");
 
@@ -127,7 +128,7 @@ TEST_F(PresetsTest, RestoreMigratesClampsAndIgnoresWhatItCannotRead) {
     EXPECT_TRUE(settings->boolValue("custom.releaseV2"));
     EXPECT_DOUBLE_EQ(settings->doubleValue("custom.threshold"), -50.0);
     EXPECT_TRUE(app.savedPresets().get().empty());
-    EXPECT_EQ(app.engine().lastParams().get(), params);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get(), params);
 
     // The migration runs once.
     model.reset();
@@ -145,7 +146,7 @@ TEST_F(PresetsTest, RestoreIgnoresUnknownSelectionsAndResetsUnderStandard) {
 
 TEST_F(PresetsTest, NightIsABuiltInSelectionThatRunsTheNightChainAndReportsItsDelay) {
     auto& app = runningModel();
-    const auto aggregate = app.engine().aggregateDevice();
+    const auto aggregate = AudioEngineTestPeer(app.engine()).aggregateDevice();
     EXPECT_EQ(hal.reportedProcessingLatency(aggregate), 240u);
 
     app.selectNight();
@@ -153,8 +154,8 @@ TEST_F(PresetsTest, NightIsABuiltInSelectionThatRunsTheNightChainAndReportsItsDe
     EXPECT_EQ(settings->string("selectedPreset"), "Night");
     EXPECT_EQ(app.currentPresetLabel(), "Night");
     EXPECT_EQ(app.effectiveParams(), nightCompressorParams());
-    EXPECT_EQ(app.engine().lastParams().get(), nightCompressorParams());
-    EXPECT_EQ(app.engine().chainKind(), ChainKind::night);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get(), nightCompressorParams());
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).chainKind(), ChainKind::night);
     EXPECT_EQ(hal.reportedProcessingLatency(aggregate), 342u);
     EXPECT_FALSE(settings->contains("custom.threshold")); // built-in: nothing saved as custom
 
@@ -162,13 +163,13 @@ TEST_F(PresetsTest, NightIsABuiltInSelectionThatRunsTheNightChainAndReportsItsDe
     app.setCustomValue(Parameter::ratio, 4.0f);
     EXPECT_EQ(app.selectedPreset().get(), Preset::custom);
     EXPECT_EQ(app.effectiveParams().threshold, nightCompressorParams().threshold);
-    EXPECT_EQ(app.engine().chainKind(), ChainKind::standard);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).chainKind(), ChainKind::standard);
     EXPECT_EQ(hal.reportedProcessingLatency(aggregate), 240u);
 
     app.selectNight();
     app.selectStandard();
     EXPECT_EQ(app.effectiveParams(), CompressorParams::defaults());
-    EXPECT_EQ(app.engine().chainKind(), ChainKind::standard);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).chainKind(), ChainKind::standard);
 }
 
 TEST_F(PresetsTest, NightIsRestoredAtTheNextLaunchWithItsOwnValues) {
@@ -177,8 +178,9 @@ TEST_F(PresetsTest, NightIsRestoredAtTheNextLaunchWithItsOwnValues) {
     auto& app = runningModel();
     EXPECT_EQ(app.selectedPreset().get(), Preset::night);
     EXPECT_EQ(app.effectiveParams(), nightCompressorParams());
-    EXPECT_EQ(app.engine().chainKind(), ChainKind::night);
-    EXPECT_EQ(hal.reportedProcessingLatency(app.engine().aggregateDevice()), 342u);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).chainKind(), ChainKind::night);
+    EXPECT_EQ(hal.reportedProcessingLatency(AudioEngineTestPeer(app.engine()).aggregateDevice()),
+              342u);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // The mode/event table, its textual forms, and the model carrying it out.
 
 #include "app_test_fixture.h"
+#include "engine/audio_engine_test_peer.h"
 
 namespace quellora {
 namespace {
@@ -53,7 +54,7 @@ TEST_F(AppStateTest, CreationWithPermissionStartsProcessing) {
     EXPECT_TRUE(app.engine().compressor().bypassed());
     advance(0.4);
     EXPECT_FALSE(app.engine().compressor().bypassed());
-    EXPECT_EQ(app.engine().lastParams().get(), CompressorParams::defaults());
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get(), CompressorParams::defaults());
     // engineStarted in on changes nothing and logs nothing.
     EXPECT_EQ(logCount("State transition: on → enterOn"), 0u);
 }

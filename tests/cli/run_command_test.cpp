@@ -7,6 +7,7 @@
 #include "cli/preset_application.h"
 #include "cli/run_announcer.h"
 #include "cli/run_options.h"
+#include "engine/audio_engine_test_peer.h"
 
 #include <gmock/gmock.h>
 
@@ -67,7 +68,7 @@ TEST_F(PresetApplicationTest, ParametersGoOnTopOfTheStandardPresetNotOfEarlierCu
     applyPresetSelection(app, selection(std::nullopt, params));
 
     EXPECT_EQ(app.effectiveParams(), params);
-    EXPECT_EQ(app.engine().lastParams().get(), params);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get(), params);
     EXPECT_EQ(app.selectedPreset().get(), Preset::custom);
     EXPECT_DOUBLE_EQ(settings->doubleValue("custom.threshold"), -35.0);
     EXPECT_DOUBLE_EQ(settings->doubleValue("custom.ratio"), 2.5);
@@ -80,7 +81,7 @@ TEST_F(PresetApplicationTest, TheStandardPresetAloneSelectsStandard) {
     applyPresetSelection(app, selection(std::nullopt, CompressorParams::defaults()));
 
     EXPECT_EQ(app.selectedPreset().get(), Preset::on);
-    EXPECT_EQ(app.engine().lastParams().get(), CompressorParams::defaults());
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get(), CompressorParams::defaults());
 }
 
 TEST_F(PresetApplicationTest, ASavedPresetBecomesActiveAndOverridesShowAsEdits) {
@@ -94,7 +95,7 @@ TEST_F(PresetApplicationTest, ASavedPresetBecomesActiveAndOverridesShowAsEdits) 
 
     EXPECT_EQ(app.activePresetID().get(), night.id);
     EXPECT_EQ(app.effectiveParams(), params);
-    EXPECT_EQ(app.engine().lastParams().get(), params);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).lastParams().get(), params);
 }
 
 TEST_F(PresetApplicationTest, TheNightPresetSelectsNightAndAParameterOnTopMakesItCustom) {
@@ -102,7 +103,7 @@ TEST_F(PresetApplicationTest, TheNightPresetSelectsNightAndAParameterOnTopMakesI
 
     applyPresetSelection(app, selection(std::nullopt, nightCompressorParams(), ChainKind::night));
     EXPECT_EQ(app.selectedPreset().get(), Preset::night);
-    EXPECT_EQ(app.engine().chainKind(), ChainKind::night);
+    EXPECT_EQ(AudioEngineTestPeer(app.engine()).chainKind(), ChainKind::night);
 
     auto params = nightCompressorParams();
     params.ratio = 2.0f;

@@ -1,6 +1,7 @@
 // Applications played around the tap (direct) or through it, changed while
 // the pipeline runs; and the list of applications that play.
 
+#include "engine/audio_engine_test_peer.h"
 #include "engine_test_fixture.h"
 
 namespace quellora {
@@ -78,7 +79,7 @@ TEST_F(AudioEngineApplicationsTest, TheFirstTapAlreadyLeavesOutWhatTheUserSentAr
 
 TEST_F(AudioEngineApplicationsTest, ChangesApplyToTheRunningTapWithoutARebuild) {
     auto& audio = startedEngine();
-    const auto generation = audio.pipelineGeneration();
+    const auto generation = AudioEngineTestPeer(audio).pipelineGeneration();
     const auto firstTap = tap();
     const auto uuid = hal.tapDescription(firstTap)->uuid;
     hal.startPlayback(music, speakers);
@@ -90,7 +91,7 @@ TEST_F(AudioEngineApplicationsTest, ChangesApplyToTheRunningTapWithoutARebuild) 
     EXPECT_FALSE(hal.tapTakes(firstTap, music));
     EXPECT_TRUE(hal.tapTakes(firstTap, phone));
     advance(5.0);
-    EXPECT_EQ(audio.pipelineGeneration(), generation);
+    EXPECT_EQ(AudioEngineTestPeer(audio).pipelineGeneration(), generation);
     EXPECT_EQ(runningReports.size(), 1u);
     EXPECT_TRUE(logged("Tap exclusions changed: 1 applications direct, 1 levelled against their "
                        "default"));
@@ -120,12 +121,12 @@ TEST_F(AudioEngineApplicationsTest, AnApplicationSentAroundNoLongerKeepsTheTapAw
 
 TEST_F(AudioEngineApplicationsTest, AServerThatCannotChangeTheTapGetsANewOne) {
     auto& audio = startedEngine();
-    const auto generation = audio.pipelineGeneration();
+    const auto generation = AudioEngineTestPeer(audio).pipelineGeneration();
     hal.injectFailure(HalOperation::setTapDescription, kAudioHardwareUnspecifiedError);
     audio.setApplicationRouting({{"music"}, {}});
     EXPECT_TRUE(logged("Tap exclusion change failed, OSStatus=2003329396; rebuilding"));
     advance(0.4);
-    EXPECT_GT(audio.pipelineGeneration(), generation);
+    EXPECT_GT(AudioEngineTestPeer(audio).pipelineGeneration(), generation);
     EXPECT_FALSE(hal.tapTakes(tap(), music));
 }
 

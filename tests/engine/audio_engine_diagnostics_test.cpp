@@ -1,5 +1,6 @@
 // What the engine logs about the running pipeline, as rendered text.
 
+#include "engine/audio_engine_test_peer.h"
 #include "engine_test_fixture.h"
 
 #include <gmock/gmock.h>
@@ -59,7 +60,7 @@ TEST_F(AudioEngineDiagnosticsTest, OverloadsAreCountedAndLogged) {
     hal.reportOverload(aggregate());
     mainQueue.runUntilIdle();
     EXPECT_TRUE(logged("IO overload (dropout) #2 at buffer=128 frames"));
-    EXPECT_EQ(engine->ioState()._overloadCount.load(), 2);
+    EXPECT_EQ(AudioEngineTestPeer(*engine).ioState()._overloadCount.load(), 2);
     engine->stop();
     EXPECT_EQ(hal.listenerCount(), 0u);
 }
@@ -82,7 +83,7 @@ TEST_F(AudioEngineDiagnosticsTest, LoadLineEveryFiveSecondsOnlyWhileCallsHappen)
                             [&](const std::string& m) { return std::regex_match(m, line); }),
               1)
         << (messages.empty() ? "" : messages.back());
-    EXPECT_EQ(engine->ioState()._ioProcCalls.load(), 0);
+    EXPECT_EQ(AudioEngineTestPeer(*engine).ioState()._ioProcCalls.load(), 0);
 }
 
 TEST_F(AudioEngineDiagnosticsTest, ClickDebugReportsJumpsAndInputlessCallbacks) {

@@ -1,6 +1,7 @@
 // Suspending IO while nothing plays, and resuming it from what the tap
 // receives: whatever plays into the tap must come out.
 
+#include "engine/audio_engine_test_peer.h"
 #include "engine_test_fixture.h"
 
 namespace quellora {
@@ -57,7 +58,8 @@ TEST_F(AudioEngineIdleTest, SuspendsAfterTwoIdleTicksAndResumesWhenTheTapReceive
     mainQueue.runUntilIdle();
     EXPECT_FALSE(suspended());
     EXPECT_TRUE(ioRunning());
-    EXPECT_EQ(engine->ioState()._fadeInRemaining.load(), EngineIOState::fadeInFrames);
+    EXPECT_EQ(AudioEngineTestPeer(*engine).ioState()._fadeInRemaining.load(),
+              EngineIOState::fadeInFrames);
     EXPECT_EQ(hal.listenerCount(tap(), AudioProperty::tapHasRunningSource), 0u);
     EXPECT_TRUE(logged("IO resumed (audio source active)"));
 

@@ -3,6 +3,7 @@
 // change of layout rebuilds as a change of rate does.
 
 #include "allocation_counter.h"
+#include "engine/audio_engine_test_peer.h"
 #include "engine_test_fixture.h"
 
 namespace quellora {
@@ -62,7 +63,7 @@ TEST_P(TapLayoutFollowsTheOutputTest, AndEveryChannelPlaysOnItsOwnSpeaker) {
     const auto tap = tapDescription();
     EXPECT_FALSE(tap.stereo);
     EXPECT_EQ(tap.deviceUID, "receiver");
-    const auto& layout = audio.pipelineChannelLayout();
+    const auto& layout = AudioEngineTestPeer(audio).pipelineChannelLayout();
     ASSERT_EQ(layout.count, static_cast<int>(channels));
     for (int c = 0; c < layout.count; ++c) {
         EXPECT_EQ(layout.positions[static_cast<std::size_t>(c)] == SpeakerPosition::lowFrequency,
@@ -95,22 +96,22 @@ TEST_F(AudioEngineLayoutTest, OutputsWithoutAKnownLayoutOfUpToEightChannelsGetAS
         runningReports.clear();
         auto& audio = startedEngine();
         EXPECT_TRUE(tapDescription().stereo);
-        EXPECT_EQ(audio.pipelineChannelLayout(), ChannelLayout::stereo());
+        EXPECT_EQ(AudioEngineTestPeer(audio).pipelineChannelLayout(), ChannelLayout::stereo());
     }
 }
 
 TEST_F(AudioEngineLayoutTest, AProfileSwitchRebuildsWithTheNewLayoutOnceItSettles) {
     auto& audio = startedEngine();
-    EXPECT_EQ(audio.pipelineChannelLayout().count, 2);
+    EXPECT_EQ(AudioEngineTestPeer(audio).pipelineChannelLayout().count, 2);
 
     hal.setChannelLayout(speakers, fivePointOne);
     advance(0.39);
-    EXPECT_EQ(audio.pipelineGeneration(), 1);
+    EXPECT_EQ(AudioEngineTestPeer(audio).pipelineGeneration(), 1);
     advance(0.41);
     EXPECT_TRUE(
         logged("Output channel layout changed 2→6 channels, cold-restarting audio pipeline"));
     EXPECT_EQ(runningReports.size(), 2u);
-    EXPECT_EQ(audio.pipelineChannelLayout().count, 6);
+    EXPECT_EQ(AudioEngineTestPeer(audio).pipelineChannelLayout().count, 6);
     EXPECT_EQ(tapDescription().deviceUID, "speakers");
 
     // Told again without a change: nothing to rebuild.
@@ -126,7 +127,7 @@ TEST_F(AudioEngineLayoutTest, SwitchingTheDefaultBetweenStereoAndSurroundFollows
          {std::pair{surround, 6}, std::pair{speakers, 2}, std::pair{surround, 6}}) {
         hal.setDefaultOutput(device);
         advance(0.8);
-        ASSERT_EQ(audio.pipelineChannelLayout().count, channels);
+        ASSERT_EQ(AudioEngineTestPeer(audio).pipelineChannelLayout().count, channels);
         // Only the current output is listened to.
         EXPECT_EQ(hal.listenerCount(device, AudioProperty::preferredChannelLayout), 1u);
         EXPECT_EQ(hal.listenerCount(device == surround ? speakers : surround,

@@ -1,5 +1,6 @@
 // Building, rebuilding and retrying pipeline generations, in virtual time.
 
+#include "engine/audio_engine_test_peer.h"
 #include "engine_test_fixture.h"
 
 namespace quellora {
@@ -36,7 +37,7 @@ TEST_F(AudioEngineLifecycleTest, StartBuildsOneGenerationAfterTheOutputIsSeenSta
     EXPECT_TRUE(description.taps[0].driftCompensation);
     EXPECT_EQ(hal.startedIOProcCount(aggregate()), 1u);
     EXPECT_EQ(hal.startedIOProcCount(speakers), 1u);
-    EXPECT_EQ(audio.outputBufferFrames(), 512);
+    EXPECT_EQ(AudioEngineTestPeer(audio).outputBufferFrames(), 512);
 }
 
 TEST_F(AudioEngineLifecycleTest, StopTearsEverythingDownAndIsSafeToRepeat) {
@@ -201,8 +202,8 @@ TEST_F(AudioEngineLifecycleTest, FailedStepsLeaveNothingBehind) {
     advance(0.4);
     EXPECT_TRUE(logged("Output IOProc creation failed, OSStatus=560226676"));
     EXPECT_EQ(hal.ioProcCount(speakers), 0u);
-    EXPECT_EQ(engine->ioState()._captureScratch, nullptr);
-    EXPECT_EQ(engine->ioState()._outputScratch, nullptr);
+    EXPECT_EQ(AudioEngineTestPeer(*engine).ioState()._captureScratch, nullptr);
+    EXPECT_EQ(AudioEngineTestPeer(*engine).ioState()._outputScratch, nullptr);
 
     // The capture side cannot start (the failure is aimed at the aggregate
     // while the build waits for it to come alive): the output side, started
@@ -325,7 +326,7 @@ TEST_F(AudioEngineLifecycleTest, SampleRateBurstsAreDebounced) {
     advance(0.4);
     ASSERT_EQ(runningReports.size(), 2u);
     EXPECT_EQ(engine->processingSampleRate(), 96000.0f);
-    EXPECT_EQ(engine->builtOutputRate(), 96000.0);
+    EXPECT_EQ(AudioEngineTestPeer(*engine).builtOutputRate(), 96000.0);
 }
 
 TEST_F(AudioEngineLifecycleTest, BufferSizeRequestsAreAppliedAndLogged) {
@@ -334,7 +335,7 @@ TEST_F(AudioEngineLifecycleTest, BufferSizeRequestsAreAppliedAndLogged) {
     auto& audio = startedEngine(switches);
     EXPECT_TRUE(logged("Buffer frame size: requested=8 applied=15 frames range=[15…4096]"));
     EXPECT_TRUE(logged("Output client buffer frame size: applied=15 frames (= ring fill target)"));
-    EXPECT_EQ(audio.outputBufferFrames(), 15);
+    EXPECT_EQ(AudioEngineTestPeer(audio).outputBufferFrames(), 15);
 }
 
 TEST_F(AudioEngineLifecycleTest, BufferSizeWithoutARangeIsAppliedUnclamped) {
@@ -346,7 +347,7 @@ TEST_F(AudioEngineLifecycleTest, BufferSizeWithoutARangeIsAppliedUnclamped) {
     switches.desiredBufferFrames = 64;
     startedEngine(switches);
     EXPECT_TRUE(logged("Buffer frame size: requested=64 applied=64 frames range=[-1…-1]"));
-    EXPECT_EQ(engine->outputBufferFrames(), 64);
+    EXPECT_EQ(AudioEngineTestPeer(*engine).outputBufferFrames(), 64);
 }
 
 TEST_F(AudioEngineLifecycleTest, TheAggregateRateOverridesTheTapFormat) {
@@ -363,7 +364,7 @@ TEST_F(AudioEngineLifecycleTest, ParametersFollowTheProcessingRate) {
     auto params = CompressorParams::defaults();
     params.ratio = 4.0f;
     audio.updateCompressorParams(params);
-    EXPECT_EQ(audio.lastParams().get(), params);
+    EXPECT_EQ(AudioEngineTestPeer(audio).lastParams().get(), params);
     hal.setDefaultOutput(headphones);
     mainQueue.runUntilIdle();
     audio.start();
