@@ -10,10 +10,6 @@ class QWidget;
 
 namespace quellora {
 
-// How strongly the glow shines at `seconds` on the wall clock: a swing
-// between 0.5 and 0.95 about every 1.6 s.
-double glowIntensity(double seconds);
-
 // The intensity of a glow that is not pulsing.
 inline constexpr double restingGlowIntensity = 0.8;
 

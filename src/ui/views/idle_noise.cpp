@@ -1,5 +1,6 @@
 #include "ui/views/idle_noise.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 
@@ -29,12 +30,13 @@ std::size_t gradientIndex(double k) {
     return static_cast<std::size_t>(wrapped < 0.0 ? wrapped + gradientCount : wrapped);
 }
 
-} // namespace
-
-const std::array<double, 256>& noiseGradients() {
+// The fixed pseudo-random slopes of the idle noise, made once.
+const std::array<double, gradientCount>& noiseGradients() {
     static const auto gradients = makeGradients();
     return gradients;
 }
+
+} // namespace
 
 double idleNoise(double p) {
     // Rounded down, not towards zero, so that the fraction stays in [0, 1)

@@ -2,13 +2,8 @@
 
 #include <QPolygonF>
 #include <QRectF>
-#include <array>
 
 namespace quellora {
-
-// The fixed pseudo-random slopes of the idle noise: 256 values in [0, 1)
-// from a 64-bit linear congruential generator seeded with 42, made once.
-const std::array<double, 256>& noiseGradients();
 
 // Smooth one-dimensional gradient noise at coordinate `p`, within (-1, 1),
 // zero at whole numbers, repeating every 256 units.

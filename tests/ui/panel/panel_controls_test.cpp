@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <numbers>
 
 namespace quellora {
 namespace {
@@ -64,25 +63,6 @@ TEST(ParamValueTest, SliderStepsSpanTheRangeExactly) {
     EXPECT_EQ(sliderPosition(-29.0f, ParamRange::threshold), 420);
 }
 
-TEST(MenuSwitchGeometryTest, KnobAndTravelFollowTheSize) {
-    const auto main = menuSwitchGeometry(MenuSwitch::mainSize);
-    EXPECT_DOUBLE_EQ(main.inset, 2.4);
-    EXPECT_DOUBLE_EQ(main.knob, 19.2);
-    EXPECT_NEAR(main.travel, 18.0, 1e-12);
-    const auto small = menuSwitchGeometry(MenuSwitch::smallSize);
-    EXPECT_DOUBLE_EQ(small.inset, 1.6);
-    EXPECT_DOUBLE_EQ(small.knob, 12.8);
-    EXPECT_NEAR(small.travel, 12.0, 1e-12);
-}
-
-TEST(SwitchGlowTest, IntensitySwingsBetweenHalfAndNinetyFiveHundredths) {
-    EXPECT_DOUBLE_EQ(glowIntensity(0.0), 0.725);
-    const double quarterPeriod = std::numbers::pi / 2 / 3.9;
-    EXPECT_DOUBLE_EQ(glowIntensity(quarterPeriod), 0.95);
-    EXPECT_DOUBLE_EQ(glowIntensity(3 * quarterPeriod), 0.5);
-    EXPECT_NEAR(glowIntensity(1000.0 + 4 * quarterPeriod), glowIntensity(1000.0), 1e-9);
-}
-
 TEST(SwitchGlowTest, TheBlurSpreadsTheCapsuleSoftly) {
     const auto image = blurredCapsule({42.0, 24.0}, 4.0, 1.0);
     const QPoint centre(image.width() / 2, image.height() / 2);
@@ -92,15 +72,6 @@ TEST(SwitchGlowTest, TheBlurSpreadsTheCapsuleSoftly) {
     const int edge = (image.height() - 24) / 2;
     EXPECT_GT(qAlpha(image.pixel(centre.x(), edge - 2)), 0);
     EXPECT_LT(qAlpha(image.pixel(centre.x(), edge + 2)), 255);
-}
-
-TEST(IndeterminateBarTest, TheSegmentSweepsAcrossEveryOnePointOneSeconds) {
-    auto segment = indeterminateSegment(100.0, 0.0);
-    EXPECT_DOUBLE_EQ(segment.width, 40.0);
-    EXPECT_DOUBLE_EQ(segment.offset, -40.0); // fully before the bar
-    EXPECT_NEAR(indeterminateSegment(100.0, 0.55).offset, 30.0, 1e-9);
-    EXPECT_NEAR(indeterminateSegment(100.0, 1.1 - 1e-9).offset, 100.0, 1e-6); // fully past
-    EXPECT_DOUBLE_EQ(indeterminateSegment(30.0, 0.0).width, 24.0); // never thinner than 24
 }
 
 TEST(SymbolGlyphsTest, EverySymbolStaysOnItsGridAndFilledSymbolsKeepTheirHoles) {

@@ -101,10 +101,7 @@ std::vector<LevelSample> steady(std::size_t count, float inputDb, float gainRedu
     return std::vector<LevelSample>(count, LevelSample{inputDb, inputDb, gainReductionDb});
 }
 
-TEST(IdleNoise, ComesFromTheSeededGeneratorAndStaysBoundedForAnyClock) {
-    EXPECT_NEAR(noiseGradients()[0], 0.5682, 1e-4);
-    EXPECT_NEAR(noiseGradients()[1], 0.2255, 1e-4);
-    EXPECT_NEAR(noiseGradients()[2], 0.4128, 1e-4);
+TEST(IdleNoise, RepeatsAndStaysBoundedForAnyClock) {
     EXPECT_DOUBLE_EQ(idleNoise(17.0), 0.0);
     EXPECT_NEAR(idleNoise(3.25), idleNoise(3.25 + 256.0), 1e-9);
     for (const double p : {0.5, 255.9, -3.7, -1e12, 1e30, std::nan("")}) {

@@ -406,6 +406,33 @@ std::optional<std::string> frontFor(const std::string& position) {
 
 } // namespace
 
+std::optional<bool> tapTakesStream(const Graph& graph, const TapDescription& description,
+                                   const GraphNode& stream, const StreamTargets& targets,
+                                   std::int32_t ownPid) {
+    if (!stream.application.known) {
+        return std::nullopt;
+    }
+    if (!graph.isApplicationStream(stream) ||
+        !streamDestination(graph, stream, targets).followsDefault) {
+        return false;
+    }
+    const auto client = graph.clients.find(stream.clientId);
+    if (client == graph.clients.end()) {
+        const auto& own = stream.application;
+        return tapTakesProcess(description, kAudioObjectUnknown,
+                               applicationIdentity(own.binary, own.name),
+                               directOutputReason(own.mediaRole, own.api));
+    }
+    if (client->second.pid == ownPid) {
+        return false;
+    }
+    const auto facts = graph.processFacts(client->second);
+    if (!facts.known) {
+        return std::nullopt;
+    }
+    return tapTakesProcess(description, client->second.objectId, facts.bundleID, facts.reason);
+}
+
 bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,
                  const GraphNode* node, bool byId) {
     const auto number = node ? (byId ? std::to_string(node->globalId) : node->serial) : "";

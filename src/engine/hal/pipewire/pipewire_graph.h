@@ -249,6 +249,14 @@ struct StreamDestination {
 StreamDestination streamDestination(const Graph& graph, const GraphNode& stream,
                                     const StreamTargets& targets);
 
+// Whether a tap of `description` takes the stream, by what it is, where it
+// is bound and what its application is; nothing until the server has told
+// what that is. Never a stream of our own process, `ownPid`. (A client's
+// process ID says little else: PulseAudio clients all have pipewire-pulse's.)
+std::optional<bool> tapTakesStream(const Graph& graph, const TapDescription& description,
+                                   const GraphNode& stream, const StreamTargets& targets,
+                                   std::int32_t ownPid);
+
 // Whether a target names this very node: by name, or by serial (a
 // "target.object") or id (`byId`: a "target.node").
 bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,

@@ -45,7 +45,11 @@ OSStatus pipeWireFailure(const char* call, int result);
 PortLinks linkPorts(Session& session, const Graph& graph,
                     const std::vector<std::pair<std::uint32_t, std::uint32_t>>& pairs);
 
+// One of our taps. The tap registry writes what it is and where it is in
+// its life; the stream router where its streams are. Both with the session
+// locked.
 struct Tap {
+    // ---- the registry's -------------------------------------------------
     AudioObjectID objectId = 0;
     TapDescription description;
     std::string nodeName;
@@ -53,6 +57,17 @@ struct Tap {
     std::vector<std::string> positions;
     double sampleRate = 0;
     pw_proxy* node = nullptr; // owned: destroying it removes the sink
+    // A tap the engine destroys lingers a moment, so that the next
+    // generation takes it over (`adopted` until its aggregate runs on the
+    // default output) and its applications never move: the session
+    // manager's moves silence a stream while it links it anew. A tap made
+    // before the session manager restarted is not taken over: the newcomer
+    // needs a node of its own.
+    bool retired = false;
+    bool adopted = false;
+    bool adoptable = true;
+
+    // ---- the router's ---------------------------------------------------
     // Streams are routed in only once an aggregate plays what the tap
     // receives: until then they play on the device, unprocessed but heard,
     // rather than into a tap that nothing reads yet.
@@ -67,24 +82,12 @@ struct Tap {
     std::set<std::uint32_t> looping;
     std::set<std::uint32_t> brokenLinks;
     std::string unlevelledReason;
-    // A tap the engine destroys lingers a moment, so that the next
-    // generation takes it over (`adopted` until its aggregate runs) and its
-    // applications never move: the session manager's moves silence a stream
-    // while it links it anew. Meanwhile, and while the aggregate still plays
-    // on an output that is no longer the default, `bypass` plays the tap on
-    // the default output, unprocessed. A tap made before the session manager
-    // restarted is not taken over: the newcomer needs a node of its own.
-    bool retired = false;
-    bool adopted = false;
-    bool adoptable = true;
+    // While the tap lingers or is adopted, and while its aggregate still
+    // plays on an output that is no longer the default, `bypass` plays the
+    // tap on the default output, unprocessed.
     PortLinks bypass;
-    std::uint32_t bypassSink = 0; // the node `bypass` plays into
-    // When `bypass` last moved to another output, and when the graph is
-    // looked at again for it (the output changed again since, or its
-    // aggregate's audio is awaited); max while no look is due.
-    std::chrono::steady_clock::time_point bypassMovedAt{};
-    std::chrono::steady_clock::time_point lookAgainAt =
-        std::chrono::steady_clock::time_point::max();
+    std::uint32_t bypassSink = 0;                          // the node `bypass` plays into
+    std::chrono::steady_clock::time_point bypassMovedAt{}; // when it last moved to another output
 
     ~Tap() {
         if (node) {
@@ -144,7 +147,6 @@ public:
     // Main thread, session locked.
     IOProc* addProc(AudioDeviceIOBlock block, bool hosted, AudioDeviceIOProcID id);
     IOProc* proc(AudioDeviceIOProcID id);
-    bool hosts(AudioDeviceIOProcID id) { return proc(id) != nullptr; }
     void start(IOProc& proc, const Graph& graph, const std::string& tapNodeName);
     // Returns once no cycle can be running the proc any more.
     void stop(IOProc& proc);

@@ -56,7 +56,6 @@ public:
     // With the lock held.
     Graph& graph() { return graph_; }
     pw_core* core() { return core_; }
-    pw_context* context() { return context_; }
     AudioObjectID nextObjectId() { return nextObjectId_++; }
     // Waits until the server has handled everything sent so far.
     bool roundtrip(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
