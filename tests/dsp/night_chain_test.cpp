@@ -50,7 +50,7 @@ std::vector<float> concatenated(std::vector<float> first, const std::vector<floa
     return first;
 }
 
-class SpeechLevellerTest : public ::testing::Test {
+class NightLevellerTest : public ::testing::Test {
 protected:
     // Runs `stereo` through the leveller in 10 ms blocks, in place, and
     // returns the gain after each block.
@@ -59,34 +59,34 @@ protected:
         const auto frames = static_cast<std::int64_t>(stereo.size() / 2);
         for (std::int64_t at = 0; at < frames; at += blockFrames) {
             leveller.process(stereo.data() + at * 2, std::min(blockFrames, frames - at), 2,
-                             ChannelLayout::stereo(), 0.0f);
+                             ChannelLayout::stereo(), ProgrammeLeveller::Aim::speechFirst(), 0.0f);
             gains.push_back(leveller.gainDb());
         }
         return gains;
     }
     static std::size_t blockAt(double seconds) { return static_cast<std::size_t>(seconds * 100.0); }
 
-    SpeechLeveller leveller;
+    ProgrammeLeveller leveller;
 };
 
-TEST_F(SpeechLevellerTest, LiftsQuietSpeechTowardTheTargetWithoutJumping) {
+TEST_F(NightLevellerTest, LiftsQuietSpeechTowardTheTargetWithoutJumping) {
     auto speech = speechLike(framesOf(20.0), rate, -33.0f);
     const double before = integratedLufs(speech);
     const auto gains = level(speech);
 
     EXPECT_TRUE(leveller.hearsSpeech());
     for (std::size_t i = 10; i < gains.size(); ++i) {
-        ASSERT_LE(gains[i] - gains[i - 10], 1.25f) << "more than 12 dB/s at block " << i;
+        ASSERT_LE(gains[i] - gains[i - 10], 4.5f) << "more than 40 dB/s at block " << i;
     }
     // Still on its way after half a second, there after ten.
     EXPECT_LT(gains[blockAt(0.5)], 6.0f);
     EXPECT_GT(gains.back(), 8.0f);
     const std::vector<float> settled(speech.end() - framesOf(8.0) * 2, speech.end());
     EXPECT_GT(integratedLufs(settled), before + 8.0);
-    EXPECT_NEAR(integratedLufs(settled), SpeechLeveller::targetLufs, 3.0);
+    EXPECT_NEAR(integratedLufs(settled), ProgrammeLeveller::Aim::speechFirst().speechLufs, 3.0);
 }
 
-TEST_F(SpeechLevellerTest, HoldsSteadyDenseMusicStill) {
+TEST_F(NightLevellerTest, HoldsSteadyDenseMusicStill) {
     auto music = denseMusicLike(framesOf(20.0), rate, -16.0f);
     const auto gains = level(music);
 
@@ -98,7 +98,7 @@ TEST_F(SpeechLevellerTest, HoldsSteadyDenseMusicStill) {
     EXPECT_LT(gains.back(), -2.0f);
 }
 
-TEST_F(SpeechLevellerTest, PullsASuddenLoudPassageDownWithinASecond) {
+TEST_F(NightLevellerTest, PullsASuddenLoudPassageDownWithinASecond) {
     auto programme = concatenated(speechLike(framesOf(8.0), rate, -36.0f),
                                   denseMusicLike(framesOf(4.0), rate, -8.0f));
     const auto gains = level(programme);
@@ -108,15 +108,15 @@ TEST_F(SpeechLevellerTest, PullsASuddenLoudPassageDownWithinASecond) {
     EXPECT_LT(gains[blockAt(9.0)], lifted - 12.0f);
 }
 
-TEST_F(SpeechLevellerTest, DoesNotLiftRoomToneFarBetweenLines) {
+TEST_F(NightLevellerTest, DoesNotLiftRoomToneFarBetweenLines) {
     auto tone = stereoNoise(framesOf(10.0), decibelsToAmplitude(-50.0f));
     const auto gains = level(tone);
 
     EXPECT_FALSE(leveller.hearsSpeech());
-    EXPECT_LE(gains.back(), SpeechLeveller::otherMaxBoostDb + 0.01f);
+    EXPECT_LE(gains.back(), ProgrammeLeveller::Aim::speechFirst().otherMaxBoostDb + 0.01f);
 }
 
-TEST_F(SpeechLevellerTest, NonFiniteSamplesBecomeSilenceAndLeaveTheGainUsable) {
+TEST_F(NightLevellerTest, NonFiniteSamplesBecomeSilenceAndLeaveTheGainUsable) {
     auto speech = speechLike(framesOf(3.0), rate, -30.0f);
     speech[1000] = std::numeric_limits<float>::quiet_NaN();
     speech[2001] = std::numeric_limits<float>::infinity();

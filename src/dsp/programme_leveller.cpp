@@ -1,4 +1,4 @@
-#include "dsp/speech_leveller.h"
+#include "dsp/programme_leveller.h"
 
 #include "dsp/compressor_kernel.h"
 #include "dsp/vector_math.h"
@@ -15,8 +15,6 @@ constexpr int speechBlocks = 60;    // 1.2 s
 constexpr float absoluteGateLufs = -70.0f;
 // Blocks this far below the window's level are pauses and do not count.
 constexpr float relativeGateLu = -15.0f;
-// Fewer passing blocks than this in 3 s is silence: the gain holds.
-constexpr int minimumValidBlocks = 10;
 // Syllables and the pauses between them: the spread of 20 ms block levels
 // over 1.2 s is 6 to 12 dB for speech, 1 to 4 dB for dense music and noise.
 constexpr float speechSpreadDb = 5.0f;
@@ -27,16 +25,42 @@ constexpr float voiceBandQ = 0.6f;
 constexpr float speechVoiceShare = 0.28f;
 // Boosting goes on through the pauses between sentences.
 constexpr int speechHoldLength = 75; // 1.5 s, in blocks
-// For 2 s after a reset the gain follows its goal directly, from the first
-// block on: cuts at once, lifts at acquireBoostDbPerSecond.
-constexpr int acquiringBlocks = 100;
-constexpr float acquireBoostDbPerSecond = 12.0f;
-constexpr float deadBandDb = 1.5f; // steady material never moves the gain
-constexpr float settledDb = 0.3f;  // a move ends this close to its goal
-constexpr float cutDbPerSecond = 8.0f;
-constexpr float releaseDbPerSecond = 5.0f; // a cut going back toward 0 dB
-constexpr float boostDbPerSecond = 3.0f;   // above 0 dB
-// Momentary loudness this far above the target pulls the gain down fast.
+
+// A block is quiet below this loudness, or this far below the programme:
+// silence, room tone, the hiss of a pause.
+constexpr float quietFloorLufs = -58.0f;
+constexpr float quietDepthLu = 20.0f;
+// Quiet this long is a pause; shorter gaps between sentences and notes
+// change nothing.
+constexpr int pauseBlocks = 30; // 600 ms
+// In a pause a lift goes back to unity at this rate, so that the room tone
+// is not lifted for long.
+constexpr float pauseReleaseDbPerSecond = 40.0f;
+// A programme's loudness comes from its first second of sound.
+constexpr int startingBlocks = 50;
+// Once this much of a new start is heard, sound back within continuationLu
+// of the last programme is that programme going on (after a pause, or a
+// quiet passage in a piece of music): its estimate and gain come back.
+constexpr int continuationBlocks = 8;
+constexpr float continuationLu = 3.0f;
+// Early estimates are rough: a lift stays this far short of them at first,
+// shrinking to nothing over the first second.
+constexpr float startMarginDb = 4.0f;
+constexpr float startCutDbPerSecond = 60.0f;
+constexpr float startBoostDbPerSecond = 40.0f;
+// Inside a programme: the loudness is averaged over about this long, and the
+// gain moves slowly once it is out of the dead band.
+constexpr float programmeSeconds = 6.0f;
+constexpr float deadBandDb = 1.0f;
+constexpr float settledDb = 0.3f;
+constexpr float programmeDbPerSecond = 2.0f;
+// Over half a second, a level this far from the programme's, held this
+// long, is a new programme (sooner when louder: that one would be too loud).
+constexpr int shortTermBlocks = 25;
+constexpr float jumpLu = 8.0f;
+constexpr int louderJumpBlocks = 10;
+constexpr int quieterJumpBlocks = 20;
+// Momentary loudness this far above the aim pulls the gain down fast.
 constexpr float guardMarginLu = 6.0f;
 constexpr float guardDbPerSecond = 40.0f;
 constexpr float energyFloor = 1e-12f;
@@ -53,11 +77,11 @@ float decibelsToGain(float db) {
 
 } // namespace
 
-SpeechLeveller::SpeechLeveller() {
+ProgrammeLeveller::ProgrammeLeveller() {
     prepare(48000.0f);
 }
 
-void SpeechLeveller::prepare(float sampleRate) {
+void ProgrammeLeveller::prepare(float sampleRate) {
     const float sr = sampleRate > 100.0f ? sampleRate : 100.0f;
     // The detectors run on frame pairs, at half the rate.
     const float detectorRate = 0.5f * sr;
@@ -92,7 +116,7 @@ void SpeechLeveller::prepare(float sampleRate) {
     reset();
 }
 
-void SpeechLeveller::reset(float bypassPosition) noexcept {
+void ProgrammeLeveller::reset(float bypassPosition) noexcept {
     detectorStates = {};
     blockEnergy = 0.0f;
     blockMidEnergy = 0.0f;
@@ -105,7 +129,18 @@ void SpeechLeveller::reset(float bypassPosition) noexcept {
     blockLufs.fill(absoluteGateLufs - 10.0f);
     blockCount = 0;
     speechHoldBlocks = 0;
-    acquireBlocks = acquiringBlocks;
+    phase = Phase::starting;
+    quietBlocks = 0;
+    louderBlocks = 0;
+    quieterBlocks = 0;
+    startEnergy = 0.0f;
+    startBlocks = 0;
+    programmeKnown = false;
+    programmeEnergy = 0.0f;
+    programmeDb = 0.0f;
+    hasPrevious = false;
+    previousEnergy = 0.0f;
+    previousDb = 0.0f;
     moving = false;
     currentDb = 0.0f;
     gain = 1.0f;
@@ -114,10 +149,12 @@ void SpeechLeveller::reset(float bypassPosition) noexcept {
     gainDb_.store(0.0f, std::memory_order_relaxed);
     hearsSpeech_.store(false, std::memory_order_relaxed);
     voiceBandShare_.store(0.0f, std::memory_order_relaxed);
+    inPause_.store(false, std::memory_order_relaxed);
 }
 
-void SpeechLeveller::process(float* samples, std::int64_t frameCount, std::int64_t stride,
-                             const ChannelLayout& layout, float bypassTarget) noexcept {
+void ProgrammeLeveller::process(float* samples, std::int64_t frameCount, std::int64_t stride,
+                                const ChannelLayout& layout, const Aim& aim,
+                                float bypassTarget) noexcept {
     const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
     const auto input = DetectorInput::of(layout);
     for (std::int64_t done = 0; done < frameCount;) {
@@ -130,7 +167,7 @@ void SpeechLeveller::process(float* samples, std::int64_t frameCount, std::int64
         if (blockFramesDone == blockFrames) {
             const float detected = std::max(1.0f, static_cast<float>(blockDetectorSamples));
             analyseBlock(blockEnergy / detected,
-                         blockMidEnergy > 0.0f ? blockVoiceEnergy / blockMidEnergy : 0.0f);
+                         blockMidEnergy > 0.0f ? blockVoiceEnergy / blockMidEnergy : 0.0f, aim);
             blockEnergy = 0.0f;
             blockMidEnergy = 0.0f;
             blockVoiceEnergy = 0.0f;
@@ -153,7 +190,7 @@ void SpeechLeveller::process(float* samples, std::int64_t frameCount, std::int64
 // Loudness and the voice band are measured at half the rate, on the means
 // of frame pairs: a leveller needs the level, not the top octave, and the
 // filters are most of its cost.
-SpeechLeveller::DetectorInput SpeechLeveller::DetectorInput::of(const ChannelLayout& layout) {
+ProgrammeLeveller::DetectorInput ProgrammeLeveller::DetectorInput::of(const ChannelLayout& layout) {
     DetectorInput input;
     const auto detected = layout.detectorMask();
     if (layout.count <= 1) {
@@ -182,8 +219,8 @@ SpeechLeveller::DetectorInput SpeechLeveller::DetectorInput::of(const ChannelLay
     return input;
 }
 
-void SpeechLeveller::detect(const float* frames, std::int64_t count, std::int64_t stride,
-                            const DetectorInput& input) noexcept {
+void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int64_t stride,
+                               const DetectorInput& input) noexcept {
     const bool stereo = input.mode != DetectorInput::Mode::mono;
     using F = vector_math::Vector<4>::Float;
     namespace vm = vector_math;
@@ -253,8 +290,8 @@ void SpeechLeveller::detect(const float* frames, std::int64_t count, std::int64_
     blockDetectorSamples += detected;
 }
 
-void SpeechLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride, int channels,
-                               float bypassTarget) noexcept {
+void ProgrammeLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride,
+                                  int channels, float bypassTarget) noexcept {
     const bool gliding = bypassRamp != bypassTarget;
     if (!gliding && channels == 2 && stride == 2) {
         applySteadyGainToStereo(frames, count);
@@ -276,7 +313,7 @@ void SpeechLeveller::applyGain(float* frames, std::int64_t count, std::int64_t s
 
 // The usual case, interleaved stereo with the bypass settled, two frames
 // per vector: the gain ramps linearly from frame to frame.
-void SpeechLeveller::applySteadyGainToStereo(float* frames, std::int64_t count) noexcept {
+void ProgrammeLeveller::applySteadyGainToStereo(float* frames, std::int64_t count) noexcept {
     using F = vector_math::Vector<4>::Float;
     namespace vm = vector_math;
     const float start = gain;
@@ -297,67 +334,76 @@ void SpeechLeveller::applySteadyGainToStereo(float* frames, std::int64_t count) 
     gain = start + gainStep * static_cast<float>(count);
 }
 
-void SpeechLeveller::analyseBlock(float meanSquare, float voiceShare) noexcept {
-    blockLufs[static_cast<std::size_t>(blockCount % historyBlocks)] = lufsOf(meanSquare);
-    blockMeanSquares[static_cast<std::size_t>(blockCount % historyBlocks)] =
-        std::max(meanSquare, energyFloor);
-    blockVoiceShare[static_cast<std::size_t>(blockCount % historyBlocks)] =
-        std::isfinite(voiceShare) ? voiceShare : 0.0f;
+void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const Aim& aim) noexcept {
+    const float level = lufsOf(meanSquare);
+    const auto newestSlot = static_cast<std::size_t>(blockCount % historyBlocks);
+    blockLufs[newestSlot] = level;
+    blockMeanSquares[newestSlot] = std::max(meanSquare, energyFloor);
+    blockVoiceShare[newestSlot] = std::isfinite(voiceShare) ? voiceShare : 0.0f;
     ++blockCount;
-    const auto slot = [&](int age) {
-        return static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks);
-    };
-    const auto newest = [&](int age) {
-        return blockLufs[slot(age)];
-    };
-    const auto energyOf = [&](int age) {
-        return blockMeanSquares[slot(age)];
-    };
-    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
 
     float momentaryEnergy = 0.0f;
-    const int momentary = std::min(available, momentaryBlocks);
-    for (int age = 0; age < momentary; ++age) {
-        momentaryEnergy += energyOf(age);
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    for (int age = 0; age < std::min(available, momentaryBlocks); ++age) {
+        momentaryEnergy += blockMeanSquares[slotOf(age)];
     }
     const float momentaryLufs = lufsOf(momentaryEnergy / static_cast<float>(momentaryBlocks));
+    const bool speech = hearsSpeechIn(programmeKnown ? lufsOf(programmeEnergy) : level);
 
-    // The level of the window's loud part: blocks above the absolute gate,
-    // then those within relativeGateLu of their mean.
-    const auto gatedMean = [&](int blocks, float gateLufs, int& count) {
-        float sum = 0.0f;
-        count = 0;
-        for (int age = 0; age < blocks; ++age) {
-            const float level = newest(age);
-            if (level > gateLufs) {
-                sum += energyOf(age);
-                ++count;
-            }
+    const bool quiet = isQuiet(level);
+    quietBlocks = quiet ? quietBlocks + 1 : 0;
+    if (quietBlocks >= pauseBlocks) {
+        phase = Phase::paused;
+    }
+    if (phase == Phase::paused) {
+        if (quiet) {
+            followPause();
+        } else {
+            startProgramme(0);
         }
-        return count > 0 ? lufsOf(sum / static_cast<float>(count)) : absoluteGateLufs;
-    };
-    int count = 0;
-    const float ungated = gatedMean(available, absoluteGateLufs, count);
-    const float longLufs =
-        gatedMean(available, std::max(absoluteGateLufs, ungated + relativeGateLu), count);
-    const bool valid = count >= (acquireBlocks > 0 ? 1 : minimumValidBlocks);
+    }
+    if (!quiet && phase == Phase::starting) {
+        startEnergy += meanSquare;
+        ++startBlocks;
+        const float estimate = lufsOf(startEnergy / static_cast<float>(startBlocks));
+        followStart(allowedDb(estimate, aim, speech));
+    } else if (!quiet && phase == Phase::inside) {
+        followProgramme(meanSquare, aim);
+    }
+    if (phase != Phase::paused) {
+        // The guard: whatever the phase, nothing much louder than the aim
+        // plays for long.
+        const float guardDb =
+            std::max(aim.speechLufs, aim.otherLufs) + guardMarginLu - momentaryLufs;
+        if (currentDb > guardDb) {
+            currentDb = std::max(guardDb, currentDb - guardDbPerSecond * blockSeconds);
+            programmeDb = std::min(programmeDb, currentDb);
+        }
+    }
+    inPause_.store(phase == Phase::paused, std::memory_order_relaxed);
+    const float next = decibelsToGain(currentDb);
+    gainStep = (next - gain) / static_cast<float>(blockFrames);
+    gainDb_.store(currentDb, std::memory_order_relaxed);
+}
 
-    // Spread of the recent block levels that are not silence.
-    // and the energy-weighted share of the voice band over the same blocks.
+// Speech: enough recent blocks that are not silence, a wide spread of their
+// levels (syllables) and a good share of the voice band.
+bool ProgrammeLeveller::hearsSpeechIn(float longLufs) noexcept {
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
     float sum = 0.0f;
     float sumSquares = 0.0f;
     float shareSum = 0.0f;
     float weightSum = 0.0f;
     int active = 0;
     for (int age = 0; age < std::min(available, speechBlocks); ++age) {
-        const float level = std::max(newest(age), longLufs - 30.0f);
-        if (newest(age) > absoluteGateLufs) {
+        const auto slot = slotOf(age);
+        if (blockLufs[slot] > absoluteGateLufs) {
+            const float level = std::max(blockLufs[slot], longLufs - 30.0f);
             sum += level;
             sumSquares += level * level;
             ++active;
-            const float weight = energyOf(age);
-            shareSum += weight * blockVoiceShare[slot(age)];
-            weightSum += weight;
+            shareSum += blockMeanSquares[slot] * blockVoiceShare[slot];
+            weightSum += blockMeanSquares[slot];
         }
     }
     const float share = weightSum > 0.0f ? shareSum / weightSum : 0.0f;
@@ -367,54 +413,128 @@ void SpeechLeveller::analyseBlock(float meanSquare, float voiceShare) noexcept {
         active > 1
             ? std::sqrt(std::max(sumSquares / static_cast<float>(active) - mean * mean, 0.0f))
             : 0.0f;
-    if (valid && active >= speechBlocks / 3 && spread >= speechSpreadDb &&
-        share >= speechVoiceShare) {
+    if (active >= speechBlocks / 3 && spread >= speechSpreadDb && share >= speechVoiceShare) {
         speechHoldBlocks = speechHoldLength;
     } else if (speechHoldBlocks > 0) {
         --speechHoldBlocks;
     }
     const bool speech = speechHoldBlocks > 0;
     hearsSpeech_.store(speech, std::memory_order_relaxed);
-
-    if (valid) {
-        updateGain(longLufs, momentaryLufs, speech);
-    }
-    const float next = decibelsToGain(currentDb);
-    gainStep = (next - gain) / static_cast<float>(blockFrames);
-    gainDb_.store(currentDb, std::memory_order_relaxed);
+    return speech;
 }
 
-void SpeechLeveller::updateGain(float longLufs, float momentaryLufs, bool speech) noexcept {
-    const float perBlock = blockSeconds;
-    const float target = speech ? targetLufs : otherTargetLufs;
-    const float desired = std::clamp(target - longLufs, -maxCutDb, maxBoostDb);
-    // Lifting far needs speech; anything else is lifted a little at most, so
-    // that room tone stays in the background between lines.
-    const float allowed =
-        speech ? desired : std::min(desired, std::max(currentDb, otherMaxBoostDb));
-    if (acquireBlocks > 0) {
-        --acquireBlocks;
-        currentDb = std::min(allowed, currentDb + acquireBoostDbPerSecond * perBlock);
+bool ProgrammeLeveller::isQuiet(float level) const noexcept {
+    return level < quietFloorLufs ||
+           (programmeKnown && level < lufsOf(programmeEnergy) - quietDepthLu);
+}
+
+// A lift goes back to unity; a cut and the estimate hold.
+void ProgrammeLeveller::followPause() noexcept {
+    const float unityOrCut = std::min(programmeDb, 0.0f);
+    if (currentDb > unityOrCut) {
+        currentDb = std::max(unityOrCut, currentDb - pauseReleaseDbPerSecond * blockSeconds);
+    }
+}
+
+// A new programme, its loudness estimated afresh from its first blocks: the
+// newest `seedBlocks` heard, and those to come.
+void ProgrammeLeveller::startProgramme(int seedBlocks) noexcept {
+    hasPrevious = programmeKnown;
+    previousEnergy = programmeEnergy;
+    previousDb = programmeDb;
+    phase = Phase::starting;
+    startEnergy = 0.0f;
+    startBlocks = 0;
+    for (int age = 0; age < seedBlocks; ++age) {
+        const auto slot = slotOf(age);
+        if (!isQuiet(blockLufs[slot])) {
+            startEnergy += blockMeanSquares[slot];
+            ++startBlocks;
+        }
+    }
+    louderBlocks = 0;
+    quieterBlocks = 0;
+    moving = false;
+}
+
+void ProgrammeLeveller::followStart(float allowed) noexcept {
+    if (hasPrevious && startBlocks >= continuationBlocks &&
+        std::fabs(recentLufs(lufsOf(previousEnergy)) - lufsOf(previousEnergy)) <= continuationLu) {
+        phase = Phase::inside;
+        programmeKnown = true;
+        programmeEnergy = previousEnergy;
+        programmeDb = previousDb;
+        currentDb = previousDb;
+        return;
+    }
+    const float confidence = static_cast<float>(startBlocks) / static_cast<float>(startingBlocks);
+    const float goal =
+        allowed > currentDb ? allowed - startMarginDb * (1.0f - confidence) : allowed;
+    if (goal < currentDb) {
+        currentDb = std::max(goal, currentDb - startCutDbPerSecond * blockSeconds);
     } else {
-        if (!moving && std::fabs(desired - currentDb) > deadBandDb) {
-            moving = true;
-        }
-        if (moving) {
-            if (allowed < currentDb) {
-                currentDb = std::max(allowed, currentDb - cutDbPerSecond * perBlock);
-            } else {
-                const float rate = currentDb < 0.0f ? releaseDbPerSecond : boostDbPerSecond;
-                currentDb = std::min(allowed, currentDb + rate * perBlock);
-            }
-            if (std::fabs(desired - currentDb) < settledDb || allowed == currentDb) {
-                moving = false;
-            }
+        currentDb = std::min(goal, currentDb + startBoostDbPerSecond * blockSeconds);
+    }
+    programmeDb = currentDb;
+    if (startBlocks >= startingBlocks) {
+        programmeEnergy = startEnergy / static_cast<float>(startBlocks);
+        programmeKnown = true;
+        hasPrevious = false;
+        phase = Phase::inside;
+    }
+}
+
+// The loudness of the last half second, leaving out what is quiet; `otherwise`
+// when all of it is.
+float ProgrammeLeveller::recentLufs(float otherwise) const noexcept {
+    float energy = 0.0f;
+    int heard = 0;
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    for (int age = 0; age < std::min(available, shortTermBlocks); ++age) {
+        const auto slot = slotOf(age);
+        if (!isQuiet(blockLufs[slot])) {
+            energy += blockMeanSquares[slot];
+            ++heard;
         }
     }
-    const float guardDb = targetLufs + guardMarginLu - momentaryLufs;
-    if (currentDb > guardDb) {
-        currentDb = std::max(guardDb, currentDb - guardDbPerSecond * perBlock);
+    return heard > 0 ? lufsOf(energy / static_cast<float>(heard)) : otherwise;
+}
+
+void ProgrammeLeveller::followProgramme(float meanSquare, const Aim& aim) noexcept {
+    programmeEnergy += (meanSquare - programmeEnergy) * (blockSeconds / programmeSeconds);
+    const float programmeLufs = lufsOf(programmeEnergy);
+
+    const float shortTermLufs = recentLufs(programmeLufs);
+    louderBlocks = shortTermLufs > programmeLufs + jumpLu ? louderBlocks + 1 : 0;
+    quieterBlocks = shortTermLufs < programmeLufs - jumpLu ? quieterBlocks + 1 : 0;
+    if (louderBlocks >= louderJumpBlocks || quieterBlocks >= quieterJumpBlocks) {
+        startProgramme(std::max(louderBlocks, quieterBlocks));
+        programmeKnown = false;
+        return;
     }
+
+    const float allowed = allowedDb(programmeLufs, aim, hearsSpeech());
+    if (!moving && std::fabs(allowed - currentDb) > deadBandDb) {
+        moving = true;
+    }
+    if (moving) {
+        const float step = programmeDbPerSecond * blockSeconds;
+        currentDb = allowed < currentDb ? std::max(allowed, currentDb - step)
+                                        : std::min(allowed, currentDb + step);
+        if (std::fabs(allowed - currentDb) < settledDb) {
+            moving = false;
+        }
+    }
+    programmeDb = currentDb;
+}
+
+// The gain that brings a programme at `programmeLufs` to the aim; what does
+// not sound like speech is lifted a little at most, unless it already is.
+float ProgrammeLeveller::allowedDb(float programmeLufs, const Aim& aim,
+                                   bool speech) const noexcept {
+    const float target = speech ? aim.speechLufs : aim.otherLufs;
+    const float desired = std::clamp(target - programmeLufs, -maxCutDb, aim.maxBoostDb);
+    return speech ? desired : std::min(desired, std::max(currentDb, aim.otherMaxBoostDb));
 }
 
 } // namespace quellora

@@ -9,30 +9,56 @@
 
 namespace quellora {
 
-// A slow, speech-aware levelling stage: it measures loudness (K-weighted, in
-// 20 ms blocks, gated over 3 s) and moves one gain for all channels toward
-// the gain that brings speech to `targetLufs` and everything else to
-// `otherTargetLufs`, below it: dialogue comes up, effects and music go down.
+// A programme leveller: it measures loudness (K-weighted, in 20 ms blocks)
+// and moves one gain for all channels so that each programme (a podcast, a
+// song, an advert, a film's dialogue) plays at the loudness its aim names.
+//
+// Inside a programme the gain is slow: it follows a loudness averaged over
+// several seconds and only once that has left a dead band, so music does not
+// breathe. A programme's start is quick: after a pause, or when the level
+// jumps far from the programme's and stays there, the loudness is
+// re-estimated from the new programme's first second. A pause (silence, or
+// room tone far below the programme) freezes the estimate and brings a gain
+// above unity back to unity, so a pause is never lifted and the next
+// programme never starts with a lift meant for the last one; a cut is held.
+// Sound that resumes at the level the last programme had takes that
+// programme's gain back at once. A fast guard pulls the gain down when
+// something much louder than the aim starts. No lookahead.
+//
+// The aim is either one target for everything or, for Night, a higher
+// target for speech than for the rest, with what does not sound like speech
+// lifted a little at most: dialogue comes up, effects and music go down.
 // Speech is told by its syllabic level modulation and by how much of its
-// energy lies in the voice band. Quiet passages are lifted far only while
-// they sound like speech, so room tone and quiet beds are not dragged up
-// between lines. A dead band keeps the gain still on steady material, so
-// music does not pump; a fast guard pulls the gain down when something much
-// louder than the target starts. No lookahead.
+// energy lies in the voice band.
 //
 // Threads: process() runs on one real-time thread and never allocates,
 // locks or makes a system call; reset() runs on that thread or while no
 // process call can run, prepare() only while none can.
-class SpeechLeveller {
+class ProgrammeLeveller {
 public:
-    static constexpr float targetLufs = -17.0f;
-    static constexpr float otherTargetLufs = -22.0f;
     static constexpr float maxBoostDb = 15.0f;
-    static constexpr float otherMaxBoostDb = 3.0f; // for what does not sound like speech
     static constexpr float maxCutDb = 20.0f;
     static constexpr std::int64_t lookaheadSamples = 0;
 
-    SpeechLeveller();
+    // The loudness, LUFS, each programme is brought to.
+    struct Aim {
+        float speechLufs;
+        float otherLufs;
+        float otherMaxBoostDb; // for what does not sound like speech
+        float maxBoostDb = ProgrammeLeveller::maxBoostDb;
+
+        // Every programme to `lufs`, whatever it is, lifted by at most
+        // `maxBoost` dB.
+        static constexpr Aim uniform(float lufs, float maxBoost = ProgrammeLeveller::maxBoostDb) {
+            return {lufs, lufs, maxBoost, maxBoost};
+        }
+        // Night's: speech first.
+        static constexpr Aim speechFirst() { return {-17.0f, -22.0f, 3.0f}; }
+
+        friend bool operator==(const Aim&, const Aim&) = default;
+    };
+
+    ProgrammeLeveller();
 
     // Derives the block length and filters from the rate, and resets.
     void prepare(float sampleRate);
@@ -45,13 +71,15 @@ public:
     // low-frequency effects. `bypassTarget` 1 passes the signal unchanged,
     // 0 levels it; the stage glides between them over 10 ms.
     void process(float* samples, std::int64_t frameCount, std::int64_t stride,
-                 const ChannelLayout& layout, float bypassTarget) noexcept;
+                 const ChannelLayout& layout, const Aim& aim, float bypassTarget) noexcept;
 
     // The gain being applied, for meters and tests.
     float gainDb() const { return gainDb_.load(std::memory_order_relaxed); }
     bool hearsSpeech() const { return hearsSpeech_.load(std::memory_order_relaxed); }
     // Share of the recent energy in the voice band, 0 to 1.
     float voiceBandShare() const { return voiceBandShare_.load(std::memory_order_relaxed); }
+    // Whether the stage hears a pause (and holds its estimate).
+    bool inPause() const { return inPause_.load(std::memory_order_relaxed); }
 
 private:
     static constexpr int historyBlocks = 150; // 3 s of 20 ms blocks
@@ -83,8 +111,19 @@ private:
     void applyGain(float* frames, std::int64_t count, std::int64_t stride, int channels,
                    float bypassTarget) noexcept;
     void applySteadyGainToStereo(float* frames, std::int64_t count) noexcept;
-    void analyseBlock(float meanSquare, float voiceShare) noexcept;
-    void updateGain(float longLufs, float momentaryLufs, bool speech) noexcept;
+    void analyseBlock(float meanSquare, float voiceShare, const Aim& aim) noexcept;
+    bool hearsSpeechIn(float longLufs) noexcept;
+    bool isQuiet(float level) const noexcept;
+    void followPause() noexcept;
+    void followStart(float allowedDb) noexcept;
+    void followProgramme(float meanSquare, const Aim& aim) noexcept;
+    // The ring slot of the block `age` blocks before the newest.
+    std::size_t slotOf(int age) const noexcept {
+        return static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks);
+    }
+    void startProgramme(int seedBlocks) noexcept;
+    float recentLufs(float otherwise) const noexcept;
+    float allowedDb(float programmeLufs, const Aim& aim, bool speech) const noexcept;
 
     // Rate-derived, written by prepare() only.
     std::array<LaneBiquad, 2> detectorStages{};
@@ -107,7 +146,24 @@ private:
     std::array<float, historyBlocks> blockMeanSquares{};
     std::int64_t blockCount = 0;
     std::int64_t speechHoldBlocks = 0;
-    std::int64_t acquireBlocks = 0;
+
+    // Where the programme stands. `starting`: its loudness is being
+    // estimated from its first second; `inside`: it is known and followed
+    // slowly; `paused`: a pause is heard and everything holds.
+    enum class Phase { starting, inside, paused };
+    Phase phase = Phase::starting;
+    int quietBlocks = 0;      // in a row
+    int louderBlocks = 0;     // in a row, well above the programme's loudness
+    int quieterBlocks = 0;    // in a row, well below it
+    float startEnergy = 0.0f; // sum over the blocks heard since the start
+    int startBlocks = 0;
+    bool programmeKnown = false;
+    float programmeEnergy = 0.0f; // slow average of the programme's blocks
+    float programmeDb = 0.0f;     // the gain the programme plays at, kept through pauses
+    // The programme before this start, until the start is found to be new.
+    bool hasPrevious = false;
+    float previousEnergy = 0.0f;
+    float previousDb = 0.0f;
     bool moving = false;
     float currentDb = 0.0f;
     float gain = 1.0f;     // linear, as applied to the current frame
@@ -117,6 +173,7 @@ private:
     std::atomic<float> gainDb_{0.0f};
     std::atomic<bool> hearsSpeech_{false};
     std::atomic<float> voiceBandShare_{0.0f};
+    std::atomic<bool> inPause_{false};
 };
 
 } // namespace quellora
