@@ -72,8 +72,9 @@ public:
     // and to every tap built later.
     void setApplicationRouting(ApplicationRouting routing);
     const ApplicationRouting& applicationRouting() const { return applicationRouting_; }
-    // Which stages process the audio; the switch fades out and in.
-    void selectChain(ChainKind kind);
+    // Which stages process the audio, and the programme target ahead of
+    // them (none: off); a change of stages fades out and in.
+    void selectChain(ChainKind kind, std::optional<float> programmeTargetLufs = std::nullopt);
     ChainKind chainKind() const { return io_->chain.kind(); }
     ProcessingChain& processingChain() { return io_->chain; }
     AudioCompressor& compressor() { return io_->compressor; }
