@@ -120,10 +120,16 @@ AppEvent toggleEvent(const AppMode& mode) {
                                              : AppEvent::Kind::userDisabled;
 }
 
-std::string modeText(const AppMode& mode, bool waitingForAudioOutput) {
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput,
+                     std::optional<float> programmeTargetLufs) {
     switch (mode.kind()) {
-    case AppMode::Kind::on:
-        return waitingForAudioOutput ? "on (waiting for audio output)" : "on";
+    case AppMode::Kind::on: {
+        std::string text = waitingForAudioOutput ? "on (waiting for audio output)" : "on";
+        if (programmeTargetLufs) {
+            text += fmt::format(", programmes at {:g} LUFS", *programmeTargetLufs);
+        }
+        return text;
+    }
     case AppMode::Kind::needsPermission:
         return "needsPermission";
     case AppMode::Kind::error:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quellora {
@@ -102,7 +103,9 @@ AppEvent toggleEvent(const AppMode& mode);
 
 // The mode as the control interface reports it: "off", "on" (or "on
 // (waiting for audio output)" while no pipeline runs), "needsPermission" or
-// "error: <message>".
-std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false);
+// "error: <message>". While on with programmes evened out, the target
+// follows: "on, programmes at -18 LUFS".
+std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false,
+                     std::optional<float> programmeTargetLufs = std::nullopt);
 
 } // namespace quellora

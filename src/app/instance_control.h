@@ -32,7 +32,8 @@ public:
     virtual void disable() = 0;
     // As when the user starts the application again.
     virtual void activate() = 0;
-    // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>".
+    // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>";
+    // "on" followed by the programme target while programmes are evened out.
     virtual std::string mode() const = 0;
     virtual std::vector<ListedApplication> applications() const = 0;
     // Sends the application called `name` (its name or its bundle ID) around

@@ -15,6 +15,9 @@ constexpr float switchFadeSeconds = 0.005f;
 // on the loudness over about this long, and never exceeds this.
 constexpr float downstreamSeconds = 3.0f;
 constexpr float maxDownstreamDb = 24.0f;
+// A user's target lifts quiet programmes further than Night lifts speech:
+// a podcast mixed at -36 LUFS still reaches -14.
+constexpr float maxProgrammeBoostDb = 22.0f;
 
 } // namespace
 
@@ -165,25 +168,30 @@ void ProcessingChain::processLevelled(float* buffer, std::int64_t frameCount, st
         return;
     }
     const float target = programmeTarget_.load(std::memory_order_relaxed);
-    const float downstreamDb = downstreamIn > 0.0f && downstreamOut > 0.0f
-                                   ? std::clamp(10.0f * std::log10(downstreamOut / downstreamIn),
-                                                -maxDownstreamDb, maxDownstreamDb)
-                                   : 0.0f;
     const float aimLufs = std::isnan(target) ? ParamRange::defaultProgrammeTargetLufs : target;
-    // What the stages after it take away, the leveller may lift on top of
-    // its own range.
+    // What the compressor takes away or adds, the leveller makes up for; the
+    // leveller may lift that much beyond its own range.
     leveller_.process(
         buffer, frameCount, stride, layout,
-        ProgrammeLeveller::Aim::uniform(aimLufs - downstreamDb, ProgrammeLeveller::maxBoostDb +
-                                                                    std::max(0.0f, -downstreamDb)),
+        ProgrammeLeveller::Aim::uniform(aimLufs - downstreamDb,
+                                        maxProgrammeBoostDb + std::max(0.0f, -downstreamDb)),
         bypass);
     const float levelled = energyOf(buffer, frameCount, stride, channels);
     compressor_.processInterleaved(buffer, frameCount, stride, layout);
+    const float compressed = energyOf(buffer, frameCount, stride, channels);
     limiter.process(buffer, frameCount, stride, channels, bypass);
-    const float out = energyOf(buffer, frameCount, stride, channels);
-    const float weight = std::min(1.0f, downstreamCoeff * static_cast<float>(frameCount));
-    downstreamIn += (levelled - downstreamIn) * weight;
-    downstreamOut += (out - downstreamOut) * weight;
+    // Energy-weighted, as loudness is, and only while the leveller follows a
+    // programme it knows: at a programme's start its gain is still on the
+    // way, and the compressor's answer to that says nothing about later.
+    if (leveller_.followsProgramme()) {
+        const float weight = std::min(1.0f, downstreamCoeff * static_cast<float>(frameCount));
+        downstreamIn += (levelled - downstreamIn) * weight;
+        downstreamOut += (compressed - downstreamOut) * weight;
+        if (downstreamIn > 0.0f && downstreamOut > 0.0f) {
+            downstreamDb = std::clamp(10.0f * std::log10(downstreamOut / downstreamIn),
+                                      -maxDownstreamDb, maxDownstreamDb);
+        }
+    }
 }
 
 void ProcessingChain::noteSourcePeak(const float* buffer, std::int64_t frameCount,
@@ -217,6 +225,7 @@ void ProcessingChain::fade(float* buffer, std::int64_t frameCount, std::int64_t 
         const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
         leveller_.reset(bypass);
         limiter.reset(bypass);
+        downstreamDb = 0.0f;
         downstreamIn = 0.0f;
         downstreamOut = 0.0f;
     }
@@ -232,6 +241,7 @@ void ProcessingChain::reset() noexcept {
     fadingOut = false;
     silentFrames = 0;
     switchGain = 1.0f;
+    downstreamDb = 0.0f;
     downstreamIn = 0.0f;
     downstreamOut = 0.0f;
 }

@@ -118,8 +118,9 @@ private:
 
     // Owned by the processing thread.
     Shape activeShape = Shape::compressorOnly;
-    // The loudness the compressor and limiter add, as slow averages of the
-    // energy going into the compressor and out of the limiter.
+    // What the compressor does to the loudness, dB, from slow averages of
+    // the energy going in and coming out.
+    float downstreamDb = 0.0f;
     float downstreamIn = 0.0f;
     float downstreamOut = 0.0f;
     float downstreamCoeff = 0.0f; // per frame

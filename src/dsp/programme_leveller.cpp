@@ -13,8 +13,9 @@ constexpr float blockSeconds = 0.02f;
 constexpr int momentaryBlocks = 20; // 400 ms
 constexpr int speechBlocks = 60;    // 1.2 s
 constexpr float absoluteGateLufs = -70.0f;
-// Blocks this far below the window's level are pauses and do not count.
-constexpr float relativeGateLu = -15.0f;
+// Blocks this far below the programme's level are gaps and do not count
+// toward its loudness (as in BS.1770's relative gate).
+constexpr float relativeGateLu = -10.0f;
 // Syllables and the pauses between them: the spread of 20 ms block levels
 // over 1.2 s is 6 to 12 dB for speech, 1 to 4 dB for dense music and noise.
 constexpr float speechSpreadDb = 5.0f;
@@ -133,7 +134,7 @@ void ProgrammeLeveller::reset(float bypassPosition) noexcept {
     quietBlocks = 0;
     louderBlocks = 0;
     quieterBlocks = 0;
-    startEnergy = 0.0f;
+    startSpan = 0;
     startBlocks = 0;
     programmeKnown = false;
     programmeEnergy = 0.0f;
@@ -362,13 +363,14 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
             startProgramme(0);
         }
     }
+    if (phase == Phase::starting) {
+        ++startSpan;
+    }
     if (!quiet && phase == Phase::starting) {
-        startEnergy += meanSquare;
         ++startBlocks;
-        const float estimate = lufsOf(startEnergy / static_cast<float>(startBlocks));
-        followStart(allowedDb(estimate, aim, speech));
+        followStart(allowedDb(lufsOf(startEnergy()), aim, speech));
     } else if (!quiet && phase == Phase::inside) {
-        followProgramme(meanSquare, aim);
+        followProgramme(momentaryEnergy / static_cast<float>(momentaryBlocks), aim);
     }
     if (phase != Phase::paused) {
         // The guard: whatever the phase, nothing much louder than the aim
@@ -443,14 +445,10 @@ void ProgrammeLeveller::startProgramme(int seedBlocks) noexcept {
     previousEnergy = programmeEnergy;
     previousDb = programmeDb;
     phase = Phase::starting;
-    startEnergy = 0.0f;
+    startSpan = seedBlocks;
     startBlocks = 0;
     for (int age = 0; age < seedBlocks; ++age) {
-        const auto slot = slotOf(age);
-        if (!isQuiet(blockLufs[slot])) {
-            startEnergy += blockMeanSquares[slot];
-            ++startBlocks;
-        }
+        startBlocks += isQuiet(blockLufs[slotOf(age)]) ? 0 : 1;
     }
     louderBlocks = 0;
     quieterBlocks = 0;
@@ -477,7 +475,7 @@ void ProgrammeLeveller::followStart(float allowed) noexcept {
     }
     programmeDb = currentDb;
     if (startBlocks >= startingBlocks) {
-        programmeEnergy = startEnergy / static_cast<float>(startBlocks);
+        programmeEnergy = startEnergy();
         programmeKnown = true;
         hasPrevious = false;
         phase = Phase::inside;
@@ -500,8 +498,38 @@ float ProgrammeLeveller::recentLufs(float otherwise) const noexcept {
     return heard > 0 ? lufsOf(energy / static_cast<float>(heard)) : otherwise;
 }
 
-void ProgrammeLeveller::followProgramme(float meanSquare, const Aim& aim) noexcept {
-    programmeEnergy += (meanSquare - programmeEnergy) * (blockSeconds / programmeSeconds);
+// The mean energy of what was heard since the start, gated as loudness is:
+// over 400 ms windows, those far below the rest left out.
+float ProgrammeLeveller::startEnergy() const noexcept {
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    const int span = std::min(startSpan, available);
+    const auto momentaryAt = [&](int age) {
+        float sum = 0.0f;
+        const int last = std::min(available, age + momentaryBlocks);
+        for (int a = age; a < last; ++a) {
+            sum += blockMeanSquares[slotOf(a)];
+        }
+        return sum / static_cast<float>(std::max(1, last - age));
+    };
+    const auto gatedMean = [&](float gateLufs) {
+        float sum = 0.0f;
+        int count = 0;
+        for (int age = 0; age < span; ++age) {
+            const float energy = momentaryAt(age);
+            if (!isQuiet(blockLufs[slotOf(age)]) && lufsOf(energy) >= gateLufs) {
+                sum += energy;
+                ++count;
+            }
+        }
+        return count > 0 ? sum / static_cast<float>(count) : energyFloor;
+    };
+    return gatedMean(lufsOf(gatedMean(absoluteGateLufs)) + relativeGateLu);
+}
+
+void ProgrammeLeveller::followProgramme(float momentaryEnergy, const Aim& aim) noexcept {
+    if (lufsOf(momentaryEnergy) >= lufsOf(programmeEnergy) + relativeGateLu) {
+        programmeEnergy += (momentaryEnergy - programmeEnergy) * (blockSeconds / programmeSeconds);
+    }
     const float programmeLufs = lufsOf(programmeEnergy);
 
     const float shortTermLufs = recentLufs(programmeLufs);

@@ -80,6 +80,9 @@ public:
     float voiceBandShare() const { return voiceBandShare_.load(std::memory_order_relaxed); }
     // Whether the stage hears a pause (and holds its estimate).
     bool inPause() const { return inPause_.load(std::memory_order_relaxed); }
+    // Whether it follows a programme whose loudness it knows (not starting
+    // one, not in a pause). Processing thread only.
+    bool followsProgramme() const noexcept { return phase == Phase::inside; }
 
 private:
     static constexpr int historyBlocks = 150; // 3 s of 20 ms blocks
@@ -116,13 +119,14 @@ private:
     bool isQuiet(float level) const noexcept;
     void followPause() noexcept;
     void followStart(float allowedDb) noexcept;
-    void followProgramme(float meanSquare, const Aim& aim) noexcept;
+    void followProgramme(float momentaryEnergy, const Aim& aim) noexcept;
     // The ring slot of the block `age` blocks before the newest.
     std::size_t slotOf(int age) const noexcept {
         return static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks);
     }
     void startProgramme(int seedBlocks) noexcept;
     float recentLufs(float otherwise) const noexcept;
+    float startEnergy() const noexcept;
     float allowedDb(float programmeLufs, const Aim& aim, bool speech) const noexcept;
 
     // Rate-derived, written by prepare() only.
@@ -152,11 +156,11 @@ private:
     // slowly; `paused`: a pause is heard and everything holds.
     enum class Phase { starting, inside, paused };
     Phase phase = Phase::starting;
-    int quietBlocks = 0;      // in a row
-    int louderBlocks = 0;     // in a row, well above the programme's loudness
-    int quieterBlocks = 0;    // in a row, well below it
-    float startEnergy = 0.0f; // sum over the blocks heard since the start
-    int startBlocks = 0;
+    int quietBlocks = 0;   // in a row
+    int louderBlocks = 0;  // in a row, well above the programme's loudness
+    int quieterBlocks = 0; // in a row, well below it
+    int startSpan = 0;     // blocks since the start
+    int startBlocks = 0;   // of them, those that are not quiet
     bool programmeKnown = false;
     float programmeEnergy = 0.0f; // slow average of the programme's blocks
     float programmeDb = 0.0f;     // the gain the programme plays at, kept through pauses

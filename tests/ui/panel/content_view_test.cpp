@@ -55,7 +55,9 @@ protected:
     void feed(float inputPeakDb, int ticks) {
         for (int tick = 0; tick < ticks; ++tick) {
             for (int sample = 0; sample < 48; ++sample) {
-                model->engine().compressor().levelBuffer().push({inputPeakDb, inputPeakDb, 0.0f});
+                auto& chain = model->engine().processingChain();
+                chain.sourceLevels().push({inputPeakDb, inputPeakDb, 0.0f});
+                chain.compressor().levelBuffer().push({inputPeakDb, inputPeakDb, 0.0f});
             }
             advance(0.5);
         }
