@@ -2,7 +2,8 @@
 # Installs what Quellora needs, builds a release build into build/release and
 # runs it: in a desktop session with PipeWire, the tray application; anywhere
 # else (a server, a container, CI), the offline leveller on a demo clip the
-# build generates, printing the loudness before and after.
+# build generates (scripts/demo.sh), printing the loudness before and after
+# and how to listen to both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +19,4 @@ if [[ -e "${XDG_RUNTIME_DIR:-/nonexistent}/pipewire-0" &&
     exec "$quellora"
 fi
 
-demo=build/release/demo
-exec "$quellora" process "$demo/dialogue-and-action.wav" \
-    "$demo/dialogue-and-action-levelled.wav"
+exec scripts/demo.sh build/release

@@ -36,12 +36,16 @@ struct AppServices {
     std::shared_ptr<LoginItemService> loginItem;
 };
 
-// An application with an output stream and how it plays.
+// An application with an output stream, or one the user chose for that has
+// none now, and how it plays.
 struct ApplicationEntry {
     AudioApplication application;
     bool direct = false; // around the tap, straight to the output
     // Why it plays direct without the user having said so; none once the user chose.
     DirectOutputReason defaultReason = DirectOutputReason::none;
+    // It has an output stream now. Without one, only the user's choice is
+    // listed, kept for when the application plays again.
+    bool present = true;
 
     friend bool operator==(const ApplicationEntry&, const ApplicationEntry&) = default;
 };
@@ -119,10 +123,13 @@ public:
     }
 
     // Applications: each plays levelled (through the tap) or direct, as the
-    // user chose or, without a choice, as its default.
+    // user chose or, without a choice, as its default. Those with a stream
+    // come first, by name; then the remembered choices for the others.
     const Observable<std::vector<ApplicationEntry>>& applications() const { return applications_; }
+    // Also for an application that does not play now: the choice waits for it.
     void setApplicationDirect(const std::string& bundleID, bool direct);
-    const ApplicationChoices& applicationChoices() const { return applicationChoices_; }
+    // Back to its default; whether there was a choice to forget.
+    bool forgetApplicationChoice(const std::string& bundleID);
 
     // Low-volume warning.
     const Observable<bool>& lowVolumeWarning() const { return lowVolumeWarning_; }
@@ -170,6 +177,7 @@ private:
 
     // Applications.
     void restoreApplicationChoices();
+    void applicationChoicesChanged();
     void refreshApplications();
 
     // Low-volume warning.
@@ -200,6 +208,9 @@ private:
     std::optional<std::string> presetOutputUID_;
     bool pickAwaitsOutput_ = false; // picked before any output was known
     ApplicationChoices applicationChoices_;
+    // Stored by binary before names identified applications; see
+    // carryOverFormerChoices.
+    ApplicationChoices formerApplicationChoices_;
     std::unique_ptr<ApplicationMonitor> applicationMonitor_;
     Observable<std::vector<ApplicationEntry>> applications_;
 

@@ -19,7 +19,7 @@ void AppState::setLaunchAtLogin(bool enabled) {
             services.loginItem->unregisterItem();
         }
     } catch (const LoginItemError& error) {
-        log.error("SMAppService: %s", error.what());
+        log.error("Launch at login: %s", error.what());
     }
     // Whatever happened, show what the system now says.
     refreshLaunchAtLoginStatus();

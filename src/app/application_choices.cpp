@@ -32,6 +32,30 @@ std::string ApplicationChoices::encode() const {
     return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+bool carryOverFormerChoices(ApplicationChoices& former, ApplicationChoices& choices,
+                            const std::vector<AudioApplication>& applications) {
+    std::vector<std::string> carried;
+    for (const auto& [binary, direct] : former.entries()) {
+        bool runs = false;
+        for (const auto& application : applications) {
+            if (application.binary != binary && application.bundleID != binary) {
+                continue;
+            }
+            runs = true;
+            if (!choices.isDirect(application.bundleID)) {
+                choices.set(application.bundleID, direct);
+            }
+        }
+        if (runs) {
+            carried.push_back(binary);
+        }
+    }
+    for (const auto& binary : carried) {
+        former.forget(binary);
+    }
+    return !carried.empty();
+}
+
 ApplicationChoices ApplicationChoices::decode(std::string_view text) {
     const auto json = nlohmann::json::parse(text, nullptr, false);
     if (!json.is_object()) {

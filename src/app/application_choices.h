@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quellora {
 
@@ -16,6 +17,8 @@ class ApplicationChoices {
 public:
     std::optional<bool> isDirect(const std::string& bundleID) const;
     void set(const std::string& bundleID, bool direct) { direct_[bundleID] = direct; }
+    // Whether there was a choice to forget.
+    bool forget(const std::string& bundleID) { return direct_.erase(bundleID) > 0; }
     const std::map<std::string, bool>& entries() const { return direct_; }
     // What the engine's taps need: the direct ones, and the levelled ones,
     // which matter where the default would be direct.
@@ -30,5 +33,13 @@ public:
 private:
     std::map<std::string, bool> direct_;
 };
+
+// Choices stored while applications were known by their binary ("pacat")
+// rather than their name go over, each once, to the applications that run
+// that binary (or are called so) the first time one of them has a stream,
+// unless the user chose for them since; then the former choice is dropped.
+// Whether anything went over.
+bool carryOverFormerChoices(ApplicationChoices& former, ApplicationChoices& choices,
+                            const std::vector<AudioApplication>& applications);
 
 } // namespace quellora

@@ -13,6 +13,8 @@ struct ListedApplication {
     bool direct = false;
     std::string reason; // why it plays direct by default: "call audio", "pro audio"; or empty
     bool playing = false;
+    // It has an output stream now; else only the user's choice for it is kept.
+    bool present = true;
 
     friend bool operator==(const ListedApplication&, const ListedApplication&) = default;
 };
@@ -35,10 +37,15 @@ public:
     // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>";
     // "on" followed by the programme target while programmes are evened out.
     virtual std::string mode() const = 0;
+    // Those with an output stream, then the remembered choices for others.
     virtual std::vector<ListedApplication> applications() const = 0;
     // Sends the application called `name` (its name or its bundle ID) around
-    // the tap or through it; returns its name. Throws InstanceRefusal.
-    virtual std::string setApplicationDirect(const std::string& name, bool direct) = 0;
+    // the tap or through it, also one that does not play now, for when it
+    // does; returns it as it now stands. Throws InstanceRefusal.
+    virtual ListedApplication setApplicationDirect(const std::string& name, bool direct) = 0;
+    // Forgets what the user chose for the application called `name`; returns
+    // its name. Throws InstanceRefusal when no choice is remembered for it.
+    virtual std::string forgetApplication(const std::string& name) = 0;
 };
 
 // Which kind of Quellora runs: the tray application or `quellora run`.
@@ -54,12 +61,13 @@ enum class InstanceCommand {
     kind,
     applications,
     makeDirect,
-    makeLevelled
+    makeLevelled,
+    forget
 };
 
 struct InstanceRequest {
     InstanceCommand command = InstanceCommand::mode;
-    std::string applicationName; // for makeDirect and makeLevelled
+    std::string applicationName; // for makeDirect, makeLevelled and forget
 };
 
 struct InstanceReply {
@@ -68,6 +76,7 @@ struct InstanceReply {
     // The mode, the kind ("tray" or "run"), the application's name; why, when
     // refused or failed.
     std::string text;
+    // The list; after makeDirect or makeLevelled, the one application.
     std::vector<ListedApplication> applications;
 };
 

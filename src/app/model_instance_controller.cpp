@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <set>
 
 namespace quellora {
 namespace {
@@ -15,38 +14,39 @@ bool sameIgnoringCase(const std::string& a, const std::string& b) {
     });
 }
 
+ListedApplication listedApplication(const ApplicationEntry& entry) {
+    return {entry.application.bundleID,
+            entry.application.name,
+            entry.direct,
+            directOutputReasonText(entry.defaultReason),
+            entry.application.playing,
+            entry.present};
+}
+
 } // namespace
 
-NamedApplication findApplication(const std::vector<ApplicationEntry>& playing,
-                                 const ApplicationChoices& choices, const std::string& name) {
-    for (const auto& entry : playing) {
+std::optional<ApplicationEntry> findApplication(const std::vector<ApplicationEntry>& applications,
+                                                const std::string& name) {
+    for (const auto& entry : applications) {
         if (entry.application.bundleID == name) {
-            return {entry.application.bundleID, entry.application.name};
+            return entry;
         }
     }
-    std::vector<const AudioApplication*> named;
-    for (const auto& entry : playing) {
+    std::vector<const ApplicationEntry*> named;
+    for (const auto& entry : applications) {
         if (sameIgnoringCase(entry.application.name, name)) {
-            named.push_back(&entry.application);
+            named.push_back(&entry);
         }
-    }
-    if (named.size() == 1) {
-        return {named.front()->bundleID, named.front()->name};
     }
     if (named.size() > 1) {
         std::string ids;
-        for (const auto* application : named) {
-            ids += (ids.empty() ? "" : ", ") + application->bundleID;
+        for (const auto* entry : named) {
+            ids += (ids.empty() ? "" : ", ") + entry->application.bundleID;
         }
         throw InstanceRefusal(fmt::format(
             "Several applications are called \"{}\" ({}); name one by its ID.", name, ids));
     }
-    if (choices.isDirect(name)) {
-        return {name, name};
-    }
-    throw InstanceRefusal(fmt::format("No application called \"{}\" plays now, and none by that "
-                                      "ID has a setting; quellora apps lists those that play.",
-                                      name));
+    return named.empty() ? std::nullopt : std::optional(*named.front());
 }
 
 ModelInstanceController::ModelInstanceController(std::function<AppState*()> model,
@@ -94,23 +94,44 @@ std::vector<ListedApplication> ModelInstanceController::applications() const {
     std::vector<ListedApplication> listed;
     if (const auto* model = model_()) {
         for (const auto& entry : model->applications().get()) {
-            listed.push_back({entry.application.bundleID, entry.application.name, entry.direct,
-                              directOutputReasonText(entry.defaultReason),
-                              entry.application.playing});
+            listed.push_back(listedApplication(entry));
         }
     }
     return listed;
 }
 
-std::string ModelInstanceController::setApplicationDirect(const std::string& name, bool direct) {
+ListedApplication ModelInstanceController::setApplicationDirect(const std::string& name,
+                                                                bool direct) {
+    auto& model = startedModel();
+    // One that does not play now is known by the name it will give itself.
+    const auto found = findApplication(model.applications().get(), name);
+    const auto bundleID = found ? found->application.bundleID : name;
+    if (bundleID.empty()) {
+        throw InstanceRefusal("Which application? Give its name, as quellora apps lists it.");
+    }
+    model.setApplicationDirect(bundleID, direct);
+    const auto now = findApplication(model.applications().get(), bundleID);
+    return now ? listedApplication(*now)
+               : ListedApplication{bundleID, bundleID, direct, {}, false, false};
+}
+
+std::string ModelInstanceController::forgetApplication(const std::string& name) {
+    auto& model = startedModel();
+    const auto found = findApplication(model.applications().get(), name);
+    if (!found || !model.forgetApplicationChoice(found->application.bundleID)) {
+        throw InstanceRefusal(fmt::format(
+            "Quellora remembers no choice for \"{}\"; quellora apps lists those it does.",
+            found ? found->application.name : name));
+    }
+    return found->application.name;
+}
+
+AppState& ModelInstanceController::startedModel() const {
     auto* model = model_();
     if (!model) {
         throw InstanceRefusal("Quellora is still starting; try again in a moment.");
     }
-    const auto found =
-        findApplication(model->applications().get(), model->applicationChoices(), name);
-    model->setApplicationDirect(found.bundleID, direct);
-    return found.name;
+    return *model;
 }
 
 } // namespace quellora

@@ -4,21 +4,18 @@
 #include "app/instance_control.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quellora {
 
-// The application another process asks for by name: its bundle ID, or the
-// name it shows (in any case). A bundle ID with a remembered choice also
-// counts while the application does not play. Throws InstanceRefusal saying
-// why none or more than one matches.
-struct NamedApplication {
-    std::string bundleID;
-    std::string name;
-};
-NamedApplication findApplication(const std::vector<ApplicationEntry>& playing,
-                                 const ApplicationChoices& choices, const std::string& name);
+// The application another process asks for by name, among those with a
+// stream and the remembered choices: its bundle ID, or the name it shows (in
+// any case). None when nothing matches; throws InstanceRefusal when more
+// than one does.
+std::optional<ApplicationEntry> findApplication(const std::vector<ApplicationEntry>& applications,
+                                                const std::string& name);
 
 // What another process may ask, answered by the model: the same for the tray
 // application and `quellora run`. The model may not exist yet (the tray
@@ -33,9 +30,12 @@ public:
     void activate() override;
     std::string mode() const override;
     std::vector<ListedApplication> applications() const override;
-    std::string setApplicationDirect(const std::string& name, bool direct) override;
+    ListedApplication setApplicationDirect(const std::string& name, bool direct) override;
+    std::string forgetApplication(const std::string& name) override;
 
 private:
+    AppState& startedModel() const;
+
     std::function<AppState*()> model_;
     std::function<void()> activate_;
 };

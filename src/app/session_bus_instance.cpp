@@ -54,11 +54,41 @@ const char* methodName(InstanceCommand command) {
         return "Kind";
     case InstanceCommand::applications:
         return "Applications";
+    case InstanceCommand::forget:
+        return "ForgetApplication";
     case InstanceCommand::makeDirect:
     case InstanceCommand::makeLevelled:
         break;
     }
     return "SetApplicationDirect";
+}
+
+// An application on the bus: bundle ID, name, direct, reason, playing, present.
+constexpr const char* applicationSignature = "(ssbsbb)";
+
+int appendApplication(sd_bus_message* message, const ListedApplication& application) {
+    // The bus refuses the whole message for one string that is not UTF-8.
+    return sd_bus_message_append(
+        message, applicationSignature, validUtf8(application.bundleID).c_str(),
+        validUtf8(application.name).c_str(), static_cast<int>(application.direct),
+        application.reason.c_str(), static_cast<int>(application.playing),
+        static_cast<int>(application.present));
+}
+
+// Reads one application; 0 at the end of an array.
+int readApplication(sd_bus_message* message, ListedApplication& application) {
+    const char* bundleID = nullptr;
+    const char* name = nullptr;
+    const char* reason = nullptr;
+    int direct = 0;
+    int playing = 0;
+    int present = 0;
+    const int result = sd_bus_message_read(message, applicationSignature, &bundleID, &name, &direct,
+                                           &reason, &playing, &present);
+    if (result > 0) {
+        application = {bundleID, name, direct != 0, reason, playing != 0, present != 0};
+    }
+    return result;
 }
 
 bool meansNotRunning(const sd_bus_error& error) {
@@ -114,14 +144,10 @@ struct SessionBusInstance::Methods {
             return result;
         }
         const MessageHandle reply(raw);
-        result = sd_bus_message_open_container(reply.get(), 'a', "(ssbsb)");
+        result = sd_bus_message_open_container(reply.get(), 'a', applicationSignature);
         for (const auto& application : controllerOf(self).applications()) {
             if (result >= 0) {
-                // The bus refuses the whole reply for one string that is not UTF-8.
-                result = sd_bus_message_append(
-                    reply.get(), "(ssbsb)", validUtf8(application.bundleID).c_str(),
-                    validUtf8(application.name).c_str(), static_cast<int>(application.direct),
-                    application.reason.c_str(), static_cast<int>(application.playing));
+                result = appendApplication(reply.get(), application);
             }
         }
         if (result >= 0) {
@@ -139,7 +165,29 @@ struct SessionBusInstance::Methods {
         }
         try {
             const auto changed = controllerOf(self).setApplicationDirect(name, direct != 0);
-            return sd_bus_reply_method_return(message, "s", validUtf8(changed).c_str());
+            sd_bus_message* raw = nullptr;
+            int replied = sd_bus_message_new_method_return(message, &raw);
+            if (replied < 0) {
+                return replied;
+            }
+            const MessageHandle reply(raw);
+            replied = appendApplication(reply.get(), changed);
+            return replied < 0 ? replied : sd_bus_send(nullptr, reply.get(), nullptr);
+        } catch (const InstanceRefusal& refusal) {
+            return sd_bus_error_set(error, unknownApplicationError,
+                                    validUtf8(refusal.what()).c_str());
+        }
+    }
+
+    static int forgetApplication(sd_bus_message* message, void* self, sd_bus_error* error) {
+        const char* name = nullptr;
+        const int result = sd_bus_message_read(message, "s", &name);
+        if (result < 0) {
+            return result;
+        }
+        try {
+            const auto forgotten = controllerOf(self).forgetApplication(name);
+            return sd_bus_reply_method_return(message, "s", validUtf8(forgotten).c_str());
         } catch (const InstanceRefusal& refusal) {
             return sd_bus_error_set(error, unknownApplicationError,
                                     validUtf8(refusal.what()).c_str());
@@ -176,10 +224,12 @@ const sd_bus_vtable instanceVtable[] = {
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Mode", "", "s", &SessionBusInstance::Methods::mode, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Kind", "", "s", &SessionBusInstance::Methods::kind, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("Applications", "", "a(ssbsb)", &SessionBusInstance::Methods::applications,
+    SD_BUS_METHOD("Applications", "", "a(ssbsbb)", &SessionBusInstance::Methods::applications,
                   SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("SetApplicationDirect", "sb", "s",
+    SD_BUS_METHOD("SetApplicationDirect", "sb", "(ssbsbb)",
                   &SessionBusInstance::Methods::setApplicationDirect, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("ForgetApplication", "s", "s", &SessionBusInstance::Methods::forgetApplication,
+                  SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_VTABLE_END,
 };
 
@@ -301,14 +351,17 @@ InstanceReply sendToRunningInstance(const InstanceRequest& request) {
     const MessageHandle call(raw);
     // Only a running instance may answer: nothing is started for the call.
     sd_bus_message_set_auto_start(call.get(), 0);
-    if (request.command == InstanceCommand::makeDirect ||
-        request.command == InstanceCommand::makeLevelled) {
+    const bool setsDirect = request.command == InstanceCommand::makeDirect ||
+                            request.command == InstanceCommand::makeLevelled;
+    if (setsDirect) {
         result =
             sd_bus_message_append(call.get(), "sb", request.applicationName.c_str(),
                                   static_cast<int>(request.command == InstanceCommand::makeDirect));
-        if (result < 0) {
-            return {InstanceReply::Status::failed, describeErrno(result), {}};
-        }
+    } else if (request.command == InstanceCommand::forget) {
+        result = sd_bus_message_append(call.get(), "s", request.applicationName.c_str());
+    }
+    if (result < 0) {
+        return {InstanceReply::Status::failed, describeErrno(result), {}};
     }
     BusError error;
     sd_bus_message* rawReply = nullptr;
@@ -327,16 +380,19 @@ InstanceReply sendToRunningInstance(const InstanceRequest& request) {
     }
     InstanceReply answer{InstanceReply::Status::done, {}, {}};
     if (request.command == InstanceCommand::applications) {
-        result = sd_bus_message_enter_container(reply.get(), 'a', "(ssbsb)");
-        const char* bundleID = nullptr;
-        const char* name = nullptr;
-        const char* reason = nullptr;
-        int direct = 0;
-        int playing = 0;
-        while (result >= 0 &&
-               (result = sd_bus_message_read(reply.get(), "(ssbsb)", &bundleID, &name, &direct,
-                                             &reason, &playing)) > 0) {
-            answer.applications.push_back({bundleID, name, direct != 0, reason, playing != 0});
+        result = sd_bus_message_enter_container(reply.get(), 'a', applicationSignature);
+        ListedApplication application;
+        while (result >= 0 && (result = readApplication(reply.get(), application)) > 0) {
+            answer.applications.push_back(application);
+        }
+    } else if (setsDirect) {
+        ListedApplication application;
+        result = readApplication(reply.get(), application);
+        if (result > 0) {
+            answer.text = application.name;
+            answer.applications.push_back(application);
+        } else if (result == 0) {
+            result = -EBADMSG;
         }
     } else if (request.command != InstanceCommand::toggle &&
                request.command != InstanceCommand::enable &&

@@ -4,8 +4,10 @@
 #include "base/file_system.h"
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 #include <string_view>
 #include <system_error>
@@ -122,6 +124,11 @@ bool isEnabledEntry(std::string_view contents) {
     return foundGroup;
 }
 
+bool isExecutableFile(const fs::path& path) {
+    std::error_code error;
+    return fs::is_regular_file(path, error) && ::access(path.c_str(), X_OK) == 0;
+}
+
 } // namespace
 
 XdgAutostartLoginItem::XdgAutostartLoginItem(fs::path autostartDirectory,
@@ -134,13 +141,44 @@ XdgAutostartLoginItem::XdgAutostartLoginItem(fs::path autostartDirectory,
     }
 }
 
+fs::path XdgAutostartLoginItem::launchedExecutable(const fs::path& running,
+                                                   std::string_view searchPath) {
+    // The kernel's mark on a link to a file that was removed or replaced.
+    constexpr std::string_view deletedMark = " (deleted)";
+    auto executable = running;
+    const auto text = running.string();
+    if (text.ends_with(deletedMark) && !fs::exists(running)) {
+        executable = text.substr(0, text.size() - deletedMark.size());
+    }
+    const bool installed = executable.parent_path().filename() == "bin";
+    if (installed && isExecutableFile(executable)) {
+        return executable;
+    }
+    while (!searchPath.empty()) {
+        const auto end = std::min(searchPath.find(':'), searchPath.size());
+        const auto candidate = fs::path(searchPath.substr(0, end)) / "quellora";
+        searchPath.remove_prefix(std::min(end + 1, searchPath.size()));
+        if (candidate.is_absolute() && isExecutableFile(candidate)) {
+            return candidate;
+        }
+    }
+    if (isExecutableFile(executable)) {
+        return executable;
+    }
+    throw LoginItemError(fmt::format("Cannot find Quellora to start at login: {} is gone and no "
+                                     "quellora is installed on the search path",
+                                     executable.string()));
+}
+
 XdgAutostartLoginItem XdgAutostartLoginItem::forThisExecutable(std::vector<std::string> arguments) {
     std::error_code error;
-    const auto executable = fs::read_symlink("/proc/self/exe", error);
+    const auto running = fs::read_symlink("/proc/self/exe", error);
     if (error) {
         throw LoginItemError("Cannot find the path of the running program: " + error.message());
     }
-    arguments.insert(arguments.begin(), executable.string());
+    const char* searchPath = std::getenv("PATH");
+    arguments.insert(arguments.begin(),
+                     launchedExecutable(running, searchPath != nullptr ? searchPath : "").string());
     return XdgAutostartLoginItem(defaultAutostartDirectory(), std::move(arguments));
 }
 

@@ -1,5 +1,7 @@
 #include "base/utf8.h"
 
+#include <fmt/format.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -63,6 +65,29 @@ std::string validUtf8(std::string_view text) {
         }
     }
     return valid;
+}
+
+std::string escapedControls(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto lead = static_cast<std::uint8_t>(text[at]);
+        const auto length = sequenceLength(text, at);
+        if (length == 0 || lead < 0x20 || lead == 0x7F) {
+            shown += fmt::format("\\x{:02X}", lead);
+            ++at;
+            continue;
+        }
+        const auto second = length == 2 ? static_cast<std::uint8_t>(text[at + 1]) : 0;
+        if (lead == 0xC2 && second <= 0x9F) { // U+0080 to U+009F
+            shown += fmt::format("\\u{:04X}", second);
+        } else {
+            shown += text.substr(at, length);
+        }
+        at += length;
+    }
+    return shown;
 }
 
 } // namespace quellora

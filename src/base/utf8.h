@@ -12,4 +12,11 @@ namespace quellora {
 // the session bus refuses a whole message for one such string.
 std::string validUtf8(std::string_view text);
 
+// `text` as it may be shown on a terminal: C0 controls and DEL written as
+// "\x1B", C1 controls (U+0080 to U+009F) as "\u009B", and bytes that are not
+// UTF-8 as "\xNN" (some terminals take a lone 0x9B for a control too). A
+// name another program chose can then neither move the cursor, retitle the
+// window, ring the bell nor hide what follows it.
+std::string escapedControls(std::string_view text);
+
 } // namespace quellora

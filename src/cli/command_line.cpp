@@ -36,7 +36,8 @@ int runProcess(const std::vector<std::string>& args, const ConsoleStreams& conso
 
 int runCommandLine(int argc, char** argv) {
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return runCommandLine(args, {std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1});
+    return runCommandLine(
+        args, {std::cout, std::cerr, ::isatty(STDERR_FILENO) == 1, ::isatty(STDOUT_FILENO) == 1});
 }
 
 int runCommandLine(const std::vector<std::string>& args, const ConsoleStreams& console) {

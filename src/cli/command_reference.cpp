@@ -131,7 +131,7 @@ CommandHelp runHelp() {
             "Only one Quellora processes per session. Started while another runs, it says which "
             "and waits, and takes over when that one stops. The tray application, when started, "
             "takes over from it; it then waits until the tray application quits. The commands "
-            "toggle, on, off, status, apps, direct and level reach whichever runs.",
+            "toggle, on, off, status, apps, direct, level and forget reach whichever runs.",
             valueForms,
         },
     };
@@ -142,7 +142,7 @@ CommandHelp runHelp() {
 CommandHelp controlHelp(std::string name, std::string summary, std::string description,
                         std::string operands = {}) {
     std::string exitStatus = "Exits with status 1 when Quellora is not running";
-    exitStatus += operands.empty() ? "." : ", 2 when no application goes by NAME.";
+    exitStatus += operands.empty() ? "." : ", 2 when it refuses NAME, and says why.";
     return {
         std::move(name),         std::move(operands),      Completion::nothing,
         std::move(summary),      {std::move(description)}, {{"options", {helpOption()}}},
@@ -152,8 +152,9 @@ CommandHelp controlHelp(std::string name, std::string summary, std::string descr
 
 constexpr const char* applicationNames =
     "NAME is the application's name or its ID, as quellora apps lists them (any case for the "
-    "name); an ID also works for an application that does not play now but has a setting. The "
-    "choice is remembered for the application's future streams.";
+    "name). The choice is remembered for the application's future streams; for an application "
+    "that does not play now, NAME is the name it gives itself, and the choice waits until it "
+    "plays.";
 
 ProgramHelp makeReference() {
     return {
@@ -191,7 +192,8 @@ ProgramHelp makeReference() {
                         "Lists the applications with an output stream: name, ID, and whether "
                         "Quellora levels them or they play direct, straight to the output (calls "
                         "and pro-audio programs do unless told otherwise), and whether they are "
-                        "paused."),
+                        "paused; then the remembered choices for applications that have no "
+                        "stream now."),
             controlHelp("direct", "let an application play straight to the output",
                         std::string("Lets the application play straight to the default output, "
                                     "unprocessed, as the panel's switch for it does. ") +
@@ -201,6 +203,10 @@ ProgramHelp makeReference() {
                         std::string("Sends the application through Quellora again, also a call "
                                     "or pro-audio program that plays direct by default. ") +
                             applicationNames,
+                        "NAME"),
+            controlHelp("forget", "forget what was chosen for an application",
+                        "Forgets whether the application was chosen to play direct or levelled: "
+                        "it plays as by default again. NAME is as for direct.",
                         "NAME"),
         },
         {

@@ -1,6 +1,7 @@
 #include "cli/control_command.h"
 
 #include "app/session_bus_instance.h"
+#include "base/utf8.h"
 #include "cli/command_error.h"
 #include "cli/command_reference.h"
 #include "cli/option_scanner.h"
@@ -22,7 +23,7 @@ struct ControlCommand {
     bool takesName = false;
 };
 
-constexpr std::array<ControlCommand, 7> controlCommands{{
+constexpr std::array<ControlCommand, 8> controlCommands{{
     {"toggle", InstanceCommand::toggle},
     {"on", InstanceCommand::enable},
     {"off", InstanceCommand::disable},
@@ -30,6 +31,7 @@ constexpr std::array<ControlCommand, 7> controlCommands{{
     {"apps", InstanceCommand::applications},
     {"direct", InstanceCommand::makeDirect, true},
     {"level", InstanceCommand::makeLevelled, true},
+    {"forget", InstanceCommand::forget, true},
 }};
 
 const ControlCommand* findCommand(std::string_view name) {
@@ -84,7 +86,19 @@ std::string playsText(const ListedApplication& application) {
     if (!application.reason.empty()) {
         text += " (" + application.reason + ")";
     }
+    if (!application.present) {
+        return text + ", remembered";
+    }
     return application.playing ? text : text + ", paused";
+}
+
+std::string choiceText(const ListedApplication& application, bool forTerminal) {
+    const char* plays = application.direct ? "direct" : "levelled";
+    const auto name = forTerminal ? escapedControls(application.name) : application.name;
+    if (!application.present) {
+        return fmt::format("{} does not play now; it will play {} when it starts.\n", name, plays);
+    }
+    return fmt::format("{} now plays {}.\n", name, plays);
 }
 
 // Sends the request; CommandError when it did not get done.
@@ -109,9 +123,17 @@ bool isControlCommand(std::string_view command) {
     return findCommand(command) != nullptr;
 }
 
-std::string formatApplicationList(const std::vector<ListedApplication>& applications) {
-    if (applications.empty()) {
+std::string formatApplicationList(const std::vector<ListedApplication>& listed, bool forTerminal) {
+    if (listed.empty()) {
         return "No application has an output stream.\n";
+    }
+    // Any audio client names itself: on a terminal its controls are shown.
+    auto applications = listed;
+    if (forTerminal) {
+        for (auto& application : applications) {
+            application.name = escapedControls(application.name);
+            application.bundleID = escapedControls(application.bundleID);
+        }
     }
     std::size_t nameWidth = std::string_view("APPLICATION").size();
     std::size_t idWidth = std::string_view("ID").size();
@@ -124,6 +146,11 @@ std::string formatApplicationList(const std::vector<ListedApplication>& applicat
     for (const auto& application : applications) {
         text += fmt::format("{:<{}}  {:<{}}  {}\n", application.name, nameWidth,
                             application.bundleID, idWidth, playsText(application));
+    }
+    if (std::any_of(applications.begin(), applications.end(),
+                    [](const ListedApplication& application) { return !application.present; })) {
+        text += "Remembered: chosen for an application that has no stream now; quellora forget "
+                "NAME drops the choice.\n";
     }
     return text;
 }
@@ -145,16 +172,19 @@ int runControlCommand(std::string_view command, const std::vector<std::string>& 
             console.out << reply.text << '\n';
             break;
         case InstanceCommand::applications:
-            console.out << formatApplicationList(reply.applications);
+            console.out << formatApplicationList(reply.applications, console.outIsTerminal);
             if (send({InstanceCommand::mode, {}}).text == "off") {
                 console.out << "Quellora is off: every application plays unprocessed.\n";
             }
             break;
         case InstanceCommand::makeDirect:
         case InstanceCommand::makeLevelled:
-            console.out << fmt::format("{} now plays {}.\n", reply.text,
-                                       found.command == InstanceCommand::makeDirect ? "direct"
-                                                                                    : "levelled");
+            console.out << choiceText(reply.applications.front(), console.outIsTerminal);
+            break;
+        case InstanceCommand::forget:
+            console.out << fmt::format("The choice for {} is forgotten: it plays as by default.\n",
+                                       console.outIsTerminal ? escapedControls(reply.text)
+                                                             : reply.text);
             break;
         default:
             break;

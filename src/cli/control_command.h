@@ -21,7 +21,9 @@ int runControlCommand(std::string_view command, const std::vector<std::string>& 
 bool isControlCommand(std::string_view command);
 
 // What `quellora apps` prints: one line per application, name, ID and how
-// it plays, under a heading; or that none has an output stream.
-std::string formatApplicationList(const std::vector<ListedApplication>& applications);
+// it plays, under a heading; or that none has an output stream. For a
+// terminal, the control characters in names and IDs are escaped.
+std::string formatApplicationList(const std::vector<ListedApplication>& applications,
+                                  bool forTerminal);
 
 } // namespace quellora

@@ -10,12 +10,14 @@
 namespace quellora {
 namespace {
 
+constexpr std::string_view notMeasured = "n/a";
+
 std::string formatValue(double value, std::string_view unit) {
-    if (std::isnan(value)) {
-        return fmt::format("? {}", unit);
+    if (std::isinf(value) && value < 0.0) {
+        return fmt::format("-inf {}", unit);
     }
-    if (std::isinf(value)) {
-        return fmt::format("{}inf {}", value < 0.0 ? "-" : "", unit);
+    if (!std::isfinite(value)) {
+        return std::string(notMeasured);
     }
     // Rounding can leave a minus sign on zero.
     const double rounded = std::round(value * 10.0) / 10.0;
@@ -32,7 +34,7 @@ Row measurementRow(std::string_view label, const LoudnessMeasurement& measuremen
 } // namespace
 
 std::string formatLoudnessReport(const LoudnessMeasurement& input,
-                                 const LoudnessMeasurement& output) {
+                                 const LoudnessMeasurement& output, int sampleRate) {
     const std::array<Row, 3> rows{
         Row{"", "loudness", "range", "true peak"},
         measurementRow("input", input),
@@ -51,6 +53,15 @@ std::string formatLoudnessReport(const LoudnessMeasurement& input,
             line += fmt::format("  {:>{}}", row[column], widths[column]);
         }
         table += line + '\n';
+    }
+    if (!LoudnessMeter::measuresLoudnessAt(sampleRate)) {
+        table += fmt::format("Loudness and range are not measurable at {} Hz: their weighting "
+                             "needs a sample rate of at least {} Hz.\n",
+                             sampleRate, LoudnessMeter::minLoudnessRate);
+    } else if (std::any_of(rows.begin(), rows.end(), [](const Row& row) {
+                   return std::find(row.begin(), row.end(), notMeasured) != row.end();
+               })) {
+        table += "n/a: not measurable, the audio holds samples that are not finite numbers.\n";
     }
     return table;
 }

@@ -1,5 +1,6 @@
 #include "cli/preset_selection.h"
 
+#include "base/file_system.h"
 #include "cli/command_error.h"
 #include "dsp/saved_preset.h"
 
@@ -7,23 +8,31 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <system_error>
 
 namespace quellora {
 namespace {
 
+// Far more than five saved presets; anything larger is not a preset file.
+constexpr std::size_t maxPresetFileBytes = 1024 * 1024;
+
+// Bounded and never blocking: a named pipe or /dev/zero is refused, not read.
 std::string readPresetFile(const std::filesystem::path& path) {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    if (stream) {
-        text << stream.rdbuf();
+    std::optional<std::string> text;
+    try {
+        text = readFileIfPresent(path, maxPresetFileBytes);
+    } catch (const UnusableFileError& error) {
+        throw CommandError::badInput(fmt::format("cannot read preset file \"{}\": it is {}",
+                                                 path.string(), error.description()));
+    } catch (const std::system_error& error) {
+        throw CommandError::badInput(fmt::format("cannot read preset file \"{}\": {}",
+                                                 path.string(), error.code().message()));
     }
-    if (!stream || stream.bad()) {
-        throw CommandError::badInput(
-            fmt::format("cannot read preset file \"{}\": {}", path.string(), std::strerror(errno)));
+    if (!text) {
+        throw CommandError::badInput(fmt::format("cannot read preset file \"{}\": {}",
+                                                 path.string(), std::strerror(ENOENT)));
     }
-    return std::move(text).str();
+    return std::move(*text);
 }
 
 std::string quotedNames(const std::vector<SavedPreset>& presets) {

@@ -17,7 +17,8 @@ int runProcessCommand(const std::vector<std::string>& args, const ConsoleStreams
             return static_cast<int>(ExitStatus::success);
         }
         const auto loudness = runProcessJob(options, selectPreset(options), console);
-        console.out << formatLoudnessReport(loudness.input, loudness.output) << std::flush;
+        console.out << formatLoudnessReport(loudness.input, loudness.output, loudness.sampleRate)
+                    << std::flush;
         if (!console.out) {
             throw CommandError::failure("cannot print the loudness report");
         }

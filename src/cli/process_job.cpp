@@ -152,7 +152,7 @@ LoudnessComparison runProcessJob(const ProcessOptions& options, const PresetSele
     }
     writer.close();
     checkInterrupt();
-    LoudnessComparison loudness{inputLoudness.finish(), outputLoudness.finish()};
+    LoudnessComparison loudness{inputLoudness.finish(), outputLoudness.finish(), in.sampleRate};
     if (meterLog) {
         meterLog->commit();
     }

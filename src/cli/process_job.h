@@ -10,6 +10,7 @@ namespace quellora {
 struct LoudnessComparison {
     LoudnessMeasurement input;
     LoudnessMeasurement output;
+    int sampleRate = 0; // of both
 };
 
 // Compresses options.input into options.output (and the meter log, if

@@ -16,24 +16,40 @@
 namespace quellora {
 namespace {
 
+// The file a link at `path` leads to, when it may be written through: the
+// link and its target must be this user's. Someone who can plant a link in
+// a shared folder must not get our output written over a file of theirs or
+// of ours.
 std::filesystem::path resolvedTarget(const std::filesystem::path& path) {
-    std::error_code error;
-    if (std::filesystem::is_symlink(std::filesystem::symlink_status(path, error))) {
-        auto resolved = std::filesystem::canonical(path, error);
-        if (!error) {
-            return resolved;
-        }
+    struct stat link {};
+    if (::lstat(path.c_str(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+        return path;
     }
-    return path;
+    std::error_code error;
+    auto resolved = std::filesystem::canonical(path, error);
+    if (error) {
+        return path; // a dangling link is replaced, not followed
+    }
+    if (link.st_uid != ::geteuid()) {
+        throw CommandError::badInput(
+            fmt::format("\"{}\" is another user's link; not writing through it", path.string()));
+    }
+    struct stat target {};
+    if (::stat(resolved.c_str(), &target) == 0 && target.st_uid != ::geteuid()) {
+        throw CommandError::badInput(fmt::format(
+            "\"{}\" links to another user's file; not writing through it", path.string()));
+    }
+    return resolved;
 }
 
+// The target's permission bits, never set-user-ID, set-group-ID or sticky
+// ones; for a new file what open(2) would give it.
 mode_t permissionsFor(const std::filesystem::path& target) {
     struct stat existing {};
     if (::stat(target.c_str(), &existing) == 0) {
-        return existing.st_mode & 07777;
+        return existing.st_mode & 0777;
     }
-    // A new file gets what open(2) would have given it; umask can only be
-    // read by setting it.
+    // umask can only be read by setting it.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return 0666 & ~mask;

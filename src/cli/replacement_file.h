@@ -11,10 +11,12 @@ namespace quellora {
 // clobbered target. Without a commit the temporary file is removed.
 //
 // A target that is a symbolic link is written through: the file it points
-// to is replaced, the link stays.
+// to is replaced, the link stays. Only links of this user's to files of this
+// user's are followed.
 class ReplacementFile {
 public:
-    // Throws CommandError (failure) when the temporary file cannot be created.
+    // Throws CommandError: bad input for a link it will not follow, failure
+    // when the temporary file cannot be created.
     explicit ReplacementFile(const std::filesystem::path& target);
     ~ReplacementFile();
     ReplacementFile(const ReplacementFile&) = delete;
@@ -26,8 +28,9 @@ public:
     // All of `bytes`, or throws CommandError (failure).
     void write(std::string_view bytes);
 
-    // Gives the file the target's permissions (or the usual ones for a new
-    // file), flushes it to disk and renames it over the target. Throws
+    // Gives the file the target's permission bits without set-user-ID,
+    // set-group-ID and sticky (or the usual ones for a new file), flushes it
+    // to disk and renames it over the target. Throws
     // CommandError (failure); the temporary file is then removed.
     void commit();
 

@@ -41,4 +41,15 @@ struct CommandOutput {
 // blocks on a full pipe. Standard error stays this process's. Blocks.
 CommandOutput runCollectingOutput(const std::vector<std::string>& arguments, std::size_t maxBytes);
 
+// Runs the command for root on a user's behalf, sharing nothing with the
+// user's session: standard input is /dev/null, it leads a session of its own
+// (no controlling terminal, so the user's terminal can neither signal it nor
+// answer its questions), its resource limits and signal dispositions are the
+// system's defaults, it blocks no signal, it inherits no descriptor beyond
+// standard output and error, and `environment`
+// ("NAME=value" entries) is its whole environment. Waits, and reports as
+// CommandRunner::run does.
+int runDetachedFromCaller(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment);
+
 } // namespace quellora

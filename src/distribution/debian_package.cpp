@@ -39,9 +39,9 @@ std::optional<std::string> packageIdentityProblem(const std::filesystem::path& a
         return fmt::format("it is the package \"{}\", not {}", name.value_or(""),
                            quelloraPackageName);
     }
-    if (packageVersion != version.text()) {
+    if (packageVersion != version.packageVersion()) {
         return fmt::format("it holds version {}, not the announced {}",
-                           packageVersion.value_or("(none)"), version.text());
+                           packageVersion.value_or("(none)"), version.packageVersion());
     }
     return std::nullopt;
 }

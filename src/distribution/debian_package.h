@@ -12,8 +12,9 @@ namespace quellora {
 inline constexpr std::string_view quelloraPackageName = "quellora";
 
 // Why the Debian archive at `archive` is not Quellora's package at `version`
-// by its own control data (dpkg-deb --field Package Version); no value when
-// it is. A file dpkg-deb cannot read as a package is a reason too.
+// by its own control data (dpkg-deb --field Package Version, which must be
+// version.packageVersion()); no value when it is. A file dpkg-deb cannot read as a package is a
+// reason too.
 std::optional<std::string> packageIdentityProblem(const std::filesystem::path& archive,
                                                   const SemanticVersion& version);
 

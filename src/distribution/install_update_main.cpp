@@ -11,11 +11,13 @@
 #include "distribution/update_configuration.h"
 #include "distribution/update_installation.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,12 +50,15 @@ Ed25519PublicKey installedPublicKey() {
     return *key;
 }
 
-// The user pkexec acted for; run by hand, whoever ran it.
+// The user pkexec acted for; run by hand, whoever ran it. An empty
+// PKEXEC_UID is no user: taking it for whoever ran this would read the
+// staged file with root's rights.
 UserIdentity askingUser() {
     uid_t uid = ::getuid();
     if (const char* text = std::getenv("PKEXEC_UID")) {
         const auto* end = text + std::strlen(text);
-        if (std::from_chars(text, end, uid).ptr != end) {
+        const auto [stop, error] = std::from_chars(text, end, uid);
+        if (error != std::errc() || stop != end) {
             throw std::runtime_error("PKEXEC_UID is not a user id");
         }
     }
@@ -65,10 +70,18 @@ UserIdentity askingUser() {
 }
 
 // apt-get rather than dpkg -i: it pulls in dependencies a new release may
-// add. -y refuses downgrades; --no-remove refuses to remove other packages.
+// add. -y refuses downgrades; --no-remove refuses to remove other packages;
+// recommends stay the administrator's choice. Nothing may ask a question:
+// the only one who could answer is the user, and the answer would be
+// root's (a conffile prompt offers a shell), so dpkg keeps changed conffiles
+// and takes new defaults for untouched ones.
 int runPackageInstaller(const fs::path& package) {
-    return ProcessCommandRunner().run(
-        {"/usr/bin/apt-get", "install", "-y", "--no-remove", package.string()});
+    return runDetachedFromCaller(
+        {"/usr/bin/apt-get", "install", "-y", "--no-remove", "--no-install-recommends", "-o",
+         "Dpkg::Options::=--force-confdef", "-o", "Dpkg::Options::=--force-confold",
+         package.string()},
+        {"PATH=/usr/sbin:/usr/bin:/sbin:/bin", "DEBIAN_FRONTEND=noninteractive",
+         "APT_LISTCHANGES_FRONTEND=none"});
 }
 
 } // namespace
@@ -76,7 +89,8 @@ int runPackageInstaller(const fs::path& package) {
 int main(int argc, char** argv) {
     // Standard output carries the verdict alone; what the package tools print
     // goes to standard error with everything else.
-    const int verdictFd = ::dup(STDOUT_FILENO);
+    // Close-on-exec: the verdict is this program's alone to write.
+    const int verdictFd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     FILE* verdict = verdictFd >= 0 ? ::fdopen(verdictFd, "w") : nullptr;
     if (verdict == nullptr || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
         return UpdateInstallerExit::unusable;
@@ -91,14 +105,17 @@ int main(int argc, char** argv) {
                     "usage: quellora-install-update STAGED_PACKAGE FEED_JSON"});
     }
     ::umask(022);
+    // Ignored, it would leave no exit status to wait for.
+    std::signal(SIGCHLD, SIG_DFL);
     ::setenv("PATH", "/usr/sbin:/usr/bin:/sbin:/bin", 1);
     try {
         const auto installedVersion = SemanticVersion::parse(QUELLORA_VERSION);
         if (!installedVersion) {
             return say({UpdateInstallerExit::unusable, "this build has no version number"});
         }
+        const auto user = askingUser();
         const UpdateInstallEnvironment environment{installedPublicKey(), *installedVersion,
-                                                   "/var/cache", askingUser(), runPackageInstaller};
+                                                   "/var/cache", user, runPackageInstaller};
         return say(installStagedUpdate({argv[1], argv[2]}, environment));
     } catch (const std::exception& error) {
         return say({UpdateInstallerExit::unusable, error.what()});

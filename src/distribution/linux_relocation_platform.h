@@ -12,7 +12,7 @@ namespace quellora {
 // identity for applications, so relocation always stops at the signing check;
 // the file operations are real all the same: the applications folders are
 // /opt for this machine and ~/Applications for the user, and the trash is the
-// freedesktop.org home trash.
+// freedesktop.org home trash. It never runs a shell command as administrator.
 class LinuxRelocationPlatform final : public RelocationPlatform {
 public:
     LinuxRelocationPlatform(std::shared_ptr<CommandRunner> runner, std::function<void()> quit);

@@ -1,11 +1,14 @@
 #include "distribution/command_runner.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <csignal>
 
 namespace quellora {
 namespace {
@@ -21,12 +24,90 @@ std::vector<char*> argumentVector(const std::vector<std::string>& arguments) {
     return vector;
 }
 
-// In the child: exec, or report errno through `reportFd` and exit.
-[[noreturn]] void execOrReport(char* const* argv, int reportFd) {
-    ::execv(argv[0], argv);
-    const int error = errno;
+[[noreturn]] void reportAndExit(int reportFd, int error) {
     [[maybe_unused]] const auto ignored = ::write(reportFd, &error, sizeof error);
     ::_exit(127);
+}
+
+// In the child: exec, with `environment` when given, or report errno through
+// `reportFd` and exit.
+[[noreturn]] void execOrReport(char* const* argv, char* const* environment, int reportFd) {
+    if (environment != nullptr) {
+        ::execve(argv[0], argv, environment);
+    } else {
+        ::execv(argv[0], argv);
+    }
+    reportAndExit(reportFd, errno);
+}
+
+struct DefaultLimit {
+    int resource;
+    rlimit value;
+};
+
+// What the kernel starts the first process with. The process and pending
+// signal counts are left alone: their defaults depend on the machine's
+// memory, and root is not held to the process count anyway.
+constexpr rlim_t unlimited = RLIM_INFINITY;
+constexpr std::array<DefaultLimit, 14> defaultLimits{{
+    {RLIMIT_CPU, {unlimited, unlimited}},
+    {RLIMIT_FSIZE, {unlimited, unlimited}},
+    {RLIMIT_DATA, {unlimited, unlimited}},
+    {RLIMIT_STACK, {8 * 1024 * 1024, unlimited}},
+    {RLIMIT_CORE, {0, unlimited}},
+    {RLIMIT_RSS, {unlimited, unlimited}},
+    {RLIMIT_NOFILE, {1024, 4096}},
+    {RLIMIT_MEMLOCK, {8 * 1024 * 1024, 8 * 1024 * 1024}},
+    {RLIMIT_AS, {unlimited, unlimited}},
+    {RLIMIT_LOCKS, {unlimited, unlimited}},
+    {RLIMIT_MSGQUEUE, {819200, 819200}},
+    {RLIMIT_NICE, {0, 0}},
+    {RLIMIT_RTPRIO, {0, 0}},
+    {RLIMIT_RTTIME, {unlimited, unlimited}},
+}};
+
+// In the child, before exec: everything runDetachedFromCaller promises but
+// the environment. Descriptors above 2 are only marked close-on-exec, so
+// that `reportFd` can still tell of a failed exec.
+void detachFromCaller(int reportFd) {
+    if (::setsid() < 0) {
+        reportAndExit(reportFd, errno);
+    }
+    const int nothing = ::open("/dev/null", O_RDONLY);
+    if (nothing < 0 || ::dup2(nothing, STDIN_FILENO) < 0) {
+        reportAndExit(reportFd, errno);
+    }
+    if (nothing != STDIN_FILENO) {
+        ::close(nothing);
+    }
+    // Signals the caller blocked or ignored would stay so through exec; an
+    // ignored SIGCHLD would even keep the package tools from waiting for
+    // their children.
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        ::sigaction(signal, &byDefault, nullptr); // SIGKILL and SIGSTOP refuse, harmlessly
+    }
+    for (const auto& limit : defaultLimits) {
+        if (::setrlimit(limit.resource, &limit.value) == 0) {
+            continue;
+        }
+        // Only root may raise a hard limit; anyone else comes as close as it may.
+        rlimit closest{};
+        if (::getrlimit(limit.resource, &closest) != 0) {
+            reportAndExit(reportFd, errno);
+        }
+        closest.rlim_cur = std::min(limit.value.rlim_cur, closest.rlim_max);
+        if (::setrlimit(limit.resource, &closest) != 0) {
+            reportAndExit(reportFd, errno);
+        }
+    }
+    if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+        reportAndExit(reportFd, errno);
+    }
 }
 
 // The pipe's write end closes at a successful exec (O_CLOEXEC), so reading
@@ -70,13 +151,23 @@ void readAtMost(int fd, std::string& into, std::size_t maxBytes) {
     }
 }
 
+// How a child starts: as this process's child, or detached from the caller
+// with exactly this environment.
+struct ChildSetup {
+    const std::vector<std::string>* detachedEnvironment = nullptr;
+};
+
 // Runs and waits; with `output`, the child's standard output goes into it.
-int runAndWait(const std::vector<std::string>& arguments, std::string* output,
-               std::size_t maxBytes) {
+int runAndWait(const std::vector<std::string>& arguments, std::string* output, std::size_t maxBytes,
+               ChildSetup setup = {}) {
     if (arguments.empty()) {
         return -1;
     }
     auto argv = argumentVector(arguments);
+    std::vector<char*> environment;
+    if (setup.detachedEnvironment != nullptr) {
+        environment = argumentVector(*setup.detachedEnvironment);
+    }
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
         return -1;
@@ -93,7 +184,10 @@ int runAndWait(const std::vector<std::string>& arguments, std::string* output,
         if (output != nullptr) {
             ::dup2(outputPipe[1], STDOUT_FILENO); // dup2 clears close-on-exec
         }
-        execOrReport(argv.data(), report[1]);
+        if (setup.detachedEnvironment != nullptr) {
+            detachFromCaller(report[1]);
+        }
+        execOrReport(argv.data(), environment.empty() ? nullptr : environment.data(), report[1]);
     }
     ::close(report[1]);
     if (output != nullptr) {
@@ -124,6 +218,11 @@ CommandOutput runCollectingOutput(const std::vector<std::string>& arguments, std
     return result;
 }
 
+int runDetachedFromCaller(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>& environment) {
+    return runAndWait(arguments, nullptr, 0, {&environment});
+}
+
 bool ProcessCommandRunner::launchDetached(const std::vector<std::string>& arguments) {
     if (arguments.empty()) {
         return false;
@@ -141,7 +240,7 @@ bool ProcessCommandRunner::launchDetached(const std::vector<std::string>& argume
         ::setsid();
         const pid_t grandchild = ::fork();
         if (grandchild == 0) {
-            execOrReport(argv.data(), report[1]);
+            execOrReport(argv.data(), nullptr, report[1]);
         }
         ::_exit(grandchild < 0 ? 1 : 0);
     }

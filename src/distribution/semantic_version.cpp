@@ -2,33 +2,38 @@
 
 #include <algorithm>
 #include <charconv>
-#include <tuple>
+#include <cstdint>
+#include <vector>
 
 namespace quellora {
 namespace {
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool isLetter(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
 bool isDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() && std::all_of(text.begin(), text.end(), isDigit);
 }
 
+// Letters and digits only: in the package version a hyphen would start a
+// Debian revision, and the order would no longer follow the text.
 bool isIdentifier(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-               c == '-';
-    });
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return isDigit(c) || isLetter(c); });
 }
 
-std::optional<std::uint64_t> numericPart(std::string_view text) {
+bool isNumber(std::string_view text) {
     if (!isDigits(text) || (text.size() > 1 && text.front() == '0')) {
-        return std::nullopt;
+        return false;
     }
     std::uint64_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
+    return error == std::errc() && end == text.data() + text.size();
 }
 
 std::vector<std::string_view> split(std::string_view text, char separator) {
@@ -43,28 +48,64 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     }
 }
 
-// Pre-release identifiers: numbers compare as numbers and sort before words.
-std::strong_ordering compareIdentifier(const std::string& a, const std::string& b) {
-    const bool aNumeric = isDigits(a);
-    const bool bNumeric = isDigits(b);
-    if (aNumeric && bNumeric) {
-        if (a.size() != b.size()) {
-            return a.size() <=> b.size();
+// dpkg's weight of a character in the non-digit runs of a version: "~"
+// before the end, the end before letters, letters before everything else.
+int weight(std::string_view text, std::size_t at) {
+    if (at >= text.size() || isDigit(text[at])) {
+        return 0;
+    }
+    const char c = text[at];
+    if (c == '~') {
+        return -1;
+    }
+    return isLetter(c) ? c : c + 256;
+}
+
+std::size_t digitRun(std::string_view text, std::size_t at) {
+    std::size_t end = at;
+    while (end < text.size() && isDigit(text[end])) {
+        ++end;
+    }
+    return end - at;
+}
+
+// dpkg's comparison of two versions without epoch or revision: alternating
+// runs of non-digits, compared by weight, and of digits, compared as numbers.
+std::weak_ordering compareDebianVersions(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() || j < b.size()) {
+        while ((i < a.size() && !isDigit(a[i])) || (j < b.size() && !isDigit(b[j]))) {
+            if (const auto order = weight(a, i) <=> weight(b, j); order != 0) {
+                return order;
+            }
+            ++i;
+            ++j;
         }
-        return a.compare(b) <=> 0;
+        while (i < a.size() && a[i] == '0') {
+            ++i;
+        }
+        while (j < b.size() && b[j] == '0') {
+            ++j;
+        }
+        const auto digitsA = digitRun(a, i);
+        const auto digitsB = digitRun(b, j);
+        if (digitsA != digitsB) {
+            return digitsA <=> digitsB;
+        }
+        if (const auto order = a.substr(i, digitsA).compare(b.substr(j, digitsB)) <=> 0;
+            order != 0) {
+            return order;
+        }
+        i += digitsA;
+        j += digitsB;
     }
-    if (aNumeric != bNumeric) {
-        return aNumeric ? std::strong_ordering::less : std::strong_ordering::greater;
-    }
-    return a.compare(b) <=> 0;
+    return std::weak_ordering::equivalent;
 }
 
 } // namespace
 
 std::optional<SemanticVersion> SemanticVersion::parse(std::string_view text) {
-    SemanticVersion version;
-    version.text_ = std::string(text);
-
     std::string_view rest = text;
     if (const auto plus = rest.find('+'); plus != std::string_view::npos) {
         for (const auto identifier : split(rest.substr(plus + 1), '.')) {
@@ -76,47 +117,31 @@ std::optional<SemanticVersion> SemanticVersion::parse(std::string_view text) {
     }
     if (const auto dash = rest.find('-'); dash != std::string_view::npos) {
         for (const auto identifier : split(rest.substr(dash + 1), '.')) {
-            if (!isIdentifier(identifier) || (isDigits(identifier) && !numericPart(identifier))) {
+            if (!isIdentifier(identifier) || (isDigits(identifier) && !isNumber(identifier))) {
                 return std::nullopt;
             }
-            version.prerelease_.emplace_back(identifier);
         }
         rest = rest.substr(0, dash);
     }
     const auto core = split(rest, '.');
-    if (core.size() != 3) {
+    if (core.size() != 3 || !std::all_of(core.begin(), core.end(), isNumber)) {
         return std::nullopt;
     }
-    const auto major = numericPart(core[0]);
-    const auto minor = numericPart(core[1]);
-    const auto patch = numericPart(core[2]);
-    if (!major || !minor || !patch) {
-        return std::nullopt;
-    }
-    version.major_ = *major;
-    version.minor_ = *minor;
-    version.patch_ = *patch;
+    SemanticVersion version;
+    version.text_ = std::string(text);
     return version;
 }
 
-std::strong_ordering SemanticVersion::operator<=>(const SemanticVersion& other) const {
-    if (const auto order =
-            std::tie(major_, minor_, patch_) <=> std::tie(other.major_, other.minor_, other.patch_);
-        order != 0) {
-        return order;
+std::string SemanticVersion::packageVersion() const {
+    auto version = text_;
+    if (const auto dash = version.find('-'); dash != std::string::npos) {
+        version[dash] = '~';
     }
-    // A release outranks its own pre-releases.
-    if (prerelease_.empty() != other.prerelease_.empty()) {
-        return prerelease_.empty() ? std::strong_ordering::greater : std::strong_ordering::less;
-    }
-    const auto common = std::min(prerelease_.size(), other.prerelease_.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        if (const auto order = compareIdentifier(prerelease_[i], other.prerelease_[i]);
-            order != 0) {
-            return order;
-        }
-    }
-    return prerelease_.size() <=> other.prerelease_.size();
+    return version;
+}
+
+std::weak_ordering SemanticVersion::operator<=>(const SemanticVersion& other) const {
+    return compareDebianVersions(packageVersion(), other.packageVersion());
 }
 
 } // namespace quellora

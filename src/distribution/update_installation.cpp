@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -68,7 +70,13 @@ private:
 
 // What went wrong in the reading child, sent through a pipe.
 struct ChildFailure {
-    enum Stage : int { dropRights = 1, open = 2, notRegular = 3, read = 4 } stage;
+    enum Stage : int {
+        dropRights = 1,
+        open = 2,
+        notRegular = 3,
+        read = 4,
+        closeInherited = 5
+    } stage;
     int error;
 };
 
@@ -78,10 +86,31 @@ struct ChildFailure {
     ::_exit(1);
 }
 
-// In the child: take on the reader's rights for good, then stream the file
-// into `outputFd`. Only system calls, as befits a child of a threaded process.
+// Closes every descriptor but `keep`: in the reading child, nothing root
+// holds may pass to a process that the user's rights then govern. A staged
+// path such as /proc/self/fd/N would otherwise reopen whatever root had
+// open there.
+bool closeAllBut(std::array<int, 2> keep) {
+    std::sort(keep.begin(), keep.end());
+    unsigned int from = 0;
+    for (const int fd : keep) {
+        const auto kept = static_cast<unsigned int>(fd);
+        if (kept > from && ::close_range(from, kept - 1, 0) != 0) {
+            return false;
+        }
+        from = kept + 1;
+    }
+    return ::close_range(from, ~0U, 0) == 0;
+}
+
+// In the child: close what it inherited, take on the reader's rights for
+// good, then stream the file into `outputFd`. Only system calls, as befits a
+// child of a threaded process.
 [[noreturn]] void streamAsReader(const char* source, std::optional<UserIdentity> reader,
                                  int outputFd, int reportFd) {
+    if (!closeAllBut({outputFd, reportFd})) {
+        failInChild(reportFd, ChildFailure::closeInherited, errno);
+    }
     if (reader && (::setgroups(1, &reader->gid) != 0 || ::setgid(reader->gid) != 0 ||
                    ::setuid(reader->uid) != 0)) {
         failInChild(reportFd, ChildFailure::dropRights, errno);
@@ -122,6 +151,7 @@ struct ChildFailure {
 std::string describe(const ChildFailure& failure) {
     switch (failure.stage) {
     case ChildFailure::dropRights:
+    case ChildFailure::closeInherited:
         return fmt::format("cannot take on the user's rights to read it ({})",
                            std::strerror(failure.error));
     case ChildFailure::open:

@@ -6,7 +6,7 @@ Updater::Updater(std::shared_ptr<UpdateDriver> driver, Dispatcher& mainQueue, bo
     : driver_(std::move(driver))
     , mainQueue_(mainQueue) {
     if (isDevBuild) {
-        log_.notice("Sparkle updater disabled for dev build (no auto-update).");
+        log_.notice("Update checks disabled for dev build (no auto-update).");
         return;
     }
     driver_->setEvents({

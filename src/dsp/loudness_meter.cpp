@@ -237,7 +237,7 @@ LoudnessMeter::Filters LoudnessMeter::designFilters(double rate) {
     Filters result{};
     {
         // Stage 1: the head's acoustic effect, a high shelf of about +4 dB.
-        const double f0 = 1681.974450955533;
+        const double f0 = shelfCornerHz;
         const double gainDb = 3.999843853973347;
         const double q = 0.7071752369554196;
         const double k = std::tan(std::numbers::pi * f0 / rate);
@@ -270,6 +270,7 @@ LoudnessMeter::LoudnessMeter(const ChannelLayout& layout, int sampleRate,
                              InstructionSet instructionSet)
     : meterChunk(meterChunkPortable)
     , channels(layout.count)
+    , measuresLoudness(measuresLoudnessAt(sampleRate))
     , stepFrames((sampleRate + 5) / 10) {
     if (channels < 1 || channels > maxChannels) {
         throw std::invalid_argument("loudness is measured for one to eight channels");
@@ -309,8 +310,17 @@ void LoudnessMeter::add(const float* frames, std::int64_t frameCount) {
 
 LoudnessMeasurement LoudnessMeter::measurement() const {
     LoudnessMeasurement result;
-    result.integratedLufs = integratedLoudness(stepMeanSquares_);
-    result.rangeLu = loudnessRange(stepMeanSquares_);
+    // A sample that is no finite number spoils the weighting filters' state
+    // for good; gating would then throw every block away and read silence.
+    const bool finite = std::all_of(stepMeanSquares_.begin(), stepMeanSquares_.end(),
+                                    [](double step) { return std::isfinite(step); });
+    if (measuresLoudness && finite) {
+        result.integratedLufs = integratedLoudness(stepMeanSquares_);
+        result.rangeLu = loudnessRange(stepMeanSquares_);
+    } else {
+        result.integratedLufs = std::numeric_limits<double>::quiet_NaN();
+        result.rangeLu = std::numeric_limits<double>::quiet_NaN();
+    }
     float peak = 0.0f;
     for (int c = 0; c < channels; ++c) {
         peak = std::max(peak, channelStates[static_cast<std::size_t>(c)].peak);

@@ -11,9 +11,13 @@ namespace quellora {
 
 // Loudness of a whole programme after ITU-R BS.1770 and EBU R 128.
 struct LoudnessMeasurement {
-    double integratedLufs = 0.0; // -inf when everything is gated away (silence)
-    double rangeLu = 0.0;        // loudness range; 0 for less than 3 s above the gates
-    double truePeakDbtp = 0.0;   // loudest channel; -inf for digital silence
+    // -inf when everything is gated away (silence); NaN, like the range,
+    // when the rate is too low to weigh loudness at all or a sample is no
+    // finite number.
+    double integratedLufs = 0.0;
+    double rangeLu = 0.0; // loudness range; 0 for less than 3 s above the gates
+    double truePeakDbtp =
+        0.0; // loudest channel; -inf for digital silence, +inf for an infinite sample
 };
 
 // Measures interleaved float frames of one to eight channels as they stream
@@ -27,6 +31,16 @@ public:
     static constexpr int interpolatorHistory = 12; // input samples each output looks back
     static constexpr int maxOversampling = 4;
     static constexpr int chunkFrames = 2048;
+    // The loudness weighting lifts what lies above its shelf's corner; a rate
+    // whose highest frequency lies below the corner has no such band, and
+    // the filter designed for it is no weighting at all.
+    static constexpr double shelfCornerHz = 1681.974450955533;
+    static constexpr int minLoudnessRate = 3364;
+    static_assert(minLoudnessRate > 2.0 * shelfCornerHz &&
+                  minLoudnessRate - 1 < 2.0 * shelfCornerHz);
+    static constexpr bool measuresLoudnessAt(int sampleRate) {
+        return sampleRate >= minLoudnessRate;
+    }
 
     // Channels in their conventional layout. Throws std::invalid_argument for
     // other channel counts or rates below 100 Hz.
@@ -83,6 +97,7 @@ private:
     ChunkMeter meterChunk;
     int channels;
     ChannelWeights weights{};
+    bool measuresLoudness;
     std::int64_t stepFrames;
     Filters filters{};
     std::array<ChannelState, maxChannels> channelStates{};

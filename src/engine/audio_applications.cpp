@@ -49,6 +49,10 @@ std::vector<AudioApplication> readAudioApplications(AudioHal& hal) {
             application.iconName =
                 audioObjectString(hal, process, AudioProperty::processIconName).value_or("");
         }
+        if (application.binary.empty()) {
+            application.binary =
+                audioObjectString(hal, process, AudioProperty::processBinary).value_or("");
+        }
         const auto reason =
             static_cast<DirectOutputReason>(uint32(AudioProperty::processDirectOutputReason));
         if (application.directOutputReason == DirectOutputReason::none &&

@@ -17,6 +17,9 @@ struct AudioApplication {
     std::string bundleID; // what identifies it across runs
     std::string name;     // what people call it; the bundle ID when it has no name
     std::string iconName; // empty: none
+    // The program its first process that says runs; empty: none says. Only
+    // to carry over choices stored by it before names identified applications.
+    std::string binary;
     // Why its output reaches the device untouched unless the user says
     // otherwise; the first reason any of its processes gives.
     DirectOutputReason directOutputReason = DirectOutputReason::none;

@@ -70,7 +70,8 @@ void AudioEngine::logLatencyDiagnostics() {
         return;
     }
     const auto transport = queryTransportType(hal, outputDeviceID);
-    const auto breakdown = queryAddedLatency(hal, aggregateDeviceID, io_->chain.lookaheadSamples());
+    const auto breakdown =
+        queryAddedLatency(hal, aggregateDeviceID, outputDeviceID, io_->chain.lookaheadSamples());
     const double sampleRate = processingSampleRate();
     const double deviceRate = builtOutputNominalRate > 0 ? builtOutputNominalRate : sampleRate;
     const double ringMs =
@@ -88,8 +89,8 @@ void AudioEngine::logLatencyDiagnostics() {
         const auto inputStreams = deviceInputStreamCount(hal, outputDeviceID);
         log.notice(
             "Bluetooth output: profile=%{public}s inputStreams=%{public}ld — device is aggregate "
-            "clock master; tap is drift-compensated. (Active codec name is not exposed by "
-            "CoreAudio; sample rate is the A2DP↔HFP signal.)",
+            "clock master; tap is drift-compensated. (The active codec is not read; sample "
+            "rate is the A2DP↔HFP signal.)",
             bluetoothProfileName(sampleRate, inputStreams), inputStreams);
     }
 }

@@ -124,7 +124,7 @@ void AudioEngine::suspendIO() {
     setIOSuspended(true);
     io_->compressor.reset();
     installTapSourceListener();
-    log.notice("IO suspended (no audio sources) — coreaudiod idle until playback resumes");
+    log.notice("IO suspended (no audio sources) — the output can idle until playback resumes");
     // A source that started while IO was stopping changed nothing the
     // listener could hear of.
     if (tapReceivesAudio().value_or(true)) {

@@ -276,15 +276,16 @@ std::optional<std::int64_t> applyBufferFrameSize(AudioHal& hal, AudioObjectID de
     return readBack ? static_cast<std::int64_t>(*readBack) : frames;
 }
 
-LatencyBreakdown queryAddedLatency(AudioHal& hal, AudioObjectID device,
+LatencyBreakdown queryAddedLatency(AudioHal& hal, AudioObjectID aggregate, AudioObjectID output,
                                    std::int64_t lookaheadFrames) {
-    const auto read = [&](FourCharCode selector, FourCharCode scope) -> std::int64_t {
+    const auto read = [&](AudioObjectID device, FourCharCode selector,
+                          FourCharCode scope) -> std::int64_t {
         return audioObjectUInt32(hal, device, selector, scope).value_or(0);
     };
-    return {lookaheadFrames, read(AudioProperty::bufferFrameSize, AudioScope::global),
-            read(AudioProperty::bufferFrameSize, AudioScope::input),
-            read(AudioProperty::latency, AudioScope::output),
-            read(AudioProperty::safetyOffset, AudioScope::output)};
+    return {lookaheadFrames, read(aggregate, AudioProperty::bufferFrameSize, AudioScope::global),
+            read(aggregate, AudioProperty::bufferFrameSize, AudioScope::input),
+            read(output, AudioProperty::latency, AudioScope::output),
+            read(output, AudioProperty::safetyOffset, AudioScope::output)};
 }
 
 } // namespace quellora

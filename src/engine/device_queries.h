@@ -73,7 +73,9 @@ std::optional<BufferFrameRange> queryBufferFrameSizeRange(AudioHal& hal, AudioOb
 // afterwards, or nothing when it cannot be set.
 std::optional<std::int64_t> applyBufferFrameSize(AudioHal& hal, AudioObjectID device,
                                                  std::int64_t desired);
-LatencyBreakdown queryAddedLatency(AudioHal& hal, AudioObjectID device,
+// The aggregate's buffers with the output device's own latency and safety
+// offset: the aggregate's latency is the delay we report for ourselves.
+LatencyBreakdown queryAddedLatency(AudioHal& hal, AudioObjectID aggregate, AudioObjectID output,
                                    std::int64_t lookaheadFrames);
 
 } // namespace quellora

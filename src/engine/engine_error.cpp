@@ -6,8 +6,10 @@ namespace {
 std::string describe(EngineError::Kind kind) {
     switch (kind) {
     case EngineError::Kind::tapCreationFailed:
-        return "Quellora can't access your audio. Open System Settings > Privacy & Security > "
-               "Screen & System Audio Recording, and turn on Quellora.";
+        // The tap is our own sink in the PipeWire graph: it fails when the
+        // server or its session manager is gone or does not answer.
+        return "Quellora can't route your audio through itself. Check that PipeWire runs: "
+               "systemctl --user status pipewire wireplumber. Quellora keeps trying.";
     case EngineError::Kind::noOutputDevice:
         return "Can't find your speakers or headphones. Make sure they're connected.";
     case EngineError::Kind::aggregateDeviceFailed:

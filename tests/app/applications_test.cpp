@@ -65,29 +65,78 @@ TEST_F(ApplicationsTest, AChoiceMovesOnlyThatApplicationAndIsRemembered) {
     EXPECT_FALSE(hal.tapTakes(tap(), music));
     EXPECT_FALSE(hal.tapTakes(tap(), call));
     EXPECT_EQ(model->engine().pipelineGeneration(), generation);
-    const auto stored = settings->data("applications.v1");
+    const auto stored = settings->data("applications.v2");
     ASSERT_TRUE(stored);
     EXPECT_EQ(std::string(stored->begin(), stored->end()), R"({"music":"direct"})");
 
-    // Next run: the first tap already leaves it out, before it plays again.
+    // Next run: the first tap already leaves it out, before it plays again,
+    // and the list keeps the choice meanwhile.
     model.reset();
     hal.closeOutputStream(music);
     runningModel();
     EXPECT_FALSE(hal.tapTakes(tap(), music));
     EXPECT_EQ(hal.tapDescription(tap())->excludedApplications, std::vector<std::string>{"music"});
+    EXPECT_FALSE(entry("music").present);
     play(music);
     EXPECT_TRUE(entry("music").direct);
+    EXPECT_TRUE(entry("music").present);
+}
+
+// `quellora direct NAME` for an application that does not play: the choice
+// waits for it, is listed meanwhile, and can be forgotten.
+TEST_F(ApplicationsTest, AChoiceForAnApplicationNotPlayingWaitsForItAndCanBeForgotten) {
+    runningModel();
+    ModelInstanceController controller([this] { return model.get(); }, {});
+    const auto chosen = controller.setApplicationDirect("Zoom", true);
+    EXPECT_EQ(chosen, (ListedApplication{"Zoom", "Zoom", true, "", false, false}));
+    EXPECT_THAT(controller.applications(), ::testing::Contains(chosen));
+
+    const auto zoom = hal.addProcess({.pid = 2004, .bundleID = "Zoom", .name = "Zoom"});
+    play(zoom);
+    EXPECT_FALSE(hal.tapTakes(tap(), zoom));
+    EXPECT_TRUE(entry("Zoom").present);
+
+    EXPECT_EQ(controller.forgetApplication("zoom"), "Zoom");
+    EXPECT_TRUE(hal.tapTakes(tap(), zoom));
+    EXPECT_FALSE(entry("Zoom").direct);
+    EXPECT_THROW(controller.forgetApplication("Zoom"), InstanceRefusal);
+}
+
+// Choices stored while binaries identified applications ("pacat" for every
+// paplay) go over to the applications that run that binary once, by name.
+TEST_F(ApplicationsTest, FormerChoicesByBinaryGoOverOnceToTheApplicationsNames) {
+    const std::string former = R"({"pacat":"direct","Gone":"levelled"})";
+    settings->setValue("applications.v1", Bytes(former.begin(), former.end()));
+    const auto alpha =
+        hal.addProcess({.pid = 2005, .bundleID = "Alpha", .name = "Alpha", .binary = "pacat"});
+    runningModel();
+    EXPECT_FALSE(entry("pacat").present); // listed, and can be forgotten, until it goes over
+    play(alpha);
+    EXPECT_TRUE(entry("Alpha").direct);
+    EXPECT_FALSE(hal.tapTakes(tap(), alpha));
+    EXPECT_THROW(entry("pacat"), std::out_of_range);
+    const auto left = settings->data("applications.v1");
+    ASSERT_TRUE(left);
+    EXPECT_EQ(std::string(left->begin(), left->end()), R"({"Gone":"levelled"})");
+
+    // Gone over, it stays with Alpha: a later paplay is another application.
+    const auto beta =
+        hal.addProcess({.pid = 2006, .bundleID = "Beta", .name = "Beta", .binary = "pacat"});
+    play(beta);
+    EXPECT_TRUE(hal.tapTakes(tap(), beta));
+    model->forgetApplicationChoice("Gone");
+    EXPECT_FALSE(settings->contains("applications.v1"));
 }
 
 TEST_F(ApplicationsTest, UnreadableStoredChoicesAreReportedAndReplacedAtTheNextChoice) {
     const std::string broken = "[not an object";
-    settings->setValue("applications.v1", Bytes(broken.begin(), broken.end()));
+    settings->setValue("applications.v2", Bytes(broken.begin(), broken.end()));
     runningModel();
     EXPECT_TRUE(logged("Ignoring the stored application choices: the application choices are "
                        "not a JSON object"));
     EXPECT_TRUE(hal.tapTakes(tap(), music));
     model->setApplicationDirect("music", true);
-    const auto stored = settings->data("applications.v1");
+    const auto stored = settings->data("applications.v2");
     EXPECT_EQ(std::string(stored->begin(), stored->end()), R"({"music":"direct"})");
 }
 
@@ -110,46 +159,43 @@ TEST(ApplicationChoicesCoding, RoundTripsAndSkipsWhatItDoesNotKnow) {
     EXPECT_THROW(ApplicationChoices::decode(""), SettingsCodingError);
 }
 
-// How `quellora direct NAME` and `level NAME` find the application meant.
+// How `quellora direct NAME`, `level NAME` and `forget NAME` find the
+// application meant, among those that play and the remembered choices.
 struct NameCase {
     const char* label;
     std::string name;
-    std::string bundleID; // found; empty: refused
-    std::string refusal;  // part of the refusal
+    std::string bundleID; // found; empty: none
+    std::string refusal;  // part of the refusal; empty: none
 };
 
 class FindApplicationTest : public ::testing::TestWithParam<NameCase> {
 protected:
-    static ApplicationEntry playing(std::string bundleID, std::string name) {
+    static ApplicationEntry listed(std::string bundleID, std::string name, bool present = true) {
         ApplicationEntry entry;
         entry.application.bundleID = std::move(bundleID);
         entry.application.name = std::move(name);
+        entry.present = present;
         return entry;
     }
     const std::vector<ApplicationEntry> entries{
-        playing("firefox-esr", "Firefox"), playing("celluloid", "mpv"),
-        playing("mpv", "MPV Player"),      playing("app-a", "Player"),
-        playing("app-b", "player"),
+        listed("firefox-esr", "Firefox"), listed("celluloid", "mpv"), listed("mpv", "MPV Player"),
+        listed("app-a", "Player"),        listed("app-b", "player"),  listed("zoom", "zoom", false),
     };
-    ApplicationChoices choices = [] {
-        ApplicationChoices stored;
-        stored.set("zoom", false); // a setting, but nothing plays
-        return stored;
-    }();
 };
 
 TEST_P(FindApplicationTest, ByIDThenByNameInAnyCase) {
     const auto& param = GetParam();
-    if (param.bundleID.empty()) {
+    if (!param.refusal.empty()) {
         try {
-            findApplication(entries, choices, param.name);
+            findApplication(entries, param.name);
             FAIL() << "found an application for " << param.name;
         } catch (const InstanceRefusal& refusal) {
             EXPECT_THAT(refusal.what(), ::testing::HasSubstr(param.refusal));
         }
         return;
     }
-    EXPECT_EQ(findApplication(entries, choices, param.name).bundleID, param.bundleID);
+    const auto found = findApplication(entries, param.name);
+    EXPECT_EQ(found ? found->application.bundleID : "", param.bundleID);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -157,13 +203,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(NameCase{"byID", "firefox-esr", "firefox-esr", ""},
                       NameCase{"byNameInAnyCase", "FIREFOX", "firefox-esr", ""},
                       NameCase{"anIDBeforeAnotherOnesName", "mpv", "mpv", ""},
-                      NameCase{"aSettingWithoutAStream", "zoom", "zoom", ""},
-                      NameCase{"aSettingIsFoundByItsExactIDOnly", "Zoom", "",
-                               "No application called \"Zoom\" plays now"},
+                      NameCase{"aRememberedChoiceInAnyCase", "Zoom", "zoom", ""},
                       NameCase{"twoOfTheSameName", "PLAYER", "",
                                "(app-a, app-b); name one by its ID"},
-                      NameCase{"unknown", "Discord", "", "quellora apps lists those that play"},
-                      NameCase{"empty", "", "", "No application called \"\""}),
+                      NameCase{"unknown", "Discord", "", ""}),
     [](const auto& each) { return std::string(each.param.label); });
 
 } // namespace

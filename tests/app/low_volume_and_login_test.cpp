@@ -134,7 +134,8 @@ TEST_F(LoginItemTest, ApprovalAndFailuresShowWhatTheSystemSays) {
 
     loginItem->failure = "Cannot write the autostart entry: Read-only file system.";
     app.setLaunchAtLogin(false);
-    EXPECT_TRUE(logged("SMAppService: Cannot write the autostart entry: Read-only file system."));
+    EXPECT_TRUE(
+        logged("Launch at login: Cannot write the autostart entry: Read-only file system."));
     EXPECT_TRUE(app.launchAtLoginNeedsApproval()); // unchanged, as the system reports
 }
 

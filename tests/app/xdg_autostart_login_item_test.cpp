@@ -68,6 +68,26 @@ TEST_F(XdgAutostartLoginItemTest, RegisterWritesAnEnabledEntryAndUnregisterRemov
     EXPECT_TRUE(fs::is_empty(autostart_)) << "neither the entry nor a temporary is left";
 }
 
+TEST_F(XdgAutostartLoginItemTest, LaunchesTheInstalledExecutableNeverADeletedOne) {
+    const auto installed = root_ / "usr" / "bin" / "quellora";
+    const auto built = root_ / "src" / ".build" / "quellora";
+    for (const auto& executable : {installed, built}) {
+        fs::create_directories(executable.parent_path());
+        std::ofstream(executable) << "#!/bin/sh\n";
+        fs::permissions(executable, fs::perms::owner_all);
+    }
+    const auto launched = XdgAutostartLoginItem::launchedExecutable;
+    const auto searchPath = "bin:/nonexistent:" + installed.parent_path().string();
+
+    EXPECT_EQ(launched(installed, ""), installed);
+    EXPECT_EQ(launched(installed.string() + " (deleted)", ""), installed) << "upgraded in place";
+    EXPECT_EQ(launched(built, searchPath), installed);
+    EXPECT_EQ(launched(built, "/nonexistent"), built) << "nothing else is there";
+    fs::remove(installed);
+    EXPECT_THROW(launched(installed.string() + " (deleted)", "/nonexistent"), LoginItemError);
+    EXPECT_EQ(launched(installed.string() + " (deleted)", built.parent_path().string()), built);
+}
+
 using Exec = std::pair<std::vector<std::string>, const char*>;
 
 class ExecQuotingTest : public XdgAutostartLoginItemTest,

@@ -40,7 +40,7 @@ INSTANTIATE_TEST_SUITE_P(
         Rendering{"maxStep=%{public}.*f", {4, 0.5f}, "maxStep=0.5000"},
         Rendering{"tapDriftComp=%{bool,public}d", {true}, "tapDriftComp=true"},
         Rendering{"suspended=%{bool,public}d", {false}, "suspended=false"},
-        Rendering{"SMAppService: %s", {"denied"}, "SMAppService: denied"},
+        Rendering{"Launch at login: %s", {"denied"}, "Launch at login: denied"},
         Rendering{"100%% done, %{public}d left", {3}, "100% done, 3 left"},
         Rendering{"missing %{public}d and %{public}s", {7}, "missing 7 and <?>"},
         Rendering{"trailing %", {}, "trailing %"}));

@@ -38,5 +38,28 @@ INSTANTIATE_TEST_SUITE_P(
         Utf8Case{"empty", "", ""}),
     [](const auto& each) { return std::string(each.param.label); });
 
+class EscapedControlsTest : public ::testing::TestWithParam<Utf8Case> {};
+
+TEST_P(EscapedControlsTest, ShowsEveryControlAndStrayByteAndKeepsTheRest) {
+    EXPECT_EQ(escapedControls(GetParam().text), GetParam().valid);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, EscapedControlsTest,
+    ::testing::Values(Utf8Case{"printable", "Caf\xC3\xA9 \xE2\x82\xAC\xC2\xA0\xF0\x9F\x8E\xB5 a\\b",
+                               "Caf\xC3\xA9 \xE2\x82\xAC\xC2\xA0\xF0\x9F\x8E\xB5 a\\b"},
+                      Utf8Case{"c0", std::string("\x1B]0;t\x07\n\t\0", 9),
+                               R"(\x1B]0;t\x07\x0A\x09\x00)"},
+                      Utf8Case{"delete", "a\x7F", R"(a\x7F)"},
+                      Utf8Case{"c1",
+                               "\xC2\x80\xC2\x9B"
+                               "2J\xC2\x9F",
+                               R"(\u0080\u009B2J\u009F)"},
+                      Utf8Case{"strayC1Byte",
+                               "\x9B"
+                               "2J",
+                               R"(\x9B2J)"}),
+    [](const auto& each) { return std::string(each.param.label); });
+
 } // namespace
 } // namespace quellora

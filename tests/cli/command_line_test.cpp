@@ -1,8 +1,10 @@
 #include "cli/command_line.h"
+#include "cli/control_command.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 namespace quellora {
@@ -73,6 +75,25 @@ INSTANTIATE_TEST_SUITE_P(
                      IsEmpty(),
                      HasSubstr("cannot read preset file")}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// Any audio client names itself; on a terminal a name must not be able to
+// retitle the window, clear the screen or forge a line.
+TEST(ApplicationListTest, ShowsControlCharactersInNamesOnATerminal) {
+    const std::vector<ListedApplication> applications{{"evil\x7F",
+                                                       "Evil\x1B]0;owned\x07\xC2\x9B"
+                                                       "2J\nFake",
+                                                       false, "", true},
+                                                      {"firefox-esr", "Firefox", true, "", true}};
+
+    const auto shown = formatApplicationList(applications, true);
+
+    EXPECT_THAT(shown, HasSubstr("\nEvil\\x1B]0;owned\\x07\\u009B2J\\x0AFake  evil\\x7F "));
+    EXPECT_TRUE(std::none_of(shown.begin(), shown.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return (byte < 0x20 && c != '\n') || byte == 0x7F || (byte >= 0x80 && byte <= 0x9F);
+    })) << shown;
+    EXPECT_THAT(formatApplicationList(applications, false), HasSubstr("\x1B]0;owned\x07"));
+}
 
 } // namespace
 } // namespace quellora

@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
+#include <pwd.h>
 #include <sndfile.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <charconv>
@@ -20,14 +22,17 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <numbers>
 #include <sstream>
 
 namespace quellora::testing {
 namespace {
 
+using ::testing::ContainsRegex;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 
 constexpr int rate = 48000;
@@ -543,24 +548,55 @@ TEST_F(ProcessCommandTest, DemoClipComesOutWithASmallerLoudnessRange) {
     EXPECT_LT(input.truePeak, 0.0);
 }
 
-TEST_F(ProcessCommandTest, SilenceReportsMinusInfinityInAlignedColumns) {
-    writeAudioFile(path("in.wav"), std::vector<float>(2 * rate, 0.0f), 2, rate,
-                   SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+struct ReportCase {
+    const char* name;
+    int sampleRate;
+    float amplitude;
+    bool infiniteSample;
+    const char* loudness; // how the input's loudness reads
+    const char* note;     // the line under the table; empty for none
+};
+
+class LoudnessReport : public ProcessCommandTest,
+                       public ::testing::WithParamInterface<ReportCase> {};
+
+TEST_P(LoudnessReport, NeverPrintsPlusInfinityOrNanAndSaysWhatItCannotMeasure) {
+    const auto& given = GetParam();
+    auto samples = sineTone(4 * given.sampleRate, 2, given.amplitude, 100.0f,
+                            static_cast<float>(given.sampleRate));
+    if (given.infiniteSample) {
+        samples[1000] = std::numeric_limits<float>::infinity();
+    }
+    writeAudioFile(path("in.wav"), samples, 2, given.sampleRate, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
 
     const auto run = runProcess({path("in.wav"), path("out.wav")});
 
     ASSERT_EQ(run.status, 0) << run.err;
-    const auto output = reportRow(run.out, "output");
-    EXPECT_TRUE(std::isinf(output.loudness) && output.loudness < 0) << run.out;
-    EXPECT_TRUE(std::isinf(output.truePeak) && output.truePeak < 0) << run.out;
     std::istringstream lines(run.out);
-    std::vector<std::size_t> widths;
-    for (std::string line; std::getline(lines, line);) {
-        widths.push_back(line.size());
+    std::vector<std::string> table(3);
+    for (auto& line : table) {
+        std::getline(lines, line);
     }
-    EXPECT_THAT(widths, ::testing::SizeIs(3));
-    EXPECT_THAT(widths, ::testing::Each(widths.front()));
+    std::string note;
+    std::getline(lines, note);
+    EXPECT_EQ(note, given.note);
+    EXPECT_THAT(table[1], ContainsRegex(std::string("^input +") + given.loudness)) << run.out;
+    EXPECT_THAT(run.out, Not(ContainsRegex("(^|[^-])inf|nan")));
+    for (const auto& line : table) {
+        EXPECT_EQ(line.size(), table[0].size()) << run.out;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, LoudnessReport,
+    ::testing::Values(
+        ReportCase{"silence", rate, 0.0f, false, "-inf LUFS", ""},
+        ReportCase{"loudAtOneKilohertz", 1000, 0.708f, false, "n/a ",
+                   "Loudness and range are not measurable at 1000 Hz: their weighting needs a "
+                   "sample rate of at least 3364 Hz."},
+        ReportCase{"infiniteSample", rate, 0.5f, true, "n/a ",
+                   "n/a: not measurable, the audio holds samples that are not finite numbers."}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // --- Progress, interruption, write failures ---------------------------------
 
@@ -646,6 +682,45 @@ TEST_F(ProcessCommandTest, WriteFailureExitsOneAndLeavesNoTrace) {
     std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, StartsWith("quellora process: cannot write"));
+    EXPECT_EQ(dir.snapshot(), files);
+}
+
+// Whoever can plant a link or hand over a set-user-ID file must not get a
+// privileged file out of the output.
+TEST_F(ProcessCommandTest, OutputsNeverCarrySpecialBitsNorFollowOtherUsersLinks) {
+    writeAudioFile(path("in.wav"), stereoNoise(rate / 10, 0.5f), 2, rate,
+                   SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    writeTextFile(path("target.wav"), "earlier output");
+    std::filesystem::permissions(path("target.wav"), static_cast<std::filesystem::perms>(06755));
+    std::filesystem::create_symlink(path("target.wav"), path("link.wav"));
+    const auto mode = [&](const std::string& name) {
+        struct stat status {};
+        ::lstat(path(name).c_str(), &status);
+        return status.st_mode & 07777;
+    };
+
+    ASSERT_EQ(runProcess({path("in.wav"), path("link.wav")}).status, 0);
+    EXPECT_EQ(mode("target.wav"), 0755u);
+    EXPECT_TRUE(std::filesystem::is_symlink(path("link.wav")));
+    const auto previousMask = ::umask(027);
+    ASSERT_EQ(runProcess({path("in.wav"), path("new.wav")}).status, 0);
+    ::umask(previousMask);
+    EXPECT_EQ(mode("new.wav"), 0640u);
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root to make files of another user";
+    }
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    std::filesystem::create_symlink(path("new.wav"), path("planted.wav"));
+    ASSERT_EQ(::lchown(path("planted.wav").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chown(path("target.wav").c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const auto files = dir.snapshot();
+    for (const auto* link : {"planted.wav", "link.wav"}) {
+        const auto run = runProcess({path("in.wav"), path(link)});
+        EXPECT_EQ(run.status, 2) << link;
+        EXPECT_THAT(run.err, HasSubstr("not writing through it")) << link;
+    }
     EXPECT_EQ(dir.snapshot(), files);
 }
 

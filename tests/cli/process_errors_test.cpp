@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 
@@ -52,6 +53,7 @@ protected:
         std::filesystem::create_directory(dir / "sub");
         std::filesystem::create_directory(dir / "folder.wav");
         std::filesystem::create_symlink(dir / "in.wav", dir / "link.wav");
+        ::mkfifo((dir / "pipe.json").c_str(), 0600);
     }
 
     std::vector<std::string> resolvedArgs() const {
@@ -130,6 +132,10 @@ INSTANTIATE_TEST_SUITE_P(
             "unknownPresetName",
             {"@in.wav", "@out.wav", "--preset-file", "@presets.json", "--preset-name", "Loud"},
             "no preset named \"Loud\"; "},
+        ErrorCase{"presetNameWithControls",
+                  {"@in.wav", "@out.wav", "--preset-file", "@presets.json", "--preset-name",
+                   "\x1B]0;owned\x07"},
+                  "no preset named \"\\x1B]0;owned\\x07\""},
         ErrorCase{"presetNameMissing",
                   {"@in.wav", "@out.wav", "--preset-file", "@presets.json"},
                   "holds \"Speech\", \"Night\""},
@@ -142,7 +148,13 @@ INSTANTIATE_TEST_SUITE_P(
             "saved preset 2 lacks \"mix\""},
         ErrorCase{"missingPresetFile",
                   {"@in.wav", "@out.wav", "--preset-file", "@absent.json", "--preset-name", "A"},
-                  "cannot read preset file"}),
+                  "cannot read preset file"},
+        ErrorCase{"presetFileIsANamedPipe",
+                  {"@in.wav", "@out.wav", "--preset-file", "@pipe.json", "--preset-name", "A"},
+                  "it is a named pipe, not a file"},
+        ErrorCase{"presetFileWithoutEnd",
+                  {"@in.wav", "@out.wav", "--preset-file", "/dev/zero", "--preset-name", "A"},
+                  "it is a device, not a file"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -1,12 +1,17 @@
 #include "base/log_sinks.h"
 #include "distribution/app_relocator.h"
 #include "distribution/command_runner.h"
+#include "distribution/linux_relocation_platform.h"
 #include "distribution/shell_quoting.h"
+#include "support/temporary_directory.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 
 namespace quellora {
@@ -241,6 +246,26 @@ TEST(ShellQuotingTest, TheMoveCommandCannotBeHijackedByTheNames) {
     fs::remove_all(root);
 }
 
+struct RecordingRunner final : CommandRunner {
+    int run(const std::vector<std::string>& arguments) override {
+        commands.push_back(arguments);
+        return 0;
+    }
+    bool launchDetached(const std::vector<std::string>& arguments) override {
+        commands.push_back(arguments);
+        return true;
+    }
+    std::vector<std::vector<std::string>> commands;
+};
+
+TEST(LinuxRelocationPlatformTest, NeverHandsAShellCommandLineToTheAdministrator) {
+    const auto runner = std::make_shared<RecordingRunner>();
+    LinuxRelocationPlatform platform(runner, {});
+    EXPECT_FALSE(platform.runShellCommandAsAdministrator(
+        AppRelocator::authorizedMoveCommand("/tmp/Quellora", "/opt/Quellora")));
+    EXPECT_TRUE(runner->commands.empty());
+}
+
 TEST(ProcessCommandRunnerTest, ReportsHowTheCommandEnded) {
     ProcessCommandRunner runner;
     EXPECT_EQ(runner.run({"/bin/sh", "-c", "exit 3"}), 3);
@@ -259,6 +284,51 @@ TEST(ProcessCommandRunnerTest, ADetachedCommandRunsWithoutBeingWaitedFor) {
     std::getline(reader, line);
     EXPECT_EQ(line, "started");
     fs::remove(fifo);
+}
+
+// What root's package installer runs with, whatever the caller hands down:
+// a terminal on standard input, a lowered file size limit, an ignored and a
+// blocked signal, a descriptor without close-on-exec and an environment of
+// its own.
+TEST(ProcessCommandRunnerTest, ACommandDetachedFromTheCallerSharesNothingWithIt) {
+    const testing::TemporaryDirectory scratch;
+    const auto report = scratch / "report";
+    int terminal[2];
+    ASSERT_EQ(::pipe(terminal), 0);
+    const int savedInput = ::dup(STDIN_FILENO);
+    ::dup2(terminal[0], STDIN_FILENO);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit lowered{1024 * 1024, limit.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &lowered);
+    const auto previousHandler = std::signal(SIGUSR1, SIG_IGN);
+    sigset_t blocked, previousMask;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &previousMask);
+
+    // grep reads its own mask: the shell blocks signals for a moment around its forks.
+    const int status = runDetachedFromCaller(
+        {"/bin/sh", "-c",
+         R"sh(exec > "$0"; [ "$(cut -d' ' -f6 /proc/$$/stat)" = $$ ] && echo session leader
+            readlink /proc/$$/fd/0
+            ulimit -f; [ -e /proc/$$/fd/$1 ] && echo held || echo closed
+            echo "${PROBE-} ${HOME-unset}"; exec grep -E '^Sig(Blk|Ign)' /proc/self/status)sh",
+         report.string(), std::to_string(terminal[1])},
+        {"PATH=/usr/bin:/bin", "PROBE=yes"});
+
+    ::pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    std::signal(SIGUSR1, previousHandler);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::dup2(savedInput, STDIN_FILENO);
+    for (const int fd : {savedInput, terminal[0], terminal[1]}) {
+        ::close(fd);
+    }
+    ASSERT_EQ(status, 0);
+    std::ifstream probed(report);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(probed), {}),
+              "session leader\n/dev/null\nunlimited\nclosed\nyes unset\n"
+              "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n");
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # check_package.sh installed|deb BUILD_FOLDER
 #   installed: `cmake --install` of the quellora component into a scratch
-#              prefix; exactly the application's files, valid desktop entry,
+#              prefix with a space and a % in it; exactly the application's
+#              files, valid desktop entry,
 #              AppStream metadata and user service, an executable that needs
 #              no Qt above QtCore and finds its modules where they were
 #              installed, a manual page that says what --help says, and a
@@ -30,35 +31,39 @@ for size in "${sizes[@]}"; do expected+=("share/icons/hicolor/${size}x${size}/ap
 fail() { echo "$*" >&2; exit 1; }
 
 if [[ $mode == installed ]]; then
-    cmake --install "$build" --prefix "$scratch" --component quellora >/dev/null
-    diff -u <(printf '%s\n' "${expected[@]}" | sort) <(cd "$scratch" && find . -type f -printf '%P\n' | sort)
+    # Characters that a shell, a desktop entry or a systemd unit would read
+    # as their own must not break the install.
+    prefix="$scratch/prefix with space 100%"
+    cmake --install "$build" --prefix "$prefix" --component quellora >/dev/null
+    diff -u <(printf '%s\n' "${expected[@]}" | sort) <(cd "$prefix" && find . -type f -printf '%P\n' | sort)
     for size in "${sizes[@]}"; do
-        file "$scratch/share/icons/hicolor/${size}x${size}/apps/$id.png" | grep -q "PNG image data, $size x $size,"
+        file "$prefix/share/icons/hicolor/${size}x${size}/apps/$id.png" | grep -q "PNG image data, $size x $size,"
     done
-    grep -Eq '^\{"feed": "[^"]*", "publicKey": "[^"]*"\}$' "$scratch/share/quellora/update.json"
+    grep -Eq '^\{"feed": "[^"]*", "publicKey": "[^"]*"\}$' "$prefix/share/quellora/update.json"
     # The prompt names Quellora only when the action names the installed helper.
-    grep -q "\"org.freedesktop.policykit.exec.path\">$scratch/$installer<" "$scratch/$policy"
-    desktop-file-validate "$scratch/share/applications/$id.desktop"
-    if readelf -d "$scratch/bin/quellora" | grep -E 'NEEDED.*(Qt6(Gui|Widgets|DBus)|xcb|sndfile)'; then
+    grep -q "\"org.freedesktop.policykit.exec.path\">$prefix/$installer<" "$prefix/$policy"
+    desktop-file-validate "$prefix/share/applications/$id.desktop"
+    if readelf -d "$prefix/bin/quellora" | grep -E 'NEEDED.*(Qt6(Gui|Widgets|DBus)|xcb|sndfile)'; then
         echo "the executable itself needs its modules' libraries"; exit 1
     fi
-    "$scratch/bin/quellora" process --help | grep -q -- '--sc-hpf'
+    "$prefix/bin/quellora" process --help | grep -q -- '--sc-hpf'
     # A control command loads the tray module; with nothing running it says so.
-    status=$(DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "$scratch/bin/quellora" status 2>&1 || true)
+    status=$(DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent "$prefix/bin/quellora" status 2>&1 || true)
     [[ $status == *"D-Bus session bus"* ]] || { echo "quellora status: $status"; exit 1; }
-    appstreamcli validate --no-net "$scratch/share/metainfo/$id.metainfo.xml"
+    appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml"
 
     # The service starts the executable this install put there.
-    unit=$scratch/lib/systemd/user/quellora.service
-    grep -qx "ExecStart=$scratch/bin/quellora run" "$unit" || fail "ExecStart: $(grep ExecStart "$unit")"
+    unit=$prefix/lib/systemd/user/quellora.service
+    grep -qxF "ExecStart=\"${prefix//%/%%}/bin/quellora\" run" "$unit" ||
+        fail "ExecStart: $(grep ExecStart "$unit")"
     # It needs a runtime folder of its own, whether or not a session has one.
     mkdir -m 700 "$scratch/runtime"
     verify=$(XDG_RUNTIME_DIR=$scratch/runtime systemd-analyze --user verify --man=no "$unit" 2>&1) ||
         fail "$verify"
     [[ -z $verify ]] || fail "systemd-analyze: $verify"
 
-    "$here/check_manual_page.sh" "$scratch/bin/quellora" "$scratch/share/man/man1/quellora.1.gz"
-    "$here/check_bash_completion.sh" "$scratch/share/bash-completion/completions/quellora"
+    "$here/check_manual_page.sh" "$prefix/bin/quellora" "$prefix/share/man/man1/quellora.1.gz"
+    "$here/check_bash_completion.sh" "$prefix/share/bash-completion/completions/quellora"
 else
     cpack --config "$build/CPackConfig.cmake" -B "$scratch" >/dev/null
     version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")

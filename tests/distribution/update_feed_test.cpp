@@ -1,3 +1,4 @@
+#include "distribution/command_runner.h"
 #include "distribution/release_fixtures.h"
 #include "distribution/update_feed.h"
 
@@ -10,17 +11,26 @@
 namespace quellora {
 namespace {
 
-TEST(SemanticVersionTest, OrdersByPrecedenceAndRejectsMalformedNumbers) {
-    const char* ascending[] = {"0.9.10",       "1.0.0-alpha",   "1.0.0-alpha.1", "1.0.0-alpha.beta",
-                               "1.0.0-beta.2", "1.0.0-beta.11", "1.0.0-rc.1",    "1.0.0",
-                               "1.0.1",        "1.10.0",        "10.0.0"};
+// Whatever the updater calls newer, apt must install as an upgrade: the
+// order is dpkg's own, read from dpkg, including where it parts from
+// semantic-versioning precedence (build metadata, "alpha1" against "alpha.1").
+TEST(SemanticVersionTest, OrdersAsDpkgOrdersThePackagesAndRejectsMalformedNumbers) {
+    const char* ascending[] = {
+        "0.9.10",       "1.0.0-alpha",   "1.0.0-alpha1", "1.0.0-alpha.1", "1.0.0-alpha.beta",
+        "1.0.0-beta.2", "1.0.0-beta.11", "1.0.0-rc.1",   "1.0.0",         "1.0.0+build.7",
+        "1.0.1",        "1.10.0",        "10.0.0"};
+    ProcessCommandRunner dpkg;
     for (std::size_t i = 0; i + 1 < std::size(ascending); ++i) {
-        EXPECT_LT(*SemanticVersion::parse(ascending[i]), *SemanticVersion::parse(ascending[i + 1]))
-            << ascending[i] << " < " << ascending[i + 1];
+        const auto lower = *SemanticVersion::parse(ascending[i]);
+        const auto higher = *SemanticVersion::parse(ascending[i + 1]);
+        EXPECT_LT(lower, higher) << ascending[i] << " < " << ascending[i + 1];
+        EXPECT_EQ(dpkg.run({"/usr/bin/dpkg", "--compare-versions", lower.packageVersion(), "lt",
+                            higher.packageVersion()}),
+                  0)
+            << lower.packageVersion() << " < " << higher.packageVersion();
     }
-    EXPECT_EQ(*SemanticVersion::parse("1.2.3+build.7"), *SemanticVersion::parse("1.2.3"));
     for (const char* text : {"1.2", "1.2.3.4", "01.2.3", "1.2.3-a..b", "1.2.3-01", "v1.2.3",
-                             "1.2.3-a/b", "99999999999999999999.0.0"}) {
+                             "1.2.3-a/b", "1.2.3-rc-1", "1.2.3+a-b", "99999999999999999999.0.0"}) {
         EXPECT_FALSE(SemanticVersion::parse(text)) << '"' << text << '"';
     }
 }

@@ -1,12 +1,14 @@
 // The root side of installing an update, run in this process on a real file
 // system with a recording package installer in place of apt-get.
 
+#include "distribution/command_runner.h"
 #include "distribution/release_fixtures.h"
 #include "distribution/update_installation.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,6 +145,14 @@ TEST_F(UpdateInstallationTest, AStagedPathThatIsNoFileIsRefusedWithoutWaiting) {
     EXPECT_THAT(installStaged(feed).message, HasSubstr("cannot read it (No such file"));
     ASSERT_EQ(::mkfifo(staged_.c_str(), 0600), 0);
     EXPECT_THAT(installStaged(feed).message, HasSubstr("it is not a regular file"));
+
+    // A descriptor root holds (opened without close-on-exec, as inherited
+    // ones are) must not be reachable through /proc/self/fd in the reader.
+    writeFile(cache_ / "held.deb", package);
+    const int held = ::open((cache_ / "held.deb").c_str(), O_RDONLY);
+    staged_ = "/proc/self/fd/" + std::to_string(held);
+    EXPECT_THAT(installStaged(feed).message, HasSubstr("cannot read it (No such file"));
+    ::close(held);
     EXPECT_TRUE(installed_.empty());
 }
 
@@ -184,6 +194,13 @@ TEST_F(UpdateInstallationTest, ReadsTheStagedFileWithTheUsersRightsOnly) {
     fs::permissions(staged_, fs::perms::others_read, fs::perm_options::add);
     EXPECT_EQ(installStaged(publisher_.feed(package, "1.1.0", url)).exitStatus,
               UpdateInstallerExit::installed);
+}
+
+TEST(InstallUpdateProgramTest, AnEmptyPkexecUidIsNoUser) {
+    const auto result = runCollectingOutput(
+        {"/usr/bin/env", "PKEXEC_UID=", QUELLORA_INSTALL_UPDATE, "staged.deb", "{}"}, 4096);
+    EXPECT_EQ(result.status, UpdateInstallerExit::unusable);
+    EXPECT_EQ(result.output, "PKEXEC_UID is not a user id\n");
 }
 
 TEST(RootOwnershipTest, OnlyPathsNobodyButRootCanChangePass) {

@@ -61,7 +61,7 @@ protected:
 TEST_F(UpdaterTest, DevelopmentBuildNeverStartsTheDriver) {
     makeUpdater(true);
     EXPECT_TRUE(driver->calls.empty());
-    EXPECT_EQ(logged("Sparkle updater disabled for dev build (no auto-update)."), 1u);
+    EXPECT_EQ(logged("Update checks disabled for dev build (no auto-update)."), 1u);
 }
 
 TEST_F(UpdaterTest, StartsWithAutomaticChecksAndDownloadsAndChecksAtOnceWhenChecksStayOn) {

@@ -38,7 +38,8 @@ TEST_F(AudioEngineIdleTest, SuspendsAfterTwoIdleTicksAndResumesWhenTheTapReceive
     EXPECT_EQ(hal.startedIOProcCount(aggregate()), 0u);
     EXPECT_EQ(hal.startedIOProcCount(speakers), 0u);
     EXPECT_EQ(hal.listenerCount(tap(), AudioProperty::tapHasRunningSource), 1u);
-    EXPECT_TRUE(logged("IO suspended (no audio sources) — coreaudiod idle until playback resumes"));
+    EXPECT_TRUE(
+        logged("IO suspended (no audio sources) — the output can idle until playback resumes"));
     // The generation stays built.
     EXPECT_EQ(hal.ioProcCount(aggregate()), 1u);
 
@@ -91,7 +92,8 @@ TEST_F(AudioEngineIdleTest, PlaybackStartingWhileIOStopsResumesAtOnce) {
     hal.runDuringNextCall(HalOperation::deviceStop,
                           [this] { hal.startPlayback(player, speakers); });
     advance(1.0);
-    EXPECT_TRUE(logged("IO suspended (no audio sources) — coreaudiod idle until playback resumes"));
+    EXPECT_TRUE(
+        logged("IO suspended (no audio sources) — the output can idle until playback resumes"));
     EXPECT_FALSE(suspended());
     EXPECT_TRUE(ioRunning());
 }

@@ -185,10 +185,9 @@ TEST_P(FailingBuildTest, RetriesForeverAndReportsFromTheThirdAttempt) {
 INSTANTIATE_TEST_SUITE_P(
     EachStep, FailingBuildTest,
     ::testing::Values(
-        BuildFailure{
-            "tap", HalOperation::createProcessTap, 0,
-            "Quellora can't access your audio. Open System Settings > Privacy & Security > "
-            "Screen & System Audio Recording, and turn on Quellora."},
+        BuildFailure{"tap", HalOperation::createProcessTap, 0,
+                     "Quellora can't route your audio through itself. Check that PipeWire runs: "
+                     "systemctl --user status pipewire wireplumber. Quellora keeps trying."},
         BuildFailure{"aggregate", HalOperation::createAggregateDevice, 0,
                      "Reconnecting to your audio…"},
         BuildFailure{"ioproc", HalOperation::createIOProcID, 0, "Reconnecting to your audio…"},

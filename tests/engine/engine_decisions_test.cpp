@@ -6,10 +6,14 @@
 #include "engine/engine_error.h"
 #include "engine/pipeline_retry.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 namespace quellora {
 namespace {
+
+using ::testing::AnyOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 TEST(PipelineRetryTest, TwoQuietQuickRetriesThenReportedCalmOnes) {
     const PipelineRetry retry;
@@ -74,9 +78,11 @@ TEST(DeviceQueriesTest, LatencyBreakdownArithmetic) {
 TEST(EngineErrorTest, DescriptionsAreTheUserFacingTexts) {
     EXPECT_EQ(EngineError(EngineError::Kind::noOutputDevice, -1).errorDescription(),
               "Can't find your speakers or headphones. Make sure they're connected.");
-    EXPECT_EQ(EngineError(EngineError::Kind::tapCreationFailed, 5).errorDescription(),
-              "Quellora can't access your audio. Open System Settings > Privacy & Security > "
-              "Screen & System Audio Recording, and turn on Quellora.");
+    // A failed tap tells a Linux user what to look at, and sends nobody to
+    // another platform's settings.
+    const auto tapFailure = EngineError(EngineError::Kind::tapCreationFailed, 5).errorDescription();
+    EXPECT_THAT(tapFailure, HasSubstr("systemctl --user status pipewire wireplumber"));
+    EXPECT_THAT(tapFailure, Not(AnyOf(HasSubstr("System Settings"), HasSubstr("Privacy"))));
     for (const auto kind :
          {EngineError::Kind::aggregateDeviceFailed, EngineError::Kind::ioProcFailed,
           EngineError::Kind::startFailed, EngineError::Kind::noTap, EngineError::Kind::noIOProc}) {

@@ -18,8 +18,7 @@ using namespace std::chrono_literals;
 constexpr double quietDb = -30.0;
 constexpr double loudDb = -6.0;
 constexpr double stepSeconds = 1.5;
-// A native player and a PulseAudio one: different binaries, so different
-// applications.
+// Two players, each with its own tone.
 constexpr double musicHz = 1000.0;
 constexpr double voiceHz = 2500.0;
 
@@ -93,10 +92,12 @@ protected:
     }
 };
 
+// Two PulseAudio players run the same binary (pacat), and are two
+// applications by their names.
 TEST_F(QuelloraApplications, TheDirectOneReachesTheSpeakersUnprocessedTheOtherCompressed) {
     startQuellora();
     auto recording = session().startRecording("speakers");
-    auto music = session().playAs(twoStepSignal(musicHz), AudioClient::native, "Music Player");
+    auto music = session().playAs(twoStepSignal(musicHz), AudioClient::pulse, "Music Player");
     auto voice = session().playAs(twoStepSignal(voiceHz), AudioClient::pulse, "Voice Memo");
     waitUntilProcessed(voice.nodeName(), "speakers");
 
@@ -106,8 +107,8 @@ TEST_F(QuelloraApplications, TheDirectOneReachesTheSpeakersUnprocessedTheOtherCo
     waitForGraph(
         [&](const GraphSnapshot& g) { return playsDirect(g, voice.nodeName(), "speakers"); }, 1s);
     EXPECT_THAT(command({"apps"}).output,
-                ::testing::AllOf(::testing::HasSubstr("Voice Memo    pacat   direct\n"),
-                                 ::testing::HasSubstr("Music Player  pw-cat  levelled\n")));
+                ::testing::AllOf(::testing::HasSubstr("Voice Memo    Voice Memo    direct\n"),
+                                 ::testing::HasSubstr("Music Player  Music Player  levelled\n")));
 
     ASSERT_TRUE(music.waitUntilFinished(15s));
     ASSERT_TRUE(voice.waitUntilFinished(15s));

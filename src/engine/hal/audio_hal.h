@@ -62,9 +62,11 @@ inline constexpr FourCharCode objectName = fourCharCode("lnam");
 inline constexpr FourCharCode processPID = fourCharCode("ppid");             // int32
 inline constexpr FourCharCode processIsRunningOutput = fourCharCode("piro"); // uint32
 // string: what identifies the application across runs and processes: the
-// bundle ID on Core Audio; on Linux the binary's name, else the
-// application's name. Absent when nothing identifies it.
+// bundle ID on Core Audio; on Linux the application's name, as mixers show
+// it, else the binary's name. Absent when nothing identifies it.
 inline constexpr FourCharCode processBundleID = fourCharCode("pbid");
+// string, may be absent: the file name of the program the process runs.
+inline constexpr FourCharCode processBinary = fourCharCode("pbin");
 // string, may be absent: the application's icon in the desktop's icon theme.
 inline constexpr FourCharCode processIconName = fourCharCode("picn");
 // uint32, a DirectOutputReason: why the platform would have the process's

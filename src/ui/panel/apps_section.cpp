@@ -62,16 +62,22 @@ QString switchDescription(const ApplicationEntry& entry) {
 } // namespace
 
 QString appsSummary(const std::vector<ApplicationEntry>& entries) {
-    if (entries.empty()) {
+    const auto present = std::count_if(entries.begin(), entries.end(),
+                                       [](const auto& entry) { return entry.present; });
+    if (present == 0) {
         return "none";
     }
-    const auto direct = std::count_if(entries.begin(), entries.end(),
-                                      [](const auto& entry) { return entry.direct; });
-    auto summary = QString::number(entries.size());
+    const auto direct = std::count_if(entries.begin(), entries.end(), [](const auto& entry) {
+        return entry.present && entry.direct;
+    });
+    auto summary = QString::number(present);
     return direct == 0 ? summary : summary + ", " + QString::number(direct) + " direct";
 }
 
 QString applicationDetail(const ApplicationEntry& entry) {
+    if (!entry.present) {
+        return "remembered";
+    }
     QStringList parts;
     if (const auto reason = directOutputReasonText(entry.defaultReason); !reason.empty()) {
         parts << QString::fromStdString(reason);
@@ -128,6 +134,11 @@ AppsSection::Row AppsSection::makeRow() {
     auto* icon = new ApplicationIcon(widget);
     auto* name = new ElidedLabel({}, style::systemFont(11), &style::primaryText, widget);
     auto* detail = new TintedLabel({}, style::systemFont(10), &style::secondary, widget);
+    auto* forget = new PlainButton(widget);
+    forget->setSymbol(Symbol::trash, 10, style::fixedTint(style::red(0.5)));
+    forget->setPadding(2, 0);
+    forget->setToolTip("Forget this choice");
+    forget->setAccessibleDescription("The application plays as by default again");
     auto* toggle = new MenuSwitch(MenuSwitch::smallSize, widget);
     auto* layout = new QHBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -135,8 +146,17 @@ AppsSection::Row AppsSection::makeRow() {
     layout->addWidget(icon);
     layout->addWidget(name, 1);
     layout->addWidget(detail);
+    layout->addWidget(forget);
     layout->addWidget(toggle);
-    Row made{{}, widget, icon, name, detail, toggle};
+    Row made{{}, widget, icon, name, detail, forget, toggle};
+    connect(forget, &PlainButton::clicked, this, [this, forget] {
+        const auto found = std::find_if(shown_.begin(), shown_.end(), [forget](const Row& shown) {
+            return shown.forget == forget;
+        });
+        if (found != shown_.end()) {
+            model_.forgetApplicationChoice(found->bundleID);
+        }
+    });
     connect(toggle, &MenuSwitch::clicked, this, [this, toggle] {
         const auto found = std::find_if(shown_.begin(), shown_.end(), [toggle](const Row& shown) {
             return shown.toggle == toggle;
@@ -159,6 +179,8 @@ void AppsSection::showEntry(Row& row, const ApplicationEntry& entry) {
     const auto detail = applicationDetail(entry);
     row.detail->setText(detail);
     row.detail->setVisible(!detail.isEmpty());
+    row.forget->setVisible(!entry.present);
+    row.forget->setAccessibleName("Forget " + name);
     row.toggle->setOn(!entry.direct);
     row.toggle->setAccessibleName(name);
     row.toggle->setAccessibleDescription(switchDescription(entry));
@@ -183,7 +205,8 @@ void AppsSection::render() {
         }
         row.widget->setVisible(used);
     }
-    empty_->setVisible(entries.empty());
+    empty_->setVisible(std::none_of(entries.begin(), entries.end(),
+                                    [](const auto& entry) { return entry.present; }));
 }
 
 } // namespace quellora

@@ -17,15 +17,18 @@ class MenuSwitch;
 class PlainButton;
 class TintedLabel;
 
-// The count beside "Apps": "none", "3", "3, 1 direct".
+// The count beside "Apps" of those with a stream: "none", "3", "3, 1 direct".
 QString appsSummary(const std::vector<ApplicationEntry>& entries);
-// Under an application's name: why it plays direct by default ("call
-// audio"), that it is paused, both, or nothing.
+// Beside an application's name: why it plays direct by default ("call
+// audio"), that it is paused, both, or nothing; "remembered" for a choice
+// kept for an application with no stream now.
 QString applicationDetail(const ApplicationEntry& entry);
 
 // "Apps", collapsed until clicked: the applications with an output stream,
 // each with its icon, its name and a switch, on while Quellora levels it and
-// off while it plays direct, straight to the output.
+// off while it plays direct, straight to the output. Under them the choices
+// remembered for applications with no stream now, each of which can be
+// forgotten.
 class AppsSection : public QWidget {
     Q_OBJECT
 public:
@@ -41,6 +44,7 @@ private:
         QWidget* icon;
         ElidedLabel* name;
         TintedLabel* detail;
+        PlainButton* forget;
         MenuSwitch* toggle;
     };
 

@@ -9,7 +9,6 @@
 
 #include <QBoxLayout>
 #include <QKeySequence>
-#include <QResizeEvent>
 
 namespace quellora {
 namespace {
@@ -54,8 +53,8 @@ PanelHeader::PanelHeader(AppState& model, QWidget* parent)
                                   &style::primaryText, this);
     // The global shortcut that toggles compression, as this desktop writes it.
     const auto hotKey = QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C);
-    hotKeyHint_ = new TintedLabel(hotKey.toString(QKeySequence::NativeText), style::systemFont(9),
-                                  &style::quaternary, this);
+    auto* hotKeyHint = new TintedLabel(hotKey.toString(QKeySequence::NativeText),
+                                       style::systemFont(9), &style::quaternary, this);
     status_->setObjectName("statusLabel");
     switch_->setObjectName("compressionSwitch");
     switch_->setAccessibleName("Compression");
@@ -63,7 +62,7 @@ PanelHeader::PanelHeader(AppState& model, QWidget* parent)
     auto* statusRow = new QHBoxLayout;
     statusRow->setSpacing(statusRowSpacing);
     statusRow->addWidget(status_, 1);
-    statusRow->addWidget(hotKeyHint_);
+    statusRow->addWidget(hotKeyHint);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
     titles->addWidget(title);
@@ -91,30 +90,13 @@ void PanelHeader::render() {
     const auto& mode = model_.mode().get();
     logo_->setActive(mode.kind() == AppMode::Kind::on);
     const auto& output = model_.presetOutput().get();
-    status_->setFullText(statusText(mode, model_.currentPresetLabel(),
-                                    model_.waitingForAudioOutput().get(),
-                                    output ? output->name : std::string()));
-    makeRoomForStatus();
+    const auto presetLabel = model_.currentPresetLabel();
+    const bool waiting = model_.waitingForAudioOutput().get();
+    status_->setFullText(
+        statusText(mode, presetLabel, waiting, output ? output->name : std::string()),
+        statusText(mode, presetLabel, waiting));
     switch_->setOn(mode.kind() != AppMode::Kind::off);
     switch_->setAccessibleDescription(compressionSwitchHint(mode));
-}
-
-void PanelHeader::resizeEvent(QResizeEvent* event) {
-    QWidget::resizeEvent(event);
-    makeRoomForStatus();
-}
-
-// The hot-key hint only repeats what the keyboard does: it goes while the
-// status (a long output name, say) needs its room.
-void PanelHeader::makeRoomForStatus() {
-    if (width() == 0) {
-        return; // not laid out yet
-    }
-    const int statusRow =
-        width() - logo_->sizeHint().width() - switch_->sizeHint().width() - 2 * headerSpacing;
-    const int needed = status_->fontMetrics().horizontalAdvance(status_->fullText()) +
-                       statusRowSpacing + hotKeyHint_->sizeHint().width();
-    hotKeyHint_->setVisible(needed <= statusRow);
 }
 
 } // namespace quellora

@@ -13,7 +13,6 @@ namespace quellora {
 class AppState;
 class ElidedLabel;
 class MenuSwitch;
-class TintedLabel;
 class WaveLogoView;
 
 // The status under the title: "Off", the current preset while on, with the
@@ -27,7 +26,8 @@ QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
 QString compressionSwitchHint(const AppMode& mode);
 
 // The top of the panel: logo, title, status with the hot-key hint, and the
-// main switch (on whenever the mode is not off).
+// main switch (on whenever the mode is not off). The hint always shows; an
+// output name with no room beside it is left to the status's tooltip.
 class PanelHeader : public QWidget {
     Q_OBJECT
 public:
@@ -35,17 +35,12 @@ public:
 
     MenuSwitch& compressionSwitch() { return *switch_; }
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-
 private:
     void render();
-    void makeRoomForStatus();
 
     AppState& model_;
     WaveLogoView* logo_;
     ElidedLabel* status_;
-    TintedLabel* hotKeyHint_;
     MenuSwitch* switch_;
     std::vector<Subscription> subscriptions_;
 };

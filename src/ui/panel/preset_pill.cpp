@@ -130,7 +130,11 @@ void PresetPill::paintEvent(QPaintEvent*) {
 
     painter.setFont(titleFont());
     painter.setPen(style::accent(active_ ? 1.0 : 0.7));
-    painter.drawText(shape, Qt::AlignCenter, text());
+    // Only a title wider than the panel is ever cut; its tooltip has it all.
+    const auto title =
+        QFontMetricsF(titleFont())
+            .elidedText(text(), Qt::ElideRight, shape.width() - 2 * horizontalPadding);
+    painter.drawText(shape, Qt::AlignCenter, title);
 
     if (edited_) {
         painter.setBrush(style::accent());

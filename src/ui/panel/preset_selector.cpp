@@ -8,13 +8,15 @@
 #include "ui/views/ui_style.h"
 
 #include <QBoxLayout>
+#include <QStyle>
 #include <algorithm>
+#include <numeric>
 
 namespace quellora {
 namespace {
 
-// The pills keep a pixel on their trailing side for the edited dot, so the
-// row's spacing is one less than the six it looks like.
+// The pills keep a pixel on their trailing and top sides for the edited dot,
+// so the spacing is one less than the six it looks like, across and down.
 constexpr int pillSpacing = 5;
 
 PlainButton* actionButton(const QString& text, const QString& name, const QString& hint,
@@ -29,10 +31,138 @@ PlainButton* actionButton(const QString& text, const QString& name, const QStrin
 
 } // namespace
 
+// The pills in reading order from the leading edge, wrapped onto as many
+// rows as the width needs. The item kept with the one before it (the delete
+// button with its pill) never starts a row: the two wrap together.
+class PillRowLayout final : public QLayout {
+public:
+    PillRowLayout() { setSpacing(pillSpacing); }
+    ~PillRowLayout() override {
+        while (auto* item = PillRowLayout::takeAt(0)) {
+            delete item;
+        }
+    }
+
+    void insertWidget(int index, QWidget* widget) {
+        addChildWidget(widget);
+        items_.insert(items_.begin() + std::clamp(index, 0, count()), new QWidgetItem(widget));
+        invalidate();
+    }
+    void keepWithPrevious(const QWidget* widget) { kept_ = widget; }
+
+    void addItem(QLayoutItem* item) override {
+        items_.push_back(item);
+        invalidate();
+    }
+    int count() const override { return static_cast<int>(items_.size()); }
+    QLayoutItem* itemAt(int index) const override {
+        return index >= 0 && index < count() ? items_[static_cast<std::size_t>(index)] : nullptr;
+    }
+    QLayoutItem* takeAt(int index) override {
+        auto* item = itemAt(index);
+        if (item) {
+            items_.erase(items_.begin() + index);
+        }
+        return item;
+    }
+    Qt::Orientations expandingDirections() const override { return {}; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override { return arrange(QRect(0, 0, width, 0), false); }
+    // All on one row.
+    QSize sizeHint() const override {
+        const auto row = shownItems();
+        return grownByMargins({rowWidth(row), rowHeight(row)});
+    }
+    // The widest pill, alone on its row.
+    QSize minimumSize() const override {
+        int widest = 0;
+        for (const auto* item : shownItems()) {
+            widest = std::max(widest, item->sizeHint().width());
+        }
+        return grownByMargins({widest, rowHeight(shownItems())});
+    }
+    void setGeometry(const QRect& rect) override {
+        QLayout::setGeometry(rect);
+        arrange(rect, true);
+    }
+
+private:
+    using Row = std::vector<QLayoutItem*>;
+
+    Row shownItems() const {
+        Row shown;
+        std::copy_if(items_.begin(), items_.end(), std::back_inserter(shown),
+                     [](const QLayoutItem* item) { return !item->isEmpty(); });
+        return shown;
+    }
+    int rowWidth(const Row& row) const {
+        const int widths =
+            std::accumulate(row.begin(), row.end(), 0, [](int sum, const auto* item) {
+                return sum + item->sizeHint().width();
+            });
+        return row.empty() ? 0 : widths + spacing() * static_cast<int>(row.size() - 1);
+    }
+    static int rowHeight(const Row& row) {
+        int height = 0;
+        for (const auto* item : row) {
+            height = std::max(height, item->sizeHint().height());
+        }
+        return height;
+    }
+    QSize grownByMargins(QSize size) const {
+        const auto margins = contentsMargins();
+        return size.grownBy(margins);
+    }
+
+    // Lays the items out in `rect` when `place`; the height they take.
+    int arrange(const QRect& rect, bool place) const {
+        const QRect area = rect.marginsRemoved(contentsMargins());
+        std::vector<Row> rows;
+        for (auto* item : shownItems()) {
+            if (rows.empty()) {
+                rows.emplace_back();
+            }
+            rows.back().push_back(item);
+            if (rows.back().size() > 1 && rowWidth(rows.back()) > area.width()) {
+                auto& full = rows.back();
+                full.pop_back();
+                Row next;
+                if (item->widget() == kept_ && full.size() > 1) {
+                    next.push_back(full.back());
+                    full.pop_back();
+                }
+                next.push_back(item);
+                rows.push_back(std::move(next));
+            }
+        }
+        const auto direction = parentWidget() ? parentWidget()->layoutDirection() : Qt::LeftToRight;
+        int y = area.top();
+        for (const auto& row : rows) {
+            const int height = rowHeight(row);
+            int x = area.left();
+            for (auto* item : row) {
+                // Only a title wider than the whole row is cut.
+                const int width = std::min(item->sizeHint().width(), area.width());
+                if (place) {
+                    item->setGeometry(
+                        QStyle::visualRect(direction, area, QRect(x, y, width, height)));
+                }
+                x += width + spacing();
+            }
+            y += height + spacing();
+        }
+        const int bottom = rows.empty() ? area.top() : y - spacing();
+        return bottom - rect.top() + contentsMargins().bottom();
+    }
+
+    std::vector<QLayoutItem*> items_;
+    const QWidget* kept_ = nullptr;
+};
+
 PresetSelector::PresetSelector(AppState& model, QWidget* parent)
     : QWidget(parent)
     , model_(model)
-    , pillRow_(new QHBoxLayout)
+    , pillRow_(new PillRowLayout)
     , standard_(new PresetPill("Standard", this))
     , night_(new PresetPill("Night", this))
     , delete_(new PlainButton(this))
@@ -69,11 +199,10 @@ PresetSelector::PresetSelector(AppState& model, QWidget* parent)
     header->addWidget(update_);
     header->addWidget(save_);
 
-    pillRow_->setSpacing(pillSpacing);
     pillRow_->addWidget(standard_);
     pillRow_->addWidget(night_);
     pillRow_->addWidget(delete_);
-    pillRow_->addStretch();
+    pillRow_->keepWithPrevious(delete_);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -136,7 +265,7 @@ void PresetSelector::placeDeleteButton(const PresetPill* activePill) {
     pillRow_->removeWidget(delete_);
     if (!activePill) {
         delete_->hide();
-        pillRow_->insertWidget(pillRow_->count() - 1, delete_); // before the stretch
+        pillRow_->addWidget(delete_);
         return;
     }
     pillRow_->insertWidget(pillRow_->indexOf(activePill) + 1, delete_);

@@ -6,17 +6,17 @@
 #include <QWidget>
 #include <vector>
 
-class QHBoxLayout;
-
 namespace quellora {
 
 class AppState;
+class PillRowLayout;
 class PlainButton;
 class PresetPill;
 
 // "Fine Tune" with the update and save actions, and under it the preset
 // pills: "Standard", "Night", then each saved preset, the active one followed
-// by its delete button.
+// by its delete button. Pills that do not fit beside each other wrap onto
+// another row, so each shows its whole title.
 class PresetSelector : public QWidget {
     Q_OBJECT
 public:
@@ -33,7 +33,7 @@ private:
     void placeDeleteButton(const PresetPill* activePill);
 
     AppState& model_;
-    QHBoxLayout* pillRow_;
+    PillRowLayout* pillRow_;
     PresetPill* standard_;
     PresetPill* night_;
     std::vector<SavedPill> savedPills_;

@@ -44,11 +44,12 @@ ElidedLabel::ElidedLabel(const QString& text, const QFont& font, style::Tint tin
     setFullText(text);
 }
 
-void ElidedLabel::setFullText(const QString& text) {
-    if (text == fullText_ && !this->text().isEmpty()) {
+void ElidedLabel::setFullText(const QString& text, const QString& shortText) {
+    if (text == fullText_ && shortText == shortText_ && !this->text().isEmpty()) {
         return;
     }
     fullText_ = text;
+    shortText_ = shortText;
     updateGeometry();
     elide();
 }
@@ -67,7 +68,9 @@ void ElidedLabel::resizeEvent(QResizeEvent* event) {
 }
 
 void ElidedLabel::elide() {
-    const auto shown = fontMetrics().elidedText(fullText_, Qt::ElideRight, width());
+    const bool fits = fontMetrics().horizontalAdvance(fullText_) <= width();
+    const auto& fitting = fits || shortText_.isEmpty() ? fullText_ : shortText_;
+    const auto shown = fontMetrics().elidedText(fitting, Qt::ElideRight, width());
     setText(shown);
     // Tooltips render what looks like markup: the text is shown as it is.
     setToolTip(

@@ -24,14 +24,15 @@ private:
 };
 
 // A one-line TintedLabel that gives up width: a text longer than its room
-// ends in "…", and its tooltip then shows all of it.
+// gives way to its shorter form, if it has one, and ends in "…" where that
+// does not fit either; its tooltip then shows all of it.
 class ElidedLabel : public TintedLabel {
     Q_OBJECT
 public:
     ElidedLabel(const QString& text, const QFont& font, style::Tint tint,
                 QWidget* parent = nullptr);
 
-    void setFullText(const QString& text);
+    void setFullText(const QString& text, const QString& shortText = {});
     const QString& fullText() const { return fullText_; }
 
     QSize minimumSizeHint() const override;
@@ -44,6 +45,7 @@ private:
     void elide();
 
     QString fullText_;
+    QString shortText_;
 };
 
 } // namespace quellora

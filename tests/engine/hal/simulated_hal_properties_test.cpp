@@ -32,7 +32,7 @@ TEST_P(SimulatedDevicePropertyTest, DeviceQueriesReadBackThePluggedInDevice) {
     }
     const LatencyBreakdown expected{128, profile.bufferFrameSize, profile.bufferFrameSize,
                                     profile.latencyFrames, profile.safetyOffsetFrames};
-    EXPECT_EQ(queryAddedLatency(hal, device, 128), expected);
+    EXPECT_EQ(queryAddedLatency(hal, device, device, 128), expected);
 
     std::optional<std::string> uid;
     EXPECT_EQ(hal.getPropertyString(device, address(AudioProperty::deviceUID), uid),

@@ -248,15 +248,15 @@ struct IdentityCase {
 
 class ApplicationIdentityTest : public ::testing::TestWithParam<IdentityCase> {};
 
-TEST_P(ApplicationIdentityTest, IsTheBinaryElseTheName) {
+TEST_P(ApplicationIdentityTest, IsTheNameElseTheBinary) {
     const auto& c = GetParam();
     EXPECT_EQ(applicationIdentity(c.binary, c.applicationName), c.identity);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, ApplicationIdentityTest,
-    ::testing::Values(IdentityCase{"binaryWins", "firefox-esr", "Firefox", "firefox-esr"},
-                      IdentityCase{"nameWithoutBinary", "", "Music Player", "Music Player"},
+    ::testing::Values(IdentityCase{"nameWins", "firefox-esr", "Firefox", "Firefox"},
+                      IdentityCase{"binaryWithoutName", "electron", "", "electron"},
                       IdentityCase{"neither", "", "", ""}),
     [](const auto& testCase) { return std::string(testCase.param.name); });
 
@@ -293,24 +293,31 @@ protected:
     Graph graph;
 };
 
-TEST_F(ProcessFactsTest, APulseAudioClientIsItsBinaryAndSaysWhenItIsACall) {
+// Every paplay is pacat: two of them are two applications, by their names.
+TEST_F(ProcessFactsTest, APulseAudioClientIsItsNameAndSaysWhenItIsACall) {
     auto& voice = client(1, {.name = "VoiceApp", .binary = "pacat", .api = "pipewire-pulse"});
     outputStream(10, 1, {.name = "VoiceApp", .binary = "pacat", .mediaRole = "Communication"});
+    auto& other = client(4, {.name = "Alarm", .binary = "pacat", .api = "pipewire-pulse"});
+    outputStream(40, 4, {.name = "Alarm", .binary = "pacat"});
     const auto facts = graph.processFacts(voice);
-    EXPECT_EQ(facts.bundleID, "pacat");
+    EXPECT_EQ(facts.bundleID, "VoiceApp");
+    EXPECT_EQ(graph.processFacts(other).bundleID, "Alarm");
+    EXPECT_EQ(facts.binary, "pacat");
     EXPECT_EQ(facts.name, "VoiceApp");
     EXPECT_EQ(facts.reason, DirectOutputReason::callAudio);
     EXPECT_TRUE(facts.hasOutputStream);
     EXPECT_TRUE(facts.known);
 }
 
-// pw-play -P '{ application.name = ... }' names only its stream; the binary
-// comes from the client, and icons from wherever one is given.
+// pw-play -P '{ application.name = ... }' names only its stream, which is
+// then what the application is; the binary comes from the client, and icons
+// from wherever one is given.
 TEST_F(ProcessFactsTest, AStreamNamesItselfMorePreciselyThanItsClient) {
     auto& player = client(2, {.name = "pw-cat", .binary = "pw-cat", .iconName = "audio-player"});
     outputStream(20, 2, {.name = "Music Player", .mediaRole = "Music"});
     const auto facts = graph.processFacts(player);
-    EXPECT_EQ(facts.bundleID, "pw-cat");
+    EXPECT_EQ(facts.bundleID, "Music Player");
+    EXPECT_EQ(facts.binary, "pw-cat");
     EXPECT_EQ(facts.name, "Music Player");
     EXPECT_EQ(facts.iconName, "audio-player");
     EXPECT_EQ(facts.reason, DirectOutputReason::none);

@@ -51,6 +51,14 @@ protected:
         panel.resize(panel.sizeHint());
         QCoreApplication::processEvents();
     }
+    // The panel with the list open, kept as a screenshot, and all of it shown.
+    ContentView& expandedPanel(const QString& screenshotName) {
+        auto& panel = makePanel();
+        expand(panel);
+        screenshot(panel, screenshotName);
+        expectContentFits(panel);
+        return panel;
+    }
 };
 
 TEST_F(AppsSectionTest, IsCollapsedUntilOpenedAndSaysWhenNothingPlays) {
@@ -76,11 +84,8 @@ TEST_F(AppsSectionTest, ACallPlaysDirectSaysWhyAndItsSwitchLevelsIt) {
                             .bundleID = "linphone",
                             .name = "Linphone",
                             .directOutputReason = DirectOutputReason::callAudio});
-    auto& panel = makePanel();
+    auto& panel = expandedPanel("panel-apps-one");
     EXPECT_EQ(disclosure(panel).hint(), "1, 1 direct");
-    expand(panel);
-    screenshot(panel, "panel-apps-one");
-    expectContentFits(panel);
 
     auto* toggle = switchOf(panel, "Linphone");
     ASSERT_NE(toggle, nullptr);
@@ -91,7 +96,7 @@ TEST_F(AppsSectionTest, ACallPlaysDirectSaysWhyAndItsSwitchLevelsIt) {
     QTest::mouseClick(toggle, Qt::LeftButton);
     EXPECT_TRUE(toggle->isOn());
     EXPECT_TRUE(hal.tapTakes(hal.taps().front(), call));
-    EXPECT_EQ(model->applicationChoices().isDirect("linphone"), false);
+    EXPECT_FALSE(model->applications().get().front().direct);
     EXPECT_THAT(shownTexts(panel), ::testing::Not(::testing::Contains("call audio")));
     EXPECT_EQ(disclosure(panel).hint(), "1");
 }
@@ -105,10 +110,7 @@ TEST_F(AppsSectionTest, EightApplicationsFitAndLongNamesEndInAnEllipsis) {
         play({.pid = ++pid, .bundleID = "app-" + std::to_string(pid), .name = name});
     }
     play({.pid = 9999}); // nothing identifies it: not listed
-    auto& panel = makePanel();
-    expand(panel);
-    screenshot(panel, "panel-apps-eight");
-    expectContentFits(panel);
+    auto& panel = expandedPanel("panel-apps-eight");
 
     EXPECT_EQ(disclosure(panel).hint(), "8");
     for (const auto& name : names) {
@@ -125,6 +127,27 @@ TEST_F(AppsSectionTest, EightApplicationsFitAndLongNamesEndInAnEllipsis) {
     EXPECT_LE((*elided)->mapTo(&panel, QPoint((*elided)->width(), 0)).x(), panel.width());
 }
 
+TEST_F(AppsSectionTest, RememberedChoicesFollowWhatPlaysAndCanBeForgotten) {
+    runningModel();
+    play({.pid = 2001, .bundleID = "music", .name = "Music"});
+    model->setApplicationDirect("Zoom", true);
+    auto& panel = expandedPanel("panel-apps-remembered");
+    EXPECT_EQ(disclosure(panel).hint(), "1");
+
+    auto* zoom = switchOf(panel, "Zoom");
+    ASSERT_NE(zoom, nullptr);
+    EXPECT_FALSE(zoom->isOn());
+    EXPECT_GT(zoom->mapTo(&panel, QPoint()).y(),
+              switchOf(panel, "Music")->mapTo(&panel, QPoint()).y());
+    EXPECT_THAT(shownTexts(panel), ::testing::Contains("remembered"));
+    EXPECT_EQ(accessible(panel, "Forget Music"), nullptr);
+    auto* forget = accessible<QAbstractButton>(panel, "Forget Zoom");
+    ASSERT_NE(forget, nullptr);
+    QTest::mouseClick(forget, Qt::LeftButton);
+    EXPECT_EQ(switchOf(panel, "Zoom"), nullptr);
+    EXPECT_EQ(model->applications().get().size(), 1u);
+}
+
 TEST_F(AppsSectionTest, IsDimmedAndInertWhileOff) {
     runningModel();
     play({.pid = 2001, .bundleID = "music", .name = "Music"});
@@ -137,7 +160,7 @@ TEST_F(AppsSectionTest, IsDimmedAndInertWhileOff) {
     auto* toggle = switchOf(panel, "Music");
     ASSERT_NE(toggle, nullptr);
     QTest::mouseClick(toggle, Qt::LeftButton);
-    EXPECT_FALSE(model->applicationChoices().isDirect("music"));
+    EXPECT_FALSE(settings->contains("applications.v2"));
 }
 
 TEST_F(AppsSectionTest, ThePresetSaysWhichOutputItBelongsToAndALongNameGivesWay) {
@@ -147,14 +170,17 @@ TEST_F(AppsSectionTest, ThePresetSaysWhichOutputItBelongsToAndALongNameGivesWay)
     auto& panel = makePanel();
     auto& status = *panel.findChild<ElidedLabel*>("statusLabel");
     EXPECT_EQ(status.fullText(), "Standard · speakers");
-    EXPECT_EQ(status.text(), status.fullText());
 
     hal.setDefaultOutput(headphones);
     advance(1.0);
     QCoreApplication::processEvents();
+    // The output's name gives way to the hot-key hint; the preset stays
+    // whole, and the tooltip and assistive technology have all of it.
     EXPECT_EQ(status.fullText(), "Standard · Family 17h/19h HD Audio Controller Headphones");
-    EXPECT_TRUE(status.text().endsWith(QChar(0x2026)));
+    EXPECT_EQ(status.text(), "Standard");
+    EXPECT_TRUE(status.toolTip().contains("Family 17h/19h HD Audio Controller Headphones"));
     EXPECT_EQ(accessibleName(status), status.fullText());
+    EXPECT_TRUE(shownTexts(panel).contains("Ctrl+Shift+C"));
     screenshot(panel, "panel-output-long-name");
 }
 

@@ -84,8 +84,10 @@ protected:
                 pills.push_back(pill);
             }
         }
-        std::sort(pills.begin(), pills.end(),
-                  [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
+        // In reading order: the row wraps.
+        std::sort(pills.begin(), pills.end(), [](const QWidget* a, const QWidget* b) {
+            return std::pair(a->y(), a->x()) < std::pair(b->y(), b->x());
+        });
         return pills;
     }
     void savePresets(std::initializer_list<const char*> names) {
@@ -155,9 +157,8 @@ TEST_P(ContentViewModeTest, ShowsTheModeInStatusSwitchBannersAndDimming) {
         EXPECT_NE(accessible(panel, name), nullptr) << name;
     }
     EXPECT_THAT(shownTexts(panel), Contains("Quellora"));
-    // The hot-key hint gives way to a status that needs its room: the
-    // preset with its output while on.
-    EXPECT_EQ(shownTexts(panel).contains("Ctrl+Shift+C"), !active);
+    // The hot-key hint stays whatever the status needs.
+    EXPECT_TRUE(shownTexts(panel).contains("Ctrl+Shift+C"));
     EXPECT_EQ(accessible<PlainButton>(panel, "Quit Quellora")->hint(), "Ctrl+Q");
 }
 
@@ -312,12 +313,13 @@ TEST_F(ContentViewTest, PillsNameSavedPresetsAndMarkTheActiveOne) {
     EXPECT_EQ(model->activePresetID().get(), model->savedPresets().get()[1].id);
     EXPECT_TRUE(QAccessible::queryAccessibleInterface(pills[1])->state().selected);
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(standard)->state().selected);
-    // The delete button follows the active pill, before the next one.
+    // The delete button follows the active pill, before the next one (on
+    // its row, or the next).
     panel.show();
     auto* remove = accessible(panel, "Delete Preset");
     ASSERT_NE(remove, nullptr);
     EXPECT_GT(remove->x(), pills[1]->x());
-    EXPECT_LT(remove->x(), pills[2]->x());
+    EXPECT_TRUE(remove->x() < pills[2]->x() || remove->y() < pills[2]->y());
 
     model->setCustomValue(CustomParameter::ratio, 4.0f);
     EXPECT_TRUE(pills[1]->isEdited());
@@ -328,6 +330,23 @@ TEST_F(ContentViewTest, PillsNameSavedPresetsAndMarkTheActiveOne) {
     EXPECT_EQ(model->savedPresets().get().size(), 2u);
     EXPECT_EQ(savedPills(panel).size(), 2u);
     EXPECT_EQ(accessible(panel, "Delete Preset"), nullptr);
+}
+
+TEST_F(ContentViewTest, FiveSavedPresetsWrapSoEveryPillShowsItsWholeTitle) {
+    savePresets({"Preset 1", "Dialogue", "Preset 3", "Late film", "Quiet nights"});
+    runningModel().setMenuIsOpen(true);
+    auto& panel = makePanel();
+    model->applyPreset(model->savedPresets().get().back());
+    model->setCustomValue(CustomParameter::ratio, 4.0f);
+    screenshot(panel, "panel-five-presets");
+    expectContentFits(panel);
+
+    // The delete button stays on the active pill's row, right after it.
+    auto* active = accessible(panel, "Quiet nights preset, edited");
+    auto* remove = accessible(panel, "Delete Preset");
+    ASSERT_TRUE(active && remove);
+    EXPECT_NEAR(remove->geometry().center().y(), active->geometry().center().y(), 1);
+    EXPECT_GT(remove->x(), active->x());
 }
 
 TEST_F(ContentViewTest, PresetActionsFollowWhatTheModelAllows) {

@@ -45,6 +45,12 @@ void PanelTest::expectContentFits(const QWidget& view) {
         const int wanted = widget->hasHeightForWidth() ? widget->heightForWidth(widget->width())
                                                        : widget->sizeHint().height();
         EXPECT_GE(widget->height(), wanted) << widget->metaObject()->className() << " squeezed";
+        // Nor is a button narrower than its title needs.
+        if (qobject_cast<const QAbstractButton*>(widget)) {
+            EXPECT_GE(widget->width(), widget->sizeHint().width())
+                << widget->metaObject()->className() << " \""
+                << widget->accessibleName().toStdString() << "\" cut";
+        }
     }
 }
 

@@ -43,7 +43,7 @@ protected:
     }
     static QString accessibleName(QWidget& widget);
     // `view`, shown at its size hint, holds every shown widget: the hint
-    // leaves nothing out.
+    // leaves nothing out, and no button is cut.
     static void expectContentFits(const QWidget& view);
     // Every text that labels and buttons under `root` show.
     static QStringList shownTexts(const QWidget& root);

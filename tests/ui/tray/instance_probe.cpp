@@ -15,7 +15,10 @@ public:
     void activate() override {}
     std::string mode() const override { return "off"; }
     std::vector<quellora::ListedApplication> applications() const override { return {}; }
-    std::string setApplicationDirect(const std::string&, bool) override { return {}; }
+    quellora::ListedApplication setApplicationDirect(const std::string&, bool) override {
+        return {};
+    }
+    std::string forgetApplication(const std::string&) override { return {}; }
 };
 
 } // namespace

@@ -36,14 +36,22 @@ public:
     std::vector<ListedApplication> applications() const override {
         return {{"firefox-esr", "Firefox", false, "", true},
                 {"linphone", "Linphone", true, "call audio", false},
-                {"caf\xE9", "caf\xE9", false, "", true}}; // a Latin-1 file name
+                {"caf\xE9", "caf\xE9", false, "", true}, // a Latin-1 file name
+                {"Zoom", "Zoom", true, "", false, false}};
     }
-    std::string setApplicationDirect(const std::string& name, bool direct) override {
-        if (name != "firefox") {
-            throw InstanceRefusal("No application called \"" + name + "\" plays now.");
-        }
+    // Firefox plays; anything else does not, and its choice waits for it.
+    ListedApplication setApplicationDirect(const std::string& name, bool direct) override {
         directChoices.push_back(direct);
-        return "Firefox";
+        if (name == "firefox") {
+            return {"firefox-esr", "Firefox", direct, "", true};
+        }
+        return {name, name, direct, "", false, false};
+    }
+    std::string forgetApplication(const std::string& name) override {
+        if (name != "zoom") {
+            throw InstanceRefusal("Quellora remembers no choice for \"" + name + "\".");
+        }
+        return "Zoom";
     }
 
     int toggles = 0;
@@ -131,16 +139,24 @@ TEST_F(SessionBusInstanceTest, CommandsReachTheRunningInstanceAndSayWhatCameOfTh
     EXPECT_EQ(apps.output, "APPLICATION  ID           PLAYS\n"
                            "Firefox      firefox-esr  levelled\n"
                            "Linphone     linphone     direct (call audio), paused\n"
-                           "caf\uFFFD         caf\uFFFD         levelled\n");
+                           "caf\uFFFD         caf\uFFFD         levelled\n"
+                           "Zoom         Zoom         direct, remembered\n"
+                           "Remembered: chosen for an application that has no stream now; "
+                           "quellora forget NAME drops the choice.\n");
     const auto direct = quellora({"direct", "firefox"});
     EXPECT_EQ(direct.exitStatus, 0) << direct.errors;
     EXPECT_EQ(direct.output, "Firefox now plays direct.\n");
     EXPECT_EQ(quellora({"level", "firefox"}).output, "Firefox now plays levelled.\n");
-    EXPECT_EQ(controller.directChoices, (std::vector<bool>{true, false}));
+    EXPECT_EQ(quellora({"direct", "Zoom"}).output,
+              "Zoom does not play now; it will play direct when it starts.\n");
+    EXPECT_EQ(controller.directChoices, (std::vector<bool>{true, false, true}));
 
-    const auto unknown = quellora({"direct", "Zoom"});
+    const auto forgotten = quellora({"forget", "zoom"});
+    EXPECT_EQ(forgotten.exitStatus, 0) << forgotten.errors;
+    EXPECT_EQ(forgotten.output, "The choice for Zoom is forgotten: it plays as by default.\n");
+    const auto unknown = quellora({"forget", "Discord"});
     EXPECT_EQ(unknown.exitStatus, 2);
-    EXPECT_EQ(unknown.errors, "quellora direct: No application called \"Zoom\" plays now.\n");
+    EXPECT_EQ(unknown.errors, "quellora forget: Quellora remembers no choice for \"Discord\".\n");
     const auto missing = quellora({"level"});
     EXPECT_EQ(missing.exitStatus, 2);
     EXPECT_EQ(missing.errors, "quellora level: which application? Give its name or ID, as "

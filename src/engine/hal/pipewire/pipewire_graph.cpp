@@ -79,7 +79,7 @@ std::uint32_t transportCode(const GraphNode& node, const GraphDevice* device) {
 }
 
 std::string applicationIdentity(const std::string& binary, const std::string& name) {
-    return binary.empty() ? name : binary;
+    return name.empty() ? binary : name;
 }
 
 DirectOutputReason directOutputReason(const std::string& mediaRole, const std::string& api) {
@@ -96,7 +96,7 @@ ProcessFacts Graph::processFacts(const GraphClient& client) const {
     const auto& own = client.application;
     ProcessFacts facts;
     facts.known = own.known;
-    std::string binary = own.binary;
+    facts.binary = own.binary;
     std::string streamName;
     facts.reason = directOutputReason({}, own.api);
     for (const auto& [id, node] : nodes) {
@@ -106,7 +106,7 @@ ProcessFacts Graph::processFacts(const GraphClient& client) const {
         const auto& stream = node.application;
         facts.hasOutputStream = true;
         facts.known = facts.known && stream.known;
-        binary = binary.empty() ? stream.binary : binary;
+        facts.binary = facts.binary.empty() ? stream.binary : facts.binary;
         streamName = streamName.empty() ? stream.name : streamName;
         facts.iconName = facts.iconName.empty() ? stream.iconName : facts.iconName;
         if (facts.reason == DirectOutputReason::none) {
@@ -116,7 +116,7 @@ ProcessFacts Graph::processFacts(const GraphClient& client) const {
     // A stream may name itself more precisely than its client (pw-play -P).
     facts.name = streamName.empty() ? own.name : streamName;
     facts.iconName = facts.iconName.empty() ? own.iconName : facts.iconName;
-    facts.bundleID = applicationIdentity(binary, facts.name);
+    facts.bundleID = applicationIdentity(facts.binary, facts.name);
     return facts;
 }
 

@@ -106,8 +106,11 @@ struct ClockSettings {
 // The "name" of a default-node metadata value such as {"name":"speakers"}.
 std::optional<std::string> defaultNodeName(const std::string& json);
 
-// What identifies an application across runs: the name of its binary, else
-// the name it gives itself; empty when it gives neither.
+// What identifies an application across runs: the name it gives itself (the
+// one a mixer shows, and the session manager restores its streams by), else
+// the name of its binary; empty when it gives neither. Binaries are shared:
+// every paplay is pacat, and Electron, Python or Wine programs run one
+// interpreter.
 std::string applicationIdentity(const std::string& binary, const std::string& name);
 
 // Calls (media.role Communication or Phone, in any case; PulseAudio clients
@@ -119,6 +122,7 @@ DirectOutputReason directOutputReason(const std::string& mediaRole, const std::s
 struct ProcessFacts {
     std::string bundleID;
     std::string name;
+    std::string binary;
     std::string iconName;
     DirectOutputReason reason = DirectOutputReason::none;
     bool hasOutputStream = false;

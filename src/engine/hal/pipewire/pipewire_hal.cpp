@@ -917,6 +917,8 @@ struct PipeWireHal::Impl {
             return PropertyValue(facts.bundleID);
         case AudioProperty::objectName:
             return PropertyValue(facts.name);
+        case AudioProperty::processBinary:
+            return PropertyValue(facts.binary);
         case AudioProperty::processIconName:
             return PropertyValue(facts.iconName);
         case AudioProperty::processDirectOutputReason:

@@ -31,7 +31,8 @@ struct SimulatedDevice {
     std::uint32_t bufferFrameSize = 0;
     std::optional<std::uint32_t> reportedBufferFrameSize;
     std::optional<std::uint32_t> lastBufferFrameSizeSet;
-    // What the engine last told an aggregate its processing delays, in frames.
+    // What the engine last told an aggregate its processing delays, in
+    // frames; it reads back as the aggregate's latency, as on the server.
     std::optional<std::uint32_t> reportedProcessingLatency;
     std::optional<FrameSizeRange> bufferFrameSizeRange;
     std::uint32_t transportType = AudioTransport::unknown;

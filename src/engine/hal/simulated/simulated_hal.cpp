@@ -225,6 +225,8 @@ SimulatedHal::processProperty(const Process& entry,
         return text(entry.profile.name);
     case AudioProperty::processIconName:
         return text(entry.profile.iconName);
+    case AudioProperty::processBinary:
+        return text(entry.profile.binary);
     case AudioProperty::processDirectOutputReason:
         return SimulatedPropertyValue::fixed(
             static_cast<std::uint32_t>(entry.profile.directOutputReason));
@@ -287,7 +289,8 @@ SimulatedHal::deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress&
     case AudioProperty::streams:
         return SimulatedPropertyValue::array(entry.inputStreams);
     case AudioProperty::latency:
-        return SimulatedPropertyValue::fixed(entry.latencyFrames);
+        return SimulatedPropertyValue::fixed(
+            entry.reportedProcessingLatency.value_or(entry.latencyFrames));
     case AudioProperty::safetyOffset:
         return SimulatedPropertyValue::fixed(entry.safetyOffsetFrames);
     case AudioProperty::deviceIsRunningSomewhere:

@@ -46,6 +46,7 @@ struct ProcessProfile {
     std::string bundleID{}; // empty: nothing identifies it
     std::string name{};     // empty: no name
     std::string iconName{};
+    std::string binary{}; // empty: not told
     DirectOutputReason directOutputReason = DirectOutputReason::none;
 };
 
