@@ -18,7 +18,6 @@
 #include "ui/views/ui_style.h"
 
 #include <QBoxLayout>
-#include <QGraphicsOpacityEffect>
 #include <QPainter>
 
 namespace quellora {
@@ -41,18 +40,6 @@ protected:
         QPainter(this).fillRect(rect(), style::primary(palette(), 0.1));
     }
 };
-
-// Gives `section` an opacity that eases to each new target. Fully opaque,
-// the effect steps aside: the section then paints straight to the panel, as
-// often as its live displays redraw, with nothing in between.
-EasedValue* fadeable(QWidget& section) {
-    auto* effect = new QGraphicsOpacityEffect(&section);
-    section.setGraphicsEffect(effect);
-    return new EasedValue(section, fadeDurationMs, 1.0, [effect](double opacity) {
-        effect->setOpacity(opacity);
-        effect->setEnabled(opacity < 1.0);
-    });
-}
 
 } // namespace
 
