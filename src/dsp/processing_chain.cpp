@@ -1,8 +1,8 @@
 #include "dsp/processing_chain.h"
 
+#include "dsp/block_statistics.h"
 #include "dsp/gain_computer.h"
 #include "dsp/param_range.h"
-#include "dsp/vector_math.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,10 +11,6 @@ namespace quellora {
 namespace {
 
 constexpr float switchFadeSeconds = 0.005f;
-// The makeup the leveller adds for the stages after it follows their effect
-// on the loudness over about this long, and never exceeds this.
-constexpr float downstreamSeconds = 3.0f;
-constexpr float maxDownstreamDb = 24.0f;
 // A user's target lifts quiet programmes further than Night lifts speech:
 // a podcast mixed at -36 LUFS still reaches -14.
 constexpr float maxProgrammeBoostDb = 22.0f;
@@ -39,7 +35,7 @@ void ProcessingChain::updateParams(const CompressorParams& params, float sampleR
         leveller_.prepare(rate);
         limiter.prepare(rate);
         switchStep = 1.0f / std::max(1.0f, rate * switchFadeSeconds);
-        downstreamCoeff = 1.0f / std::max(1.0f, rate * downstreamSeconds);
+        compensator.prepare(rate);
     }
 }
 
@@ -107,55 +103,6 @@ void ProcessingChain::process(float* buffer, std::int64_t frameCount, std::int64
     }
 }
 
-namespace {
-
-using F = vector_math::Vector<4>::Float;
-
-// Calls `lanes` with the samples of the first `channels` of each frame, four
-// at a time where the frames are packed, and `single` with the rest.
-template <typename Lanes, typename Single>
-void forEachSample(const float* buffer, std::int64_t frameCount, std::int64_t stride, int channels,
-                   Lanes&& lanes, Single&& single) {
-    if (stride == channels) {
-        const std::int64_t count = frameCount * channels;
-        std::int64_t i = 0;
-        for (; i + 4 <= count; i += 4) {
-            lanes(vector_math::load<F>(buffer + i));
-        }
-        for (; i < count; ++i) {
-            single(buffer[i]);
-        }
-        return;
-    }
-    for (std::int64_t i = 0; i < frameCount; ++i) {
-        for (int c = 0; c < channels; ++c) {
-            single(buffer[i * stride + c]);
-        }
-    }
-}
-
-float energyOf(const float* buffer, std::int64_t frameCount, std::int64_t stride, int channels) {
-    F sums{};
-    float rest = 0.0f;
-    forEachSample(
-        buffer, frameCount, stride, channels, [&](F x) { sums += x * x; },
-        [&](float x) { rest += x * x; });
-    const float sum = sums[0] + sums[1] + sums[2] + sums[3] + rest;
-    return std::isfinite(sum) ? sum : 0.0f;
-}
-
-float peakOf(const float* buffer, std::int64_t frameCount, std::int64_t stride, int channels) {
-    F peaks{};
-    float rest = 0.0f;
-    forEachSample(
-        buffer, frameCount, stride, channels,
-        [&](F x) { peaks = vector_math::maximum(peaks, vector_math::absolute(x)); },
-        [&](float x) { rest = std::max(rest, std::fabs(x)); });
-    return std::max(rest, vector_math::horizontalMaximum(peaks));
-}
-
-} // namespace
-
 void ProcessingChain::processLevelled(float* buffer, std::int64_t frameCount, std::int64_t stride,
                                       const ChannelLayout& layout) noexcept {
     const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
@@ -169,34 +116,17 @@ void ProcessingChain::processLevelled(float* buffer, std::int64_t frameCount, st
     }
     const float target = programmeTarget_.load(std::memory_order_relaxed);
     const float aimLufs = std::isnan(target) ? ParamRange::defaultProgrammeTargetLufs : target;
-    // What the compressor takes away or adds, the leveller makes up for; the
-    // leveller may lift that much beyond its own range.
-    leveller_.process(
-        buffer, frameCount, stride, layout,
-        ProgrammeLeveller::Aim::uniform(aimLufs - downstreamDb,
-                                        maxProgrammeBoostDb + std::max(0.0f, -downstreamDb)),
-        bypass);
-    const float levelled = energyOf(buffer, frameCount, stride, channels);
+    leveller_.process(buffer, frameCount, stride, layout,
+                      ProgrammeLeveller::Aim::uniform(aimLufs, maxProgrammeBoostDb), bypass);
+    compensator.noteInput(buffer, frameCount, stride, channels);
     compressor_.processInterleaved(buffer, frameCount, stride, layout);
-    const float compressed = energyOf(buffer, frameCount, stride, channels);
+    compensator.process(buffer, frameCount, stride, channels, leveller_.phase(), bypass);
     limiter.process(buffer, frameCount, stride, channels, bypass);
-    // Energy-weighted, as loudness is, and only while the leveller follows a
-    // programme it knows: at a programme's start its gain is still on the
-    // way, and the compressor's answer to that says nothing about later.
-    if (leveller_.followsProgramme()) {
-        const float weight = std::min(1.0f, downstreamCoeff * static_cast<float>(frameCount));
-        downstreamIn += (levelled - downstreamIn) * weight;
-        downstreamOut += (compressed - downstreamOut) * weight;
-        if (downstreamIn > 0.0f && downstreamOut > 0.0f) {
-            downstreamDb = std::clamp(10.0f * std::log10(downstreamOut / downstreamIn),
-                                      -maxDownstreamDb, maxDownstreamDb);
-        }
-    }
 }
 
 void ProcessingChain::noteSourcePeak(const float* buffer, std::int64_t frameCount,
                                      std::int64_t stride, int channels) noexcept {
-    const float peak = peakOf(buffer, frameCount, stride, channels);
+    const float peak = block_statistics::peakOf(buffer, frameCount, stride, channels);
     const float db = peak > 1e-4f ? 20.0f * std::log10(peak) : -80.0f;
     sourceLevels_.push({db, db, 0.0f});
 }
@@ -224,10 +154,8 @@ void ProcessingChain::fade(float* buffer, std::int64_t frameCount, std::int64_t 
         silentFrames = levels(activeShape) ? limiter.lookaheadSamples() : 0;
         const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
         leveller_.reset(bypass);
+        compensator.reset(bypass);
         limiter.reset(bypass);
-        downstreamDb = 0.0f;
-        downstreamIn = 0.0f;
-        downstreamOut = 0.0f;
     }
 }
 
@@ -235,15 +163,13 @@ void ProcessingChain::reset() noexcept {
     compressor_.reset();
     const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
     leveller_.reset(bypass);
+    compensator.reset(bypass);
     limiter.reset(bypass);
     sourceLevels_.clear();
     activeShape = requestedShape();
     fadingOut = false;
     silentFrames = 0;
     switchGain = 1.0f;
-    downstreamDb = 0.0f;
-    downstreamIn = 0.0f;
-    downstreamOut = 0.0f;
 }
 
 void ProcessingChain::prepareForResume() noexcept {

@@ -3,6 +3,7 @@
 #include "dsp/audio_compressor.h"
 #include "dsp/audio_level_buffer.h"
 #include "dsp/compressor_params.h"
+#include "dsp/loudness_compensator.h"
 #include "dsp/programme_leveller.h"
 #include "dsp/true_peak_limiter.h"
 
@@ -32,11 +33,10 @@ float chainSteadyStateOutputDb(ChainKind kind, const CompressorParams& params, f
 
 // Everything that processes the captured audio, in order: the engine and
 // `quellora process` both own one and call it the same way. With a
-// programme target, the standard kind runs as Night does (leveller,
-// compressor, true-peak limiter) with the leveller aiming every programme at
-// the target; the leveller then also makes up for what the compressor does
-// to the loudness (its makeup, its reduction), measured as it plays, so that
-// the output lands on the target.
+// programme target, the standard kind runs leveller, compressor, loudness
+// compensator and true-peak limiter: the leveller brings every programme to
+// the target before the compressor, and the compensator undoes what the
+// compressor then did to its loudness, so the output lands on the target.
 //
 // Threads: the process calls run on one real-time thread and never
 // allocate, lock or make a system call. updateParams, selectKind and the
@@ -109,6 +109,7 @@ private:
 
     AudioCompressor compressor_;
     ProgrammeLeveller leveller_;
+    LoudnessCompensator compensator;
     TruePeakLimiter limiter;
     AudioLevelBuffer sourceLevels_;
     std::atomic<ChainKind> requestedKind{ChainKind::standard};
@@ -118,12 +119,6 @@ private:
 
     // Owned by the processing thread.
     Shape activeShape = Shape::compressorOnly;
-    // What the compressor does to the loudness, dB, from slow averages of
-    // the energy going in and coming out.
-    float downstreamDb = 0.0f;
-    float downstreamIn = 0.0f;
-    float downstreamOut = 0.0f;
-    float downstreamCoeff = 0.0f; // per frame
     bool fadingOut = false;
     std::int64_t silentFrames = 0; // before the fade in
     float switchGain = 1.0f;

@@ -31,13 +31,16 @@ constexpr int speechHoldLength = 75; // 1.5 s, in blocks
 // silence, room tone, the hiss of a pause.
 constexpr float quietFloorLufs = -58.0f;
 constexpr float quietDepthLu = 20.0f;
+// Sound far below the last programme ends a pause when at least this many
+// of its blocks (half a second) move as a programme does.
+constexpr int modulatedBlocks = 25;
 // Quiet this long is a pause; shorter gaps between sentences and notes
 // change nothing.
 constexpr int pauseBlocks = 30; // 600 ms
 // In a pause a lift goes back to unity at this rate, so that the room tone
 // is not lifted for long.
 constexpr float pauseReleaseDbPerSecond = 40.0f;
-// A programme's loudness comes from its first second of sound.
+// A programme's loudness comes from its first second of sound, quickly...
 constexpr int startingBlocks = 50;
 // Once this much of a new start is heard, sound back within continuationLu
 // of the last programme is that programme going on (after a pause, or a
@@ -49,16 +52,21 @@ constexpr float continuationLu = 3.0f;
 constexpr float startMarginDb = 4.0f;
 constexpr float startCutDbPerSecond = 60.0f;
 constexpr float startBoostDbPerSecond = 40.0f;
-// Inside a programme: the loudness is averaged over about this long, and the
-// gain moves slowly once it is out of the dead band.
-constexpr float programmeSeconds = 6.0f;
+// ...then from all of it, up to the last this many blocks (6 s), the gain
+// following the estimate as it settles. Once settled the gain moves slowly,
+// and only once out of the dead band.
+constexpr float settlingDbPerSecond = 6.0f;
 constexpr float deadBandDb = 1.0f;
 constexpr float settledDb = 0.3f;
 constexpr float programmeDbPerSecond = 2.0f;
 // Over half a second, a level this far from the programme's, held this
 // long, is a new programme (sooner when louder: that one would be too loud).
+// A quieter passage inside a piece of music is no new programme: a drop
+// must be larger than a rise, or, below the relative gate, last as long as
+// the programme's loudness is averaged over.
 constexpr int shortTermBlocks = 25;
-constexpr float jumpLu = 8.0f;
+constexpr float louderJumpLu = 8.0f;
+constexpr float quieterJumpLu = 12.0f;
 constexpr int louderJumpBlocks = 10;
 constexpr int quieterJumpBlocks = 20;
 // Momentary loudness this far above the aim pulls the gain down fast.
@@ -112,6 +120,13 @@ void ProgrammeLeveller::prepare(float sampleRate) {
     setLane(1, 2, passThrough);
     setLane(0, 3, passThrough);
     setLane(1, 3, passThrough);
+    // What the pair means leave out, the top octave, gets the weighting's
+    // gain at the detector's highest frequency: the shelf's lift.
+    const auto atNyquist = [](const LoudnessMeter::Biquad& b) {
+        return (b.b0 - b.b1 + b.b2) / (1.0 - b.a1 + b.a2);
+    };
+    topWeight =
+        static_cast<float>(std::pow(atNyquist(filters.shelf) * atNyquist(filters.highPass), 2));
     blockFrames = std::max<std::int64_t>(1, std::lround(sr * blockSeconds));
     bypassStep = 1.0f / (sr * 0.01f);
     reset();
@@ -130,18 +145,20 @@ void ProgrammeLeveller::reset(float bypassPosition) noexcept {
     blockLufs.fill(absoluteGateLufs - 10.0f);
     blockCount = 0;
     speechHoldBlocks = 0;
-    phase = Phase::starting;
+    currentPhase = Phase::starting;
     quietBlocks = 0;
     louderBlocks = 0;
     quieterBlocks = 0;
+    lowerBlocks = 0;
     startSpan = 0;
-    startBlocks = 0;
     programmeKnown = false;
     programmeEnergy = 0.0f;
+    heardBlocks = 0;
     programmeDb = 0.0f;
     hasPrevious = false;
     previousEnergy = 0.0f;
     previousDb = 0.0f;
+    previousHeard = 0;
     moving = false;
     currentDb = 0.0f;
     gain = 1.0f;
@@ -189,8 +206,10 @@ void ProgrammeLeveller::process(float* samples, std::int64_t frameCount, std::in
 }
 
 // Loudness and the voice band are measured at half the rate, on the means
-// of frame pairs: a leveller needs the level, not the top octave, and the
-// filters are most of its cost.
+// of frame pairs: the filters are most of the stage's cost. The halves of
+// each pair's difference hold the top octave the means lose; their energy
+// is added with the weighting's lift, so bright programmes (cymbals, hiss)
+// are not heard as quieter than they are.
 ProgrammeLeveller::DetectorInput ProgrammeLeveller::DetectorInput::of(const ChannelLayout& layout) {
     DetectorInput input;
     const auto detected = layout.detectorMask();
@@ -237,8 +256,14 @@ void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int
     F z1a = lanes(detectorStates[0].z1), z2a = lanes(detectorStates[0].z2);
     F z1b = lanes(detectorStates[1].z1), z2b = lanes(detectorStates[1].z2);
     F energy{};
+    float topEnergy = 0.0f;
     int detected = 0;
-    const auto pair = [&](float left, float right) {
+    const auto pair = [&](float left0, float left1, float right0, float right1) {
+        const float left = 0.5f * (left0 + left1);
+        const float right = 0.5f * (right0 + right1);
+        const float leftTop = 0.5f * (left0 - left1);
+        const float rightTop = 0.5f * (right0 - right1);
+        topEnergy += leftTop * leftTop + rightTop * rightTop;
         const float mid = stereo ? 0.5f * (left + right) : left;
         const F x{left, stereo ? right : 0.0f, mid, mid};
         const F y = x * b0a + z1a;
@@ -269,12 +294,12 @@ void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int
     };
     std::int64_t i = 0;
     if (hasPending && count > 0) {
-        pair(0.5f * (pendingLeft + leftAt(0)), 0.5f * (pendingRight + rightAt(0)));
+        pair(pendingLeft, leftAt(0), pendingRight, rightAt(0));
         hasPending = false;
         i = 1;
     }
     for (; i + 1 < count; i += 2) {
-        pair(0.5f * (leftAt(i) + leftAt(i + 1)), 0.5f * (rightAt(i) + rightAt(i + 1)));
+        pair(leftAt(i), leftAt(i + 1), rightAt(i), rightAt(i + 1));
     }
     if (i < count) {
         pendingLeft = leftAt(i);
@@ -285,7 +310,7 @@ void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int
     vm::store(detectorStates[0].z2.data(), z2a);
     vm::store(detectorStates[1].z1.data(), z1b);
     vm::store(detectorStates[1].z2.data(), z2b);
-    blockEnergy += energy[0] + energy[1];
+    blockEnergy += energy[0] + energy[1] + topWeight * topEnergy;
     blockVoiceEnergy += energy[2];
     blockMidEnergy += energy[3];
     blockDetectorSamples += detected;
@@ -348,41 +373,46 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
     for (int age = 0; age < std::min(available, momentaryBlocks); ++age) {
         momentaryEnergy += blockMeanSquares[slotOf(age)];
     }
-    const float momentaryLufs = lufsOf(momentaryEnergy / static_cast<float>(momentaryBlocks));
+    momentaryEnergy /= static_cast<float>(momentaryBlocks);
     const bool speech = hearsSpeechIn(programmeKnown ? lufsOf(programmeEnergy) : level);
 
-    const bool quiet = isQuiet(level);
+    // Quiet only beside a much louder programme, yet moving as speech or
+    // music does rather than lying still as room tone: a quieter programme.
+    const bool quiet = isQuiet(level) && !(currentPhase == Phase::paused &&
+                                           level >= quietFloorLufs && quietRunIsModulated());
     quietBlocks = quiet ? quietBlocks + 1 : 0;
     if (quietBlocks >= pauseBlocks) {
-        phase = Phase::paused;
+        currentPhase = Phase::paused;
     }
-    if (phase == Phase::paused) {
+    if (currentPhase == Phase::paused) {
         if (quiet) {
             followPause();
         } else {
             startProgramme(0);
         }
     }
-    if (phase == Phase::starting) {
-        ++startSpan;
+    if (currentPhase == Phase::starting) {
+        startSpan = std::min(startSpan + 1, historyBlocks);
     }
-    if (!quiet && phase == Phase::starting) {
-        ++startBlocks;
-        followStart(allowedDb(lufsOf(startEnergy()), aim, speech));
-    } else if (!quiet && phase == Phase::inside) {
-        followProgramme(momentaryEnergy / static_cast<float>(momentaryBlocks), aim);
+    if (!quiet && currentPhase == Phase::starting) {
+        ++heardBlocks;
+        programmeEnergy = startEnergy();
+        followStart(aim, speech);
+    } else if (!quiet && currentPhase == Phase::inside) {
+        hear(meanSquare, momentaryEnergy);
+        followProgramme(aim, speech);
     }
-    if (phase != Phase::paused) {
+    if (currentPhase != Phase::paused) {
         // The guard: whatever the phase, nothing much louder than the aim
         // plays for long.
         const float guardDb =
-            std::max(aim.speechLufs, aim.otherLufs) + guardMarginLu - momentaryLufs;
+            std::max(aim.speechLufs, aim.otherLufs) + guardMarginLu - lufsOf(momentaryEnergy);
         if (currentDb > guardDb) {
             currentDb = std::max(guardDb, currentDb - guardDbPerSecond * blockSeconds);
             programmeDb = std::min(programmeDb, currentDb);
         }
     }
-    inPause_.store(phase == Phase::paused, std::memory_order_relaxed);
+    inPause_.store(currentPhase == Phase::paused, std::memory_order_relaxed);
     const float next = decibelsToGain(currentDb);
     gainStep = (next - gain) / static_cast<float>(blockFrames);
     gainDb_.store(currentDb, std::memory_order_relaxed);
@@ -430,6 +460,29 @@ bool ProgrammeLeveller::isQuiet(float level) const noexcept {
            (programmeKnown && level < lufsOf(programmeEnergy) - quietDepthLu);
 }
 
+// Over the quiet run (its last 1.2 s), the blocks above the floor of
+// silence: enough of them, and their levels spread as syllables and notes
+// spread. Silence before steady hiss does not count: it lies below.
+bool ProgrammeLeveller::quietRunIsModulated() const noexcept {
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    float sum = 0.0f;
+    float sumSquares = 0.0f;
+    int heard = 0;
+    for (int age = 0; age < std::min({available, quietBlocks + 1, speechBlocks}); ++age) {
+        const float level = blockLufs[slotOf(age)];
+        if (level >= quietFloorLufs) {
+            sum += level;
+            sumSquares += level * level;
+            ++heard;
+        }
+    }
+    if (heard < modulatedBlocks) {
+        return false;
+    }
+    const float mean = sum / static_cast<float>(heard);
+    return sumSquares / static_cast<float>(heard) - mean * mean >= speechSpreadDb * speechSpreadDb;
+}
+
 // A lift goes back to unity; a cut and the estimate hold.
 void ProgrammeLeveller::followPause() noexcept {
     const float unityOrCut = std::min(programmeDb, 0.0f);
@@ -439,33 +492,83 @@ void ProgrammeLeveller::followPause() noexcept {
 }
 
 // A new programme, its loudness estimated afresh from its first blocks: the
-// newest `seedBlocks` heard, and those to come.
+// newest `seedBlocks` heard, and those to come. The last programme known is
+// kept, in case this turns out to be that one going on.
 void ProgrammeLeveller::startProgramme(int seedBlocks) noexcept {
-    hasPrevious = programmeKnown;
-    previousEnergy = programmeEnergy;
-    previousDb = programmeDb;
-    phase = Phase::starting;
-    startSpan = seedBlocks;
-    startBlocks = 0;
-    for (int age = 0; age < seedBlocks; ++age) {
-        startBlocks += isQuiet(blockLufs[slotOf(age)]) ? 0 : 1;
+    if (programmeKnown) {
+        hasPrevious = true;
+        previousEnergy = programmeEnergy;
+        previousDb = programmeDb;
+        previousHeard = heardBlocks;
     }
+    currentPhase = Phase::starting;
+    programmeKnown = false;
+    startSpan = seedBlocks;
+    heardBlocks = 0;
+    for (int age = 0; age < seedBlocks; ++age) {
+        heardBlocks += isQuiet(blockLufs[slotOf(age)]) ? 0 : 1;
+    }
+    programmeEnergy = startEnergy();
     louderBlocks = 0;
     quieterBlocks = 0;
+    lowerBlocks = 0;
     moving = false;
 }
 
-void ProgrammeLeveller::followStart(float allowed) noexcept {
-    if (hasPrevious && startBlocks >= continuationBlocks &&
+// The mean energy of what was heard since the start, gated as loudness is:
+// over 400 ms windows (within the start), those far below the rest left out.
+float ProgrammeLeveller::startEnergy() const noexcept {
+    const int span = std::min<int>(
+        startSpan, static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks)));
+    const auto momentaryAt = [&](int age) {
+        float sum = 0.0f;
+        const int last = std::min(span, age + momentaryBlocks);
+        for (int a = age; a < last; ++a) {
+            sum += blockMeanSquares[slotOf(a)];
+        }
+        return sum / static_cast<float>(last - age);
+    };
+    const auto gatedMean = [&](float gateLufs) {
+        float sum = 0.0f;
+        int count = 0;
+        for (int age = 0; age < span; ++age) {
+            const auto slot = slotOf(age);
+            if (!isQuiet(blockLufs[slot]) && lufsOf(momentaryAt(age)) >= gateLufs) {
+                sum += blockMeanSquares[slot];
+                ++count;
+            }
+        }
+        return count > 0 ? sum / static_cast<float>(count) : 0.0f;
+    };
+    return gatedMean(lufsOf(gatedMean(absoluteGateLufs)) + relativeGateLu);
+}
+
+// Inside a programme its loudness is the mean energy of its blocks, over
+// its last several seconds, leaving out those whose 400 ms window lies far
+// below the rest (BS.1770's relative gate).
+void ProgrammeLeveller::hear(float energy, float momentaryEnergy) noexcept {
+    if (lufsOf(momentaryEnergy) >= lufsOf(programmeEnergy) + relativeGateLu) {
+        ++heardBlocks;
+        programmeEnergy +=
+            (energy - programmeEnergy) / static_cast<float>(std::min(heardBlocks, programmeBlocks));
+    }
+}
+
+void ProgrammeLeveller::followStart(const Aim& aim, bool speech) noexcept {
+    if (hasPrevious && heardBlocks >= continuationBlocks &&
         std::fabs(recentLufs(lufsOf(previousEnergy)) - lufsOf(previousEnergy)) <= continuationLu) {
-        phase = Phase::inside;
+        currentPhase = Phase::inside;
         programmeKnown = true;
         programmeEnergy = previousEnergy;
+        heardBlocks = previousHeard;
         programmeDb = previousDb;
         currentDb = previousDb;
+        hasPrevious = false;
         return;
     }
-    const float confidence = static_cast<float>(startBlocks) / static_cast<float>(startingBlocks);
+    const float allowed = allowedDb(lufsOf(programmeEnergy), aim, speech);
+    const float confidence =
+        std::min(1.0f, static_cast<float>(heardBlocks) / static_cast<float>(startingBlocks));
     const float goal =
         allowed > currentDb ? allowed - startMarginDb * (1.0f - confidence) : allowed;
     if (goal < currentDb) {
@@ -474,11 +577,10 @@ void ProgrammeLeveller::followStart(float allowed) noexcept {
         currentDb = std::min(goal, currentDb + startBoostDbPerSecond * blockSeconds);
     }
     programmeDb = currentDb;
-    if (startBlocks >= startingBlocks) {
-        programmeEnergy = startEnergy();
+    if (heardBlocks >= startingBlocks) {
         programmeKnown = true;
         hasPrevious = false;
-        phase = Phase::inside;
+        currentPhase = Phase::inside;
     }
 }
 
@@ -498,59 +600,34 @@ float ProgrammeLeveller::recentLufs(float otherwise) const noexcept {
     return heard > 0 ? lufsOf(energy / static_cast<float>(heard)) : otherwise;
 }
 
-// The mean energy of what was heard since the start, gated as loudness is:
-// over 400 ms windows, those far below the rest left out.
-float ProgrammeLeveller::startEnergy() const noexcept {
-    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
-    const int span = std::min(startSpan, available);
-    const auto momentaryAt = [&](int age) {
-        float sum = 0.0f;
-        const int last = std::min(available, age + momentaryBlocks);
-        for (int a = age; a < last; ++a) {
-            sum += blockMeanSquares[slotOf(a)];
-        }
-        return sum / static_cast<float>(std::max(1, last - age));
-    };
-    const auto gatedMean = [&](float gateLufs) {
-        float sum = 0.0f;
-        int count = 0;
-        for (int age = 0; age < span; ++age) {
-            const float energy = momentaryAt(age);
-            if (!isQuiet(blockLufs[slotOf(age)]) && lufsOf(energy) >= gateLufs) {
-                sum += energy;
-                ++count;
-            }
-        }
-        return count > 0 ? sum / static_cast<float>(count) : energyFloor;
-    };
-    return gatedMean(lufsOf(gatedMean(absoluteGateLufs)) + relativeGateLu);
-}
-
-void ProgrammeLeveller::followProgramme(float momentaryEnergy, const Aim& aim) noexcept {
-    if (lufsOf(momentaryEnergy) >= lufsOf(programmeEnergy) + relativeGateLu) {
-        programmeEnergy += (momentaryEnergy - programmeEnergy) * (blockSeconds / programmeSeconds);
-    }
+void ProgrammeLeveller::followProgramme(const Aim& aim, bool speech) noexcept {
     const float programmeLufs = lufsOf(programmeEnergy);
-
     const float shortTermLufs = recentLufs(programmeLufs);
-    louderBlocks = shortTermLufs > programmeLufs + jumpLu ? louderBlocks + 1 : 0;
-    quieterBlocks = shortTermLufs < programmeLufs - jumpLu ? quieterBlocks + 1 : 0;
-    if (louderBlocks >= louderJumpBlocks || quieterBlocks >= quieterJumpBlocks) {
-        startProgramme(std::max(louderBlocks, quieterBlocks));
-        programmeKnown = false;
+    louderBlocks = shortTermLufs > programmeLufs + louderJumpLu ? louderBlocks + 1 : 0;
+    quieterBlocks = shortTermLufs < programmeLufs - quieterJumpLu ? quieterBlocks + 1 : 0;
+    lowerBlocks = shortTermLufs < programmeLufs + relativeGateLu ? lowerBlocks + 1 : 0;
+    if (louderBlocks >= louderJumpBlocks || quieterBlocks >= quieterJumpBlocks ||
+        lowerBlocks >= programmeBlocks) {
+        startProgramme(
+            std::min(historyBlocks, std::max({louderBlocks, quieterBlocks, lowerBlocks})));
         return;
     }
 
-    const float allowed = allowedDb(programmeLufs, aim, hearsSpeech());
-    if (!moving && std::fabs(allowed - currentDb) > deadBandDb) {
-        moving = true;
-    }
-    if (moving) {
-        const float step = programmeDbPerSecond * blockSeconds;
-        currentDb = allowed < currentDb ? std::max(allowed, currentDb - step)
-                                        : std::min(allowed, currentDb + step);
-        if (std::fabs(allowed - currentDb) < settledDb) {
-            moving = false;
+    const float allowed = allowedDb(programmeLufs, aim, speech);
+    const float step = programmeDbPerSecond * blockSeconds;
+    if (heardBlocks < programmeBlocks) {
+        // Still settling: the estimate gains seconds, the gain follows it.
+        const float settling = settlingDbPerSecond * blockSeconds;
+        currentDb = std::clamp(allowed, currentDb - settling, currentDb + settling);
+    } else {
+        if (!moving && std::fabs(allowed - currentDb) > deadBandDb) {
+            moving = true;
+        }
+        if (moving) {
+            currentDb = std::clamp(allowed, currentDb - step, currentDb + step);
+            if (std::fabs(allowed - currentDb) < settledDb) {
+                moving = false;
+            }
         }
     }
     programmeDb = currentDb;

@@ -80,12 +80,17 @@ public:
     float voiceBandShare() const { return voiceBandShare_.load(std::memory_order_relaxed); }
     // Whether the stage hears a pause (and holds its estimate).
     bool inPause() const { return inPause_.load(std::memory_order_relaxed); }
-    // Whether it follows a programme whose loudness it knows (not starting
-    // one, not in a pause). Processing thread only.
-    bool followsProgramme() const noexcept { return phase == Phase::inside; }
+    // Where the programme stands. `starting`: its loudness is being
+    // estimated from its first second; `inside`: it is known and followed
+    // slowly; `paused`: a pause is heard and everything holds.
+    enum class Phase { starting, inside, paused };
+    // Processing thread only.
+    Phase phase() const noexcept { return currentPhase; }
 
 private:
     static constexpr int historyBlocks = 150; // 3 s of 20 ms blocks
+    // A programme's loudness is averaged over its last 6 s of blocks.
+    static constexpr int programmeBlocks = 300;
 
     // The detector's filters, four lanes at a time: left and right
     // K-weighted (shelf, then high-pass), the mid through the voice band-pass,
@@ -117,20 +122,23 @@ private:
     void analyseBlock(float meanSquare, float voiceShare, const Aim& aim) noexcept;
     bool hearsSpeechIn(float longLufs) noexcept;
     bool isQuiet(float level) const noexcept;
+    bool quietRunIsModulated() const noexcept;
     void followPause() noexcept;
-    void followStart(float allowedDb) noexcept;
-    void followProgramme(float momentaryEnergy, const Aim& aim) noexcept;
+    void startProgramme(int seedBlocks) noexcept;
+    float startEnergy() const noexcept;
+    void hear(float energy, float momentaryEnergy) noexcept;
+    void followStart(const Aim& aim, bool speech) noexcept;
+    void followProgramme(const Aim& aim, bool speech) noexcept;
     // The ring slot of the block `age` blocks before the newest.
     std::size_t slotOf(int age) const noexcept {
         return static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks);
     }
-    void startProgramme(int seedBlocks) noexcept;
     float recentLufs(float otherwise) const noexcept;
-    float startEnergy() const noexcept;
     float allowedDb(float programmeLufs, const Aim& aim, bool speech) const noexcept;
 
     // Rate-derived, written by prepare() only.
     std::array<LaneBiquad, 2> detectorStages{};
+    float topWeight = 1.0f;
     std::int64_t blockFrames = 960;
     float bypassStep = 1.0f / 480.0f;
 
@@ -151,23 +159,21 @@ private:
     std::int64_t blockCount = 0;
     std::int64_t speechHoldBlocks = 0;
 
-    // Where the programme stands. `starting`: its loudness is being
-    // estimated from its first second; `inside`: it is known and followed
-    // slowly; `paused`: a pause is heard and everything holds.
-    enum class Phase { starting, inside, paused };
-    Phase phase = Phase::starting;
-    int quietBlocks = 0;   // in a row
-    int louderBlocks = 0;  // in a row, well above the programme's loudness
-    int quieterBlocks = 0; // in a row, well below it
-    int startSpan = 0;     // blocks since the start
-    int startBlocks = 0;   // of them, those that are not quiet
-    bool programmeKnown = false;
-    float programmeEnergy = 0.0f; // slow average of the programme's blocks
+    Phase currentPhase = Phase::starting;
+    int quietBlocks = 0;          // in a row
+    int louderBlocks = 0;         // in a row, well above the programme's loudness
+    int quieterBlocks = 0;        // in a row, well below it
+    int lowerBlocks = 0;          // in a row, under the relative gate
+    int startSpan = 0;            // blocks since the start, up to the history's length
+    bool programmeKnown = false;  // past its start
+    float programmeEnergy = 0.0f; // mean of the programme's blocks heard
+    int heardBlocks = 0;          // since its start, not quiet
     float programmeDb = 0.0f;     // the gain the programme plays at, kept through pauses
     // The programme before this start, until the start is found to be new.
     bool hasPrevious = false;
     float previousEnergy = 0.0f;
     float previousDb = 0.0f;
+    int previousHeard = 0;
     bool moving = false;
     float currentDb = 0.0f;
     float gain = 1.0f;     // linear, as applied to the current frame

@@ -156,21 +156,6 @@ protected:
     ProgrammeLeveller leveller;
 };
 
-// A quiet programme, then a loud one, then a quiet one again, without a
-// pause: each lands near the target within its first seconds.
-TEST_F(ProgrammeLevellerTest, DISABLED_AStepUpOrDownIsANewProgrammeMetWithinSeconds) {
-    auto programme = concatenated(concatenated(speechLike(framesOf(10.0), rate, -36.0f),
-                                               denseMusicLike(framesOf(10.0), rate, -12.0f)),
-                                  speechLike(framesOf(10.0), rate, -34.0f, 9));
-    level(programme);
-
-    for (const double start : {0.0, 10.0, 20.0}) {
-        const double settled = loudness(programme, start + 3.0, start + 10.0);
-        EXPECT_NEAR(settled, target, 1.5) << start;
-        EXPECT_NEAR(loudness(programme, start, start + 3.0), settled, 3.0) << start;
-    }
-}
-
 // Room tone in a long pause is not lifted, and the programme after it is
 // levelled from its own start: a quiet one comes up, a loud one is never
 // played with the lift of the last.
