@@ -121,12 +121,16 @@ AppEvent toggleEvent(const AppMode& mode) {
 }
 
 std::string modeText(const AppMode& mode, bool waitingForAudioOutput,
+                     const std::string& unlevelledReason,
                      std::optional<float> programmeTargetLufs) {
     switch (mode.kind()) {
     case AppMode::Kind::on: {
         std::string text = waitingForAudioOutput ? "on (waiting for audio output)" : "on";
         if (programmeTargetLufs) {
             text += fmt::format(", programmes at {:g} LUFS", *programmeTargetLufs);
+        }
+        if (!waitingForAudioOutput && !unlevelledReason.empty()) {
+            text += ", some audio passes unlevelled: " + unlevelledReason;
         }
         return text;
     }

@@ -79,6 +79,11 @@ public:
     // output to play on, the server reconnecting): what is shown then. The
     // mode itself stays on.
     const Observable<bool>& waitingForAudioOutput() const { return waitingForAudioOutput_; }
+    // Why some audio the tap would take passes it unlevelled (it would feed
+    // the pipeline its own output); empty while none does.
+    const Observable<std::string>& unlevelledAudio() const {
+        return applicationMonitor_->unlevelledReason();
+    }
     // Opening the panel re-checks the permission.
     void setMenuIsOpen(bool open);
     void send(const AppEvent& event);

@@ -15,6 +15,7 @@ struct ListedApplication {
     bool playing = false;
     // It has an output stream now; else only the user's choice for it is kept.
     bool present = true;
+    std::string outputDeviceName{}; // where it plays instead of the default output; or empty
 
     friend bool operator==(const ListedApplication&, const ListedApplication&) = default;
 };
@@ -35,7 +36,9 @@ public:
     // As when the user starts the application again.
     virtual void activate() = 0;
     // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>";
-    // "on" followed by the programme target while programmes are evened out.
+    // while on, the programme target while programmes are evened out ("on, programmes at
+    // -18 LUFS"), then why some audio passes unlevelled ("on, some audio passes unlevelled:
+    // <reason>").
     virtual std::string mode() const = 0;
     // Those with an output stream, then the remembered choices for others.
     virtual std::vector<ListedApplication> applications() const = 0;

@@ -20,7 +20,8 @@ ListedApplication listedApplication(const ApplicationEntry& entry) {
             entry.direct,
             directOutputReasonText(entry.defaultReason),
             entry.application.playing,
-            entry.present};
+            entry.present,
+            entry.application.outputDeviceName};
 }
 
 } // namespace
@@ -87,6 +88,7 @@ std::string ModelInstanceController::mode() const {
     const auto& programmes = model->programmeLevelling().get();
     const bool evenedOut = programmes.enabled && model->selectedPreset().get() != Preset::night;
     return modeText(model->mode().get(), model->waitingForAudioOutput().get(),
+                    model->unlevelledAudio().get(),
                     evenedOut ? std::optional(programmes.targetLufs) : std::nullopt);
 }
 
@@ -112,7 +114,7 @@ ListedApplication ModelInstanceController::setApplicationDirect(const std::strin
     model.setApplicationDirect(bundleID, direct);
     const auto now = findApplication(model.applications().get(), bundleID);
     return now ? listedApplication(*now)
-               : ListedApplication{bundleID, bundleID, direct, {}, false, false};
+               : ListedApplication{bundleID, bundleID, direct, {}, false, false, {}};
 }
 
 std::string ModelInstanceController::forgetApplication(const std::string& name) {

@@ -64,7 +64,7 @@ const char* methodName(InstanceCommand command) {
 }
 
 // An application on the bus: bundle ID, name, direct, reason, playing, present.
-constexpr const char* applicationSignature = "(ssbsbb)";
+constexpr const char* applicationSignature = "(ssbsbbs)";
 
 int appendApplication(sd_bus_message* message, const ListedApplication& application) {
     // The bus refuses the whole message for one string that is not UTF-8.
@@ -72,7 +72,7 @@ int appendApplication(sd_bus_message* message, const ListedApplication& applicat
         message, applicationSignature, validUtf8(application.bundleID).c_str(),
         validUtf8(application.name).c_str(), static_cast<int>(application.direct),
         application.reason.c_str(), static_cast<int>(application.playing),
-        static_cast<int>(application.present));
+        static_cast<int>(application.present), validUtf8(application.outputDeviceName).c_str());
 }
 
 // Reads one application; 0 at the end of an array.
@@ -80,13 +80,15 @@ int readApplication(sd_bus_message* message, ListedApplication& application) {
     const char* bundleID = nullptr;
     const char* name = nullptr;
     const char* reason = nullptr;
+    const char* outputDevice = nullptr;
     int direct = 0;
     int playing = 0;
     int present = 0;
     const int result = sd_bus_message_read(message, applicationSignature, &bundleID, &name, &direct,
-                                           &reason, &playing, &present);
+                                           &reason, &playing, &present, &outputDevice);
     if (result > 0) {
-        application = {bundleID, name, direct != 0, reason, playing != 0, present != 0};
+        application = {bundleID,     name,         direct != 0, reason,
+                       playing != 0, present != 0, outputDevice};
     }
     return result;
 }
@@ -224,9 +226,9 @@ const sd_bus_vtable instanceVtable[] = {
                   SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Mode", "", "s", &SessionBusInstance::Methods::mode, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Kind", "", "s", &SessionBusInstance::Methods::kind, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("Applications", "", "a(ssbsbb)", &SessionBusInstance::Methods::applications,
+    SD_BUS_METHOD("Applications", "", "a(ssbsbbs)", &SessionBusInstance::Methods::applications,
                   SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_METHOD("SetApplicationDirect", "sb", "(ssbsbb)",
+    SD_BUS_METHOD("SetApplicationDirect", "sb", "(ssbsbbs)",
                   &SessionBusInstance::Methods::setApplicationDirect, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("ForgetApplication", "s", "s", &SessionBusInstance::Methods::forgetApplication,
                   SD_BUS_VTABLE_UNPRIVILEGED),

@@ -187,13 +187,14 @@ ProgramHelp makeReference() {
                         "Switches compression of the running Quellora off."),
             controlHelp("status", "print what the running Quellora is doing",
                         "Prints what the running Quellora is doing: off, on, needsPermission, or "
-                        "error: followed by the message its panel shows."),
+                        "error: followed by the message its panel shows. While some audio passes "
+                        "unlevelled, because it would feed Quellora its own output, on says why."),
             controlHelp("apps", "list the applications that play and how",
                         "Lists the applications with an output stream: name, ID, and whether "
                         "Quellora levels them or they play direct, straight to the output (calls "
-                        "and pro-audio programs do unless told otherwise), and whether they are "
-                        "paused; then the remembered choices for applications that have no "
-                        "stream now."),
+                        "and pro-audio programs do unless told otherwise) or play on a device of "
+                        "their own, which Quellora leaves alone, and whether they are paused; "
+                        "then the remembered choices for applications that have no stream now."),
             controlHelp("direct", "let an application play straight to the output",
                         std::string("Lets the application play straight to the default output, "
                                     "unprocessed, as the panel's switch for it does. ") +

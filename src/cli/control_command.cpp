@@ -83,7 +83,9 @@ InstanceRequest requestFor(const ControlCommand& command, const ControlOptionsPa
 
 std::string playsText(const ListedApplication& application) {
     auto text = std::string(application.direct ? "direct" : "levelled");
-    if (!application.reason.empty()) {
+    if (!application.outputDeviceName.empty()) {
+        text = "plays on " + application.outputDeviceName;
+    } else if (!application.reason.empty()) {
         text += " (" + application.reason + ")";
     }
     if (!application.present) {
@@ -133,6 +135,7 @@ std::string formatApplicationList(const std::vector<ListedApplication>& listed, 
         for (auto& application : applications) {
             application.name = escapedControls(application.name);
             application.bundleID = escapedControls(application.bundleID);
+            application.outputDeviceName = escapedControls(application.outputDeviceName);
         }
     }
     std::size_t nameWidth = std::string_view("APPLICATION").size();

@@ -37,6 +37,11 @@ std::vector<AudioApplication> readAudioApplications(AudioHal& hal) {
             continue; // nothing to remember a choice by
         }
         auto& application = byBundleID[*bundleID];
+        const auto outputDevice =
+            audioObjectString(hal, process, AudioProperty::processOutputDeviceName).value_or("");
+        if (application.processes.empty() || application.outputDeviceName != outputDevice) {
+            application.outputDeviceName = application.processes.empty() ? outputDevice : "";
+        }
         application.bundleID = *bundleID;
         application.processes.push_back(process);
         application.playing =
@@ -87,6 +92,14 @@ ApplicationMonitor::ApplicationMonitor(AudioHal& hal, Dispatcher& mainQueue)
         listener_ = listener;
     }
     applications_.set(readAudioApplications(hal_));
+    // A server that cannot tell never has audio pass unlevelled.
+    if (hal_.addPropertyListener(kAudioObjectSystemObject,
+                                 {AudioProperty::unlevelledAudioReason, AudioScope::global, 0},
+                                 lifetime_.guard([this] { readUnlevelledReason(); }),
+                                 listener) == kAudioHardwareNoError) {
+        unlevelledListener_ = listener;
+    }
+    readUnlevelledReason();
 }
 
 ApplicationMonitor::~ApplicationMonitor() {
@@ -95,6 +108,21 @@ ApplicationMonitor::~ApplicationMonitor() {
                                     {AudioProperty::processObjectList, AudioScope::global, 0},
                                     *listener_);
     }
+    if (unlevelledListener_) {
+        hal_.removePropertyListener(kAudioObjectSystemObject,
+                                    {AudioProperty::unlevelledAudioReason, AudioScope::global, 0},
+                                    *unlevelledListener_);
+    }
+}
+
+void ApplicationMonitor::readUnlevelledReason() {
+    const auto reason =
+        audioObjectString(hal_, kAudioObjectSystemObject, AudioProperty::unlevelledAudioReason)
+            .value_or("");
+    if (reason != unlevelledReason_.get() && !reason.empty()) {
+        log_.notice("Some audio passes unlevelled: %{public}s", reason);
+    }
+    unlevelledReason_.set(reason);
 }
 
 // Announcements come in bursts (a client connects, then opens its stream):

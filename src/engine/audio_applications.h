@@ -23,6 +23,9 @@ struct AudioApplication {
     // Why its output reaches the device untouched unless the user says
     // otherwise; the first reason any of its processes gives.
     DirectOutputReason directOutputReason = DirectOutputReason::none;
+    // The device it plays on instead of the default output, where every
+    // process of it agrees; empty: it follows the default output.
+    std::string outputDeviceName;
     bool playing = false; // some process of it plays now
     std::vector<AudioObjectID> processes;
 
@@ -44,7 +47,8 @@ struct ApplicationRouting {
 std::vector<AudioApplication> readAudioApplications(AudioHal& hal);
 
 // Keeps the list of applications current from the server's process
-// announcements, read once per burst on the main queue. Main thread only.
+// announcements, read once per burst on the main queue, and why some of
+// their audio passes the tap unlevelled. Main thread only.
 class ApplicationMonitor {
 public:
     ApplicationMonitor(AudioHal& hal, Dispatcher& mainQueue);
@@ -53,15 +57,20 @@ public:
     ApplicationMonitor& operator=(const ApplicationMonitor&) = delete;
 
     const Observable<std::vector<AudioApplication>>& applications() const { return applications_; }
+    // Empty while all their audio that the tap would take enters it.
+    const Observable<std::string>& unlevelledReason() const { return unlevelledReason_; }
 
 private:
     void scheduleRefresh();
+    void readUnlevelledReason();
 
     AudioHal& hal_;
     Dispatcher& mainQueue_;
     Logger log_{"AudioEngine"};
     Observable<std::vector<AudioApplication>> applications_;
+    Observable<std::string> unlevelledReason_;
     std::optional<AudioObjectPropertyListenerID> listener_;
+    std::optional<AudioObjectPropertyListenerID> unlevelledListener_;
     bool refreshPending_ = false;
     Lifetime lifetime_;
 };

@@ -6,6 +6,8 @@
 
 #include <gmock/gmock.h>
 
+#include <map>
+
 namespace quellora {
 namespace {
 
@@ -126,6 +128,36 @@ TEST_F(ApplicationsTest, FormerChoicesByBinaryGoOverOnceToTheApplicationsNames) 
     EXPECT_TRUE(hal.tapTakes(tap(), beta));
     model->forgetApplicationChoice("Gone");
     EXPECT_FALSE(settings->contains("applications.v1"));
+}
+
+// What `quellora apps` and `quellora status` say of audio the tap does not
+// take: an application that plays on a device of its own (every process of
+// it), and audio that would loop back into the pipeline.
+TEST_F(ApplicationsTest, WhatPlaysElsewhereAndWhatPassesUnlevelledIsSaid) {
+    const auto game = hal.addProcess(
+        {.pid = 2004, .bundleID = "game", .name = "Game", .outputDeviceName = "Headset"});
+    const auto browser = hal.addProcess(
+        {.pid = 2005, .bundleID = "browser", .name = "Browser", .outputDeviceName = "Headset"});
+    const auto browserTab = hal.addProcess({.pid = 2006, .bundleID = "browser"});
+    runningModel();
+    for (const auto process : {game, browser, browserTab}) {
+        play(process);
+    }
+    const ModelInstanceController controller([this] { return model.get(); }, {});
+    std::map<std::string, std::string> playsOn;
+    for (const auto& listed : controller.applications()) {
+        playsOn[listed.bundleID] = listed.outputDeviceName;
+    }
+    EXPECT_EQ(playsOn, (std::map<std::string, std::string>{{"browser", ""}, {"game", "Headset"}}));
+
+    EXPECT_EQ(controller.mode(), "on");
+    hal.setUnlevelledAudioReason("the output of Equaliser would feed back into Quellora");
+    mainQueue.runUntilIdle();
+    EXPECT_EQ(controller.mode(), "on, some audio passes unlevelled: the output of Equaliser "
+                                 "would feed back into Quellora");
+    hal.setUnlevelledAudioReason("");
+    mainQueue.runUntilIdle();
+    EXPECT_EQ(controller.mode(), "on");
 }
 
 TEST_F(ApplicationsTest, UnreadableStoredChoicesAreReportedAndReplacedAtTheNextChoice) {

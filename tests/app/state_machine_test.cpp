@@ -45,10 +45,12 @@ TEST(ResolveTransitionTest, TextualFormsQuoteAndEscapeMessages) {
 }
 
 TEST(ModeTextTest, NamesTheProgrammeTargetOnlyWhileOn) {
-    EXPECT_EQ(modeText(AppMode::on(), false, -18.0f), "on, programmes at -18 LUFS");
-    EXPECT_EQ(modeText(AppMode::on(), true, -21.5f),
+    EXPECT_EQ(modeText(AppMode::on(), false, {}, -18.0f), "on, programmes at -18 LUFS");
+    EXPECT_EQ(modeText(AppMode::on(), true, {}, -21.5f),
               "on (waiting for audio output), programmes at -21.5 LUFS");
-    EXPECT_EQ(modeText(AppMode::off(), false, -18.0f), "off");
+    EXPECT_EQ(modeText(AppMode::on(), false, "a reason", -18.0f),
+              "on, programmes at -18 LUFS, some audio passes unlevelled: a reason");
+    EXPECT_EQ(modeText(AppMode::off(), false, {}, -18.0f), "off");
 }
 
 TEST_F(AppStateTest, CreationWithPermissionStartsProcessing) {
@@ -165,7 +167,8 @@ TEST_F(AppStateTest, OnWithoutAPipelineForTwoSecondsShowsThatItWaitsForAnOutput)
     advance(3.0);
     EXPECT_TRUE(shown.empty());
 
-    // The output goes and nothing replaces it.
+    // The outputs go and nothing replaces them.
+    hal.removeDevice(speakers);
     hal.removeDevice(headphones);
     advance(1.9);
     EXPECT_TRUE(shown.empty());
@@ -175,7 +178,7 @@ TEST_F(AppStateTest, OnWithoutAPipelineForTwoSecondsShowsThatItWaitsForAnOutput)
     EXPECT_TRUE(logged("Processing is on but no audio pipeline runs; waiting for an output"));
 
     // Audio flows again as soon as an output is there.
-    hal.setDefaultOutput(speakers);
+    hal.setDefaultOutput(hal.addOutputDevice({.uid = "speakers again"}));
     advance(0.4);
     EXPECT_EQ(shown, (std::vector<bool>{true, false}));
 

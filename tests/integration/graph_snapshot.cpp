@@ -145,6 +145,51 @@ std::vector<GraphLink> GraphSnapshot::linksInto(std::string_view inputNodeName) 
     return linksWhere([&](const GraphLink& link) { return link.inputNodeName == inputNodeName; });
 }
 
+std::set<std::string> GraphSnapshot::reachableFrom(std::string_view nodeName) const {
+    const auto inward = [](const GraphNode& node) {
+        return node.mediaClass.rfind("Audio/Sink", 0) == 0 ||
+               node.mediaClass == "Stream/Input/Audio";
+    };
+    const auto outward = [](const GraphNode& node) {
+        return node.mediaClass.rfind("Audio/Source", 0) == 0 ||
+               node.mediaClass == "Stream/Output/Audio";
+    };
+    std::set<std::string> reached;
+    std::vector<std::string> pending{std::string(nodeName)};
+    while (!pending.empty()) {
+        const auto name = pending.back();
+        pending.pop_back();
+        std::vector<std::string> next;
+        for (const auto& link : linksFrom(name)) {
+            next.push_back(link.inputNodeName);
+        }
+        const auto* from = node(name);
+        const auto group = from ? from->property("node.link-group") : std::nullopt;
+        for (const auto& member : nodes) {
+            if (group && inward(*from) && outward(member) &&
+                member.property("node.link-group") == group) {
+                next.push_back(member.name);
+            }
+        }
+        for (auto& target : next) {
+            if (reached.insert(target).second) {
+                pending.push_back(std::move(target));
+            }
+        }
+    }
+    return reached;
+}
+
+std::set<std::string> GraphSnapshot::loops() const {
+    std::set<std::string> found;
+    for (const auto& node : nodes) {
+        if (reachableFrom(node.name).contains(node.name)) {
+            found.insert(node.name);
+        }
+    }
+    return found;
+}
+
 std::string GraphSnapshot::describe() const {
     std::string lines;
     for (const auto& node : nodes) {

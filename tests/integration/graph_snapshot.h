@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,13 @@ struct GraphSnapshot {
     bool isLinked(std::string_view outputNodeName, std::string_view inputNodeName) const {
         return !linksBetween(outputNodeName, inputNodeName).empty();
     }
+
+    // The nodes audio leaving `nodeName` reaches: along links, and through
+    // each virtual device from the nodes that take its audio in to those
+    // that give it out (one node.link-group).
+    std::set<std::string> reachableFrom(std::string_view nodeName) const;
+    // The nodes audio can go round and round through; empty when none.
+    std::set<std::string> loops() const;
 
     // One line per node and link, for failure messages.
     std::string describe() const;

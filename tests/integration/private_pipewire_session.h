@@ -36,6 +36,41 @@ const char* clientName(AudioClient client);
 // pactl set-default-sink, or wpctl set-default.
 enum class DefaultSinkTool { metadata, pactl, wpctl };
 
+// The virtual sinks desktops put between applications and a device (an
+// equaliser, a speaker DSP, echo cancellation for calls, one sink that plays
+// on several outputs): each takes what applications play and plays it, with
+// a stream of its own, on the device it is aimed at.
+enum class VirtualSinkKind { loopback, filterChain, combine, echoCancel };
+const char* kindName(VirtualSinkKind kind);
+
+class PrivatePipeWireSession;
+
+// A virtual sink on the server until the handle goes or destroy() is called.
+class VirtualSink {
+public:
+    VirtualSink(VirtualSink&& other) noexcept;
+    VirtualSink& operator=(VirtualSink&&) = delete;
+    ~VirtualSink();
+
+    const std::string& name() const { return name_; } // its sink node
+    // The stream that plays what it receives on its device.
+    const std::string& playbackNodeName() const { return playback_; }
+    // Removes it, as closing the effects application or unloading the module
+    // does, and waits until its sink has gone.
+    void destroy();
+
+private:
+    friend class PrivatePipeWireSession;
+    VirtualSink() = default;
+
+    PrivatePipeWireSession* session_ = nullptr;
+    std::string name_;
+    std::string playback_;
+    std::optional<ChildProcess> process_; // loopback, filter-chain
+    std::string module_;                  // pipewire-pulse's module index
+    std::string source_;                  // the null source an echo canceller listens to
+};
+
 // A file playing on the server until it ends or the handle goes.
 class Playback {
 public:
@@ -163,6 +198,9 @@ public:
                         DefaultSinkTool tool = DefaultSinkTool::metadata);
     // Sends a playing stream to a sink as a mixer does (pactl move-sink-input).
     void moveStream(std::string_view streamNodeName, std::string_view sinkName);
+    // A virtual sink `name` aimed at `target`, once its stream plays there.
+    VirtualSink createVirtualSink(VirtualSinkKind kind, std::string_view name,
+                                  std::string_view description, std::string_view target);
     // Runs the whole graph at `rate` (clock.force-rate), a running graph
     // included, as when the user changes the device's rate; 0 releases it.
     void forceSampleRate(int rate);
@@ -182,8 +220,10 @@ public:
     Playback play(const AudioClip& clip, std::string_view targetSink = {}, double volume = 1.0,
                   std::string_view channelMap = {});
     // Plays a clip through one of the client APIs, wherever the session
-    // manager sends new streams.
-    Playback play(const AudioClip& clip, AudioClient client);
+    // manager sends new streams, or on `device` as the client's device
+    // option asks for it (pw-play --target, paplay --device, ALSA clients
+    // through PIPEWIRE_NODE).
+    Playback play(const AudioClip& clip, AudioClient client, std::string_view device = {});
     // The same as an application that calls itself `applicationName` and
     // gives its stream `mediaRole`, if any (native or PulseAudio clients).
     Playback playAs(const AudioClip& clip, AudioClient client, std::string_view applicationName,

@@ -1,12 +1,12 @@
 // A hostile, realistic schedule, from a seed: plays of random length from
 // every client API, several at once, pauses across the idle-suspend window,
 // default-output switches with every tool, a headset that vanishes while it
-// is the default and comes back, the session manager restarting and the
-// server restarting. Every sink is recorded throughout. Each play glides
-// slowly through a band of its own, so that the frequency heard tells which
-// play it is and how far into it (recorders drop cycles on a busy machine,
-// so their clocks cannot tell). An invariant checker reads what each play
-// did at the speakers:
+// is the default and comes back, a virtual sink (an equaliser) created, made
+// the default, re-aimed at another output and removed while it is the
+// default, the session manager restarting and the server restarting. Every sink is recorded
+// throughout. Each play glides slowly through a band of its own, so that the frequency heard tells
+// which play it is and how far into it (recorders drop cycles on a busy machine, so their clocks
+// cannot tell). An invariant checker reads what each play did at the speakers:
 //
 //   - it was heard, for as long as it played;
 //   - it was never silent for more than 100 ms, except where a restart of the
@@ -17,6 +17,8 @@
 //     250 ms are excused;
 //   - it settled at the compressed level within 0.3 s of its start, or 1.5 s
 //     of the last switch, removal or restart (where no other play sounds);
+//   - right after every switch, removal and virtual sink event, audio goes
+//     round in no loop, and every play still running reaches a sink;
 //   - Quellora never exited, and at the end only its tap and aggregate, with
 //     their own links, are left.
 //
@@ -183,6 +185,11 @@ private:
     void reapPlays();
     void switchOutput();
     void removeAndReturnHeadset();
+    // The virtual sink's life, one step per call.
+    void createEqualiser();
+    void makeEqualiserTheDefault();
+    void reaimEqualiser();
+    void removeEqualiser();
     void restartSessionManager();
     void restartServer();
     void startRecorder(const std::string& sink);
@@ -193,6 +200,9 @@ private:
     // `restartsRecorders`, silence excused while it lasts when `silences`.
     void disrupt(const std::string& what, double silencesFor, bool restartsRecorders,
                  const std::function<void()>& action);
+    // Right after an event: audio goes round in no loop, and every play that
+    // runs (and no restart cut) reaches a recorded sink.
+    void checkGraph(const std::string& after);
     void check();
     void checkPlay(const Play& play);
     std::vector<Sighting> sightingsOf(const Play& play) const;
@@ -214,6 +224,7 @@ private:
     std::map<std::string, double> recorderStarts_;
     std::vector<Take> takes_;
     std::vector<std::string> sinks_{"speakers", "headphones", headset};
+    std::optional<VirtualSink> equaliser_;
 };
 
 void Chaos::startQuellora() {
@@ -307,6 +318,9 @@ void Chaos::disrupt(const std::string& what, double silencesFor, bool restartsRe
         }
     }
     disruption.until = std::max(disruption.until, now());
+    if (silencesFor >= 0) {
+        checkGraph(what);
+    }
     // What a restart interrupts ends there.
     for (auto& play : plays_) {
         if (silencesFor < 0 && play.spawnedAt < disruption.at &&
@@ -355,6 +369,61 @@ void Chaos::removeAndReturnHeadset() {
     });
 }
 
+void Chaos::createEqualiser() {
+    const auto target = pick(sinks_);
+    disrupt("equaliser created on " + target, 0, false, [&] {
+        equaliser_.emplace(session_.createVirtualSink(VirtualSinkKind::loopback, "equaliser",
+                                                      "Equaliser", target));
+    });
+}
+
+void Chaos::makeEqualiserTheDefault() {
+    disrupt("default output to the equaliser", outputChangeSeconds, false,
+            [&] { session_.setDefaultSink("equaliser", DefaultSinkTool::pactl); });
+}
+
+// As its application does when the user picks another output for it.
+void Chaos::reaimEqualiser() {
+    std::vector<std::string> others;
+    const auto graph = session_.graph();
+    for (const auto& sink : sinks_) {
+        if (!graph.isLinked(equaliser_->playbackNodeName(), sink)) {
+            others.push_back(sink);
+        }
+    }
+    const auto target = pick(others);
+    disrupt("equaliser re-aimed at " + target, outputChangeSeconds, false,
+            [&] { session_.moveStream(equaliser_->playbackNodeName(), target); });
+}
+
+void Chaos::removeEqualiser() {
+    disrupt("equaliser removed", outputChangeSeconds, false, [&] { equaliser_.reset(); });
+}
+
+void Chaos::checkGraph(const std::string& after) {
+    std::vector<std::string> running;
+    for (const auto& play : plays_) {
+        if (!play.exitedAt && !play.cut) {
+            running.push_back(play.playback->nodeName());
+        }
+    }
+    const auto sound = [&](const GraphSnapshot& g) {
+        return g.loops().empty() &&
+               std::all_of(running.begin(), running.end(), [&](const std::string& stream) {
+                   const auto reached = g.reachableFrom(stream);
+                   return !g.node(stream) ||
+                          std::any_of(sinks_.begin(), sinks_.end(), [&](const std::string& sink) {
+                              return reached.contains(sink);
+                          });
+               });
+    };
+    GraphSnapshot last;
+    EXPECT_TRUE(session_.waitForGraph(sound, 1000ms, &last))
+        << "after " << after << ": a loop (" << ::testing::PrintToString(last.loops())
+        << ") or a play that reaches no sink\n"
+        << last.describe() << where();
+}
+
 void Chaos::restartSessionManager() {
     disrupt("session manager restart", -1, true, [&] { session_.restartSessionManager(); });
 }
@@ -376,6 +445,22 @@ void Chaos::run() {
         {uniform(0.2, 0.3) * length,
          [&] {
              removeAndReturnHeadset();
+         }},
+        {uniform(0.32, 0.36) * length,
+         [&] {
+             createEqualiser();
+         }},
+        {uniform(0.37, 0.39) * length,
+         [&] {
+             makeEqualiserTheDefault();
+         }},
+        {uniform(0.41, 0.43) * length,
+         [&] {
+             reaimEqualiser();
+         }},
+        {uniform(0.45, 0.47) * length,
+         [&] {
+             removeEqualiser();
          }},
         {uniform(0.5, 0.6) * length,
          [&] {

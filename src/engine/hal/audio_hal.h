@@ -55,6 +55,10 @@ namespace AudioProperty {
 // System object.
 inline constexpr FourCharCode processObjectList = fourCharCode("prs#");   // AudioObjectID[]
 inline constexpr FourCharCode defaultOutputDevice = fourCharCode("dOut"); // AudioObjectID
+// string, empty while none: why some audio the tap would take passes it
+// unlevelled (it would feed the pipeline its own output); announced when it
+// changes. Core Audio has no such property (always empty there).
+inline constexpr FourCharCode unlevelledAudioReason = fourCharCode("unlv");
 // Every object that has a name people know it by (devices, processes): string, may be absent.
 inline constexpr FourCharCode objectName = fourCharCode("lnam");
 // Process objects. The system object announces 'prs#' when processes come
@@ -74,6 +78,11 @@ inline constexpr FourCharCode processIconName = fourCharCode("picn");
 inline constexpr FourCharCode processDirectOutputReason = fourCharCode("pdir");
 // uint32: non-zero while the process has an output stream, playing or paused.
 inline constexpr FourCharCode processHasOutputStream = fourCharCode("pout");
+// string, empty while none: the name of the device the process's output
+// plays on instead of the default output (it asked for that device, or
+// someone moved it there), which the tap then leaves alone. Core Audio knows
+// no such choice (always empty there).
+inline constexpr FourCharCode processOutputDeviceName = fourCharCode("pdev");
 // Taps.
 inline constexpr FourCharCode tapFormat = fourCharCode("tfmt"); // AudioStreamBasicDescription
 // uint32, non-zero while a running source plays into the tap; announced when

@@ -79,7 +79,9 @@ QString applicationDetail(const ApplicationEntry& entry) {
         return "remembered";
     }
     QStringList parts;
-    if (const auto reason = directOutputReasonText(entry.defaultReason); !reason.empty()) {
+    if (const auto& device = entry.application.outputDeviceName; !device.empty()) {
+        parts << "plays on " + QString::fromStdString(device);
+    } else if (const auto reason = directOutputReasonText(entry.defaultReason); !reason.empty()) {
         parts << QString::fromStdString(reason);
     }
     if (!entry.application.playing) {

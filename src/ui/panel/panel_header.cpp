@@ -19,13 +19,17 @@ constexpr int statusRowSpacing = 6;
 } // namespace
 
 QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
-                   bool waitingForAudioOutput, const std::string& presetOutputName) {
+                   bool waitingForAudioOutput, const std::string& presetOutputName,
+                   const std::string& unlevelledReason) {
     switch (mode.kind()) {
     case AppMode::Kind::off:
         return "Off";
     case AppMode::Kind::on:
         if (waitingForAudioOutput) {
             return "Waiting for Audio Output";
+        }
+        if (!unlevelledReason.empty()) {
+            return QString::fromStdString(modeText(mode, false, unlevelledReason));
         }
         return QString::fromStdString(presetOutputName.empty()
                                           ? currentPresetLabel
@@ -82,6 +86,8 @@ PanelHeader::PanelHeader(AppState& model, QWidget* parent)
     subscriptions_.push_back(model_.mode().subscribe([this](const AppMode&) { render(); }));
     subscriptions_.push_back(model_.waitingForAudioOutput().subscribe([this](bool) { render(); }));
     subscriptions_.push_back(
+        model_.unlevelledAudio().subscribe([this](const std::string&) { render(); }));
+    subscriptions_.push_back(
         model_.presetOutput().subscribe([this](const std::optional<OutputDevice>&) { render(); }));
     render();
 }
@@ -92,9 +98,10 @@ void PanelHeader::render() {
     const auto& output = model_.presetOutput().get();
     const auto presetLabel = model_.currentPresetLabel();
     const bool waiting = model_.waitingForAudioOutput().get();
+    const auto& unlevelled = model_.unlevelledAudio().get();
     status_->setFullText(
-        statusText(mode, presetLabel, waiting, output ? output->name : std::string()),
-        statusText(mode, presetLabel, waiting));
+        statusText(mode, presetLabel, waiting, output ? output->name : std::string(), unlevelled),
+        statusText(mode, presetLabel, waiting, {}, unlevelled));
     switch_->setOn(mode.kind() != AppMode::Kind::off);
     switch_->setAccessibleDescription(compressionSwitchHint(mode));
 }

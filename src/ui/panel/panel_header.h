@@ -17,10 +17,11 @@ class WaveLogoView;
 
 // The status under the title: "Off", the current preset while on, with the
 // output it belongs to once one is known ("Standard · Headphones"), or
-// "Waiting for Audio Output" while no pipeline runs; "Error", "Needs
-// Permission".
+// "Waiting for Audio Output" while no pipeline runs, the reason while some
+// audio passes unlevelled; "Error", "Needs Permission".
 QString statusText(const AppMode& mode, const std::string& currentPresetLabel,
-                   bool waitingForAudioOutput = false, const std::string& presetOutputName = {});
+                   bool waitingForAudioOutput = false, const std::string& presetOutputName = {},
+                   const std::string& unlevelledReason = {});
 
 // What the main switch tells assistive technology it does.
 QString compressionSwitchHint(const AppMode& mode);

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <nlohmann/json.hpp>
+
 namespace quellora::pipewire {
 namespace {
 
@@ -84,14 +87,15 @@ TEST_F(StreamRoutingTest, OurNodesAreToldByNameAndNeverCountAsDevices) {
 TEST_F(StreamRoutingTest, WhoChoseAStreamsTarget) {
     EXPECT_EQ(targetChooser(graph, std::nullopt), TargetChooser::nobody);
     EXPECT_EQ(targetChooser(graph, "-1"), TargetChooser::nobody);
-    // Our tap by name, serial or id, and a tap of an earlier run.
+    // Our tap by name or serial, and a tap of an earlier run.
     EXPECT_EQ(targetChooser(graph, "quellora-tap-AB12"), TargetChooser::us);
     EXPECT_EQ(targetChooser(graph, "1003"), TargetChooser::us);
-    EXPECT_EQ(targetChooser(graph, "3"), TargetChooser::us);
     EXPECT_EQ(targetChooser(graph, "quellora-tap-GONE"), TargetChooser::us);
-    // A mixer names the device by serial; by hand it may be a name.
+    // A mixer names the device by serial; by hand it may be a name. A
+    // serial that is also our tap's id is still the device's.
     EXPECT_EQ(targetChooser(graph, "1002"), TargetChooser::user);
     EXPECT_EQ(targetChooser(graph, "headphones"), TargetChooser::user);
+    EXPECT_EQ(targetChooser(graph, "3"), TargetChooser::user);
 }
 
 TEST_F(StreamRoutingTest, TheSessionManagersLeftoverLinksAreTold) {
@@ -339,11 +343,168 @@ TEST(TargetNamesTest, ByNameSerialOrIdOfThatNodeOnly) {
     auto tap = sink(7, "quellora-tap-ABCD");
     EXPECT_TRUE(targetNames("quellora-tap-ABCD", tap.name, &tap));
     EXPECT_TRUE(targetNames(tap.serial, tap.name, &tap));
-    EXPECT_TRUE(targetNames("7", tap.name, &tap));
+    EXPECT_FALSE(targetNames("7", tap.name, &tap));
+    EXPECT_TRUE(targetNames("7", tap.name, &tap, true));
+    EXPECT_FALSE(targetNames(tap.serial, tap.name, &tap, true));
     EXPECT_TRUE(targetNames("quellora-tap-ABCD", tap.name, nullptr));
     // Another instance's tap, or nothing at all.
     EXPECT_FALSE(targetNames("quellora-tap-EF01", tap.name, &tap));
     EXPECT_FALSE(targetNames(std::nullopt, tap.name, &tap));
+}
+
+// A session as pw-dump printed it (trimmed): speakers and headphones, a
+// loopback sink (pw-loopback), a filter-chain sink (`pipewire -c` with a copy
+// node), pipewire-pulse's combine and echo-cancel sinks, and applications
+// through every client API, some with a device of their own: paplay
+// --device, pw-play --target, and paplay streams the session manager sends
+// where the user once moved paplay (target.node in the metadata).
+class VirtualDeviceSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::ifstream file(QUELLORA_PIPEWIRE_DUMP);
+        for (const auto& object : nlohmann::json::parse(file)) {
+            const std::uint32_t id = object["id"];
+            const auto type = object["type"].get<std::string>();
+            if (type == "PipeWire:Interface:Metadata") {
+                for (const auto& entry : object["metadata"]) {
+                    if (entry["key"] == "target.node") {
+                        restored[entry["subject"]] = entry["value"].dump();
+                    }
+                }
+                continue;
+            }
+            Properties props;
+            for (const auto& [key, value] : object["info"]["props"].items()) {
+                props[key] = value.is_string() ? value.get<std::string>() : value.dump();
+            }
+            const auto text = [&](const char* key) {
+                return props[key];
+            };
+            if (type == "PipeWire:Interface:Client") {
+                GraphClient client{id, id, 0, text("application.name") == "WirePlumber"};
+                client.application = {.name = text("application.name"),
+                                      .binary = text("application.process.binary"),
+                                      .known = true};
+                graph.clients[id] = client;
+                continue;
+            }
+            GraphNode node;
+            node.globalId = id;
+            node.name = text("node.name");
+            node.serial = text("object.serial");
+            node.mediaClass = text("media.class");
+            node.description = text("node.description");
+            node.clientId = static_cast<std::uint32_t>(std::atoi(text("client.id").c_str()));
+            node.application = {.name = text("application.name"), .known = true};
+            node.origin = nodeOrigin(props);
+            graph.nodes[id] = node;
+        }
+        graph.defaultSinkName = "speakers";
+    }
+    const GraphNode& node(const std::string& name) const { return *graph.nodeNamed(name); }
+    // Where the stream plays unless the tap takes it: "" for the default output.
+    std::string destination(const std::string& name) const {
+        const auto& stream = node(name);
+        const auto restoredTarget = restored.find(stream.globalId);
+        const auto found = streamDestination(
+            graph, stream,
+            {std::nullopt, restoredTarget == restored.end()
+                               ? std::nullopt
+                               : std::optional<std::string>(restoredTarget->second)});
+        return found.followsDefault ? "" : found.device ? found.device->name : "?";
+    }
+
+    Graph graph;
+    std::map<std::uint32_t, std::string> restored;
+};
+
+TEST_F(VirtualDeviceSessionTest, OnlyApplicationsStreamsAreTheTapsToTake) {
+    for (const auto* name :
+         {"eq_out", "dsp_out", "output.combined_speakers", "output.combined_headphones",
+          "echo-cancel-playback", "recorder", "eq_sink", "speakers"}) {
+        EXPECT_FALSE(graph.isApplicationStream(node(name))) << name;
+    }
+    for (const auto* name : {"later_paplay", "restored_paplay", "device_paplay", "target_pwplay",
+                             "plain_pwplay", "plain_aplay"}) {
+        EXPECT_TRUE(graph.isApplicationStream(node(name))) << name;
+    }
+    // A virtual device's own stream does not make its client an application.
+    EXPECT_FALSE(graph.processFacts(graph.clients.at(node("eq_out").clientId)).hasOutputStream);
+    graph.nodes[node("eq_out").globalId].running = true;
+    EXPECT_FALSE(graph.clientRunsOutput(node("eq_out").clientId));
+}
+
+TEST_F(VirtualDeviceSessionTest, StreamsBoundElsewhereThanTheDefaultOutputPlayThere) {
+    const std::pair<const char*, const char*> speakersDefault[] = {
+        {"plain_pwplay", ""},
+        {"plain_aplay", ""},
+        {"device_paplay", "headphones"},   // paplay --device
+        {"target_pwplay", "headphones"},   // pw-play --target
+        {"restored_paplay", "headphones"}, // the session manager's memory of paplay
+        {"later_paplay", "headphones"},
+    };
+    for (const auto& [stream, device] : speakersDefault) {
+        EXPECT_EQ(destination(stream), device) << stream;
+    }
+    // Asking for the default output is following it; a virtual sink as
+    // the default output is an ordinary output.
+    graph.defaultSinkName = "headphones";
+    EXPECT_EQ(destination("device_paplay"), "");
+    EXPECT_EQ(destination("restored_paplay"), "");
+    graph.defaultSinkName = "eq_sink";
+    EXPECT_EQ(destination("plain_pwplay"), "");
+    EXPECT_EQ(destination("target_pwplay"), "headphones");
+
+    // Ours in front of the stream's own target; anyone else's move stands,
+    // even onto the default output; -1 follows the default whatever else.
+    const auto& stream = node("target_pwplay");
+    const auto with = [&](std::optional<std::string> object, std::optional<std::string> restore) {
+        const auto found = streamDestination(graph, stream, {object, restore});
+        return found.followsDefault ? "" : found.device ? found.device->name : "?";
+    };
+    EXPECT_EQ(with("quellora-tap-AB12", std::nullopt), "headphones");
+    EXPECT_EQ(with("quellora-tap-AB12", "-1"), "headphones");
+    graph.defaultSinkName = "speakers";
+    EXPECT_EQ(with(std::nullopt, "-1"), "");
+    // A mixer's move half done (target.node first): still ours.
+    EXPECT_EQ(destination("plain_pwplay"), "");
+    EXPECT_EQ(
+        streamDestination(graph, node("plain_pwplay"), {"quellora-tap-AB12", "37"}).followsDefault,
+        true);
+    EXPECT_EQ(with(node("eq_sink").serial, std::nullopt), "eq_sink");
+    EXPECT_EQ(with("-1", "37"), "");
+    EXPECT_EQ(with("gone-sink", std::nullopt), "?");
+}
+
+// Our tap, read by our aggregate, which plays on a virtual sink as the
+// default output.
+TEST_F(VirtualDeviceSessionTest, WhatOurOutputReachesThroughVirtualDevices) {
+    graph.nodes[1] = sink(1, "quellora-tap-AB12");
+    graph.nodes[2] = sink(2, "quellora-aggregate-CD34");
+    graph.nodes[2].mediaClass.clear();
+    const auto link = [&](std::uint32_t id, const std::string& from, const std::string& to) {
+        graph.links[id] = {node(from).globalId, node(to).globalId, 0};
+    };
+    link(500, "quellora-tap-AB12", "quellora-aggregate-CD34");
+    link(501, "quellora-aggregate-CD34", "eq_sink");
+    link(502, "eq_out", "speakers");
+    link(503, "speakers", "recorder");
+    link(504, "plain_pwplay", "quellora-tap-AB12");
+    const auto reached = graph.reachableFrom({1});
+    for (const auto* name : {"eq_sink", "eq_out", "speakers", "recorder"}) {
+        EXPECT_TRUE(reached.contains(node(name).globalId)) << name;
+    }
+    // Into a device, not out of it: the echo canceller's sink reaches its
+    // playback and its source, but its capture stream feeds only the source.
+    for (const auto* name : {"plain_pwplay", "dsp_out", "echo-cancel-playback", "ec_source"}) {
+        EXPECT_FALSE(reached.contains(node(name).globalId)) << name;
+    }
+    const auto echo = graph.reachableFrom({node("ec_sink").globalId});
+    EXPECT_TRUE(echo.contains(node("echo-cancel-playback").globalId));
+    EXPECT_TRUE(echo.contains(node("ec_source").globalId));
+    EXPECT_FALSE(echo.contains(node("echo-cancel-capture").globalId));
+    EXPECT_EQ(graph.virtualDeviceOf(node("eq_out")), "Equaliser");
+    EXPECT_EQ(graph.virtualDeviceOf(node("plain_pwplay")), "");
 }
 
 } // namespace

@@ -101,18 +101,23 @@ TEST_F(AppsSectionTest, ACallPlaysDirectSaysWhyAndItsSwitchLevelsIt) {
     EXPECT_EQ(disclosure(panel).hint(), "1");
 }
 
+// One of them plays on a device of its own, and says so.
 TEST_F(AppsSectionTest, EightApplicationsFitAndLongNamesEndInAnEllipsis) {
     runningModel();
     const std::vector<std::string> names{"Firefox", "Spotify", "mpv",     "Linphone",
                                          "Steam",   "VLC",     "Discord", longName};
     std::int32_t pid = 3000;
     for (const auto& name : names) {
-        play({.pid = ++pid, .bundleID = "app-" + std::to_string(pid), .name = name});
+        play({.pid = ++pid,
+              .bundleID = "app-" + std::to_string(pid),
+              .name = name,
+              .outputDeviceName = name == "Steam" ? "Headset" : ""});
     }
     play({.pid = 9999}); // nothing identifies it: not listed
     auto& panel = expandedPanel("panel-apps-eight");
 
     EXPECT_EQ(disclosure(panel).hint(), "8");
+    EXPECT_THAT(shownTexts(panel), ::testing::Contains("plays on Headset"));
     for (const auto& name : names) {
         EXPECT_NE(switchOf(panel, QString::fromStdString(name)), nullptr) << name;
     }

@@ -198,6 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    test.advance(2.5);
                                },
                                "Waiting for Audio Output", true, nullptr},
+                      ModeCase{"on-some-audio-unlevelled",
+                               [](ContentViewModeTest& test) {
+                                   test.runningModel();
+                                   test.hal.setUnlevelledAudioReason("a reason");
+                                   test.advance(0.1);
+                               },
+                               "on, some audio passes unlevelled: a reason", true, nullptr},
                       ModeCase{"error",
                                [](ContentViewModeTest& test) {
                                    test.runningModel().send(AppEvent::engineFailed(noSpeakers));

@@ -37,6 +37,7 @@ public:
         return {{"firefox-esr", "Firefox", false, "", true},
                 {"linphone", "Linphone", true, "call audio", false},
                 {"caf\xE9", "caf\xE9", false, "", true}, // a Latin-1 file name
+                {"mpv", "mpv", false, "", true, true, "Headphones"},
                 {"Zoom", "Zoom", true, "", false, false}};
     }
     // Firefox plays; anything else does not, and its choice waits for it.
@@ -140,6 +141,7 @@ TEST_F(SessionBusInstanceTest, CommandsReachTheRunningInstanceAndSayWhatCameOfTh
                            "Firefox      firefox-esr  levelled\n"
                            "Linphone     linphone     direct (call audio), paused\n"
                            "caf\uFFFD         caf\uFFFD         levelled\n"
+                           "mpv          mpv          plays on Headphones\n"
                            "Zoom         Zoom         direct, remembered\n"
                            "Remembered: chosen for an application that has no stream now; "
                            "quellora forget NAME drops the choice.\n");

@@ -20,7 +20,46 @@ std::optional<std::uint32_t> parseNumber(const std::optional<std::string>& text)
     return error == std::errc{} && stop == end ? std::optional(value) : std::nullopt;
 }
 
+std::string valueOf(const Properties& properties, const char* key) {
+    const auto found = properties.find(key);
+    return found == properties.end() ? std::string() : found->second;
+}
+
+// The audio server's own processes: `pipewire` runs the daemon and every
+// module process started as `pipewire -c` (a filter-chain's, say), and
+// pipewire-pulse makes its modules' nodes on connections of its own under
+// its own binary (its PulseAudio clients carry theirs); the session
+// managers make nodes of their own too. No application's stream comes from
+// them.
+bool isServerProcess(const GraphClient& client) {
+    static const std::set<std::string> binaries{"pipewire", "pipewire-pulse", "wireplumber",
+                                                "pipewire-media-session"};
+    return client.sessionManager || binaries.contains(client.application.binary);
+}
+
+bool takesAudioIn(const GraphNode& node) {
+    return node.mediaClass.rfind("Audio/Sink", 0) == 0 || node.mediaClass == "Audio/Duplex" ||
+           node.mediaClass == "Stream/Input/Audio";
+}
+
+bool givesAudioOut(const GraphNode& node) {
+    return node.mediaClass.rfind("Audio/Source", 0) == 0 || node.mediaClass == "Audio/Duplex" ||
+           node.mediaClass == "Stream/Output/Audio";
+}
+
 } // namespace
+
+NodeOrigin nodeOrigin(const Properties& properties) {
+    NodeOrigin origin;
+    origin.linkGroup = valueOf(properties, "node.link-group");
+    origin.madeByPulseModule = properties.contains("pulse.module.id");
+    origin.target = valueOf(properties, "target.object");
+    if (origin.target.empty()) {
+        origin.target = valueOf(properties, "node.target");
+        origin.targetIsId = !origin.target.empty();
+    }
+    return origin;
+}
 
 bool ClockSettings::apply(const std::string& key, const std::optional<std::string>& value) {
     const auto number = parseNumber(value);
@@ -100,7 +139,7 @@ ProcessFacts Graph::processFacts(const GraphClient& client) const {
     std::string streamName;
     facts.reason = directOutputReason({}, own.api);
     for (const auto& [id, node] : nodes) {
-        if (node.clientId != client.globalId || !node.isOutputStream()) {
+        if (node.clientId != client.globalId || !isApplicationStream(node)) {
             continue;
         }
         const auto& stream = node.application;
@@ -143,6 +182,80 @@ const GraphNode* Graph::nodeWithObjectId(AudioObjectID objectId) const {
         }
     }
     return nullptr;
+}
+
+const GraphNode* Graph::nodeTargeted(const std::string& target, bool byId) const {
+    if (const auto number = parseNumber(target)) {
+        if (byId) {
+            const auto found = nodes.find(*number);
+            return found == nodes.end() ? nullptr : &found->second;
+        }
+        for (const auto& [id, node] : nodes) {
+            if (node.serial == target) {
+                return &node;
+            }
+        }
+        return nullptr;
+    }
+    return nodeNamed(target);
+}
+
+// An application's stream is an output stream that belongs to no virtual
+// device (no node.link-group), was not made by a pipewire-pulse module for
+// itself (pulse.module.id) and does not come from one of the server's own
+// processes (a module's or the session manager's). Streams that capture a
+// monitor are input streams, which the tap never takes in the first place.
+bool Graph::isApplicationStream(const GraphNode& node) const {
+    if (!node.isOutputStream() || !node.origin.linkGroup.empty() || node.origin.madeByPulseModule) {
+        return false;
+    }
+    const auto client = clients.find(node.clientId);
+    return client == clients.end() || !isServerProcess(client->second);
+}
+
+std::set<std::uint32_t> Graph::reachableFrom(const std::vector<std::uint32_t>& from) const {
+    std::multimap<std::uint32_t, std::uint32_t> next;
+    for (const auto& [id, link] : links) {
+        next.emplace(link.outputNode, link.inputNode);
+    }
+    for (const auto& [inId, in] : nodes) {
+        for (const auto& [outId, out] : nodes) {
+            if (inId != outId && !in.origin.linkGroup.empty() &&
+                in.origin.linkGroup == out.origin.linkGroup && takesAudioIn(in) &&
+                givesAudioOut(out)) {
+                next.emplace(inId, outId);
+            }
+        }
+    }
+    std::set<std::uint32_t> reached(from.begin(), from.end());
+    std::vector<std::uint32_t> pending(from.begin(), from.end());
+    while (!pending.empty()) {
+        const auto node = pending.back();
+        pending.pop_back();
+        const auto [first, last] = next.equal_range(node);
+        for (auto edge = first; edge != last; ++edge) {
+            if (reached.insert(edge->second).second) {
+                pending.push_back(edge->second);
+            }
+        }
+    }
+    return reached;
+}
+
+std::string Graph::virtualDeviceOf(const GraphNode& node) const {
+    if (node.origin.linkGroup.empty()) {
+        return {};
+    }
+    // Its sink before its source: an echo canceller is known by what it plays.
+    for (const char* kind : {"Audio/Sink", "Audio/Source"}) {
+        for (const auto& [id, member] : nodes) {
+            if (member.origin.linkGroup == node.origin.linkGroup &&
+                member.mediaClass.rfind(kind, 0) == 0) {
+                return member.description.empty() ? member.name : member.description;
+            }
+        }
+    }
+    return {};
 }
 
 const GraphNode* Graph::defaultSink() const {
@@ -193,7 +306,7 @@ bool Graph::isLinked(std::uint32_t outputNode, std::uint32_t inputNode) const {
 
 bool Graph::clientRunsOutput(std::uint32_t clientId) const {
     return std::any_of(nodes.begin(), nodes.end(), [&](const auto& entry) {
-        return entry.second.clientId == clientId && entry.second.isOutputStream() &&
+        return entry.second.clientId == clientId && isApplicationStream(entry.second) &&
                entry.second.running;
     });
 }
@@ -238,10 +351,39 @@ TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>
     const bool namesOurTap =
         std::any_of(graph.nodes.begin(), graph.nodes.end(), [&](const auto& entry) {
             const auto& node = entry.second;
-            return node.ownRole == ownTapRole &&
-                   (node.serial == *target || std::to_string(node.globalId) == *target);
+            return node.ownRole == ownTapRole && node.serial == *target;
         });
     return namesOurTap ? TargetChooser::us : TargetChooser::user;
+}
+
+StreamDestination streamDestination(const Graph& graph, const GraphNode& stream,
+                                    const StreamTargets& targets) {
+    const auto* defaultSink = graph.defaultSink();
+    const auto asked = [&](const std::string& target, bool byId) {
+        const auto* device = target == "-1" ? nullptr : graph.nodeTargeted(target, byId);
+        return device && device->isSink() && device != defaultSink
+                   ? StreamDestination{false, device}
+                   : StreamDestination{};
+    };
+    switch (targetChooser(graph, targets.object)) {
+    case TargetChooser::user:
+        return {false, graph.nodeTargeted(*targets.object, false)};
+    case TargetChooser::nobody:
+        if (targets.object) {
+            return {}; // -1: the default, whatever else is said
+        }
+        if (targets.node) {
+            return asked(*targets.node, true);
+        }
+        break;
+    case TargetChooser::us:
+        // Ours stands in front of the metadata's target.node, as for the
+        // session manager; a mixer that moves the stream writes that first
+        // and its target.object right after.
+        break;
+    }
+    return stream.origin.target.empty() ? StreamDestination{}
+                                        : asked(stream.origin.target, stream.origin.targetIsId);
 }
 
 namespace {
@@ -265,9 +407,9 @@ std::optional<std::string> frontFor(const std::string& position) {
 } // namespace
 
 bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,
-                 const GraphNode* node) {
-    return target && (*target == nodeName || (node && (*target == node->serial ||
-                                                       *target == std::to_string(node->globalId))));
+                 const GraphNode* node, bool byId) {
+    const auto number = node ? (byId ? std::to_string(node->globalId) : node->serial) : "";
+    return target && (*target == nodeName || (!number.empty() && *target == number));
 }
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>>

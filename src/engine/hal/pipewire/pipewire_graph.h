@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,29 @@ struct ApplicationProperties {
     friend bool operator==(const ApplicationProperties&, const ApplicationProperties&) = default;
 };
 
+// What a node's own properties (its info; the registry shows only a few
+// keys) say of where it belongs and where it wants to play.
+struct NodeOrigin {
+    // node.link-group: PipeWire's modules (loopback, filter-chain,
+    // echo-cancel, combine-stream) and pipewire-pulse's (combine-sink, and
+    // those built on the former: remap-sink, ladspa-sink, ...) give every
+    // node of one virtual device the same group, its sink and the stream
+    // that plays what the sink receives; WirePlumber takes a stream carrying
+    // it for a filter's, never follows the default with it and never links
+    // it into its own group. No application sets it.
+    std::string linkGroup;
+    // pulse.module.id: a pipewire-pulse module made the node for itself.
+    bool madeByPulseModule = false;
+    // The device the stream asked for when it was made: target.object (what
+    // paplay --device, pw-play --target and device pickers set; a serial or
+    // a name), else the older node.target (an id or a name).
+    std::string target;
+    bool targetIsId = false; // node.target: an id, not a serial, when a number
+
+    friend bool operator==(const NodeOrigin&, const NodeOrigin&) = default;
+};
+NodeOrigin nodeOrigin(const Properties& properties);
+
 struct GraphNode {
     std::uint32_t globalId = 0;
     AudioObjectID objectId = 0; // the adapter's own id for it
@@ -52,6 +76,7 @@ struct GraphNode {
     bool running = false;
     std::string description;           // node.description, else node.nick: what people call it
     ApplicationProperties application; // output streams
+    NodeOrigin origin;                 // with `application`, from the node's info
 
     bool isSink() const { return mediaClass == "Audio/Sink" && ownRole.empty(); }
     bool isOutputStream() const { return mediaClass == "Stream/Output/Audio" && ownRole.empty(); }
@@ -151,6 +176,9 @@ struct Graph {
 
     const GraphNode* nodeNamed(const std::string& name) const;
     const GraphNode* nodeWithObjectId(AudioObjectID objectId) const;
+    // The node a routing target names: by serial (`byId` false: target.object)
+    // or id (true: node.target, target.node) when it is a number, else by name.
+    const GraphNode* nodeTargeted(const std::string& target, bool byId) const;
     // The user's default sink, never one of ours: when the current default is
     // ours, the configured one, the last default that was not ours, or the
     // sink the session manager prefers most stands in; none without sinks.
@@ -160,7 +188,18 @@ struct Graph {
     // The channel positions of a sink's inputs, in order: its layout.
     std::vector<std::string> channelPositions(std::uint32_t nodeId) const;
     bool isLinked(std::uint32_t outputNode, std::uint32_t inputNode) const;
-    // Whether a client has an output stream that is running.
+    // Whether the node is an application's output stream, the only kind the
+    // tap takes, rather than a virtual device's own (see the rule in the
+    // definition).
+    bool isApplicationStream(const GraphNode& node) const;
+    // The nodes audio leaving `from` reaches: along links, and through each
+    // virtual device from the nodes that take its audio in to those that
+    // give it out (the nodes of one node.link-group).
+    std::set<std::uint32_t> reachableFrom(const std::vector<std::uint32_t>& from) const;
+    // The virtual device a node belongs to, as people know it: the
+    // description of the sink or source of its link group; empty for none.
+    std::string virtualDeviceOf(const GraphNode& node) const;
+    // Whether a client has an application output stream that is running.
     bool clientRunsOutput(std::uint32_t clientId) const;
     // Whether a running application stream is linked into the node.
     bool runningStreamInto(std::uint32_t nodeId) const;
@@ -179,13 +218,41 @@ StreamLinks streamLinks(const Graph& graph, std::uint32_t stream, std::uint32_t 
 
 // Who chose where a stream plays, going by its "target.object" in the
 // default metadata: nobody (absent, or -1 for "follow the default"), we (one
-// of our taps, by name, serial or id, or a tap of an earlier run), or the
-// user, with a mixer (pavucontrol, pactl move-sink-input) or by hand.
+// of our taps, by name or serial, or a tap of an earlier run), or the user,
+// with a mixer (pavucontrol, pactl move-sink-input) or by hand. (A serial is
+// never read as an id: the server numbers both from one counter each, so a
+// device's serial may be our tap's id.)
 enum class TargetChooser { nobody, us, user };
 TargetChooser targetChooser(const Graph& graph, const std::optional<std::string>& target);
-// Whether a "target.object" names this very node (by name, serial or id).
+// The default metadata's routing keys for one stream.
+struct StreamTargets {
+    std::optional<std::string> object; // target.object: ours, a mixer's, another manager's
+    // target.node: the device the session manager restores for the
+    // stream's application, or -1 once the stream follows the default.
+    std::optional<std::string> node;
+};
+
+// Where a stream plays unless the tap takes it.
+struct StreamDestination {
+    bool followsDefault = true;        // bound for the default output: ours to level
+    const GraphNode* device = nullptr; // otherwise where it plays, if the graph has it
+};
+
+// Read in the session manager's order: the metadata's target.object, its
+// target.node, then the stream's own target; -1 follows the default. The
+// stream's own target still counts behind ours. A move
+// anyone but us made stands wherever it leads (a mixer, another audio
+// manager moving every stream into its own sink). A device the stream
+// asked for, or the session manager restores for its application, counts
+// while it is not the default output: only streams bound for the default
+// output are levelled.
+StreamDestination streamDestination(const Graph& graph, const GraphNode& stream,
+                                    const StreamTargets& targets);
+
+// Whether a target names this very node: by name, or by serial (a
+// "target.object") or id (`byId`: a "target.node").
 bool targetNames(const std::optional<std::string>& target, const std::string& nodeName,
-                 const GraphNode* node);
+                 const GraphNode* node, bool byId = false);
 
 // Pairs of (output port, input port) that connect `from`'s ports to `to`'s,
 // channel by channel. A single input takes the first output, a single

@@ -36,6 +36,9 @@ constexpr auto tapAudioPoll = std::chrono::milliseconds(10);
 // it again meanwhile only moves the stream once more.
 constexpr auto misroutingGrace = seconds(1.0);
 constexpr const char* routingKey = "target.object";
+// Where the session manager restores a stream's application to, or -1 for
+// one that follows the default output.
+constexpr const char* restoredTargetKey = "target.node";
 
 // An object and the property of it that changed.
 using PropertyChange = std::pair<AudioObjectID, FourCharCode>;
@@ -128,8 +131,11 @@ struct PipeWireHal::Impl {
         std::map<AudioObjectID, bool> aggregatesAlive;
         std::map<AudioObjectID, bool> tapsReceiving; // whether a running stream plays into it
         std::map<AudioObjectID, ProcessFacts> processes;
+        // Where each plays instead of the default output.
+        std::map<AudioObjectID, std::string> processOutputs;
         std::map<AudioObjectID, bool> processesRunning; // whether one of its streams runs
         bool sessionManagerPresent = false;
+        std::string unlevelledReason;
     };
 
     Dispatcher& mainQueue;
@@ -225,6 +231,9 @@ struct PipeWireHal::Impl {
                 tap->bypassSink = 0;
                 tap->node = nullptr; // gone with the connection
                 tap->routed.clear();
+                tap->looping.clear();
+                tap->brokenLinks.clear();
+                tap->unlevelledReason.clear();
             }
             session->disconnect();
             overloadsSeen.clear();
@@ -236,6 +245,7 @@ struct PipeWireHal::Impl {
             last = Snapshot{};
         }
         deliver(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
+        deliver(kAudioObjectSystemObject, AudioProperty::unlevelledAudioReason);
         for (const auto device : gone) {
             deliver(device, AudioProperty::deviceIsAlive);
         }
@@ -273,8 +283,12 @@ struct PipeWireHal::Impl {
         if (now.defaultOutput != last.defaultOutput || sessionManagerReturned(now)) {
             changes.emplace_back(kAudioObjectSystemObject, AudioProperty::defaultOutputDevice);
         }
-        if (now.processes != last.processes || now.processesRunning != last.processesRunning) {
+        if (now.processes != last.processes || now.processesRunning != last.processesRunning ||
+            now.processOutputs != last.processOutputs) {
             changes.emplace_back(kAudioObjectSystemObject, AudioProperty::processObjectList);
+        }
+        if (now.unlevelledReason != last.unlevelledReason) {
+            changes.emplace_back(kAudioObjectSystemObject, AudioProperty::unlevelledAudioReason);
         }
         for (const auto& [device, running] : now.devicesRunning) {
             const auto before = last.devicesRunning.find(device);
@@ -356,6 +370,7 @@ struct PipeWireHal::Impl {
         now.rate = graph.clock.effectiveRate();
         for (const auto& [id, client] : graph.clients) {
             now.processes[client.objectId] = graph.processFacts(client);
+            now.processOutputs[client.objectId] = chosenOutputOf(graph, client);
             now.processesRunning[client.objectId] = graph.clientRunsOutput(id);
         }
         for (const auto& [id, node] : graph.nodes) {
@@ -364,6 +379,7 @@ struct PipeWireHal::Impl {
                 now.deviceLayouts[node.objectId] = graph.channelPositions(id);
             }
         }
+        now.unlevelledReason = unlevelledReason();
         for (const auto& [id, tap] : taps) {
             const auto receiving = tap->retired ? std::nullopt : tapReceiving(graph, *tap);
             if (receiving) {
@@ -376,6 +392,41 @@ struct PipeWireHal::Impl {
             }
         }
         return now;
+    }
+
+    // Why some audio passes unlevelled, as the first tap that holds
+    // streams out of a loop says.
+    std::string unlevelledReason() const {
+        for (const auto& [id, tap] : taps) {
+            if (!tap->retired && !tap->unlevelledReason.empty()) {
+                return tap->unlevelledReason;
+            }
+        }
+        return {};
+    }
+
+    // The name of the device a client's application streams play on instead
+    // of the default output, when all of them do and agree on it.
+    std::string chosenOutputOf(const Graph& graph, const GraphClient& client) const {
+        std::optional<std::string> chosen;
+        for (const auto& [id, node] : graph.nodes) {
+            if (node.clientId != client.globalId || !graph.isApplicationStream(node)) {
+                continue;
+            }
+            const auto destination =
+                streamDestination(graph, node,
+                                  {session->defaultMetadata(id, routingKey),
+                                   session->defaultMetadata(id, restoredTargetKey)});
+            const auto* device = destination.device;
+            const auto name = !device                       ? std::string()
+                              : device->description.empty() ? device->name
+                                                            : device->description;
+            if ((chosen && *chosen != name) || name.empty()) {
+                return {};
+            }
+            chosen = name;
+        }
+        return chosen.value_or("");
     }
 
     // Whether a running application stream plays into the tap; nothing
@@ -580,11 +631,14 @@ struct PipeWireHal::Impl {
         taps.erase(found);
     }
 
-    // Every other application's output stream goes into the tap while it
-    // exists, whatever happened since it was first routed (a rebuild, the
-    // session manager restarting and forgetting its targets, a device
-    // vanishing), unless the user sent it somewhere else: that choice stands.
-    // Streams of excluded processes go back to the default output.
+    // Every other application's output stream bound for the default output
+    // goes into the tap while it exists, whatever happened since it was
+    // first routed (a rebuild, the session manager restarting and forgetting
+    // its targets, a device vanishing), unless someone sent it elsewhere:
+    // that choice stands. Streams of excluded processes, streams that now
+    // play on a device of their own, and streams that would feed the tap its
+    // own output go back where they belong. A virtual device's own streams
+    // are never moved, except out of a loop.
     void routeStreams(const Graph& graph) {
         for (auto& [id, tap] : taps) {
             // A retired tap keeps what it holds until the next tap, of
@@ -597,45 +651,140 @@ struct PipeWireHal::Impl {
             };
             std::erase_if(tap->routed, gone);
             std::erase_if(tap->nudged, gone);
+            std::erase_if(tap->looping, gone);
+            std::erase_if(tap->brokenLinks,
+                          [&](std::uint32_t link) { return !graph.links.contains(link); });
+            const auto* tapNode = graph.nodeNamed(tap->nodeName);
+            const auto feedsBack = tapNode
+                                       ? graph.reachableFrom(outputsOf(graph, id, *tap, *tapNode))
+                                       : std::set<std::uint32_t>{};
+            std::erase_if(tap->looping,
+                          [&](std::uint32_t stream) { return !feedsBack.contains(stream); });
             for (const auto& [nodeId, node] : graph.nodes) {
-                if (!node.isOutputStream()) {
+                if (!node.isOutputStream() || !tapNode) {
                     continue;
                 }
-                const auto target = session->defaultMetadata(nodeId, routingKey);
-                if (targetChooser(graph, target) == TargetChooser::user) {
-                    tap->routed.erase(nodeId);
+                const StreamTargets targets{session->defaultMetadata(nodeId, routingKey),
+                                            session->defaultMetadata(nodeId, restoredTargetKey)};
+                const bool inTap = tap->routed.contains(nodeId) || tap->looping.contains(nodeId) ||
+                                   graph.isLinked(nodeId, tapNode->globalId);
+                if (inTap && feedsBack.contains(nodeId)) {
+                    breakLoop(graph, *tap, node, targets);
                     continue;
                 }
-                const auto taken = takes(graph, *tap, node);
+                const auto taken = takes(graph, *tap, node, targets);
                 if (!taken) {
                     continue; // not yet known what it is: it plays where it is meanwhile
                 }
                 if (!*taken) {
-                    if (targetsTap(graph, *tap, target)) {
+                    // Back where it belongs; a virtual device's own stream
+                    // someone sent into the tap stays there.
+                    tap->routed.erase(nodeId);
+                    if (graph.isApplicationStream(node) &&
+                        targetsTap(graph, *tap, targets.object)) {
                         session->setDefaultMetadata(nodeId, routingKey, std::nullopt);
                     }
-                    tap->routed.erase(nodeId);
                     continue;
                 }
-                if (target != tap->nodeName &&
+                if (feedsBack.contains(nodeId)) {
+                    breakLoop(graph, *tap, node, targets);
+                    continue;
+                }
+                if (targets.object != tap->nodeName &&
                     !session->setDefaultMetadata(nodeId, routingKey, tap->nodeName)) {
                     continue; // no session manager to ask right now; again when it is back
                 }
                 tap->routed.insert(nodeId);
             }
+            tap->unlevelledReason = loopReason(graph, *tap);
         }
     }
 
-    // Whether the tap takes the stream, by what its application is; nothing
-    // until the server has told what that is. (A client's process ID says
-    // little: PulseAudio clients all have pipewire-pulse's.)
-    static std::optional<bool> takes(const Graph& graph, const Tap& tap, const GraphNode& stream) {
+    // Where the tap's audio goes: its own links out, the output its
+    // aggregates play on, its bypass, and the default output any next
+    // generation plays on.
+    std::vector<std::uint32_t> outputsOf(const Graph& graph, AudioObjectID tapId, const Tap& tap,
+                                         const GraphNode& tapNode) const {
+        std::vector<std::uint32_t> outputs{tapNode.globalId};
+        for (const auto& [aggregateId, aggregate] : aggregates) {
+            if (aggregate && aggregate->tapId() == tapId) {
+                if (const auto* device = graph.nodeNamed(aggregate->description().mainSubDevice)) {
+                    outputs.push_back(device->globalId);
+                }
+            }
+        }
+        if (tap.bypassSink != 0) {
+            outputs.push_back(tap.bypassSink);
+        }
+        if (const auto* sink = graph.defaultSink()) {
+            outputs.push_back(sink->globalId);
+        }
+        return outputs;
+    }
+
+    // Locked. A stream that is (or was to be) in the tap while the tap's own
+    // output reaches it: it leaves the tap, by whoever it was sent there, and
+    // plays where it would without us.
+    void breakLoop(const Graph& graph, Tap& tap, const GraphNode& stream,
+                   const StreamTargets& targets) {
+        const auto streamId = stream.globalId;
+        tap.routed.erase(streamId);
+        if (tap.looping.insert(streamId).second) {
+            log.notice("Stream %{public}u (%{public}s) would feed Quellora its own output; it "
+                       "plays unlevelled",
+                       streamId, stream.name);
+        }
+        // A mixer names the tap in both keys.
+        if (targetsTap(graph, tap, targets.object)) {
+            session->setDefaultMetadata(streamId, routingKey, std::nullopt);
+        }
+        if (targetsTap(graph, tap, targets.node, true)) {
+            session->setDefaultMetadata(streamId, restoredTargetKey, std::nullopt);
+        }
+        // Links made by hand stay until someone removes them; the session
+        // manager's follow the target.
+        const auto* tapNode = graph.nodeNamed(tap.nodeName);
+        for (const auto& [linkId, link] : graph.links) {
+            const auto maker = graph.clients.find(link.clientId);
+            const bool bySessionManager =
+                maker != graph.clients.end() && maker->second.sessionManager;
+            if (link.outputNode == streamId && tapNode && link.inputNode == tapNode->globalId &&
+                !bySessionManager && tap.brokenLinks.insert(linkId).second) {
+                session->destroyGlobal(linkId);
+            }
+        }
+    }
+
+    // Why some audio passes the tap unlevelled: the first stream held out of
+    // a loop, by the virtual device it belongs to where it has one.
+    static std::string loopReason(const Graph& graph, const Tap& tap) {
+        for (const auto stream : tap.looping) {
+            const auto& node = graph.nodes.at(stream);
+            auto name = graph.virtualDeviceOf(node);
+            for (const auto& candidate : {node.application.name, node.description, node.name}) {
+                name = name.empty() ? candidate : name;
+            }
+            return "the output of " + name + " would feed back into Quellora";
+        }
+        return {};
+    }
+
+    // Whether the tap takes the stream, by what it is, where it is bound and
+    // what its application is; nothing until the server has told what that
+    // is. (A client's process ID says little: PulseAudio clients all have
+    // pipewire-pulse's.)
+    std::optional<bool> takes(const Graph& graph, const Tap& tap, const GraphNode& stream,
+                              const StreamTargets& targets) const {
+        if (!stream.application.known) {
+            return std::nullopt;
+        }
+        if (!graph.isApplicationStream(stream) ||
+            !streamDestination(graph, stream, targets).followsDefault) {
+            return false;
+        }
         const auto client = graph.clients.find(stream.clientId);
         if (client == graph.clients.end()) {
             const auto& own = stream.application;
-            if (!own.known) {
-                return std::nullopt;
-            }
             return tapTakesProcess(tap.description, kAudioObjectUnknown,
                                    applicationIdentity(own.binary, own.name),
                                    directOutputReason(own.mediaRole, own.api));
@@ -665,11 +814,12 @@ struct PipeWireHal::Impl {
     }
 
     // Whether a stream's target names this tap: by name, or by the serial
-    // or id a mixer or our own second request used.
+    // (target.object) or id (target.node, `byId`) a mixer or our own second
+    // request used.
     static bool targetsTap(const Graph& graph, const Tap& tap,
-                           const std::optional<std::string>& target) {
-        return targetNames(target, tap.nodeName,
-                           tap.node ? graph.nodeNamed(tap.nodeName) : nullptr);
+                           const std::optional<std::string>& target, bool byId = false) {
+        return targetNames(target, tap.nodeName, tap.node ? graph.nodeNamed(tap.nodeName) : nullptr,
+                           byId);
     }
 
     // ---- repairing the session manager's mistakes ------------------------------
@@ -819,7 +969,8 @@ struct PipeWireHal::Impl {
         if (aggregates.contains(object)) {
             return Kind::aggregate;
         }
-        if (taps.contains(object)) {
+        // A retired tap lingers for the next generation, but is gone for the engine.
+        if (const auto tap = taps.find(object); tap != taps.end() && !tap->second->retired) {
             return Kind::tap;
         }
         const auto& graph = session->graph();
@@ -855,6 +1006,9 @@ struct PipeWireHal::Impl {
                 const auto* sink = graph.defaultSink();
                 return PropertyValue(std::uint32_t{sink ? sink->objectId : 0});
             }
+            if (global && selector == AudioProperty::unlevelledAudioReason) {
+                return PropertyValue(unlevelledReason());
+            }
             if (global && selector == AudioProperty::processObjectList) {
                 std::vector<std::uint32_t> processes;
                 for (const auto& [id, client] : graph.clients) {
@@ -873,6 +1027,9 @@ struct PipeWireHal::Impl {
             if (global && selector == AudioProperty::processIsRunningOutput) {
                 return PropertyValue(
                     std::uint32_t{graph.clientRunsOutput(client->first) ? 1u : 0u});
+            }
+            if (global && selector == AudioProperty::processOutputDeviceName) {
+                return PropertyValue(chosenOutputOf(graph, client->second));
             }
             return processProperty(graph.processFacts(client->second), address);
         }
@@ -1134,7 +1291,7 @@ OSStatus PipeWireHal::setPropertyData(AudioObjectID object,
         return kind == Impl::Kind::none ? kAudioHardwareBadObjectError
                                         : kAudioHardwareUnknownPropertyError;
     }
-    if (size < sizeof(std::uint32_t)) {
+    if (size != sizeof(std::uint32_t)) {
         return kAudioHardwareBadPropertySizeError;
     }
     std::uint32_t value = 0;
@@ -1382,10 +1539,12 @@ OSStatus PipeWireHal::addPropertyListener(AudioObjectID object,
     return kAudioHardwareNoError;
 }
 
-OSStatus PipeWireHal::removePropertyListener(AudioObjectID, const AudioObjectPropertyAddress&,
+OSStatus PipeWireHal::removePropertyListener(AudioObjectID object,
+                                             const AudioObjectPropertyAddress& address,
                                              AudioObjectPropertyListenerID listener) {
-    const auto removed =
-        std::erase_if(impl->listeners, [&](const Impl::Listener& l) { return l.id == listener; });
+    const auto removed = std::erase_if(impl->listeners, [&](const Impl::Listener& l) {
+        return l.id == listener && l.object == object && l.selector == address.mSelector;
+    });
     return removed ? kAudioHardwareNoError : kAudioHardwareBadObjectError;
 }
 

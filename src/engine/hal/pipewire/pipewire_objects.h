@@ -61,6 +61,12 @@ struct Tap {
     // manager was asked again to move in.
     std::set<std::uint32_t> routed;
     std::set<std::uint32_t> nudged;
+    // Streams that would feed the tap its own output, held out while they
+    // would; the links into the tap we removed for it; why audio passes
+    // unlevelled meanwhile (empty: none does).
+    std::set<std::uint32_t> looping;
+    std::set<std::uint32_t> brokenLinks;
+    std::string unlevelledReason;
     // A tap the engine destroys lingers a moment, so that the next
     // generation takes it over (`adopted` until its aggregate runs) and its
     // applications never move: the session manager's moves silence a stream

@@ -42,6 +42,17 @@ ApplicationProperties applicationProperties(const spa_dict* props) {
     return application;
 }
 
+Properties propertiesOf(const spa_dict* props) {
+    Properties properties;
+    const spa_dict_item* item = nullptr;
+    if (props) {
+        spa_dict_for_each(item, props) {
+            properties[item->key] = item->value ? item->value : "";
+        }
+    }
+    return properties;
+}
+
 void initialisePipeWire() {
     static std::once_flag once;
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
@@ -322,7 +333,10 @@ void Session::onGlobal(void* data, std::uint32_t id, std::uint32_t, const char* 
         if (node.description.empty()) {
             node.description = property(props, PW_KEY_NODE_NICK);
         }
-        const bool followState = node.isSink() || node.isOutputStream() || !node.ownRole.empty();
+        // Every audio node's info, for the virtual devices its link group
+        // ties it to; the state of sinks, streams and ours.
+        const bool followState =
+            node.mediaClass.find("Audio") != std::string::npos || !node.ownRole.empty();
         graph.nodes[id] = node;
         if (followState) {
             self.bindNode(id);
@@ -405,6 +419,7 @@ void Session::onNodeInfo(void* data, const pw_node_info* info) {
     }
     if (info->change_mask & PW_NODE_CHANGE_MASK_PROPS) {
         node->second.application = applicationProperties(info->props);
+        node->second.origin = nodeOrigin(propertiesOf(info->props));
     }
     self.notifyChanged();
 }

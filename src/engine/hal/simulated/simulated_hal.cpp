@@ -199,6 +199,8 @@ SimulatedHal::systemProperty(const AudioObjectPropertyAddress& address) const {
     }
     case AudioProperty::defaultOutputDevice:
         return SimulatedPropertyValue::fixed(defaultOutput_);
+    case AudioProperty::unlevelledAudioReason:
+        return SimulatedPropertyValue::string(unlevelledAudioReason_);
     default:
         return std::nullopt;
     }
@@ -232,6 +234,8 @@ SimulatedHal::processProperty(const Process& entry,
             static_cast<std::uint32_t>(entry.profile.directOutputReason));
     case AudioProperty::processHasOutputStream:
         return SimulatedPropertyValue::fixed(std::uint32_t{entry.hasOutputStream});
+    case AudioProperty::processOutputDeviceName:
+        return text(entry.profile.outputDeviceName);
     default:
         return std::nullopt;
     }

@@ -48,6 +48,9 @@ struct ProcessProfile {
     std::string iconName{};
     std::string binary{}; // empty: not told
     DirectOutputReason directOutputReason = DirectOutputReason::none;
+    // The device it plays on instead of the default output, by name; empty:
+    // it follows the default output.
+    std::string outputDeviceName{};
 };
 
 // How devices run when they run on their own threads.
@@ -138,8 +141,9 @@ public:
     // What 'fsiz' reads back from now on, whatever is set; nothing restores it.
     void overrideReportedBufferFrameSize(AudioObjectID device, std::optional<std::uint32_t> frames);
     // Unplugs a device: announces 'livn' on it, stops its threads and procs
-    // and the playback on it, clears the default output if it was that, and
-    // leaves aggregates built on it dead.
+    // and the playback on it, leaves aggregates built on it dead and, if it
+    // was the default output, makes the first remaining output the default
+    // (none when no output remains), as servers do.
     void removeDevice(AudioObjectID device);
     // Makes a property missing: hasProperty false, reads fail.
     void removeProperty(AudioObjectID object, FourCharCode selector,
@@ -162,6 +166,9 @@ public:
     void closeOutputStream(AudioObjectID process);
     // Announces 'over' on the device.
     void reportOverload(AudioObjectID device);
+    // Why some audio passes the tap unlevelled; empty for none. Announces
+    // 'unlv' on the system object when it changes.
+    void setUnlevelledAudioReason(std::string reason);
 
     // Aggregates created from now on come alive this long after creation
     // (on the main dispatcher's clock) and announce 'livn' then.
@@ -284,6 +291,7 @@ private:
     std::map<AudioObjectID, std::unique_ptr<SimulatedDevice>> devices_;
     std::set<std::tuple<AudioObjectID, FourCharCode, FourCharCode>> removedProperties_;
     AudioObjectID defaultOutput_ = kAudioObjectUnknown;
+    std::string unlevelledAudioReason_;
 
     Dispatcher::Duration aggregateAliveDelay_{};
     std::optional<double> tapSampleRateOverride_;

@@ -164,6 +164,12 @@ void SimulatedHal::renameProcess(AudioObjectID id, std::string bundleID, std::st
     listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
 }
 
+void SimulatedHal::setUnlevelledAudioReason(std::string reason) {
+    if (std::exchange(unlevelledAudioReason_, std::move(reason)) != unlevelledAudioReason_) {
+        listeners_->notify(kAudioObjectSystemObject, AudioProperty::unlevelledAudioReason);
+    }
+}
+
 void SimulatedHal::closeOutputStream(AudioObjectID id) {
     setPlayback(id, kAudioObjectUnknown);
     if (std::exchange(process(id).hasOutputStream, false)) {
@@ -419,7 +425,10 @@ void SimulatedHal::eraseDevice(AudioObjectID id) {
         }
     }
     if (defaultOutput_ == id) {
-        setDefaultOutput(kAudioObjectUnknown);
+        const auto output = std::find_if(devices_.begin(), devices_.end(), [](const auto& entry) {
+            return !entry.second->aggregate;
+        });
+        setDefaultOutput(output != devices_.end() ? output->first : kAudioObjectUnknown);
     }
     for (auto& [aggregateID, entry] : devices_) {
         if (entry->mainDevice == id) {
