@@ -79,8 +79,6 @@ ContentView::ContentView(AppState& model, Updater& updater, QWidget* parent)
     fineTuneColumn->setSpacing(8);
     fineTuneColumn->addWidget(new PresetSelector(model, fineTune));
     fineTuneColumn->addWidget(new ProgrammeLevellingControls(model, fineTune));
-    // Apart from the compressor's sliders, which it is not one of.
-    fineTuneColumn->addSpacing(6);
     fineTuneColumn->addWidget(new FineTuneSliders(model, fineTune));
 
     auto* column = new QVBoxLayout(this);

@@ -43,6 +43,7 @@ public:
     float paramValue() const { return value_; }
     QString valueText() const { return formatParamValue(value_, format_); }
     const ClosedRange<float>& paramRange() const { return range_; }
+    const ValueFormat& valueFormat() const { return format_; }
     // The smallest change the slider makes.
     float stepSize() const;
     // Moves the knob to `value` without emitting anything.

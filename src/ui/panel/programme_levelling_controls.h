@@ -10,16 +10,16 @@ namespace quellora {
 class AppState;
 class EasedValue;
 class MenuSwitch;
-class ParamTrack;
+class ParamStepper;
 class TintedLabel;
 
-// "Even out programmes" with the loudness every programme is brought to, on
-// its trailing side, and under them the target's slider, which works only
-// while the switch is on. Night levels programmes its own way (speech
-// first), so while it is the preset both stay where they are, dimmed and
-// inert, and the note "built into Night" takes the target's place: the panel
-// keeps its height under the pointer, and the user's choice is there again
-// on leaving Night.
+// "Even out programmes" and, on its trailing side, the loudness every
+// programme is brought to, in one line: the panel must still fit a screen
+// 800 high. The target works only while the switch is on. Night levels
+// programmes its own way (speech first), so while it is the preset the
+// switch stays where it is, dimmed and inert, and the note "built into
+// Night" takes the target's place: the panel keeps its height under the
+// pointer, and the user's choice is there again on leaving Night.
 class ProgrammeLevellingControls : public QWidget {
     Q_OBJECT
 public:
@@ -31,11 +31,10 @@ private:
     AppState& model_;
     QWidget* switchGroup_; // the switch and its caption
     MenuSwitch* switch_;
-    TintedLabel* targetText_;
+    ParamStepper* target_;
     TintedLabel* nightNote_;
-    ParamTrack* target_;
     EasedValue* switchOpacity_;
-    std::vector<EasedValue*> targetOpacity_;
+    EasedValue* targetOpacity_;
     std::vector<Subscription> subscriptions_;
 };
 
