@@ -92,6 +92,15 @@ void BM_NightChainInterleaved6Channels(benchmark::State& state) {
     runInterleaved(state, chain, quellora::nightCompressorParams(), 0.25f, 6);
 }
 
+// Standard with "Even out programmes": leveller, compressor and limiter, to
+// set beside BM_CompressorInterleaved (the design allows twice its cost).
+void BM_ProgrammeTargetChainInterleaved(benchmark::State& state) {
+    quellora::ProcessingChain chain;
+    chain.setProgrammeTarget(-18.0f);
+    chain.reset();
+    runInterleaved(state, chain);
+}
+
 // Full-scale noise: the limiter works on every block, its slowest case.
 void BM_NightChainInterleavedLimiting(benchmark::State& state) {
     quellora::ProcessingChain chain;
@@ -106,6 +115,7 @@ BENCHMARK(BM_CompressorInterleaved6ChannelsPortable)->Arg(256)->Arg(512)->Arg(10
 BENCHMARK(BM_NightChainInterleaved6Channels)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_NightChainInterleavedLimiting)->Arg(256);
 BENCHMARK(BM_NightChainInterleaved)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_ProgrammeTargetChainInterleaved)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_NightChainInterleavedPortable)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_CompressorInterleavedPortable)->Arg(256)->Arg(512)->Arg(1024);
 BENCHMARK(BM_ReferenceCompressorInterleaved)->Arg(256)->Arg(512)->Arg(1024);

@@ -444,6 +444,10 @@ Clip musicOnly(std::string name, double bpm, int key, double lufs, Rng& rng) {
 
 } // namespace
 
+std::vector<double> resampledTo48k(const std::vector<float>& input, int inputRate) {
+    return resampled(input, inputRate);
+}
+
 std::string_view labelOf(SegmentKind kind) {
     switch (kind) {
     case SegmentKind::dialogue:
@@ -454,13 +458,15 @@ std::string_view labelOf(SegmentKind kind) {
         return "music";
     case SegmentKind::advert:
         return "advert";
+    case SegmentKind::pause:
+        return "pause";
     }
     return "";
 }
 
 std::optional<SegmentKind> segmentKindFromLabel(std::string_view label) {
-    for (const auto kind :
-         {SegmentKind::dialogue, SegmentKind::action, SegmentKind::music, SegmentKind::advert}) {
+    for (const auto kind : {SegmentKind::dialogue, SegmentKind::action, SegmentKind::music,
+                            SegmentKind::advert, SegmentKind::pause}) {
         if (labelOf(kind) == label) {
             return kind;
         }

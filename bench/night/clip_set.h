@@ -9,7 +9,7 @@
 namespace quellora::night {
 
 // What a stretch of a clip is, for the measurements.
-enum class SegmentKind { dialogue, action, music, advert };
+enum class SegmentKind { dialogue, action, music, advert, pause };
 
 std::string_view labelOf(SegmentKind kind);
 std::optional<SegmentKind> segmentKindFromLabel(std::string_view label);
@@ -41,5 +41,8 @@ std::vector<Clip> generateClipSet();
 // so other material can be judged the same way.
 void writeClip(const Clip& clip, const std::filesystem::path& directory);
 Clip readClip(const std::filesystem::path& wavPath);
+
+// Mono samples at `inputRate` brought to 48 kHz (windowed sinc).
+std::vector<double> resampledTo48k(const std::vector<float>& input, int inputRate);
 
 } // namespace quellora::night

@@ -7,10 +7,15 @@
 //   quellora-night-eval --write DIR      ... and writes it as DIR/NAME.wav + NAME.labels
 //   quellora-night-eval A.wav B.wav ...  other clips, each with its .labels beside it
 //   quellora-night-eval --gain DB ...    every clip played that much louder or quieter
+//   quellora-night-eval --playlists SET  programmes one after another (SET: tuning or
+//                                        held-out; see playlist.h for the packages),
+//                                        through Standard, Night and "Even out
+//                                        programmes" at -18 LUFS
 
 #include "cli/offline_processor.h"
 #include "dsp/loudness_meter.h"
 #include "night/clip_set.h"
+#include "night/playlist.h"
 
 #include <fmt/format.h>
 
@@ -21,6 +26,7 @@
 #include <limits>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,11 +43,12 @@ double loudnessOf(double meanSquare) {
     return -0.691 + 10.0 * std::log10(std::max(meanSquare, 1e-20));
 }
 
-std::vector<double> processed(const Clip& clip, ChainKind kind) {
+std::vector<double> processed(const Clip& clip, ChainKind kind,
+                              std::optional<float> programmeTarget = std::nullopt) {
     const auto params =
         kind == ChainKind::night ? nightCompressorParams() : CompressorParams::defaults();
-    OfflineProcessor processor(
-        {params, kind, static_cast<float>(clip.sampleRate), ChannelLayout::stereo(), 512, true});
+    OfflineProcessor processor({params, kind, static_cast<float>(clip.sampleRate),
+                                ChannelLayout::stereo(), 512, true, false, programmeTarget});
     auto samples = clip.stereo;
     std::vector<double> out;
     out.reserve(samples.size());
@@ -158,14 +165,15 @@ Figures evaluate(const Clip& clip, const Measured& in, ChainKind kind) {
     };
     figures.gapReduction = gap(in.steps) - gap(out.steps);
     if (std::getenv("QUELLORA_EVAL_DETAIL") != nullptr && kind == ChainKind::night) {
-        SpeechLeveller leveller;
+        ProgrammeLeveller leveller;
         auto copy = clip.stereo;
         const std::int64_t block = clip.sampleRate / 50;
         std::map<std::string, std::pair<int, int>> heard;
         std::map<std::string, double> share;
         for (std::int64_t at = 0; at + block <= static_cast<std::int64_t>(copy.size() / 2);
              at += block) {
-            leveller.process(copy.data() + at * 2, block, 2, ChannelLayout::stereo(), 0.0f);
+            leveller.process(copy.data() + at * 2, block, 2, ChannelLayout::stereo(),
+                             ProgrammeLeveller::Aim::speechFirst(), 0.0f);
             const double t = static_cast<double>(at) / clip.sampleRate;
             std::string label = "none";
             for (const auto& s : clip.segments) {
@@ -203,7 +211,162 @@ Figures evaluate(const Clip& clip, const Measured& in, ChainKind kind) {
     return figures;
 }
 
-std::string shown(double value, const char* format = "{:+.1f}") {
+// What a playlist of programmes measures: how far apart the programmes
+// land, how far each one's first 3 s are from the rest of it, how much the
+// room tone of long pauses is lifted, and how much the gain moves on a
+// steady piece of music.
+struct ProgrammeFigures {
+    double spread = std::numeric_limits<double>::quiet_NaN();
+    double onset = std::numeric_limits<double>::quiet_NaN();
+    double lift = std::numeric_limits<double>::quiet_NaN();
+    double wobble = std::numeric_limits<double>::quiet_NaN();
+    double meanLufs = std::numeric_limits<double>::quiet_NaN(); // of the programmes, settled
+    double truePeakDbtp = 0.0;
+    std::int64_t fullScaleSamples = 0;
+};
+
+std::vector<float> framesBetween(const std::vector<float>& stereo, int sampleRate, double start,
+                                 double end) {
+    const auto first = std::min(stereo.size(), static_cast<std::size_t>(start * sampleRate) * 2);
+    const auto last = std::min(stereo.size(), static_cast<std::size_t>(end * sampleRate) * 2);
+    return {stereo.begin() + static_cast<long>(first), stereo.begin() + static_cast<long>(last)};
+}
+
+double loudnessBetween(const std::vector<float>& stereo, int sampleRate, double start, double end) {
+    const auto part = framesBetween(stereo, sampleRate, start, end);
+    LoudnessMeter meter(2, sampleRate);
+    meter.add(part.data(), static_cast<std::int64_t>(part.size() / 2));
+    return meter.measurement().integratedLufs;
+}
+
+double rmsDbBetween(const std::vector<float>& stereo, int sampleRate, double start, double end) {
+    const auto part = framesBetween(stereo, sampleRate, start, end);
+    double sum = 0.0;
+    for (const float sample : part) {
+        sum += static_cast<double>(sample) * static_cast<double>(sample);
+    }
+    return 10.0 * std::log10(std::max(
+                      sum / static_cast<double>(std::max<std::size_t>(part.size(), 1)), 1e-20));
+}
+
+// Standard deviation of output minus input short-term (3 s) loudness.
+double shortTermGainWobble(const std::vector<double>& in, const std::vector<double>& out) {
+    std::vector<double> differences;
+    for (std::size_t end = stepsPerShortTerm; end <= std::min(in.size(), out.size()); ++end) {
+        const auto window = [&](const std::vector<double>& steps) {
+            return loudnessOf(
+                std::accumulate(steps.begin() + static_cast<long>(end - stepsPerShortTerm),
+                                steps.begin() + static_cast<long>(end), 0.0) /
+                stepsPerShortTerm);
+        };
+        if (window(in) > absoluteGateLufs) {
+            differences.push_back(window(out) - window(in));
+        }
+    }
+    if (differences.size() < 2) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const double mean = std::accumulate(differences.begin(), differences.end(), 0.0) /
+                        static_cast<double>(differences.size());
+    double sum = 0.0;
+    for (const double d : differences) {
+        sum += (d - mean) * (d - mean);
+    }
+    return std::sqrt(sum / static_cast<double>(differences.size()));
+}
+
+ProgrammeFigures evaluateProgrammes(const Clip& clip, const std::vector<float>& output) {
+    const int sr = clip.sampleRate;
+    ProgrammeFigures f;
+    const auto out = measure(output, sr);
+    f.truePeakDbtp = out.truePeakDbtp;
+    f.fullScaleSamples = out.fullScaleSamples;
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    double worstOnset = 0.0;
+    double worstLift = -std::numeric_limits<double>::infinity();
+    double sum = 0.0;
+    int programmes = 0;
+    for (const auto& s : clip.segments) {
+        if (s.kind == SegmentKind::pause) {
+            if (s.endSeconds - s.startSeconds >= 5.0) {
+                worstLift =
+                    std::max(worstLift,
+                             rmsDbBetween(output, sr, s.startSeconds + 1.0, s.endSeconds) -
+                                 rmsDbBetween(clip.stereo, sr, s.startSeconds + 1.0, s.endSeconds));
+            }
+            continue;
+        }
+        const double settled = loudnessBetween(output, sr, s.startSeconds + 3.0, s.endSeconds);
+        const double first = loudnessBetween(output, sr, s.startSeconds, s.startSeconds + 3.0);
+        low = std::min(low, settled);
+        high = std::max(high, settled);
+        worstOnset = std::max(worstOnset, std::fabs(first - settled));
+        sum += settled;
+        ++programmes;
+        if (std::getenv("QUELLORA_EVAL_DETAIL") != nullptr) {
+            std::cerr << fmt::format(
+                "  {} {:>6.1f}-{:>6.1f} {:<10} in {:>6.1f} out {:>6.1f} first 3 s {:>6.1f}\n",
+                clip.name, s.startSeconds, s.endSeconds, labelOf(s.kind),
+                loudnessBetween(clip.stereo, sr, s.startSeconds + 3.0, s.endSeconds), settled,
+                first);
+        }
+    }
+    if (programmes > 1) {
+        f.spread = high - low;
+    }
+    if (programmes > 0) {
+        f.onset = worstOnset;
+        f.meanLufs = sum / programmes;
+    }
+    if (std::isfinite(worstLift)) {
+        f.lift = worstLift;
+    }
+    if (programmes == 1 && clip.segments.size() == 1 &&
+        clip.segments[0].kind == SegmentKind::music) {
+        f.wobble = shortTermGainWobble(measure(clip.stereo, sr).steps, out.steps);
+        f.onset = std::numeric_limits<double>::quiet_NaN();
+    }
+    return f;
+}
+
+std::string shown(double value, const char* format = "{:+.1f}");
+
+void printProgrammeTable(PlaylistSet set) {
+    const auto clips = generatePlaylists(set);
+    std::cout << fmt::format("Playlists, {} set\n", nameOf(set));
+    std::cout << fmt::format("{:<18} {:<12} | {:>6} {:>6} {:>6} {:>6} {:>7} {:>7} {:>4}\n", "clip",
+                             "chain", "spread", "onset", "lift", "wobble", "level", "TP", "0dB");
+    struct Config {
+        const char* name;
+        ChainKind kind;
+        std::optional<float> target;
+    };
+    const Config configs[] = {{"Standard", ChainKind::standard, std::nullopt},
+                              {"Night", ChainKind::night, std::nullopt},
+                              {"target -18", ChainKind::standard, -18.0f}};
+    for (const auto& clip : clips) {
+        const auto in = evaluateProgrammes(clip, clip.stereo);
+        std::cout << fmt::format("{:<18} {:<12} | {:>6} {:>6} {:>6} {:>6} {:>7} {:>7.2f} {:>4}\n",
+                                 clip.name, "input", shown(in.spread, "{:.1f}"),
+                                 shown(in.onset, "{:.1f}"), "", "", shown(in.meanLufs, "{:.1f}"),
+                                 in.truePeakDbtp, in.fullScaleSamples);
+        for (const auto& config : configs) {
+            const auto output = processed(clip, config.kind, config.target);
+            const auto f =
+                evaluateProgrammes(clip, std::vector<float>(output.begin(), output.end()));
+            std::cout << fmt::format(
+                "{:<18} {:<12} | {:>6} {:>6} {:>6} {:>6} {:>7} {:>7.2f} {:>4}\n", "", config.name,
+                shown(f.spread, "{:.1f}"), shown(f.onset, "{:.1f}"), shown(f.lift, "{:+.1f}"),
+                shown(f.wobble, "{:.2f}"), shown(f.meanLufs, "{:.1f}"), f.truePeakDbtp,
+                f.fullScaleSamples);
+        }
+    }
+    std::cout << "(spread, onset: LU; lift: dB, pauses of 5 s or more; wobble: LU, steady "
+                 "music; level: mean settled programme loudness, LUFS)\n";
+}
+
+std::string shown(double value, const char* format) {
     return std::isnan(value) ? std::string("-") : fmt::format(fmt::runtime(format), value);
 }
 
@@ -227,6 +390,13 @@ int main(int argc, char** argv) {
                 writeTo = argv[++i];
             } else if (arg == "--gain" && i + 1 < argc) {
                 gainDb = std::stod(argv[++i]);
+            } else if (arg == "--playlists" && i + 1 < argc) {
+                const std::string set = argv[++i];
+                if (set != "tuning" && set != "held-out") {
+                    throw std::runtime_error("--playlists takes tuning or held-out");
+                }
+                printProgrammeTable(set == "tuning" ? PlaylistSet::tuning : PlaylistSet::heldOut);
+                return 0;
             } else {
                 clips.push_back(readClip(arg));
             }

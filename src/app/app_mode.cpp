@@ -121,14 +121,19 @@ AppEvent toggleEvent(const AppMode& mode) {
 }
 
 std::string modeText(const AppMode& mode, bool waitingForAudioOutput,
-                     const std::string& unlevelledReason) {
+                     const std::string& unlevelledReason,
+                     std::optional<float> programmeTargetLufs) {
     switch (mode.kind()) {
-    case AppMode::Kind::on:
-        if (waitingForAudioOutput) {
-            return "on (waiting for audio output)";
+    case AppMode::Kind::on: {
+        std::string text = waitingForAudioOutput ? "on (waiting for audio output)" : "on";
+        if (programmeTargetLufs) {
+            text += fmt::format(", programmes at {:g} LUFS", *programmeTargetLufs);
         }
-        return unlevelledReason.empty() ? "on"
-                                        : "on, some audio passes unlevelled: " + unlevelledReason;
+        if (!waitingForAudioOutput && !unlevelledReason.empty()) {
+            text += ", some audio passes unlevelled: " + unlevelledReason;
+        }
+        return text;
+    }
     case AppMode::Kind::needsPermission:
         return "needsPermission";
     case AppMode::Kind::error:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace quellora {
@@ -101,10 +102,12 @@ std::string quotedLiteral(const std::string& text);
 AppEvent toggleEvent(const AppMode& mode);
 
 // The mode as the control interface reports it: "off", "on" (or "on
-// (waiting for audio output)" while no pipeline runs, "on, some audio passes
-// unlevelled: <reason>" while some does), "needsPermission" or "error:
-// <message>".
+// (waiting for audio output)" while no pipeline runs), "needsPermission" or
+// "error: <message>". While on with programmes evened out, the target
+// follows ("on, programmes at -18 LUFS"), then, while some audio passes
+// unlevelled, why ("on, some audio passes unlevelled: <reason>").
 std::string modeText(const AppMode& mode, bool waitingForAudioOutput = false,
-                     const std::string& unlevelledReason = {});
+                     const std::string& unlevelledReason = {},
+                     std::optional<float> programmeTargetLufs = std::nullopt);
 
 } // namespace quellora

@@ -18,6 +18,7 @@ AppState::AppState(AppServices appServices)
     setCustomStores(CompressorParams::defaults());
     launchAtLoginStatus_.set(services.loginItem->status());
     restorePresets();
+    restoreProgrammeLevelling();
     restoreOutputPresets();
     pushParamsToEngine();
     // Before the first tap, so that no remembered application is heard through it.

@@ -112,6 +112,14 @@ public:
     void deleteActivePreset();
     void deletePreset(const SavedPreset& preset);
 
+    // "Even out programmes": every programme brought to one loudness ahead
+    // of the compressor, whatever the preset (Night keeps its own aim).
+    // Persisted, and remembered per output with the preset.
+    const Observable<ProgrammeLevelling>& programmeLevelling() const { return programmeLevelling_; }
+    void setEvenOutProgrammes(bool enabled);
+    // Clamped into ParamRange::programmeTarget.
+    void setProgrammeTarget(float targetLufs);
+
     // Presets follow the output: what the user picks is remembered for the
     // output that plays, and applied again when that output becomes the
     // default once more. The output the current preset belongs to:
@@ -156,6 +164,8 @@ private:
     void choose(const SavedPreset& preset);
     void applySelectionRule();
     void setCustomStores(const CompressorParams& params);
+    void setProgrammeLevelling(const ProgrammeLevelling& levelling);
+    void restoreProgrammeLevelling();
     void saveCustomParams();
     void persistSavedPresets();
     void restorePresets();
@@ -195,6 +205,7 @@ private:
     Observable<std::vector<SavedPreset>> savedPresets_;
     Observable<std::optional<Uuid>> activePresetID_;
     Observable<Preset> selectedPreset_{Preset::on};
+    Observable<ProgrammeLevelling> programmeLevelling_;
     std::array<Observable<float>, 7> customStores_;
     Observable<LoginItemStatus> launchAtLoginStatus_{LoginItemStatus::notRegistered};
     OutputPresets outputPresets_;

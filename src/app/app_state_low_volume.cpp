@@ -38,8 +38,11 @@ void AppState::checkLowVolume() {
     if (mode_.get() != AppMode::on() || !engine_->isRunning().get()) {
         return;
     }
+    // What the applications send, before any stage: a leveller ahead of the
+    // compressor would make a far turned-down application read as healthy.
     float windowPeak = silenceDb;
-    for (const auto& sample : engine_->compressor().levelBuffer().recentSamples(windowSamples)) {
+    for (const auto& sample :
+         engine_->processingChain().sourceLevels().recentSamples(windowSamples)) {
         windowPeak = std::max(windowPeak, sample.inputPeak);
     }
     // Always the nominal step, however late the tick came.

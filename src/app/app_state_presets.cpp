@@ -19,6 +19,8 @@ constexpr std::string_view selectedPresetKey = "selectedPreset";
 constexpr std::string_view savedPresetsKey = "savedPresets.v1";
 constexpr std::string_view releaseMigratedKey = "custom.releaseV2";
 constexpr std::string_view outputPresetsKey = "outputPresets.v1";
+constexpr std::string_view evenOutKey = "programmes.evenOut";
+constexpr std::string_view programmeTargetKey = "programmes.targetLufs";
 constexpr std::size_t releaseIndex = static_cast<std::size_t>(CustomParameter::release);
 // Release times were once stored in a unit six times larger.
 constexpr double legacyReleaseFactor = 6.0;
@@ -49,9 +51,47 @@ void AppState::setCustomStores(const CompressorParams& params) {
 }
 
 void AppState::pushParamsToEngine() {
+    const auto& programmes = programmeLevelling_.get();
     engine_->selectChain(selectedPreset_.get() == Preset::night ? ChainKind::night
-                                                                : ChainKind::standard);
+                                                                : ChainKind::standard,
+                         programmes.enabled ? std::optional(programmes.targetLufs) : std::nullopt);
     engine_->updateCompressorParams(effectiveParams());
+}
+
+void AppState::setEvenOutProgrammes(bool enabled) {
+    auto levelling = programmeLevelling_.get();
+    levelling.enabled = enabled;
+    setProgrammeLevelling(levelling);
+    rememberPick();
+}
+
+void AppState::setProgrammeTarget(float targetLufs) {
+    auto levelling = programmeLevelling_.get();
+    levelling.targetLufs = std::isnan(targetLufs)
+                               ? ParamRange::defaultProgrammeTargetLufs
+                               : clamped(targetLufs, ParamRange::programmeTarget);
+    setProgrammeLevelling(levelling);
+    rememberPick();
+}
+
+void AppState::setProgrammeLevelling(const ProgrammeLevelling& levelling) {
+    programmeLevelling_.set(levelling);
+    services.settings->setValue(evenOutKey, levelling.enabled);
+    services.settings->setValue(programmeTargetKey, static_cast<double>(levelling.targetLufs));
+    pushParamsToEngine();
+}
+
+void AppState::restoreProgrammeLevelling() {
+    const auto& settings = *services.settings;
+    ProgrammeLevelling levelling;
+    levelling.enabled = settings.boolValue(evenOutKey);
+    if (settings.contains(programmeTargetKey)) {
+        const auto stored = static_cast<float>(settings.doubleValue(programmeTargetKey));
+        if (!std::isnan(stored)) {
+            levelling.targetLufs = clamped(stored, ParamRange::programmeTarget);
+        }
+    }
+    programmeLevelling_.set(levelling);
 }
 
 void AppState::setSelectedPreset(Preset preset) {
@@ -253,14 +293,14 @@ void AppState::restorePresets() {
     saveCustomParams();
 }
 
+// What plays now, as an output remembers it: a saved preset with the values
+// heard, so that edits not yet saved into it come back with it.
 PresetChoice AppState::currentPresetChoice() const {
-    if (activePresetID_.get()) {
-        return {Preset::custom, activePresetID_.get(), std::nullopt};
-    }
     if (selectedPreset_.get() == Preset::custom) {
-        return {Preset::custom, std::nullopt, effectiveParams()};
+        return {Preset::custom, activePresetID_.get(), effectiveParams(),
+                programmeLevelling_.get()};
     }
-    return {selectedPreset_.get(), std::nullopt, std::nullopt};
+    return {selectedPreset_.get(), std::nullopt, std::nullopt, programmeLevelling_.get()};
 }
 
 void AppState::rememberPick() {
@@ -299,6 +339,7 @@ void AppState::followOutput(const std::optional<OutputDevice>& output) {
 }
 
 void AppState::applyRememberedPreset(const std::string& outputUID, const PresetChoice& choice) {
+    setProgrammeLevelling(choice.programmes);
     if (choice.savedPresetID) {
         const auto& presets = savedPresets_.get();
         const auto saved =
@@ -312,6 +353,12 @@ void AppState::applyRememberedPreset(const std::string& outputUID, const PresetC
         }
         log.notice("Output %{public}s: applying its preset %{public}s", outputUID, saved->name);
         choose(SavedPreset(*saved));
+        if (choice.customParams && *choice.customParams != saved->params) {
+            // Edited on this output and not saved into the preset: as heard.
+            setCustomStores(*choice.customParams);
+            saveCustomParams();
+            pushParamsToEngine();
+        }
         return;
     }
     log.notice("Output %{public}s: applying its preset %{public}s", outputUID,

@@ -35,8 +35,10 @@ public:
     virtual void disable() = 0;
     // As when the user starts the application again.
     virtual void activate() = 0;
-    // "off", "on", "on (waiting for audio output)", "on, some audio passes
-    // unlevelled: <reason>", "needsPermission" or "error: <message>".
+    // "off", "on", "on (waiting for audio output)", "needsPermission" or "error: <message>";
+    // while on, the programme target while programmes are evened out ("on, programmes at
+    // -18 LUFS"), then why some audio passes unlevelled ("on, some audio passes unlevelled:
+    // <reason>").
     virtual std::string mode() const = 0;
     // Those with an output stream, then the remembered choices for others.
     virtual std::vector<ListedApplication> applications() const = 0;

@@ -81,9 +81,15 @@ void ModelInstanceController::activate() {
 
 std::string ModelInstanceController::mode() const {
     const auto* model = model_();
-    return model ? modeText(model->mode().get(), model->waitingForAudioOutput().get(),
-                            model->unlevelledAudio().get())
-                 : modeText(AppMode::off());
+    if (!model) {
+        return modeText(AppMode::off());
+    }
+    // Night keeps its own aim, so no target is in force there.
+    const auto& programmes = model->programmeLevelling().get();
+    const bool evenedOut = programmes.enabled && model->selectedPreset().get() != Preset::night;
+    return modeText(model->mode().get(), model->waitingForAudioOutput().get(),
+                    model->unlevelledAudio().get(),
+                    evenedOut ? std::optional(programmes.targetLufs) : std::nullopt);
 }
 
 std::vector<ListedApplication> ModelInstanceController::applications() const {

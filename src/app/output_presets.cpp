@@ -12,12 +12,10 @@ namespace {
 using Json = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t,
                                   std::uint64_t, float>;
 
-std::optional<CompressorParams> decodeCustom(const Json& entry) {
-    if (!entry.is_object() || entry.value("preset", std::string()) != rawValue(Preset::custom) ||
-        !entry.contains("params") || !entry["params"].is_object()) {
+std::optional<CompressorParams> decodeParams(const Json& values) {
+    if (!values.is_object()) {
         return std::nullopt;
     }
-    const auto& values = entry["params"];
     CompressorParams params;
     for (const auto& field : compressorParamFields) {
         const auto value = values.find(field.key);
@@ -29,24 +27,68 @@ std::optional<CompressorParams> decodeCustom(const Json& entry) {
     return clampedToRanges(params);
 }
 
+// The preset named by `name`: "On", "Night", or a saved preset's UUID.
+std::optional<PresetChoice> namedChoice(const std::string& name) {
+    if (const auto preset = presetFromRawValue(name); preset && preset != Preset::custom) {
+        return PresetChoice{*preset, std::nullopt, std::nullopt, {}};
+    }
+    if (const auto id = Uuid::parse(name)) {
+        return PresetChoice{Preset::custom, *id, std::nullopt, {}};
+    }
+    return std::nullopt;
+}
+
+std::optional<PresetChoice> decodeChoice(const Json& entry) {
+    if (entry.is_string()) {
+        return namedChoice(entry.get_ref<const std::string&>());
+    }
+    if (!entry.is_object() || !entry.contains("preset") || !entry["preset"].is_string()) {
+        return std::nullopt;
+    }
+    const auto& name = entry["preset"].get_ref<const std::string&>();
+    const auto params = entry.contains("params") ? decodeParams(entry["params"]) : std::nullopt;
+    auto choice = name == rawValue(Preset::custom)
+                      ? std::optional(PresetChoice{Preset::custom, std::nullopt, params, {}})
+                      : namedChoice(name);
+    if (!choice || (choice->preset == Preset::custom && !choice->savedPresetID && !params)) {
+        return std::nullopt;
+    }
+    if (choice->savedPresetID) {
+        choice->customParams = params;
+    }
+    if (const auto evenOut = entry.find("evenOut");
+        evenOut != entry.end() && evenOut->is_boolean()) {
+        choice->programmes.enabled = evenOut->get<bool>();
+    }
+    if (const auto target = entry.find("targetLufs");
+        target != entry.end() && target->is_number()) {
+        const auto lufs = target->get<float>();
+        if (lufs == lufs) {
+            choice->programmes.targetLufs = clamped(lufs, ParamRange::programmeTarget);
+        }
+    }
+    return choice;
+}
+
 } // namespace
 
 std::string encodeOutputPresets(const OutputPresets& presets) {
     auto json = Json::object();
     for (const auto& [uid, choice] : presets) {
-        if (choice.savedPresetID) {
-            json[uid] = choice.savedPresetID->uppercaseString();
-        } else if (choice.preset == Preset::custom) {
+        auto entry = Json::object();
+        entry["preset"] = choice.savedPresetID ? choice.savedPresetID->uppercaseString()
+                                               : std::string(rawValue(choice.preset));
+        if (choice.preset == Preset::custom && (choice.customParams || !choice.savedPresetID)) {
             const auto params = clampedToRanges(choice.customParams.value_or(CompressorParams{}));
             auto values = Json::object();
             for (const auto& field : compressorParamFields) {
                 values[std::string(field.key)] = params.*field.member;
             }
-            json[uid] = {{"preset", std::string(rawValue(Preset::custom))},
-                         {"params", std::move(values)}};
-        } else {
-            json[uid] = std::string(rawValue(choice.preset));
+            entry["params"] = std::move(values);
         }
+        entry["evenOut"] = choice.programmes.enabled;
+        entry["targetLufs"] = choice.programmes.targetLufs;
+        json[uid] = std::move(entry);
     }
     // Device names come from the server; one that is not UTF-8 must not make
     // every other output forget its preset.
@@ -60,18 +102,8 @@ OutputPresets decodeOutputPresets(std::string_view text) {
     }
     OutputPresets presets;
     for (const auto& [uid, value] : json.items()) {
-        if (const auto params = decodeCustom(value)) {
-            presets[uid] = {Preset::custom, std::nullopt, *params};
-            continue;
-        }
-        if (!value.is_string()) {
-            continue;
-        }
-        const auto& name = value.get_ref<const std::string&>();
-        if (const auto preset = presetFromRawValue(name); preset && preset != Preset::custom) {
-            presets[uid] = {*preset, std::nullopt, std::nullopt};
-        } else if (const auto id = Uuid::parse(name)) {
-            presets[uid] = {Preset::custom, *id, std::nullopt};
+        if (const auto choice = decodeChoice(value)) {
+            presets[uid] = *choice;
         }
     }
     return presets;

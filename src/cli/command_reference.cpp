@@ -39,6 +39,13 @@ std::vector<OptionGroup> presetOptionGroups(const std::string& standardMeaning,
              Completion::file,
              "saved presets, as the application stores them"},
             {{"--preset-name"}, "NAME", Completion::nothing, "the one to use from FILE"},
+            {{"--target"},
+             "LUFS",
+             Completion::nothing,
+             fmt::format("even out programmes: each one to LUFS first, {} to {} (Night keeps "
+                         "its own)",
+                         ParamRange::programmeTarget.lowerBound,
+                         ParamRange::programmeTarget.upperBound)},
         }};
     OptionGroup parameters{"parameters (override the preset)", {}};
     const auto standard = CompressorParams::defaults();

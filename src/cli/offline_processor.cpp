@@ -11,6 +11,7 @@ OfflineProcessor::OfflineProcessor(const Settings& settings)
     , align(settings.align)
     , keepBlockMeters(settings.keepBlockMeters) {
     chain.selectKind(settings.chain);
+    chain.setProgrammeTarget(settings.programmeTarget);
     chain.updateParams(settings.params, settings.sampleRate);
     chain.reset();
     framesToDrop = align ? lookaheadFrames() : 0;

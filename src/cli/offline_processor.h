@@ -5,6 +5,7 @@
 #include "dsp/processing_chain.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
         std::int64_t blockFrames = 512; // frames per compressor call
         bool align = true;
         bool keepBlockMeters = false;
+        std::optional<float> programmeTarget; // LUFS, "Even out programmes"; none: off
     };
 
     explicit OfflineProcessor(const Settings& settings);

@@ -17,6 +17,11 @@ void applyPresetSelection(AppState& model, const PresetSelection& selection) {
         // only the parameters given now differ from the standard preset.
         model.selectStandard();
     }
+    // Given or not, the programme target is what was asked for now.
+    model.setEvenOutProgrammes(selection.programmeTarget.has_value());
+    if (selection.programmeTarget) {
+        model.setProgrammeTarget(*selection.programmeTarget);
+    }
     for (std::size_t index = 0; index < compressorParamFields.size(); ++index) {
         const auto member = compressorParamFields[index].member;
         if (selection.params.*member != base.*member) {

@@ -35,12 +35,11 @@ std::optional<std::size_t> parameterIndex(std::string_view name) {
     return std::nullopt;
 }
 
-float parameterValue(std::size_t fieldIndex, std::string_view name, std::string_view text) {
+float rangedValue(std::string_view name, std::string_view text, const ClosedRange<float>& range) {
     const auto value = parseFiniteNumber(text);
     if (!value) {
         throw CommandError::badInput(fmt::format("{}: \"{}\" is not a number", name, text));
     }
-    const auto& range = compressorParamFields[fieldIndex].range;
     if (!range.contains(*value)) {
         throw CommandError::badInput(fmt::format("{} {} is outside {} to {}", name, text,
                                                  range.lowerBound, range.upperBound));
@@ -51,7 +50,7 @@ float parameterValue(std::size_t fieldIndex, std::string_view name, std::string_
 } // namespace
 
 bool PresetOptions::anyGiven() const {
-    return savedPreset || builtInPreset ||
+    return savedPreset || builtInPreset || programmeTarget ||
            std::any_of(parameterOverrides.begin(), parameterOverrides.end(),
                        [](const auto& value) { return value.has_value(); });
 }
@@ -69,7 +68,7 @@ const ParameterOption& parameterOptionFor(std::size_t fieldIndex) {
 
 bool PresetOptionsParser::accepts(std::string_view name) {
     return name == "--preset" || name == "--preset-file" || name == "--preset-name" ||
-           parameterIndex(name).has_value();
+           name == "--target" || parameterIndex(name).has_value();
 }
 
 void PresetOptionsParser::add(std::string_view name, std::string_view value) {
@@ -88,8 +87,11 @@ void PresetOptionsParser::add(std::string_view name, std::string_view value) {
         presetFile = std::filesystem::path(value);
     } else if (name == "--preset-name") {
         presetName = std::string(value);
+    } else if (name == "--target") {
+        options.programmeTarget = rangedValue(name, value, ParamRange::programmeTarget);
     } else if (const auto index = parameterIndex(name)) {
-        options.parameterOverrides[*index] = parameterValue(*index, name, value);
+        options.parameterOverrides[*index] =
+            rangedValue(name, value, compressorParamFields[*index].range);
     } else {
         throw std::logic_error("not a preset option");
     }

@@ -27,6 +27,8 @@ struct PresetOptions {
     std::optional<ChainKind> builtInPreset;
     // Indexed like compressorParamFields; set where the user gave the option.
     std::array<std::optional<float>, compressorParamFields.size()> parameterOverrides{};
+    // "--target LUFS": every programme evened out to that loudness first.
+    std::optional<float> programmeTarget;
 
     // Whether any preset or parameter option was given at all.
     bool anyGiven() const;
@@ -54,7 +56,7 @@ inline constexpr std::array<ParameterOption, compressorParamFields.size()> param
 // The option for row `fieldIndex` of compressorParamFields.
 const ParameterOption& parameterOptionFor(std::size_t fieldIndex);
 
-// Collects --preset, --preset-file, --preset-name and the parameter options
+// Collects --preset, --preset-file, --preset-name, --target and the parameter options
 // (all of which take a value) for a subcommand's own option parser.
 class PresetOptionsParser {
 public:

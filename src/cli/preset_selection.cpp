@@ -75,6 +75,7 @@ PresetSelection selectPreset(const PresetOptions& options) {
         selection.savedPreset = readSavedPreset(*options.savedPreset);
     }
     selection.chain = options.builtInPreset.value_or(ChainKind::standard);
+    selection.programmeTarget = options.programmeTarget;
     // Options were range-checked as they were parsed, and a decoded preset is
     // clamped into the ranges like everywhere else it is applied.
     selection.params = selection.savedPreset                 ? selection.savedPreset->params

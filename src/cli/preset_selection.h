@@ -13,6 +13,7 @@ struct PresetSelection {
     std::optional<SavedPreset> savedPreset; // as read from the file, when one was named
     ChainKind chain = ChainKind::standard;  // night only for "--preset night"
     CompressorParams params; // the preset's compressor, with the parameter options applied
+    std::optional<float> programmeTarget; // LUFS, from --target
 };
 
 // The chosen preset (the standard one unless a saved preset is named), then

@@ -100,7 +100,7 @@ LoudnessComparison runProcessJob(const ProcessOptions& options, const PresetSele
 
     OfflineProcessor processor({preset.params, preset.chain, static_cast<float>(in.sampleRate),
                                 in.layout, options.blockFrames, options.align,
-                                options.metersPath.has_value()});
+                                options.metersPath.has_value(), preset.programmeTarget});
     if (processor.lookaheadFrames() < 1) {
         throw CommandError::badInput(
             fmt::format("\"{}\" runs at {} Hz, too slow a rate for the compressor",

@@ -28,6 +28,9 @@ inline constexpr ClosedRange<float> release{150.0f, 2000.0f};
 inline constexpr ClosedRange<float> knee{0.0f, 24.0f};
 inline constexpr ClosedRange<float> mix{0.0f, 1.0f};
 inline constexpr ClosedRange<float> scHpf{20.0f, 500.0f};
+// The loudness, LUFS, that "Even out programmes" brings every programme to.
+inline constexpr ClosedRange<float> programmeTarget{-24.0f, -14.0f};
+inline constexpr float defaultProgrammeTargetLufs = -18.0f;
 } // namespace ParamRange
 
 } // namespace quellora

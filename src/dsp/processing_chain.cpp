@@ -1,13 +1,19 @@
 #include "dsp/processing_chain.h"
 
+#include "dsp/block_statistics.h"
 #include "dsp/gain_computer.h"
+#include "dsp/param_range.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace quellora {
 namespace {
 
 constexpr float switchFadeSeconds = 0.005f;
+// A user's target lifts quiet programmes further than Night lifts speech:
+// a podcast mixed at -36 LUFS still reaches -14.
+constexpr float maxProgrammeBoostDb = 22.0f;
 
 } // namespace
 
@@ -26,9 +32,10 @@ void ProcessingChain::updateParams(const CompressorParams& params, float sampleR
     const float rate = sampleRate > 1.0f ? sampleRate : 1.0f;
     if (rate != preparedRate) {
         preparedRate = rate;
-        leveller.prepare(rate);
+        leveller_.prepare(rate);
         limiter.prepare(rate);
         switchStep = 1.0f / std::max(1.0f, rate * switchFadeSeconds);
+        compensator.prepare(rate);
     }
 }
 
@@ -36,10 +43,30 @@ void ProcessingChain::selectKind(ChainKind kind) {
     requestedKind.store(kind, std::memory_order_relaxed);
 }
 
+void ProcessingChain::setProgrammeTarget(std::optional<float> targetLufs) {
+    programmeTarget_.store(targetLufs && !std::isnan(*targetLufs)
+                               ? clamped(*targetLufs, ParamRange::programmeTarget)
+                               : noTarget,
+                           std::memory_order_relaxed);
+}
+
+std::optional<float> ProcessingChain::programmeTarget() const {
+    const float target = programmeTarget_.load(std::memory_order_relaxed);
+    return std::isnan(target) ? std::nullopt : std::optional<float>(target);
+}
+
+ProcessingChain::Shape ProcessingChain::requestedShape() const noexcept {
+    if (requestedKind.load(std::memory_order_relaxed) == ChainKind::night) {
+        return Shape::night;
+    }
+    return std::isnan(programmeTarget_.load(std::memory_order_relaxed)) ? Shape::compressorOnly
+                                                                        : Shape::programmes;
+}
+
 std::int64_t ProcessingChain::lookaheadSamples() const {
     const auto compressorDelay = compressor_.lookaheadSamples();
-    return kind() == ChainKind::night
-               ? compressorDelay + SpeechLeveller::lookaheadSamples + limiter.lookaheadSamples()
+    return levels(requestedShape())
+               ? compressorDelay + ProgrammeLeveller::lookaheadSamples + limiter.lookaheadSamples()
                : compressorDelay;
 }
 
@@ -61,22 +88,47 @@ void ProcessingChain::processMono(float* buffer, std::int64_t frameCount) noexce
 
 void ProcessingChain::process(float* buffer, std::int64_t frameCount, std::int64_t stride,
                               const ChannelLayout& layout) noexcept {
-    const auto requested = requestedKind.load(std::memory_order_relaxed);
-    if (requested != activeKind) {
+    if (requestedShape() != activeShape) {
         fadingOut = true;
     }
     const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
-    if (activeKind == ChainKind::standard) {
+    noteSourcePeak(buffer, frameCount, stride, channels);
+    if (activeShape == Shape::compressorOnly) {
         compressor_.processInterleaved(buffer, frameCount, stride, layout);
     } else {
-        const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
-        leveller.process(buffer, frameCount, stride, layout, bypass);
-        compressor_.processInterleaved(buffer, frameCount, stride, layout);
-        limiter.process(buffer, frameCount, stride, channels, bypass);
+        processLevelled(buffer, frameCount, stride, layout);
     }
     if (fadingOut || switchGain < 1.0f) {
         fade(buffer, frameCount, stride, channels);
     }
+}
+
+void ProcessingChain::processLevelled(float* buffer, std::int64_t frameCount, std::int64_t stride,
+                                      const ChannelLayout& layout) noexcept {
+    const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
+    const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
+    if (activeShape == Shape::night) {
+        leveller_.process(buffer, frameCount, stride, layout, ProgrammeLeveller::Aim::speechFirst(),
+                          bypass);
+        compressor_.processInterleaved(buffer, frameCount, stride, layout);
+        limiter.process(buffer, frameCount, stride, channels, bypass);
+        return;
+    }
+    const float target = programmeTarget_.load(std::memory_order_relaxed);
+    const float aimLufs = std::isnan(target) ? ParamRange::defaultProgrammeTargetLufs : target;
+    leveller_.process(buffer, frameCount, stride, layout,
+                      ProgrammeLeveller::Aim::uniform(aimLufs, maxProgrammeBoostDb), bypass);
+    compensator.noteInput(buffer, frameCount, stride, channels);
+    compressor_.processInterleaved(buffer, frameCount, stride, layout);
+    compensator.process(buffer, frameCount, stride, channels, leveller_.phase(), bypass);
+    limiter.process(buffer, frameCount, stride, channels, bypass);
+}
+
+void ProcessingChain::noteSourcePeak(const float* buffer, std::int64_t frameCount,
+                                     std::int64_t stride, int channels) noexcept {
+    const float peak = block_statistics::peakOf(buffer, frameCount, stride, channels);
+    const float db = peak > 1e-4f ? 20.0f * std::log10(peak) : -80.0f;
+    sourceLevels_.push({db, db, 0.0f});
 }
 
 // Out to silence, switch the chain, back in: the new chain's delay differs,
@@ -97,11 +149,12 @@ void ProcessingChain::fade(float* buffer, std::int64_t frameCount, std::int64_t 
         }
     }
     if (fadingOut && switchGain == 0.0f) {
-        activeKind = requestedKind.load(std::memory_order_relaxed);
+        activeShape = requestedShape();
         fadingOut = false;
-        silentFrames = activeKind == ChainKind::night ? limiter.lookaheadSamples() : 0;
+        silentFrames = levels(activeShape) ? limiter.lookaheadSamples() : 0;
         const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
-        leveller.reset(bypass);
+        leveller_.reset(bypass);
+        compensator.reset(bypass);
         limiter.reset(bypass);
     }
 }
@@ -109,9 +162,11 @@ void ProcessingChain::fade(float* buffer, std::int64_t frameCount, std::int64_t 
 void ProcessingChain::reset() noexcept {
     compressor_.reset();
     const float bypass = compressor_.bypassed() ? 1.0f : 0.0f;
-    leveller.reset(bypass);
+    leveller_.reset(bypass);
+    compensator.reset(bypass);
     limiter.reset(bypass);
-    activeKind = requestedKind.load(std::memory_order_relaxed);
+    sourceLevels_.clear();
+    activeShape = requestedShape();
     fadingOut = false;
     silentFrames = 0;
     switchGain = 1.0f;

@@ -1,17 +1,22 @@
 #pragma once
 
 #include "dsp/audio_compressor.h"
+#include "dsp/audio_level_buffer.h"
 #include "dsp/compressor_params.h"
-#include "dsp/speech_leveller.h"
+#include "dsp/loudness_compensator.h"
+#include "dsp/programme_leveller.h"
 #include "dsp/true_peak_limiter.h"
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
+#include <optional>
 
 namespace quellora {
 
-// Which stages run. `standard` is the compressor alone, exactly; `night`
-// levels speech before it and limits true peaks after it.
+// Which stages run. `standard` is the compressor alone, exactly, unless a
+// programme target is set; `night` levels speech before it and limits true
+// peaks after it.
 enum class ChainKind { standard, night };
 
 // The compressor's settings inside the Night chain: it only catches what
@@ -27,13 +32,19 @@ constexpr CompressorParams nightCompressorParams() {
 float chainSteadyStateOutputDb(ChainKind kind, const CompressorParams& params, float inputDb);
 
 // Everything that processes the captured audio, in order: the engine and
-// `quellora process` both own one and call it the same way.
+// `quellora process` both own one and call it the same way. With a
+// programme target, the standard kind runs leveller, compressor, loudness
+// compensator and true-peak limiter: the leveller brings every programme to
+// the target before the compressor, and the compensator undoes what the
+// compressor then did to its loudness, so the output lands on the target.
 //
 // Threads: the process calls run on one real-time thread and never
 // allocate, lock or make a system call. updateParams, selectKind and the
-// bypass switch come from the main thread at any time; a change of kind
+// bypass switch come from the main thread at any time, and so does the
+// programme target; a change of kind, or switching the target on or off,
 // takes effect at a block boundary behind a 5 ms fade out and in, since the
-// chains differ in delay. reset(), prepareForResume() and an updateParams
+// chains differ in delay (a new target value needs none: the leveller moves
+// to it). reset(), prepareForResume() and an updateParams
 // with a new rate must only run while no process call can run.
 class ProcessingChain {
 public:
@@ -44,6 +55,10 @@ public:
     void updateParams(const CompressorParams& params, float sampleRate);
     void selectKind(ChainKind kind);
     ChainKind kind() const { return requestedKind.load(std::memory_order_relaxed); }
+    // "Even out programmes" at `targetLufs` (clamped into its range); none:
+    // off. Night keeps its own aim either way.
+    void setProgrammeTarget(std::optional<float> targetLufs);
+    std::optional<float> programmeTarget() const;
 
     // Frames of delay the selected chain adds: what players are told.
     std::int64_t lookaheadSamples() const;
@@ -68,23 +83,42 @@ public:
     void setBypassed(bool bypassed) { compressor_.setBypassed(bypassed); }
     bool bypassed() const { return compressor_.bypassed(); }
 
-    // The compressor stage, whose meter history the displays read.
+    // The compressor stage, whose meter history the displays read: they
+    // show what that stage sees.
     AudioCompressor& compressor() { return compressor_; }
     const AudioCompressor& compressor() const { return compressor_; }
+    // What the applications send, before any stage: one sample per process
+    // call, its input peak in both peak fields.
+    AudioLevelBuffer& sourceLevels() { return sourceLevels_; }
+    const AudioLevelBuffer& sourceLevels() const { return sourceLevels_; }
+    const ProgrammeLeveller& leveller() const { return leveller_; }
 
 private:
+    // The stages that run, and the leveller's aim.
+    enum class Shape { compressorOnly, night, programmes };
+    Shape requestedShape() const noexcept;
+    bool levels(Shape shape) const noexcept { return shape != Shape::compressorOnly; }
+
     void process(float* buffer, std::int64_t frameCount, std::int64_t stride,
                  const ChannelLayout& layout) noexcept;
+    void processLevelled(float* buffer, std::int64_t frameCount, std::int64_t stride,
+                         const ChannelLayout& layout) noexcept;
     void fade(float* buffer, std::int64_t frameCount, std::int64_t stride, int channels) noexcept;
+    void noteSourcePeak(const float* buffer, std::int64_t frameCount, std::int64_t stride,
+                        int channels) noexcept;
 
     AudioCompressor compressor_;
-    SpeechLeveller leveller;
+    ProgrammeLeveller leveller_;
+    LoudnessCompensator compensator;
     TruePeakLimiter limiter;
+    AudioLevelBuffer sourceLevels_;
     std::atomic<ChainKind> requestedKind{ChainKind::standard};
+    static constexpr float noTarget = std::numeric_limits<float>::quiet_NaN();
+    std::atomic<float> programmeTarget_{noTarget};
     float preparedRate = 0.0f; // main thread only
 
     // Owned by the processing thread.
-    ChainKind activeKind = ChainKind::standard;
+    Shape activeShape = Shape::compressorOnly;
     bool fadingOut = false;
     std::int64_t silentFrames = 0; // before the fade in
     float switchGain = 1.0f;

@@ -39,7 +39,7 @@ public:
     void prepare(float sampleRate);
     // Clears the signal history; the bypass glide jumps to `bypassPosition`.
     void reset(float bypassPosition = 0.0f) noexcept;
-    // As SpeechLeveller::process: the first `channels` (1 to 8) of each
+    // As ProgrammeLeveller::process: the first `channels` (1 to 8) of each
     // frame of `stride` floats, in place; bypass glides over 10 ms. While
     // bypassed the samples are only kept within -1...1. Every channel counts
     // toward the peak, the low-frequency effects too: a limiter that let

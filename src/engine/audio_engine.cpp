@@ -43,13 +43,12 @@ void AudioEngine::setApplicationRouting(ApplicationRouting routing) {
                static_cast<long>(applicationRouting_.levelled.size()));
 }
 
-void AudioEngine::selectChain(ChainKind kind) {
-    if (kind == io_->chain.kind()) {
-        return;
-    }
+void AudioEngine::selectChain(ChainKind kind, std::optional<float> programmeTargetLufs) {
+    const auto delayBefore = io_->chain.lookaheadSamples();
     io_->chain.selectKind(kind);
+    io_->chain.setProgrammeTarget(programmeTargetLufs);
     // The chains differ in delay: players need the new figure.
-    if (aggregateDeviceID != 0) {
+    if (aggregateDeviceID != 0 && io_->chain.lookaheadSamples() != delayBefore) {
         reportAddedLatency();
     }
 }

@@ -70,8 +70,9 @@ public:
     // their default. Applies to the running tap at once, without a rebuild,
     // and to every tap built later.
     void setApplicationRouting(ApplicationRouting routing);
-    // Which stages process the audio; the switch fades out and in.
-    void selectChain(ChainKind kind);
+    // Which stages process the audio, and the programme target ahead of
+    // them (none: off); a change of stages fades out and in.
+    void selectChain(ChainKind kind, std::optional<float> programmeTargetLufs = std::nullopt);
     ProcessingChain& processingChain() { return io_->chain; }
     AudioCompressor& compressor() { return io_->compressor; }
     float processingSampleRate() const { return io_->_sampleRate.load(std::memory_order_relaxed); }

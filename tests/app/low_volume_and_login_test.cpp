@@ -3,6 +3,7 @@
 #include "app_test_fixture.h"
 
 #include <cmath>
+#include <optional>
 
 namespace quellora {
 namespace {
@@ -36,10 +37,15 @@ class LowVolumeMonitorTest : public AppStateTest {
 protected:
     // What the capture side would meter: 512-frame buffers at 48 kHz give
     // about 48 samples per half-second tick, so the 96-sample window spans two.
-    void feed(float inputPeakDb, int ticks) {
+    // The compressor stage sees `sentPeakDb` unless a stage before it lifted
+    // it to `levelledPeakDb`.
+    void feed(float sentPeakDb, int ticks, std::optional<float> levelledPeakDb = std::nullopt) {
+        auto& chain = model->engine().processingChain();
+        const float seen = levelledPeakDb.value_or(sentPeakDb);
         for (int tick = 0; tick < ticks; ++tick) {
             for (int buffer = 0; buffer < 48; ++buffer) {
-                model->engine().compressor().levelBuffer().push({inputPeakDb, inputPeakDb, 0.0f});
+                chain.sourceLevels().push({sentPeakDb, sentPeakDb, 0.0f});
+                chain.compressor().levelBuffer().push({seen, seen, 0.0f});
             }
             advance(0.5);
         }
@@ -69,6 +75,12 @@ TEST_F(LowVolumeMonitorTest, NinetySecondsOfQuietRaiseTheWarningUntilDismissed) 
     feed(-60.0f, 1);
     EXPECT_FALSE(model->lowVolumeWarning().get());
     EXPECT_TRUE(logged("Low volume warning cleared"));
+}
+
+TEST_F(LowVolumeMonitorTest, ListensToWhatApplicationsSendNotToTheLevelledSignal) {
+    runningModel().selectNight();
+    feed(-30.0f, 180, -12.0f); // Night lifts the quiet application to a healthy level
+    EXPECT_TRUE(model->lowVolumeWarning().get());
 }
 
 TEST_F(LowVolumeMonitorTest, NothingHappensOutsideProcessing) {

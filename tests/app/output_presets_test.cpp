@@ -107,6 +107,39 @@ TEST_F(OutputPresetsTest, RememberedAcrossRunsAndAppliedOnTheFirstOutput) {
     EXPECT_EQ(model->effectiveParams().kneeWidth, 4.0f);
 }
 
+// What was last heard on an output comes back with it, after a restart as
+// on a return: a saved preset as edited, and the programme target.
+TEST_F(OutputPresetsTest, AnOutputGetsBackWhatItLastPlayedEditsAndTargetIncluded) {
+    auto& app = runningModel();
+    app.setCustomValue(Parameter::ratio, 3.0f);
+    app.saveAsNewPreset();
+    app.setCustomValue(Parameter::knee, 4.0f);
+    app.setEvenOutProgrammes(true);
+    app.setProgrammeTarget(-22.0f);
+    ASSERT_EQ(label(), "Preset 1 (edited)");
+    switchTo("headphones");
+    app.selectStandard();
+    app.setEvenOutProgrammes(false);
+
+    const auto playsAsLeftOnTheSpeakers = [this] {
+        EXPECT_EQ(label(), "Preset 1 (edited)");
+        EXPECT_EQ(model->effectiveParams().kneeWidth, 4.0f);
+        EXPECT_EQ(AudioEngineTestPeer(model->engine()).lastParams().get()->kneeWidth, 4.0f);
+        EXPECT_EQ(model->programmeLevelling().get(), (ProgrammeLevelling{true, -22.0f}));
+        EXPECT_EQ(model->engine().processingChain().programmeTarget(), -22.0f);
+    };
+    switchTo("speakers");
+    playsAsLeftOnTheSpeakers();
+    switchTo("headphones");
+    EXPECT_EQ(model->engine().processingChain().programmeTarget(), std::nullopt);
+
+    model.reset(); // and started again on the speakers
+    hal.setDefaultOutput(speakers);
+    mainQueue.runUntilIdle();
+    runningModel();
+    playsAsLeftOnTheSpeakers();
+}
+
 TEST_F(OutputPresetsTest, UnreadableStoredPresetsAreIgnored) {
     const std::string broken = "\"On\"";
     settings->setValue("outputPresets.v1", Bytes(broken.begin(), broken.end()));
@@ -141,18 +174,25 @@ TEST(OutputPresetsCoding, RoundTripsEveryKindAndSkipsWhatItCannotRead) {
     auto custom = CompressorParams::defaults();
     custom.ratio = 4.5f;
     const OutputPresets presets{
-        {"speakers", {Preset::on, std::nullopt, std::nullopt}},
-        {"headphones", {Preset::night, std::nullopt, std::nullopt}},
-        {"hdmi", {Preset::custom, id, std::nullopt}},
-        {"usb", {Preset::custom, std::nullopt, custom}},
+        {"speakers", {Preset::on, std::nullopt, std::nullopt, {true, -22.0f}}},
+        {"headphones", {Preset::night, std::nullopt, std::nullopt, {}}},
+        {"hdmi", {Preset::custom, id, std::nullopt, {}}},
+        {"dock", {Preset::custom, id, custom, {true, -14.0f}}},
+        {"usb", {Preset::custom, std::nullopt, custom, {false, -20.0f}}},
     };
     EXPECT_EQ(decodeOutputPresets(encodeOutputPresets(presets)), presets);
+    // The forms stored before programmes were evened out still read.
+    const auto older =
+        decodeOutputPresets(R"({"a":"Night","b":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F"})");
+    EXPECT_EQ(older.at("a"), (PresetChoice{Preset::night, std::nullopt, std::nullopt, {}}));
+    EXPECT_EQ(older.at("b"), (PresetChoice{Preset::custom, id, std::nullopt, {}}));
 
     const auto read = decodeOutputPresets(
         R"({"a":"Custom","b":"night","c":7,"d":{"preset":"Custom","params":{"ratio":2}},)"
         R"("e":{"preset":"Custom","params":{"threshold":-99,"ratio":50,"attackMs":8,)"
-        R"("releaseMs":600,"kneeWidth":20,"mix":0.95,"scHpfFreq":120}}})");
+        R"("releaseMs":600,"kneeWidth":20,"mix":0.95,"scHpfFreq":120},"targetLufs":-40}})");
     ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read.at("e").programmes.targetLufs, -24.0f);
     EXPECT_EQ(read.at("e").customParams->threshold, -50.0f);
     EXPECT_EQ(read.at("e").customParams->ratio, 8.0f);
     EXPECT_THROW(decodeOutputPresets("not json"), SettingsCodingError);

@@ -45,6 +45,15 @@ TEST(ResolveTransitionTest, TextualFormsQuoteAndEscapeMessages) {
               "enterError(\"say \\\"hi\\\"\\\\\\n\\t\\u{1}\")");
 }
 
+TEST(ModeTextTest, NamesTheProgrammeTargetOnlyWhileOn) {
+    EXPECT_EQ(modeText(AppMode::on(), false, {}, -18.0f), "on, programmes at -18 LUFS");
+    EXPECT_EQ(modeText(AppMode::on(), true, {}, -21.5f),
+              "on (waiting for audio output), programmes at -21.5 LUFS");
+    EXPECT_EQ(modeText(AppMode::on(), false, "a reason", -18.0f),
+              "on, programmes at -18 LUFS, some audio passes unlevelled: a reason");
+    EXPECT_EQ(modeText(AppMode::off(), false, {}, -18.0f), "off");
+}
+
 TEST_F(AppStateTest, CreationWithPermissionStartsProcessing) {
     auto& app = makeModel();
     EXPECT_EQ(app.mode().get(), AppMode::on());

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <pwd.h>
 #include <sndfile.h>
 #include <sys/resource.h>
@@ -311,6 +312,36 @@ TEST_P(NightPreset, LiftsDialogueLowersTheLoudPartAndKeepsTruePeaksBelowMinusOne
 
 INSTANTIATE_TEST_SUITE_P(Layouts, NightPreset, ::testing::Values(1, 2, 6),
                          [](const auto& row) { return fmt::format("{}ch", row.param); });
+
+// "--target": how far speech and loud music land from the target does not
+// depend on what the compressor after the leveller does to the loudness.
+TEST_F(ProcessCommandTest, TargetLandsAlikeWhateverTheCompressor) {
+    struct Case {
+        double targetLufs;
+        std::vector<std::string> compressor;
+    };
+    const std::vector<Case> cases{
+        {-18.0, {}}, {-23.0, {"--threshold", "-40", "--ratio", "6"}}, {-14.0, {"--ratio", "1"}}};
+    writeAudioFile(path("in.wav"), dialogueThenLoudMusic(2), 2, rate,
+                   SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<double> speech;
+    std::vector<double> music;
+    for (const auto& [target, compressor] : cases) {
+        std::vector<std::string> args{path("in.wav"), path("out.wav"), "--target",
+                                      fmt::format("{}", target)};
+        args.insert(args.end(), compressor.begin(), compressor.end());
+        const auto run = runProcess(args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const auto output = readAudioFile(path("out.wav")).samples;
+        speech.push_back(measureSeconds(output, 2, 5.0, 10.0).integratedLufs - target);
+        music.push_back(measureSeconds(output, 2, 12.0, 16.0).integratedLufs - target);
+        EXPECT_LE(measureSeconds(output, 2, 0.0, 16.0).truePeakDbtp, -1.0) << target;
+    }
+    for (const auto* offsets : {&speech, &music}) {
+        const auto [low, high] = std::minmax_element(offsets->begin(), offsets->end());
+        EXPECT_LE(*high - *low, 1.5) << fmt::format("{}", fmt::join(*offsets, " "));
+    }
+}
 
 // A file's channel map says which channel is the bass: 2.1 with a loud bass
 // channel and quiet fronts is not compressed; read as 3.0 without the map,

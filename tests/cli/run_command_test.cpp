@@ -56,7 +56,7 @@ protected:
 
     PresetSelection selection(std::optional<SavedPreset> saved, CompressorParams params,
                               ChainKind chain = ChainKind::standard) {
-        return {std::move(saved), chain, params};
+        return {std::move(saved), chain, params, std::nullopt};
     }
 };
 
@@ -173,7 +173,7 @@ TEST_F(RunAnnouncerTest, TellsTheLowVolumeWarningWhenItShows) {
     // Ninety seconds of input peaking at -30 dBFS, as the capture would meter it.
     for (int tick = 0; tick < 180; ++tick) {
         for (int buffer = 0; buffer < 48; ++buffer) {
-            app.engine().compressor().levelBuffer().push({-30.0f, -30.0f, 0.0f});
+            app.engine().processingChain().sourceLevels().push({-30.0f, -30.0f, 0.0f});
         }
         advance(0.5);
     }

@@ -12,13 +12,13 @@
 #include "ui/panel/panel_footer.h"
 #include "ui/panel/panel_header.h"
 #include "ui/panel/preset_selector.h"
+#include "ui/panel/programme_levelling_controls.h"
 #include "ui/panel/switch_glow.h"
 #include "ui/views/compressor_curve_view.h"
 #include "ui/views/live_waveform_view.h"
 #include "ui/views/ui_style.h"
 
 #include <QBoxLayout>
-#include <QGraphicsOpacityEffect>
 #include <QPainter>
 
 namespace quellora {
@@ -42,18 +42,6 @@ protected:
     }
 };
 
-// Gives `section` an opacity that eases to each new target. Fully opaque,
-// the effect steps aside: the section then paints straight to the panel, as
-// often as its live displays redraw, with nothing in between.
-EasedValue* fadeable(QWidget& section) {
-    auto* effect = new QGraphicsOpacityEffect(&section);
-    section.setGraphicsEffect(effect);
-    return new EasedValue(section, fadeDurationMs, 1.0, [effect](double opacity) {
-        effect->setOpacity(opacity);
-        effect->setEnabled(opacity < 1.0);
-    });
-}
-
 } // namespace
 
 struct ContentView::Parts {
@@ -61,7 +49,7 @@ struct ContentView::Parts {
     PanelHeader* header;
     CompressorCurveView* curve;
     LiveWaveformView* waveform;
-    QWidget* fineTune; // preset selector and sliders: dimmed and inert together
+    QWidget* fineTune; // presets, programme target and sliders: dimmed and inert together
     AppsSection* apps; // dimmed and inert with them
     EasedValue* curveOpacity;
     EasedValue* waveformOpacity;
@@ -90,6 +78,7 @@ ContentView::ContentView(AppState& model, Updater& updater, QWidget* parent)
     fineTuneColumn->setContentsMargins(0, 0, 0, 0);
     fineTuneColumn->setSpacing(8);
     fineTuneColumn->addWidget(new PresetSelector(model, fineTune));
+    fineTuneColumn->addWidget(new ProgrammeLevellingControls(model, fineTune));
     fineTuneColumn->addWidget(new FineTuneSliders(model, fineTune));
 
     auto* column = new QVBoxLayout(this);
@@ -128,8 +117,8 @@ ContentView::ContentView(AppState& model, Updater& updater, QWidget* parent)
                            new SwitchGlow(*this, MenuSwitch::mainSize),
                            {}});
     parts_->subscriptions = observePresets(model, [this] { render(); });
-    append(parts_->subscriptions,
-           observeAll([this] { render(); }, model.mode(), model.menuIsOpen()));
+    append(parts_->subscriptions, observeAll([this] { render(); }, model.mode(), model.menuIsOpen(),
+                                             model.programmeLevelling()));
     render();
 }
 
@@ -149,6 +138,9 @@ void ContentView::render() {
     parts.curve->setChain(parts.model.selectedPreset().get() == Preset::night
                               ? ChainKind::night
                               : ChainKind::standard);
+    const auto& programmes = parts.model.programmeLevelling().get();
+    parts.curve->setProgrammeTarget(programmes.enabled ? std::optional(programmes.targetLufs)
+                                                       : std::nullopt);
     parts.curve->setCompressionEnabled(active);
     parts.curve->setPanelVisible(panelOpen);
     parts.waveform->setCompressionEnabled(active);

@@ -9,9 +9,9 @@ class AppState;
 class Updater;
 
 // The panel that drops down from the tray icon: switch and status, banners,
-// curve and waveform, presets, sliders and footer. Holds no state of its own:
-// it shows the model and the updater and calls them. 300 wide; its size hint
-// is the height its content needs at that width.
+// curve and waveform, presets, programme target, sliders and footer. Holds
+// no state of its own: it shows the model and the updater and calls them.
+// 300 wide; its size hint is the height its content needs at that width.
 class ContentView : public QWidget {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "ui/panel/eased_value.h"
 
 #include <QEasingCurve>
+#include <QGraphicsOpacityEffect>
 #include <QWidget>
 
 namespace quellora {
@@ -49,6 +50,15 @@ void EasedValue::finish() {
 void EasedValue::show(double value) {
     value_ = value;
     apply_(value);
+}
+
+EasedValue* fadeable(QWidget& section) {
+    auto* effect = new QGraphicsOpacityEffect(&section);
+    section.setGraphicsEffect(effect);
+    return new EasedValue(section, fadeDurationMs, 1.0, [effect](double opacity) {
+        effect->setOpacity(opacity);
+        effect->setEnabled(opacity < 1.0);
+    });
 }
 
 } // namespace quellora

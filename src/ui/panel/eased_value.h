@@ -40,4 +40,9 @@ private:
     double value_;
 };
 
+// Gives `section` an opacity that eases to each new target. Fully opaque,
+// the effect steps aside: the section then paints straight to the panel, as
+// often as its live displays redraw, with nothing in between.
+EasedValue* fadeable(QWidget& section);
+
 } // namespace quellora

@@ -37,7 +37,7 @@ FineTuneSliders::FineTuneSliders(AppState& model, QWidget* parent)
         const auto parameter = static_cast<CustomParameter>(index);
         const auto& row = sliderRows[index];
         auto* slider =
-            new ParamSlider(row.title, compressorParamFields[index].range, row.format, this);
+            new ParamSlider(row.title, compressorParamFields[index].range, row.format, {}, this);
         const auto& value = model.customValue(parameter);
         slider->setValue(value.get());
         connect(slider, &ParamSlider::valueEdited, this,

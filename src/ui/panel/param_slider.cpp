@@ -7,6 +7,7 @@
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
 #include <QBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -35,10 +36,7 @@ public:
     void setCurrentValue(const QVariant& value) override { track()->editValue(value.toFloat()); }
     QVariant maximumValue() const override { return track()->paramRange().upperBound; }
     QVariant minimumValue() const override { return track()->paramRange().lowerBound; }
-    QVariant minimumStepSize() const override {
-        const auto& range = track()->paramRange();
-        return (range.upperBound - range.lowerBound) / static_cast<float>(sliderSteps);
-    }
+    QVariant minimumStepSize() const override { return track()->stepSize(); }
 
 private:
     ParamTrack* track() const { return static_cast<ParamTrack*>(widget()); }
@@ -57,26 +55,32 @@ QString formatParamValue(float value, const ValueFormat& format) {
     return text + QString::fromUtf8(format.suffix);
 }
 
-int sliderPosition(float value, const ClosedRange<float>& range) {
+int sliderPosition(float value, const ClosedRange<float>& range, int steps) {
     const double fraction =
         (static_cast<double>(value) - static_cast<double>(range.lowerBound)) / span(range);
-    return std::clamp(static_cast<int>(std::lround(fraction * sliderSteps)), 0, sliderSteps);
+    return std::clamp(static_cast<int>(std::lround(fraction * steps)), 0, steps);
 }
 
-float sliderValue(int position, const ClosedRange<float>& range) {
+float sliderValue(int position, const ClosedRange<float>& range, int steps) {
     return static_cast<float>(static_cast<double>(range.lowerBound) +
-                              span(range) * position / sliderSteps);
+                              span(range) * position / steps);
 }
 
-ParamTrack::ParamTrack(ClosedRange<float> range, ValueFormat format, QWidget* parent)
+ParamTrack::ParamTrack(ClosedRange<float> range, ValueFormat format, std::optional<float> stepSize,
+                       QWidget* parent)
     : QSlider(Qt::Horizontal, parent)
     , range_(range)
     , format_(format)
+    , steps_(stepSize ? std::max(1, static_cast<int>(
+                                        std::lround(span(range) / static_cast<double>(*stepSize))))
+                      : sliderSteps)
+    , wholeSteps_(stepSize.has_value())
     , value_(range.lowerBound) {
     useAccessibleInterface<ParamTrack, ParamTrackAccessible>();
-    setRange(0, sliderSteps);
-    setSingleStep(sliderSteps / 100);
-    setPageStep(sliderSteps / 10);
+    setRange(0, steps_);
+    // An arrow key moves a hundredth of the range, or one whole step.
+    setSingleStep(std::max(1, steps_ / 100));
+    setPageStep(std::max(1, steps_ / 10));
     setFocusPolicy(Qt::TabFocus);
     // The panel is tinted with the accent colour, also when it is inert.
     QPalette tinted = palette();
@@ -84,24 +88,31 @@ ParamTrack::ParamTrack(ClosedRange<float> range, ValueFormat format, QWidget* pa
     tinted.setColor(QPalette::Disabled, QPalette::Highlight, style::accent());
     setPalette(tinted);
     connect(this, &QSlider::valueChanged, this,
-            [this](int position) { editValue(sliderValue(position, range_)); });
+            [this](int position) { editValue(sliderValue(position, range_, steps_)); });
+}
+
+float ParamTrack::stepSize() const {
+    return static_cast<float>(span(range_) / steps_);
 }
 
 void ParamTrack::showValue(float value) {
     value_ = value;
     const QSignalBlocker quiet(this);
-    setValue(quellora::sliderPosition(value, range_));
+    setValue(quellora::sliderPosition(value, range_, steps_));
 }
 
 void ParamTrack::editValue(float value) {
-    showValue(clamped(value, range_));
+    const float inRange = clamped(value, range_);
+    showValue(wholeSteps_
+                  ? sliderValue(quellora::sliderPosition(inRange, range_, steps_), range_, steps_)
+                  : inRange);
     Q_EMIT valueEdited(value_);
 }
 
 ParamSlider::ParamSlider(const QString& title, ClosedRange<float> range, ValueFormat format,
-                         QWidget* parent)
+                         std::optional<float> stepSize, QWidget* parent)
     : QWidget(parent)
-    , track_(new ParamTrack(range, format, this))
+    , track_(new ParamTrack(range, format, stepSize, this))
     , valueLabel_(new TintedLabel({}, style::systemFont(11), &style::tertiary, this)) {
     auto* titleLabel = new TintedLabel(title, style::systemFont(11), &style::secondary, this);
 

@@ -4,6 +4,7 @@
 
 #include <QSlider>
 #include <QString>
+#include <optional>
 
 namespace quellora {
 
@@ -22,21 +23,29 @@ struct ValueFormat {
 // never "-0".
 QString formatParamValue(float value, const ValueFormat& format);
 
-// The sliders move in whole steps, this many across the parameter's range.
+// The sliders move in whole steps, by default this many across the
+// parameter's range.
 inline constexpr int sliderSteps = 1000;
-int sliderPosition(float value, const ClosedRange<float>& range);
-float sliderValue(int position, const ClosedRange<float>& range);
+int sliderPosition(float value, const ClosedRange<float>& range, int steps = sliderSteps);
+float sliderValue(int position, const ClosedRange<float>& range, int steps = sliderSteps);
 
 // The slider of a ParamSlider; assistive technology reads its value as the
-// formatted text ("4.0:1"), not as a step number.
+// formatted text ("4.0:1"), not as a step number. With a step size, every
+// value the user sets lands on a whole step (a target of -17 LUFS, never
+// -17.3); without, the slider's fine steps only guide the pointer and the
+// keys, and assistive technology may set any value.
 class ParamTrack : public QSlider {
     Q_OBJECT
 public:
-    ParamTrack(ClosedRange<float> range, ValueFormat format, QWidget* parent = nullptr);
+    ParamTrack(ClosedRange<float> range, ValueFormat format, std::optional<float> stepSize = {},
+               QWidget* parent = nullptr);
 
     float paramValue() const { return value_; }
     QString valueText() const { return formatParamValue(value_, format_); }
     const ClosedRange<float>& paramRange() const { return range_; }
+    const ValueFormat& valueFormat() const { return format_; }
+    // The smallest change the slider makes.
+    float stepSize() const;
     // Moves the knob to `value` without emitting anything.
     void showValue(float value);
     // Sets `value` as the user would, emitting valueEdited.
@@ -48,6 +57,8 @@ signals:
 private:
     ClosedRange<float> range_;
     ValueFormat format_;
+    int steps_;
+    bool wholeSteps_;
     float value_;
 };
 
@@ -58,7 +69,7 @@ class ParamSlider : public QWidget {
     Q_OBJECT
 public:
     ParamSlider(const QString& title, ClosedRange<float> range, ValueFormat format,
-                QWidget* parent = nullptr);
+                std::optional<float> stepSize = {}, QWidget* parent = nullptr);
 
     void setValue(float value);
     ParamTrack& track() { return *track_; }

@@ -131,6 +131,8 @@ QPainterPath symbolPath(Symbol symbol) {
     case Symbol::plus:
         return polyline({{12.0, 4.5}, {12.0, 19.5}}, 2.4)
             .united(polyline({{4.5, 12.0}, {19.5, 12.0}}, 2.4));
+    case Symbol::minus:
+        return polyline({{4.5, 12.0}, {19.5, 12.0}}, 2.4);
     case Symbol::questionmarkCircle:
         return questionmarkCircle();
     case Symbol::arrowDownCircleFill:

@@ -18,6 +18,7 @@ enum class Symbol {
     waveformBadgeXmark,
     trash,
     plus,
+    minus,
     questionmarkCircle,
     arrowDownCircleFill,
     arrowTriangle2Circlepath,

@@ -134,12 +134,25 @@ QRect around(QPointF centre, double reach) {
     return QRectF(centre - QPointF(reach, reach), QSizeF(2 * reach, 2 * reach)).toAlignedRect();
 }
 
-// The leveller has no static curve; the picture says where it sits.
-void drawNightNote(QPainter& painter, const CurvePlot& plot, const QPalette& palette) {
+// A leveller has no static curve; the picture says where it sits. Night
+// keeps its own aim whatever the programme target.
+QString levellerNote(ChainKind chain, std::optional<float> programmeTarget) {
+    if (chain == ChainKind::night) {
+        return QStringLiteral("Night: speech levelled first");
+    }
+    if (programmeTarget) {
+        return QStringLiteral("Programmes levelled to %1 LUFS first")
+            .arg(static_cast<double>(*programmeTarget));
+    }
+    return {};
+}
+
+void drawNote(QPainter& painter, const QString& note, const CurvePlot& plot,
+              const QPalette& palette) {
     painter.setFont(style::systemFont(7, QFont::Medium));
     painter.setPen(style::tertiary(palette));
-    drawAnchoredText(painter, QStringLiteral("Night: speech levelled first"),
-                     plot.area.topLeft() + QPointF(4.0, 6.0), Qt::AlignLeft | Qt::AlignVCenter);
+    drawAnchoredText(painter, note, plot.area.topLeft() + QPointF(4.0, 6.0),
+                     Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 } // namespace
@@ -159,6 +172,7 @@ struct CompressorCurveView::State {
 
     CompressorParams params;
     ChainKind chain = ChainKind::standard;
+    std::optional<float> programmeTarget;
     const AudioLevelBuffer& levelBuffer;
     bool isEnabled = false;
     bool isVisible = false;
@@ -286,6 +300,24 @@ void CompressorCurveView::setChain(ChainKind chain) {
     }
     state_->chain = chain;
     state_->curveChanged();
+    noteChanged();
+}
+
+void CompressorCurveView::setProgrammeTarget(std::optional<float> targetLufs) {
+    if (targetLufs == state_->programmeTarget) {
+        return;
+    }
+    state_->programmeTarget = targetLufs;
+    noteChanged();
+}
+
+QString CompressorCurveView::note() const {
+    return levellerNote(state_->chain, state_->programmeTarget);
+}
+
+void CompressorCurveView::noteChanged() {
+    setAccessibleDescription(note());
+    state_->staticLayer = {};
     update();
 }
 
@@ -406,8 +438,8 @@ void CompressorCurveView::paintEvent(QPaintEvent* event) {
         drawGrid(layer, plot, palette());
         drawTransfer(layer, plot, s.params, s.chain, palette());
         drawMovieLevels(layer, plot, s.params, s.chain);
-        if (s.chain == ChainKind::night) {
-            drawNightNote(layer, plot, palette());
+        if (const QString text = note(); !text.isEmpty()) {
+            drawNote(layer, text, plot, palette());
         }
     }
     const QRect dirty = event->rect();

@@ -8,6 +8,7 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 namespace quellora {
 
@@ -27,6 +28,12 @@ public:
     // Night draws its compressor capped by the limiter's ceiling, and says
     // that the leveller works before the curve.
     void setChain(ChainKind chain);
+    // Programmes evened out at a target (none: off): outside Night, a note
+    // says that they are brought to it before the curve.
+    void setProgrammeTarget(std::optional<float> targetLufs);
+    // What the curve's note says works before it; empty when nothing does.
+    // Assistive technology reads it as the graphic's description.
+    QString note() const;
     // Whether compression is on.
     void setCompressionEnabled(bool enabled);
     // Whether the panel shows; the dot's timer runs only while it does.
@@ -56,6 +63,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // The note is drawn with the curve, and read out with it.
+    void noteChanged();
     // Repaints where the dot was and where it is now.
     void updateTrackingDot();
 

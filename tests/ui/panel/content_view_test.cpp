@@ -11,6 +11,7 @@
 #include "ui/panel/preset_pill.h"
 #include "ui/panel/switch_glow.h"
 #include "ui/panel/tinted_label.h"
+#include "ui/views/compressor_curve_view.h"
 
 #include <gmock/gmock.h>
 
@@ -55,7 +56,9 @@ protected:
     void feed(float inputPeakDb, int ticks) {
         for (int tick = 0; tick < ticks; ++tick) {
             for (int sample = 0; sample < 48; ++sample) {
-                model->engine().compressor().levelBuffer().push({inputPeakDb, inputPeakDb, 0.0f});
+                auto& chain = model->engine().processingChain();
+                chain.sourceLevels().push({inputPeakDb, inputPeakDb, 0.0f});
+                chain.compressor().levelBuffer().push({inputPeakDb, inputPeakDb, 0.0f});
             }
             advance(0.5);
         }
@@ -70,6 +73,14 @@ protected:
     }
     static MenuSwitch& mainSwitch(const ContentView& panel) {
         return *panel.findChild<MenuSwitch*>("compressionSwitch");
+    }
+    static const CompressorCurveView& curve(const ContentView& panel) {
+        return *panel.findChild<CompressorCurveView*>("curve");
+    }
+    static void finishFades(const ContentView& panel) {
+        for (auto* fade : panel.findChildren<EasedValue*>()) {
+            fade->finish();
+        }
     }
     static ParamSlider& slider(const ContentView& panel, const QString& title) {
         return *static_cast<ParamSlider*>(accessible<ParamTrack>(panel, title)->parentWidget());
@@ -167,7 +178,11 @@ INSTANTIATE_TEST_SUITE_P(
                                    test.runningModel().send(AppEvent::Kind::userDisabled);
                                },
                                "Off", false, nullptr},
-                      ModeCase{"on", [](ContentViewModeTest& test) { test.runningModel(); },
+                      ModeCase{"on",
+                               [](ContentViewModeTest& test) {
+                                   // Every part of the panel in use (docs/panel.png).
+                                   test.runningModel().setEvenOutProgrammes(true);
+                               },
                                "Standard · speakers", true, nullptr},
                       ModeCase{"on-low-volume",
                                [](ContentViewModeTest& test) {
@@ -253,9 +268,7 @@ TEST_F(ContentViewTest, InactiveContentFadesOverTimeAndTakesNoClicks) {
 
     // Shown, the fade is under way rather than done.
     EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), 1.0);
-    for (auto* fade : panel.findChildren<EasedValue*>()) {
-        fade->finish();
-    }
+    finishFades(panel);
     EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), 0.4);
     EXPECT_DOUBLE_EQ(opacity(panel, "waveform"), 0.2);
 
@@ -292,6 +305,7 @@ TEST_F(ContentViewTest, TheNightPillSelectsNightBesideStandardAndBeforeSavedPres
     EXPECT_FALSE(QAccessible::queryAccessibleInterface(standard)->state().selected);
     EXPECT_EQ(slider(panel, "Threshold").valueText(),
               QString("%1 dB").arg(static_cast<double>(nightCompressorParams().threshold)));
+    finishFades(panel);
     screenshot(panel, "panel-night");
 
     savedPills(panel).front()->click();
@@ -343,6 +357,9 @@ TEST_F(ContentViewTest, FiveSavedPresetsWrapSoEveryPillShowsItsWholeTitle) {
     auto& panel = makePanel();
     model->applyPreset(model->savedPresets().get().back());
     model->setCustomValue(CustomParameter::ratio, 4.0f);
+    // Everything the panel can show under the presets at once.
+    model->setEvenOutProgrammes(true);
+    ASSERT_FALSE(curve(panel).note().isEmpty());
     screenshot(panel, "panel-five-presets");
     expectContentFits(panel);
 
@@ -398,6 +415,61 @@ TEST_F(ContentViewTest, SlidersShowFormattedValuesAndWriteTheModel) {
     mixAccessible->valueInterface()->setCurrentValue(0.25);
     EXPECT_EQ(model->customValue(CustomParameter::mix).get(), 0.25f);
     EXPECT_EQ(slider(panel, "Mix").valueText(), "25%");
+}
+
+TEST_F(ContentViewTest, EvenOutProgrammesWritesTheModelAndShowsWhatItHolds) {
+    runningModel();
+    auto& panel = makePanel();
+    auto& toggle = *accessible<MenuSwitch>(panel, "Even out programmes");
+    auto& target = *accessible<ParamTrack>(panel, "Target loudness");
+    auto* targetValue = QAccessible::queryAccessibleInterface(&target)->valueInterface();
+    const auto& levelling = model->programmeLevelling();
+    EXPECT_FALSE(toggle.isOn());
+    EXPECT_FALSE(target.isEnabled()) << "no target while nothing is evened out";
+    EXPECT_TRUE(curve(panel).note().isEmpty());
+
+    toggle.click();
+    EXPECT_TRUE(levelling.get().enabled);
+    ASSERT_TRUE(target.isEnabled());
+    EXPECT_TRUE(curve(panel).note().contains("-18 LUFS")) << curve(panel).note().toStdString();
+    // The target moves by whole LU, from its plus and minus, the keys and
+    // assistive technology, and never beyond its range.
+    QTest::mouseClick(&target, Qt::LeftButton, {}, QPoint(target.width() - 4, target.height() / 2));
+    EXPECT_EQ(levelling.get().targetLufs, -17.0f);
+    QTest::mouseClick(&target, Qt::LeftButton, {}, QPoint(target.width() / 2, target.height() / 2));
+    EXPECT_EQ(levelling.get().targetLufs, -17.0f) << "the value itself is no button";
+    QTest::keyClick(&target, Qt::Key_Left);
+    QTest::mouseClick(&target, Qt::LeftButton, {}, QPoint(4, target.height() / 2));
+    EXPECT_EQ(levelling.get().targetLufs, -19.0f);
+    targetValue->setCurrentValue(-20.4);
+    EXPECT_EQ(levelling.get().targetLufs, -20.0f);
+    targetValue->setCurrentValue(-40.0);
+    EXPECT_EQ(levelling.get().targetLufs, -24.0f);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&target)->text(QAccessible::Value), "-24 LUFS");
+
+    // What the model holds shows, however it got there (another output's
+    // choice coming back, say).
+    model->setProgrammeTarget(-15.0f);
+    EXPECT_EQ(target.valueText(), "-15 LUFS");
+    EXPECT_TRUE(curve(panel).note().contains("-15 LUFS"));
+    model->setEvenOutProgrammes(false);
+    EXPECT_FALSE(toggle.isOn());
+    EXPECT_FALSE(target.isEnabled());
+    EXPECT_TRUE(curve(panel).note().isEmpty());
+
+    // Night aims on its own: the switch inert with the choice kept for
+    // afterwards, and a word on why in the target's place.
+    model->setEvenOutProgrammes(true);
+    accessible<PresetPill>(panel, "Night preset")->click();
+    EXPECT_TRUE(toggle.isOn());
+    EXPECT_FALSE(toggle.isEnabled());
+    EXPECT_FALSE(target.isVisibleTo(&panel));
+    EXPECT_THAT(shownTexts(panel), Contains("built into Night"));
+    EXPECT_FALSE(curve(panel).note().contains("LUFS"));
+    accessible<PresetPill>(panel, "Standard preset")->click();
+    EXPECT_TRUE(toggle.isEnabled());
+    EXPECT_TRUE(target.isVisibleTo(&panel) && target.isEnabled());
+    EXPECT_THAT(shownTexts(panel), Not(Contains("built into Night")));
 }
 
 TEST_F(ContentViewTest, TheUpdateBannerInstallsOnceHoweverOftenItIsPressed) {
@@ -596,6 +668,10 @@ INSTANTIATE_TEST_SUITE_P(
                                       [](const AppState& model) {
                                           return model.savedPresets().get().size() == 2;
                                       }},
+                          ControlCase{"Even out programmes", [](ControlOperationTest&) {},
+                                      [](const AppState& model) {
+                                          return model.programmeLevelling().get().enabled;
+                                      }},
                           ControlCase{"Dismiss",
                                       [](ControlOperationTest& test) { test.feed(-30.0f, 180); },
                                       [](const AppState& model) {
@@ -643,6 +719,7 @@ TEST_F(ContentViewTest, SlidersMoveWithArrowKeysAsWithTheirValueInterface) {
 TEST_F(ContentViewTest, ADarkDesktopGetsADarkPanel) {
     runningModel().setMenuIsOpen(true);
     feed(-20.0f, 2); // the curve's dot and the waveform have something to show
+    model->setEvenOutProgrammes(true);
     auto& panel = makePanel();
     const QPalette light = QApplication::palette();
     QPalette dark = light;

@@ -226,6 +226,31 @@ TEST_F(CompressorCurveViewTest, NightDrawsItsCompressorStageAndSaysTheLevellerCo
         static_cast<double>(TruePeakLimiter::ceilingDbtp));
 }
 
+TEST_F(CompressorCurveViewTest, ProgrammesEvenedOutAreNotedOnTheCurveButNightKeepsItsOwnNote) {
+    push(-70.0f);
+    view.setPanelVisible(true);
+    const QRectF note(plot.area.left() + 2.0, plot.area.top(), 150.0, 12.0);
+    const auto noteArea = [&] {
+        return render(view, Qt::white)
+            .copy(QRectF(note.topLeft() * scale, note.size() * scale).toRect());
+    };
+    const QImage plain = noteArea();
+    view.setProgrammeTarget(-18.0f);
+    renderShown(view, QStringLiteral("curve_programmes.png"));
+    EXPECT_NE(noteArea(), plain);
+    EXPECT_TRUE(view.note().contains("-18 LUFS")) << view.note().toStdString();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&view)->text(QAccessible::Description),
+              view.note());
+
+    view.setChain(ChainKind::night);
+    const QImage night = noteArea();
+    view.setProgrammeTarget(std::nullopt);
+    EXPECT_EQ(noteArea(), night);
+    view.setChain(ChainKind::standard);
+    EXPECT_EQ(noteArea(), plain);
+    EXPECT_TRUE(view.note().isEmpty());
+}
+
 TEST_F(CompressorCurveViewTest, IsOneAccessibleGraphic) {
     expectOneAccessibleGraphic(view, "Compression curve visualization");
 }

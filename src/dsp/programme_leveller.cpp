@@ -1,0 +1,645 @@
+#include "dsp/programme_leveller.h"
+
+#include "dsp/compressor_kernel.h"
+#include "dsp/vector_math.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quellora {
+namespace {
+
+constexpr float blockSeconds = 0.02f;
+constexpr int momentaryBlocks = 20; // 400 ms
+constexpr int speechBlocks = 60;    // 1.2 s
+constexpr float absoluteGateLufs = -70.0f;
+// Blocks this far below the programme's level are gaps and do not count
+// toward its loudness (as in BS.1770's relative gate).
+constexpr float relativeGateLu = -10.0f;
+// Syllables and the pauses between them: the spread of 20 ms block levels
+// over 1.2 s is 6 to 12 dB for speech, 1 to 4 dB for dense music and noise.
+constexpr float speechSpreadDb = 5.0f;
+// Speech puts most of its energy between its first formants; explosions sit
+// below, gunfire and hiss spread far above, music has its bass.
+constexpr float voiceBandHz = 1000.0f;
+constexpr float voiceBandQ = 0.6f;
+constexpr float speechVoiceShare = 0.28f;
+// Boosting goes on through the pauses between sentences.
+constexpr int speechHoldLength = 75; // 1.5 s, in blocks
+
+// A block is quiet below this loudness, or this far below the programme:
+// silence, room tone, the hiss of a pause.
+constexpr float quietFloorLufs = -58.0f;
+constexpr float quietDepthLu = 20.0f;
+// Sound far below the last programme ends a pause when at least this many
+// of its blocks (half a second) move as a programme does.
+constexpr int modulatedBlocks = 25;
+// Quiet this long is a pause; shorter gaps between sentences and notes
+// change nothing.
+constexpr int pauseBlocks = 30; // 600 ms
+// In a pause a lift goes back to unity at this rate, so that the room tone
+// is not lifted for long.
+constexpr float pauseReleaseDbPerSecond = 40.0f;
+// A programme's loudness comes from its first second of sound, quickly...
+constexpr int startingBlocks = 50;
+// Once this much of a new start is heard, sound back within continuationLu
+// of the last programme is that programme going on (after a pause, or a
+// quiet passage in a piece of music): its estimate and gain come back.
+constexpr int continuationBlocks = 8;
+constexpr float continuationLu = 3.0f;
+// Early estimates are rough: a lift stays this far short of them at first,
+// shrinking to nothing over the first second.
+constexpr float startMarginDb = 4.0f;
+constexpr float startCutDbPerSecond = 60.0f;
+constexpr float startBoostDbPerSecond = 40.0f;
+// ...then from all of it, up to the last this many blocks (6 s), the gain
+// following the estimate as it settles. Once settled the gain moves slowly,
+// and only once out of the dead band.
+constexpr float settlingDbPerSecond = 6.0f;
+constexpr float deadBandDb = 1.0f;
+constexpr float settledDb = 0.3f;
+constexpr float programmeDbPerSecond = 2.0f;
+// Over half a second, a level this far from the programme's, held this
+// long, is a new programme (sooner when louder: that one would be too loud).
+// A quieter passage inside a piece of music is no new programme: a drop
+// must be larger than a rise, or, below the relative gate, last as long as
+// the programme's loudness is averaged over.
+constexpr int shortTermBlocks = 25;
+constexpr float louderJumpLu = 8.0f;
+constexpr float quieterJumpLu = 12.0f;
+constexpr int louderJumpBlocks = 10;
+constexpr int quieterJumpBlocks = 20;
+// Momentary loudness this far above the aim pulls the gain down fast.
+constexpr float guardMarginLu = 6.0f;
+constexpr float guardDbPerSecond = 40.0f;
+constexpr float energyFloor = 1e-12f;
+
+using compressor_kernel::finiteOrZero;
+
+float lufsOf(float meanSquare) {
+    return -0.691f + 10.0f * std::log10(std::max(meanSquare, energyFloor));
+}
+
+float decibelsToGain(float db) {
+    return std::pow(10.0f, db / 20.0f);
+}
+
+} // namespace
+
+ProgrammeLeveller::ProgrammeLeveller() {
+    prepare(48000.0f);
+}
+
+void ProgrammeLeveller::prepare(float sampleRate) {
+    const float sr = sampleRate > 100.0f ? sampleRate : 100.0f;
+    // The detectors run on frame pairs, at half the rate.
+    const float detectorRate = 0.5f * sr;
+    const auto filters = LoudnessMeter::designFilters(detectorRate);
+    // The audio-EQ cookbook's band-pass with 0 dB at its centre.
+    const double w0 = 6.283185307 * static_cast<double>(std::min(voiceBandHz, 0.4f * detectorRate) /
+                                                        detectorRate);
+    const double alpha = std::sin(w0) / (2.0 * static_cast<double>(voiceBandQ));
+    const double a0 = 1.0 + alpha;
+    const LoudnessMeter::Biquad voiceBand{alpha / a0, 0.0, -alpha / a0, -2.0 * std::cos(w0) / a0,
+                                          (1.0 - alpha) / a0};
+    const LoudnessMeter::Biquad passThrough{1.0, 0.0, 0.0, 0.0, 0.0};
+    const auto setLane = [this](int stage, int lane, const LoudnessMeter::Biquad& b) {
+        auto& s = detectorStages[static_cast<std::size_t>(stage)];
+        const auto l = static_cast<std::size_t>(lane);
+        s.b0[l] = static_cast<float>(b.b0);
+        s.b1[l] = static_cast<float>(b.b1);
+        s.b2[l] = static_cast<float>(b.b2);
+        s.a1[l] = static_cast<float>(b.a1);
+        s.a2[l] = static_cast<float>(b.a2);
+    };
+    for (int lane = 0; lane < 2; ++lane) {
+        setLane(0, lane, filters.shelf);
+        setLane(1, lane, filters.highPass);
+    }
+    setLane(0, 2, voiceBand);
+    setLane(1, 2, passThrough);
+    setLane(0, 3, passThrough);
+    setLane(1, 3, passThrough);
+    // What the pair means leave out, the top octave, gets the weighting's
+    // gain at the detector's highest frequency: the shelf's lift.
+    const auto atNyquist = [](const LoudnessMeter::Biquad& b) {
+        return (b.b0 - b.b1 + b.b2) / (1.0 - b.a1 + b.a2);
+    };
+    topWeight =
+        static_cast<float>(std::pow(atNyquist(filters.shelf) * atNyquist(filters.highPass), 2));
+    blockFrames = std::max<std::int64_t>(1, std::lround(sr * blockSeconds));
+    bypassStep = 1.0f / (sr * 0.01f);
+    reset();
+}
+
+void ProgrammeLeveller::reset(float bypassPosition) noexcept {
+    detectorStates = {};
+    blockEnergy = 0.0f;
+    blockMidEnergy = 0.0f;
+    blockVoiceEnergy = 0.0f;
+    blockDetectorSamples = 0;
+    hasPending = false;
+    blockVoiceShare.fill(0.0f);
+    blockMeanSquares.fill(energyFloor);
+    blockFramesDone = 0;
+    blockLufs.fill(absoluteGateLufs - 10.0f);
+    blockCount = 0;
+    speechHoldBlocks = 0;
+    currentPhase = Phase::starting;
+    quietBlocks = 0;
+    louderBlocks = 0;
+    quieterBlocks = 0;
+    lowerBlocks = 0;
+    startSpan = 0;
+    programmeKnown = false;
+    programmeEnergy = 0.0f;
+    heardBlocks = 0;
+    programmeDb = 0.0f;
+    hasPrevious = false;
+    previousEnergy = 0.0f;
+    previousDb = 0.0f;
+    previousHeard = 0;
+    moving = false;
+    currentDb = 0.0f;
+    gain = 1.0f;
+    gainStep = 0.0f;
+    bypassRamp = bypassPosition;
+    gainDb_.store(0.0f, std::memory_order_relaxed);
+    hearsSpeech_.store(false, std::memory_order_relaxed);
+    voiceBandShare_.store(0.0f, std::memory_order_relaxed);
+    inPause_.store(false, std::memory_order_relaxed);
+}
+
+void ProgrammeLeveller::process(float* samples, std::int64_t frameCount, std::int64_t stride,
+                                const ChannelLayout& layout, const Aim& aim,
+                                float bypassTarget) noexcept {
+    const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
+    const auto input = DetectorInput::of(layout);
+    for (std::int64_t done = 0; done < frameCount;) {
+        const auto run = std::min(frameCount - done, blockFrames - blockFramesDone);
+        float* frames = samples + done * stride;
+        detect(frames, run, stride, input);
+        applyGain(frames, run, stride, channels, bypassTarget);
+        blockFramesDone += run;
+        done += run;
+        if (blockFramesDone == blockFrames) {
+            const float detected = std::max(1.0f, static_cast<float>(blockDetectorSamples));
+            analyseBlock(blockEnergy / detected,
+                         blockMidEnergy > 0.0f ? blockVoiceEnergy / blockMidEnergy : 0.0f, aim);
+            blockEnergy = 0.0f;
+            blockMidEnergy = 0.0f;
+            blockVoiceEnergy = 0.0f;
+            blockDetectorSamples = 0;
+            blockFramesDone = 0;
+        }
+    }
+    // A filter driven to overflow starts afresh rather than carry NaN for good.
+    for (auto& state : detectorStates) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            if (!std::isfinite(state.z1[lane]) || !std::isfinite(state.z2[lane]) ||
+                std::fabs(state.z1[lane]) < 1e-20f) {
+                state.z1[lane] = 0.0f;
+                state.z2[lane] = 0.0f;
+            }
+        }
+    }
+}
+
+// Loudness and the voice band are measured at half the rate, on the means
+// of frame pairs: the filters are most of the stage's cost. The halves of
+// each pair's difference hold the top octave the means lose; their energy
+// is added with the weighting's lift, so bright programmes (cymbals, hiss)
+// are not heard as quieter than they are.
+ProgrammeLeveller::DetectorInput ProgrammeLeveller::DetectorInput::of(const ChannelLayout& layout) {
+    DetectorInput input;
+    const auto detected = layout.detectorMask();
+    if (layout.count <= 1) {
+        input.mode = Mode::mono;
+    } else if (layout.count == 2 && detected == 3u) {
+        input.mode = Mode::stereo;
+    } else {
+        // Heard as its stereo downmix: each side to its own channel, the
+        // centre to both at -3 dB, so its energy counts once.
+        input.mode = Mode::folded;
+        input.channels = std::min(layout.count, ChannelLayout::maxChannels);
+        for (int c = 0; c < input.channels; ++c) {
+            const auto i = static_cast<std::size_t>(c);
+            const auto side = sideOf(layout.positions[i]);
+            if (((detected >> c) & 1u) == 0) {
+                continue;
+            }
+            input.left[i] = side == ChannelSide::left    ? 1.0f
+                            : side == ChannelSide::right ? 0.0f
+                                                         : 0.70710678f;
+            input.right[i] = side == ChannelSide::right  ? 1.0f
+                             : side == ChannelSide::left ? 0.0f
+                                                         : 0.70710678f;
+        }
+    }
+    return input;
+}
+
+void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int64_t stride,
+                               const DetectorInput& input) noexcept {
+    const bool stereo = input.mode != DetectorInput::Mode::mono;
+    using F = vector_math::Vector<4>::Float;
+    namespace vm = vector_math;
+    const auto lanes = [](const std::array<float, 4>& values) {
+        return vm::load<F>(values.data());
+    };
+    const auto& first = detectorStages[0];
+    const auto& second = detectorStages[1];
+    const F b0a = lanes(first.b0), b1a = lanes(first.b1), b2a = lanes(first.b2);
+    const F a1a = lanes(first.a1), a2a = lanes(first.a2);
+    const F b0b = lanes(second.b0), b1b = lanes(second.b1), b2b = lanes(second.b2);
+    const F a1b = lanes(second.a1), a2b = lanes(second.a2);
+    F z1a = lanes(detectorStates[0].z1), z2a = lanes(detectorStates[0].z2);
+    F z1b = lanes(detectorStates[1].z1), z2b = lanes(detectorStates[1].z2);
+    F energy{};
+    float topEnergy = 0.0f;
+    int detected = 0;
+    const auto pair = [&](float left0, float left1, float right0, float right1) {
+        const float left = 0.5f * (left0 + left1);
+        const float right = 0.5f * (right0 + right1);
+        const float leftTop = 0.5f * (left0 - left1);
+        const float rightTop = 0.5f * (right0 - right1);
+        topEnergy += leftTop * leftTop + rightTop * rightTop;
+        const float mid = stereo ? 0.5f * (left + right) : left;
+        const F x{left, stereo ? right : 0.0f, mid, mid};
+        const F y = x * b0a + z1a;
+        z1a = (z2a + x * b1a) - y * a1a;
+        z2a = x * b2a - y * a2a;
+        const F w = y * b0b + z1b;
+        z1b = (z2b + y * b1b) - w * a1b;
+        z2b = y * b2b - w * a2b;
+        energy += w * w;
+        ++detected;
+    };
+    const auto folded = [&](std::int64_t i,
+                            const std::array<float, ChannelLayout::maxChannels>& weights) {
+        float sum = 0.0f;
+        for (int c = 0; c < input.channels; ++c) {
+            sum += weights[static_cast<std::size_t>(c)] * finiteOrZero(frames[i * stride + c]);
+        }
+        return sum;
+    };
+    const auto leftAt = [&](std::int64_t i) {
+        return input.mode == DetectorInput::Mode::folded ? folded(i, input.left)
+                                                         : finiteOrZero(frames[i * stride]);
+    };
+    const auto rightAt = [&](std::int64_t i) {
+        return input.mode == DetectorInput::Mode::folded ? folded(i, input.right)
+               : stereo                                  ? finiteOrZero(frames[i * stride + 1])
+                                                         : 0.0f;
+    };
+    std::int64_t i = 0;
+    if (hasPending && count > 0) {
+        pair(pendingLeft, leftAt(0), pendingRight, rightAt(0));
+        hasPending = false;
+        i = 1;
+    }
+    for (; i + 1 < count; i += 2) {
+        pair(leftAt(i), leftAt(i + 1), rightAt(i), rightAt(i + 1));
+    }
+    if (i < count) {
+        pendingLeft = leftAt(i);
+        pendingRight = rightAt(i);
+        hasPending = true;
+    }
+    vm::store(detectorStates[0].z1.data(), z1a);
+    vm::store(detectorStates[0].z2.data(), z2a);
+    vm::store(detectorStates[1].z1.data(), z1b);
+    vm::store(detectorStates[1].z2.data(), z2b);
+    blockEnergy += energy[0] + energy[1] + topWeight * topEnergy;
+    blockVoiceEnergy += energy[2];
+    blockMidEnergy += energy[3];
+    blockDetectorSamples += detected;
+}
+
+void ProgrammeLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride,
+                                  int channels, float bypassTarget) noexcept {
+    const bool gliding = bypassRamp != bypassTarget;
+    if (!gliding && channels == 2 && stride == 2) {
+        applySteadyGainToStereo(frames, count);
+        return;
+    }
+    for (std::int64_t i = 0; i < count; ++i, frames += stride) {
+        if (gliding) {
+            bypassRamp = bypassRamp < bypassTarget
+                             ? std::min(bypassTarget, bypassRamp + bypassStep)
+                             : std::max(bypassTarget, bypassRamp - bypassStep);
+        }
+        gain += gainStep;
+        const float applied = bypassRamp + (1.0f - bypassRamp) * gain;
+        for (int c = 0; c < channels; ++c) {
+            frames[c] = finiteOrZero(frames[c]) * applied;
+        }
+    }
+}
+
+// The usual case, interleaved stereo with the bypass settled, two frames
+// per vector: the gain ramps linearly from frame to frame.
+void ProgrammeLeveller::applySteadyGainToStereo(float* frames, std::int64_t count) noexcept {
+    using F = vector_math::Vector<4>::Float;
+    namespace vm = vector_math;
+    const float start = gain;
+    const float ramp = 1.0f - bypassRamp;
+    const F pairOffsets{1.0f, 1.0f, 2.0f, 2.0f};
+    std::int64_t i = 0;
+    for (; i + 2 <= count; i += 2) {
+        const F frameGain = start + gainStep * (static_cast<float>(i) + pairOffsets);
+        const F applied = bypassRamp + ramp * frameGain;
+        const F samples = compressor_kernel::finiteOrZero<4>(vm::load<F>(frames + 2 * i));
+        vm::store(frames + 2 * i, samples * applied);
+    }
+    for (; i < count; ++i) {
+        const float applied = bypassRamp + ramp * (start + gainStep * static_cast<float>(i + 1));
+        frames[2 * i] = finiteOrZero(frames[2 * i]) * applied;
+        frames[2 * i + 1] = finiteOrZero(frames[2 * i + 1]) * applied;
+    }
+    gain = start + gainStep * static_cast<float>(count);
+}
+
+void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const Aim& aim) noexcept {
+    const float level = lufsOf(meanSquare);
+    const auto newestSlot = static_cast<std::size_t>(blockCount % historyBlocks);
+    blockLufs[newestSlot] = level;
+    blockMeanSquares[newestSlot] = std::max(meanSquare, energyFloor);
+    blockVoiceShare[newestSlot] = std::isfinite(voiceShare) ? voiceShare : 0.0f;
+    ++blockCount;
+
+    float momentaryEnergy = 0.0f;
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    for (int age = 0; age < std::min(available, momentaryBlocks); ++age) {
+        momentaryEnergy += blockMeanSquares[slotOf(age)];
+    }
+    momentaryEnergy /= static_cast<float>(momentaryBlocks);
+    const bool speech = hearsSpeechIn(programmeKnown ? lufsOf(programmeEnergy) : level);
+
+    // Quiet only beside a much louder programme, yet moving as speech or
+    // music does rather than lying still as room tone: a quieter programme.
+    const bool quiet = isQuiet(level) && !(currentPhase == Phase::paused &&
+                                           level >= quietFloorLufs && quietRunIsModulated());
+    quietBlocks = quiet ? quietBlocks + 1 : 0;
+    if (quietBlocks >= pauseBlocks) {
+        currentPhase = Phase::paused;
+    }
+    if (currentPhase == Phase::paused) {
+        if (quiet) {
+            followPause();
+        } else {
+            startProgramme(0);
+        }
+    }
+    if (currentPhase == Phase::starting) {
+        startSpan = std::min(startSpan + 1, historyBlocks);
+    }
+    if (!quiet && currentPhase == Phase::starting) {
+        ++heardBlocks;
+        programmeEnergy = startEnergy();
+        followStart(aim, speech);
+    } else if (!quiet && currentPhase == Phase::inside) {
+        hear(meanSquare, momentaryEnergy);
+        followProgramme(aim, speech);
+    }
+    if (currentPhase != Phase::paused) {
+        // The guard: whatever the phase, nothing much louder than the aim
+        // plays for long.
+        const float guardDb =
+            std::max(aim.speechLufs, aim.otherLufs) + guardMarginLu - lufsOf(momentaryEnergy);
+        if (currentDb > guardDb) {
+            currentDb = std::max(guardDb, currentDb - guardDbPerSecond * blockSeconds);
+            programmeDb = std::min(programmeDb, currentDb);
+        }
+    }
+    inPause_.store(currentPhase == Phase::paused, std::memory_order_relaxed);
+    const float next = decibelsToGain(currentDb);
+    gainStep = (next - gain) / static_cast<float>(blockFrames);
+    gainDb_.store(currentDb, std::memory_order_relaxed);
+}
+
+// Speech: enough recent blocks that are not silence, a wide spread of their
+// levels (syllables) and a good share of the voice band.
+bool ProgrammeLeveller::hearsSpeechIn(float longLufs) noexcept {
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    float sum = 0.0f;
+    float sumSquares = 0.0f;
+    float shareSum = 0.0f;
+    float weightSum = 0.0f;
+    int active = 0;
+    for (int age = 0; age < std::min(available, speechBlocks); ++age) {
+        const auto slot = slotOf(age);
+        if (blockLufs[slot] > absoluteGateLufs) {
+            const float level = std::max(blockLufs[slot], longLufs - 30.0f);
+            sum += level;
+            sumSquares += level * level;
+            ++active;
+            shareSum += blockMeanSquares[slot] * blockVoiceShare[slot];
+            weightSum += blockMeanSquares[slot];
+        }
+    }
+    const float share = weightSum > 0.0f ? shareSum / weightSum : 0.0f;
+    voiceBandShare_.store(share, std::memory_order_relaxed);
+    const float mean = active > 0 ? sum / static_cast<float>(active) : 0.0f;
+    const float spread =
+        active > 1
+            ? std::sqrt(std::max(sumSquares / static_cast<float>(active) - mean * mean, 0.0f))
+            : 0.0f;
+    if (active >= speechBlocks / 3 && spread >= speechSpreadDb && share >= speechVoiceShare) {
+        speechHoldBlocks = speechHoldLength;
+    } else if (speechHoldBlocks > 0) {
+        --speechHoldBlocks;
+    }
+    const bool speech = speechHoldBlocks > 0;
+    hearsSpeech_.store(speech, std::memory_order_relaxed);
+    return speech;
+}
+
+bool ProgrammeLeveller::isQuiet(float level) const noexcept {
+    return level < quietFloorLufs ||
+           (programmeKnown && level < lufsOf(programmeEnergy) - quietDepthLu);
+}
+
+// Over the quiet run (its last 1.2 s), the blocks above the floor of
+// silence: enough of them, and their levels spread as syllables and notes
+// spread. Silence before steady hiss does not count: it lies below.
+bool ProgrammeLeveller::quietRunIsModulated() const noexcept {
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    float sum = 0.0f;
+    float sumSquares = 0.0f;
+    int heard = 0;
+    for (int age = 0; age < std::min({available, quietBlocks + 1, speechBlocks}); ++age) {
+        const float level = blockLufs[slotOf(age)];
+        if (level >= quietFloorLufs) {
+            sum += level;
+            sumSquares += level * level;
+            ++heard;
+        }
+    }
+    if (heard < modulatedBlocks) {
+        return false;
+    }
+    const float mean = sum / static_cast<float>(heard);
+    return sumSquares / static_cast<float>(heard) - mean * mean >= speechSpreadDb * speechSpreadDb;
+}
+
+// A lift goes back to unity; a cut and the estimate hold.
+void ProgrammeLeveller::followPause() noexcept {
+    const float unityOrCut = std::min(programmeDb, 0.0f);
+    if (currentDb > unityOrCut) {
+        currentDb = std::max(unityOrCut, currentDb - pauseReleaseDbPerSecond * blockSeconds);
+    }
+}
+
+// A new programme, its loudness estimated afresh from its first blocks: the
+// newest `seedBlocks` heard, and those to come. The last programme known is
+// kept, in case this turns out to be that one going on.
+void ProgrammeLeveller::startProgramme(int seedBlocks) noexcept {
+    if (programmeKnown) {
+        hasPrevious = true;
+        previousEnergy = programmeEnergy;
+        previousDb = programmeDb;
+        previousHeard = heardBlocks;
+    }
+    currentPhase = Phase::starting;
+    programmeKnown = false;
+    startSpan = seedBlocks;
+    heardBlocks = 0;
+    for (int age = 0; age < seedBlocks; ++age) {
+        heardBlocks += isQuiet(blockLufs[slotOf(age)]) ? 0 : 1;
+    }
+    programmeEnergy = startEnergy();
+    louderBlocks = 0;
+    quieterBlocks = 0;
+    lowerBlocks = 0;
+    moving = false;
+}
+
+// The mean energy of what was heard since the start, gated as loudness is:
+// over 400 ms windows (within the start), those far below the rest left out.
+float ProgrammeLeveller::startEnergy() const noexcept {
+    const int span = std::min<int>(
+        startSpan, static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks)));
+    const auto momentaryAt = [&](int age) {
+        float sum = 0.0f;
+        const int last = std::min(span, age + momentaryBlocks);
+        for (int a = age; a < last; ++a) {
+            sum += blockMeanSquares[slotOf(a)];
+        }
+        return sum / static_cast<float>(last - age);
+    };
+    const auto gatedMean = [&](float gateLufs) {
+        float sum = 0.0f;
+        int count = 0;
+        for (int age = 0; age < span; ++age) {
+            const auto slot = slotOf(age);
+            if (!isQuiet(blockLufs[slot]) && lufsOf(momentaryAt(age)) >= gateLufs) {
+                sum += blockMeanSquares[slot];
+                ++count;
+            }
+        }
+        return count > 0 ? sum / static_cast<float>(count) : 0.0f;
+    };
+    return gatedMean(lufsOf(gatedMean(absoluteGateLufs)) + relativeGateLu);
+}
+
+// Inside a programme its loudness is the mean energy of its blocks, over
+// its last several seconds, leaving out those whose 400 ms window lies far
+// below the rest (BS.1770's relative gate).
+void ProgrammeLeveller::hear(float energy, float momentaryEnergy) noexcept {
+    if (lufsOf(momentaryEnergy) >= lufsOf(programmeEnergy) + relativeGateLu) {
+        ++heardBlocks;
+        programmeEnergy +=
+            (energy - programmeEnergy) / static_cast<float>(std::min(heardBlocks, programmeBlocks));
+    }
+}
+
+void ProgrammeLeveller::followStart(const Aim& aim, bool speech) noexcept {
+    if (hasPrevious && heardBlocks >= continuationBlocks &&
+        std::fabs(recentLufs(lufsOf(previousEnergy)) - lufsOf(previousEnergy)) <= continuationLu) {
+        currentPhase = Phase::inside;
+        programmeKnown = true;
+        programmeEnergy = previousEnergy;
+        heardBlocks = previousHeard;
+        programmeDb = previousDb;
+        currentDb = previousDb;
+        hasPrevious = false;
+        return;
+    }
+    const float allowed = allowedDb(lufsOf(programmeEnergy), aim, speech);
+    const float confidence =
+        std::min(1.0f, static_cast<float>(heardBlocks) / static_cast<float>(startingBlocks));
+    const float goal =
+        allowed > currentDb ? allowed - startMarginDb * (1.0f - confidence) : allowed;
+    if (goal < currentDb) {
+        currentDb = std::max(goal, currentDb - startCutDbPerSecond * blockSeconds);
+    } else {
+        currentDb = std::min(goal, currentDb + startBoostDbPerSecond * blockSeconds);
+    }
+    programmeDb = currentDb;
+    if (heardBlocks >= startingBlocks) {
+        programmeKnown = true;
+        hasPrevious = false;
+        currentPhase = Phase::inside;
+    }
+}
+
+// The loudness of the last half second, leaving out what is quiet; `otherwise`
+// when all of it is.
+float ProgrammeLeveller::recentLufs(float otherwise) const noexcept {
+    float energy = 0.0f;
+    int heard = 0;
+    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    for (int age = 0; age < std::min(available, shortTermBlocks); ++age) {
+        const auto slot = slotOf(age);
+        if (!isQuiet(blockLufs[slot])) {
+            energy += blockMeanSquares[slot];
+            ++heard;
+        }
+    }
+    return heard > 0 ? lufsOf(energy / static_cast<float>(heard)) : otherwise;
+}
+
+void ProgrammeLeveller::followProgramme(const Aim& aim, bool speech) noexcept {
+    const float programmeLufs = lufsOf(programmeEnergy);
+    const float shortTermLufs = recentLufs(programmeLufs);
+    louderBlocks = shortTermLufs > programmeLufs + louderJumpLu ? louderBlocks + 1 : 0;
+    quieterBlocks = shortTermLufs < programmeLufs - quieterJumpLu ? quieterBlocks + 1 : 0;
+    lowerBlocks = shortTermLufs < programmeLufs + relativeGateLu ? lowerBlocks + 1 : 0;
+    if (louderBlocks >= louderJumpBlocks || quieterBlocks >= quieterJumpBlocks ||
+        lowerBlocks >= programmeBlocks) {
+        startProgramme(
+            std::min(historyBlocks, std::max({louderBlocks, quieterBlocks, lowerBlocks})));
+        return;
+    }
+
+    const float allowed = allowedDb(programmeLufs, aim, speech);
+    const float step = programmeDbPerSecond * blockSeconds;
+    if (heardBlocks < programmeBlocks) {
+        // Still settling: the estimate gains seconds, the gain follows it.
+        const float settling = settlingDbPerSecond * blockSeconds;
+        currentDb = std::clamp(allowed, currentDb - settling, currentDb + settling);
+    } else {
+        if (!moving && std::fabs(allowed - currentDb) > deadBandDb) {
+            moving = true;
+        }
+        if (moving) {
+            currentDb = std::clamp(allowed, currentDb - step, currentDb + step);
+            if (std::fabs(allowed - currentDb) < settledDb) {
+                moving = false;
+            }
+        }
+    }
+    programmeDb = currentDb;
+}
+
+// The gain that brings a programme at `programmeLufs` to the aim; what does
+// not sound like speech is lifted a little at most, unless it already is.
+float ProgrammeLeveller::allowedDb(float programmeLufs, const Aim& aim,
+                                   bool speech) const noexcept {
+    const float target = speech ? aim.speechLufs : aim.otherLufs;
+    const float desired = std::clamp(target - programmeLufs, -maxCutDb, aim.maxBoostDb);
+    return speech ? desired : std::min(desired, std::max(currentDb, aim.otherMaxBoostDb));
+}
+
+} // namespace quellora
