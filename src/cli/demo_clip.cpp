@@ -4,6 +4,7 @@
 #include "cli/command_error.h"
 #include "cli/replacement_file.h"
 #include "cli/sound_file_writer.h"
+#include "dsp/decibels.h"
 
 #include <algorithm>
 #include <array>
@@ -181,11 +182,11 @@ std::vector<float> renderDemoClip(std::int64_t frames) {
         if (loud) {
             renderMusic(passage, noise);
             const double level = peak(passage);
-            scale(passage, level > 0.0 ? std::pow(10.0, musicPeakDb / 20.0) / level : 0.0);
+            scale(passage, level > 0.0 ? gainFromDecibels(musicPeakDb) / level : 0.0);
         } else {
             renderSpeech(passage, noise);
             const double level = rms(passage);
-            scale(passage, level > 0.0 ? std::pow(10.0, speechRmsDb / 20.0) / level : 0.0);
+            scale(passage, level > 0.0 ? gainFromDecibels(speechRmsDb) / level : 0.0);
         }
         fadeEdges(passage);
         start += length;

@@ -1,6 +1,7 @@
 #include "dsp/loudness_compensator.h"
 
 #include "dsp/block_statistics.h"
+#include "dsp/decibels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -80,7 +81,7 @@ void LoudnessCompensator::process(float* samples, std::int64_t frameCount, std::
     const float travel = dbPerSecond * seconds;
     currentDb = std::clamp(goalDb, currentDb - travel, currentDb + travel);
 
-    const float next = std::pow(10.0f, currentDb / 20.0f);
+    const float next = gainFromDecibels(currentDb);
     const float step = (next - gain) / static_cast<float>(frameCount);
     const int used = std::clamp(channels, 1, ChannelLayout::maxChannels);
     for (std::int64_t i = 0; i < frameCount; ++i, samples += stride) {

@@ -1,5 +1,6 @@
 #include "dsp/loudness_meter.h"
 
+#include "dsp/decibels.h"
 #include "dsp/vector_math.h"
 
 #include <algorithm>
@@ -20,7 +21,7 @@ constexpr int stepsPerShortTerm = 30; // 3 s short-term blocks
 constexpr int history = LoudnessMeter::interpolatorHistory;
 
 double loudnessOf(double meanSquare) {
-    return -0.691 + 10.0 * std::log10(meanSquare);
+    return loudnessFromMeanSquare(meanSquare);
 }
 double meanSquareOf(double lufs) {
     return std::pow(10.0, (lufs + 0.691) / 10.0);
@@ -241,7 +242,7 @@ LoudnessMeter::Filters LoudnessMeter::designFilters(double rate) {
         const double gainDb = 3.999843853973347;
         const double q = 0.7071752369554196;
         const double k = std::tan(std::numbers::pi * f0 / rate);
-        const double vh = std::pow(10.0, gainDb / 20.0);
+        const double vh = gainFromDecibels(gainDb);
         const double vb = std::pow(vh, 0.4996667741545416);
         const double a0 = 1.0 + k / q + k * k;
         result.shelf = {(vh + vb * k / q + k * k) / a0, 2.0 * (k * k - vh) / a0,

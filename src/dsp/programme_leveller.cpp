@@ -1,6 +1,7 @@
 #include "dsp/programme_leveller.h"
 
 #include "dsp/compressor_kernel.h"
+#include "dsp/decibels.h"
 #include "dsp/vector_math.h"
 
 #include <algorithm>
@@ -77,11 +78,7 @@ constexpr float energyFloor = 1e-12f;
 using compressor_kernel::finiteOrZero;
 
 float lufsOf(float meanSquare) {
-    return -0.691f + 10.0f * std::log10(std::max(meanSquare, energyFloor));
-}
-
-float decibelsToGain(float db) {
-    return std::pow(10.0f, db / 20.0f);
+    return loudnessFromMeanSquare(std::max(meanSquare, energyFloor));
 }
 
 } // namespace
@@ -413,7 +410,7 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
         }
     }
     inPause_.store(currentPhase == Phase::paused, std::memory_order_relaxed);
-    const float next = decibelsToGain(currentDb);
+    const float next = gainFromDecibels(currentDb);
     gainStep = (next - gain) / static_cast<float>(blockFrames);
     gainDb_.store(currentDb, std::memory_order_relaxed);
 }

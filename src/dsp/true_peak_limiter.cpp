@@ -1,6 +1,7 @@
 #include "dsp/true_peak_limiter.h"
 
 #include "dsp/compressor_kernel.h"
+#include "dsp/decibels.h"
 #include "dsp/vector_math.h"
 
 #include <algorithm>
@@ -155,8 +156,8 @@ void TruePeakLimiter::process(float* samples, std::int64_t frameCount, std::int6
                               int channels, float bypassTarget) noexcept {
     auto& w = *workspace;
     const int used = std::clamp(channels, 1, maxChannels);
-    const float ceiling = std::pow(10.0f, ceilingDbtp / 20.0f);
-    const float safety = std::pow(10.0f, safetyDbfs / 20.0f);
+    const float ceiling = gainFromDecibels(ceilingDbtp);
+    const float safety = gainFromDecibels(safetyDbfs);
     const std::int64_t window = windowFrames + 2;
     const float boxScale = 1.0f / static_cast<float>(windowFrames);
     for (std::int64_t done = 0; done < frameCount;) {
