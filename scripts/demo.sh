@@ -6,15 +6,14 @@ set -euo pipefail
 build=${1:-build/release}
 input=$build/demo/dialogue-and-action.wav
 output=$build/demo/dialogue-and-action-levelled.wav
-# The place for a loudness target once `quellora process` takes one; the
-# text below then says what it is.
-options=()
+# Standard, with programmes evened out at the panel's default target.
+target=-18
 
-"$build/src/cli/quellora" process "${options[@]}" "$input" "$output"
+"$build/src/cli/quellora" process --target "$target" "$input" "$output"
 cat <<EOF
 
 Before: $input
-After:  $output
+After:  $output (Standard, programmes evened out at $target LUFS)
 Listen to both with: pw-play FILE   (or: paplay FILE)
 loudness: the clip's average loudness, in LUFS. range: how far its quiet and
 loud parts lie apart, in LU; levelling makes it smaller. true peak: its
