@@ -117,6 +117,20 @@ double median(std::vector<double> values) {
     return values.size() % 2 == 1 ? values[middle] : 0.5 * (values[middle - 1] + values[middle]);
 }
 
+// The standard deviation of `values`; NaN with fewer than two.
+double standardDeviation(const std::vector<double>& values) {
+    if (values.size() < 2) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const double mean =
+        std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
+    double sum = 0.0;
+    for (const double value : values) {
+        sum += (value - mean) * (value - mean);
+    }
+    return std::sqrt(sum / static_cast<double>(values.size()));
+}
+
 // Standard deviation over 400 ms blocks of output minus input momentary loudness.
 double gainWobble(const std::vector<double>& in, const std::vector<double>& out) {
     std::vector<double> differences;
@@ -132,16 +146,7 @@ double gainWobble(const std::vector<double>& in, const std::vector<double>& out)
             differences.push_back(block(out) - block(in));
         }
     }
-    if (differences.size() < 2) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    const double mean = std::accumulate(differences.begin(), differences.end(), 0.0) /
-                        static_cast<double>(differences.size());
-    double sum = 0.0;
-    for (const double d : differences) {
-        sum += (d - mean) * (d - mean);
-    }
-    return std::sqrt(sum / static_cast<double>(differences.size()));
+    return standardDeviation(differences);
 }
 
 struct Figures {
@@ -263,16 +268,7 @@ double shortTermGainWobble(const std::vector<double>& in, const std::vector<doub
             differences.push_back(window(out) - window(in));
         }
     }
-    if (differences.size() < 2) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    const double mean = std::accumulate(differences.begin(), differences.end(), 0.0) /
-                        static_cast<double>(differences.size());
-    double sum = 0.0;
-    for (const double d : differences) {
-        sum += (d - mean) * (d - mean);
-    }
-    return std::sqrt(sum / static_cast<double>(differences.size()));
+    return standardDeviation(differences);
 }
 
 ProgrammeFigures evaluateProgrammes(const Clip& clip, const std::vector<float>& output) {
