@@ -35,7 +35,7 @@ float LoudnessCompensator::Averages::undoingDb() const noexcept {
 
 void LoudnessCompensator::prepare(float sampleRate) {
     framesPerSecond = std::max(sampleRate, 1.0f);
-    bypassStep = 1.0f / std::max(1.0f, framesPerSecond * 0.01f);
+    ramp.bypassStep = 1.0f / std::max(1.0f, framesPerSecond * 0.01f);
     reset();
 }
 
@@ -44,8 +44,8 @@ void LoudnessCompensator::reset(float bypassPosition) noexcept {
     programme = {};
     pause = {};
     currentDb = 0.0f;
-    gain = 1.0f;
-    bypassRamp = bypassPosition;
+    ramp.gain = 1.0f;
+    ramp.bypass = bypassPosition;
 }
 
 void LoudnessCompensator::noteInput(const float* samples, std::int64_t frameCount,
@@ -82,21 +82,9 @@ void LoudnessCompensator::process(float* samples, std::int64_t frameCount, std::
     currentDb = std::clamp(goalDb, currentDb - travel, currentDb + travel);
 
     const float next = gainFromDecibels(currentDb);
-    const float step = (next - gain) / static_cast<float>(frameCount);
-    const int used = std::clamp(channels, 1, ChannelLayout::maxChannels);
-    for (std::int64_t i = 0; i < frameCount; ++i, samples += stride) {
-        if (bypassRamp != bypassTarget) {
-            bypassRamp = bypassRamp < bypassTarget
-                             ? std::min(bypassTarget, bypassRamp + bypassStep)
-                             : std::max(bypassTarget, bypassRamp - bypassStep);
-        }
-        gain += step;
-        const float applied = bypassRamp + (1.0f - bypassRamp) * gain;
-        for (int c = 0; c < used; ++c) {
-            samples[c] *= applied;
-        }
-    }
-    gain = next;
+    ramp.apply(samples, frameCount, stride, std::clamp(channels, 1, ChannelLayout::maxChannels),
+               (next - ramp.gain) / static_cast<float>(frameCount), bypassTarget);
+    ramp.gain = next;
 }
 
 } // namespace quellora

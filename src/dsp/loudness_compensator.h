@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/gain_ramp.h"
 #include "dsp/programme_leveller.h"
 
 #include <cstdint>
@@ -48,13 +49,11 @@ private:
     };
 
     float framesPerSecond = 48000.0f;
-    float bypassStep = 1.0f / 480.0f;
     float inputEnergy = 0.0f; // of the frames noted last
     Averages programme;
     Averages pause;
     float currentDb = 0.0f;
-    float gain = 1.0f;
-    float bypassRamp = 0.0f;
+    GainRamp ramp;
 };
 
 } // namespace quellora

@@ -125,7 +125,7 @@ void ProgrammeLeveller::prepare(float sampleRate) {
     topWeight =
         static_cast<float>(std::pow(atNyquist(filters.shelf) * atNyquist(filters.highPass), 2));
     blockFrames = std::max<std::int64_t>(1, std::lround(sr * blockSeconds));
-    bypassStep = 1.0f / (sr * 0.01f);
+    ramp.bypassStep = 1.0f / (sr * 0.01f);
     reset();
 }
 
@@ -158,9 +158,9 @@ void ProgrammeLeveller::reset(float bypassPosition) noexcept {
     previousHeard = 0;
     moving = false;
     currentDb = 0.0f;
-    gain = 1.0f;
+    ramp.gain = 1.0f;
     gainStep = 0.0f;
-    bypassRamp = bypassPosition;
+    ramp.bypass = bypassPosition;
     gainDb_.store(0.0f, std::memory_order_relaxed);
     hearsSpeech_.store(false, std::memory_order_relaxed);
     voiceBandShare_.store(0.0f, std::memory_order_relaxed);
@@ -176,7 +176,7 @@ void ProgrammeLeveller::process(float* samples, std::int64_t frameCount, std::in
         const auto run = std::min(frameCount - done, blockFrames - blockFramesDone);
         float* frames = samples + done * stride;
         detect(frames, run, stride, input);
-        applyGain(frames, run, stride, channels, bypassTarget);
+        ramp.apply(frames, run, stride, channels, gainStep, bypassTarget);
         blockFramesDone += run;
         done += run;
         if (blockFramesDone == blockFrames) {
@@ -313,50 +313,6 @@ void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int
     blockDetectorSamples += detected;
 }
 
-void ProgrammeLeveller::applyGain(float* frames, std::int64_t count, std::int64_t stride,
-                                  int channels, float bypassTarget) noexcept {
-    const bool gliding = bypassRamp != bypassTarget;
-    if (!gliding && channels == 2 && stride == 2) {
-        applySteadyGainToStereo(frames, count);
-        return;
-    }
-    for (std::int64_t i = 0; i < count; ++i, frames += stride) {
-        if (gliding) {
-            bypassRamp = bypassRamp < bypassTarget
-                             ? std::min(bypassTarget, bypassRamp + bypassStep)
-                             : std::max(bypassTarget, bypassRamp - bypassStep);
-        }
-        gain += gainStep;
-        const float applied = bypassRamp + (1.0f - bypassRamp) * gain;
-        for (int c = 0; c < channels; ++c) {
-            frames[c] = finiteOrZero(frames[c]) * applied;
-        }
-    }
-}
-
-// The usual case, interleaved stereo with the bypass settled, two frames
-// per vector: the gain ramps linearly from frame to frame.
-void ProgrammeLeveller::applySteadyGainToStereo(float* frames, std::int64_t count) noexcept {
-    using F = vector_math::Vector<4>::Float;
-    namespace vm = vector_math;
-    const float start = gain;
-    const float ramp = 1.0f - bypassRamp;
-    const F pairOffsets{1.0f, 1.0f, 2.0f, 2.0f};
-    std::int64_t i = 0;
-    for (; i + 2 <= count; i += 2) {
-        const F frameGain = start + gainStep * (static_cast<float>(i) + pairOffsets);
-        const F applied = bypassRamp + ramp * frameGain;
-        const F samples = compressor_kernel::finiteOrZero<4>(vm::load<F>(frames + 2 * i));
-        vm::store(frames + 2 * i, samples * applied);
-    }
-    for (; i < count; ++i) {
-        const float applied = bypassRamp + ramp * (start + gainStep * static_cast<float>(i + 1));
-        frames[2 * i] = finiteOrZero(frames[2 * i]) * applied;
-        frames[2 * i + 1] = finiteOrZero(frames[2 * i + 1]) * applied;
-    }
-    gain = start + gainStep * static_cast<float>(count);
-}
-
 void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const Aim& aim) noexcept {
     const float level = lufsOf(meanSquare);
     const auto newestSlot = static_cast<std::size_t>(blockCount % historyBlocks);
@@ -411,7 +367,7 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
     }
     inPause_.store(currentPhase == Phase::paused, std::memory_order_relaxed);
     const float next = gainFromDecibels(currentDb);
-    gainStep = (next - gain) / static_cast<float>(blockFrames);
+    gainStep = (next - ramp.gain) / static_cast<float>(blockFrames);
     gainDb_.store(currentDb, std::memory_order_relaxed);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "dsp/channel_layout.h"
+#include "dsp/gain_ramp.h"
 #include "dsp/loudness_meter.h"
 
 #include <array>
@@ -116,9 +117,6 @@ private:
 
     void detect(const float* frames, std::int64_t count, std::int64_t stride,
                 const DetectorInput& input) noexcept;
-    void applyGain(float* frames, std::int64_t count, std::int64_t stride, int channels,
-                   float bypassTarget) noexcept;
-    void applySteadyGainToStereo(float* frames, std::int64_t count) noexcept;
     void analyseBlock(float meanSquare, float voiceShare, const Aim& aim) noexcept;
     bool hearsSpeechIn(float longLufs) noexcept;
     bool isQuiet(float level) const noexcept;
@@ -140,7 +138,6 @@ private:
     std::array<LaneBiquad, 2> detectorStages{};
     float topWeight = 1.0f;
     std::int64_t blockFrames = 960;
-    float bypassStep = 1.0f / 480.0f;
 
     // Signal history, owned by the processing thread.
     std::array<LaneState, 2> detectorStates{};
@@ -176,9 +173,8 @@ private:
     int previousHeard = 0;
     bool moving = false;
     float currentDb = 0.0f;
-    float gain = 1.0f;     // linear, as applied to the current frame
+    GainRamp ramp;         // as applied to the current frame
     float gainStep = 0.0f; // per frame, toward the current block's target
-    float bypassRamp = 0.0f;
 
     std::atomic<float> gainDb_{0.0f};
     std::atomic<bool> hearsSpeech_{false};

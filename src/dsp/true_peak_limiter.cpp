@@ -1,5 +1,6 @@
 #include "dsp/true_peak_limiter.h"
 
+#include "dsp/block_statistics.h"
 #include "dsp/compressor_kernel.h"
 #include "dsp/decibels.h"
 #include "dsp/vector_math.h"
@@ -237,7 +238,7 @@ void TruePeakLimiter::process(float* samples, std::int64_t frameCount, std::int6
             }
             ++w.frameIndex;
         }
-        keepHistory(w, frames);
+        keepHistory(w, used, frames);
         done += frames;
     }
 }
@@ -258,15 +259,22 @@ bool TruePeakLimiter::atRest(const Workspace& w, int frames, float ceiling) cons
 // leave it with a gain of 1 throughout.
 void TruePeakLimiter::passDelayed(Workspace& w, float* chunk, int frames, std::int64_t stride,
                                   int channels, float bypassTarget) const noexcept {
-    for (int c = 0; c < channels; ++c) {
-        auto& line = w.delay[static_cast<std::size_t>(c)];
-        const float* input = w.input[static_cast<std::size_t>(c)].data() + history;
-        for (int i = 0; i < frames; ++i) {
-            const auto n = w.frameIndex + i;
+    // In runs that wrap neither the read nor the write position.
+    for (int i = 0; i < frames;) {
+        const auto writeAt = static_cast<int>((w.frameIndex + i) & ringMask);
+        const auto readAt = static_cast<int>((w.frameIndex + i - delayFrames) & ringMask);
+        const int run = std::min(frames - i, ringFrames - std::max(writeAt, readAt));
+        for (int c = 0; c < channels; ++c) {
+            auto& line = w.delay[static_cast<std::size_t>(c)];
+            const float* input = w.input[static_cast<std::size_t>(c)].data() + history + i;
+            float* output = chunk + i * stride + c;
             // At rest every sample is below the ceiling already.
-            chunk[i * stride + c] = line[static_cast<std::size_t>((n - delayFrames) & ringMask)];
-            line[static_cast<std::size_t>(n & ringMask)] = input[i];
+            for (int k = 0; k < run; ++k) {
+                output[k * stride] = line[static_cast<std::size_t>(readAt + k)];
+                line[static_cast<std::size_t>(writeAt + k)] = input[k];
+            }
         }
+        i += run;
     }
     w.frameIndex += frames;
     // One entry of 1 stands for the window's minimum.
@@ -279,25 +287,24 @@ void TruePeakLimiter::passDelayed(Workspace& w, float* chunk, int frames, std::i
     const float travel = bypassStep * static_cast<float>(frames);
     w.bypassRamp = w.bypassRamp < bypassTarget ? std::min(bypassTarget, w.bypassRamp + travel)
                                                : std::max(bypassTarget, w.bypassRamp - travel);
-    keepHistory(w, frames);
+    keepHistory(w, channels, frames);
 }
 
 bool TruePeakLimiter::quietBelow(const Workspace& w, int channels, int frames,
                                  float level) noexcept {
     for (int c = 0; c < channels; ++c) {
         // This chunk and the history its first interpolations reach back into.
-        const float* samples = w.input[static_cast<std::size_t>(c)].data();
-        for (int i = 0; i < history + frames; ++i) {
-            if (std::fabs(samples[i]) > level) {
-                return false;
-            }
+        if (block_statistics::peakOf(w.input[static_cast<std::size_t>(c)].data(), history + frames,
+                                     1, 1) > level) {
+            return false;
         }
     }
     return true;
 }
 
-void TruePeakLimiter::keepHistory(Workspace& w, int frames) noexcept {
-    for (auto& line : w.input) {
+void TruePeakLimiter::keepHistory(Workspace& w, int channels, int frames) noexcept {
+    for (int c = 0; c < channels; ++c) {
+        auto& line = w.input[static_cast<std::size_t>(c)];
         std::copy_n(line.begin() + frames, history, line.begin());
     }
 }

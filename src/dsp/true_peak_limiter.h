@@ -58,7 +58,7 @@ private:
     bool atRest(const Workspace& w, int frames, float ceiling) const noexcept;
     void passDelayed(Workspace& w, float* chunk, int frames, std::int64_t stride, int channels,
                      float bypassTarget) const noexcept;
-    static void keepHistory(Workspace& w, int frames) noexcept;
+    static void keepHistory(Workspace& w, int channels, int frames) noexcept;
     // Whether every sample the chunk's interpolations read is at most `level`.
     static bool quietBelow(const Workspace& w, int channels, int frames, float level) noexcept;
 
