@@ -327,7 +327,6 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
         momentaryEnergy += blockMeanSquares[slotOf(age)];
     }
     momentaryEnergy /= static_cast<float>(momentaryBlocks);
-    const bool speech = hearsSpeechIn(programmeKnown ? lufsOf(programmeEnergy) : level);
 
     // Quiet only beside a much louder programme, yet moving as speech or
     // music does rather than lying still as room tone: a quieter programme.
@@ -347,6 +346,7 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
     if (currentPhase == Phase::starting) {
         startSpan = std::min(startSpan + 1, historyBlocks);
     }
+    const bool speech = hearsSpeechIn(programmeKnown ? lufsOf(programmeEnergy) : level);
     if (!quiet && currentPhase == Phase::starting) {
         ++heardBlocks;
         programmeEnergy = startEnergy();
@@ -380,7 +380,11 @@ bool ProgrammeLeveller::hearsSpeechIn(float longLufs) noexcept {
     float shareSum = 0.0f;
     float weightSum = 0.0f;
     int active = 0;
-    for (int age = 0; age < std::min(available, speechBlocks); ++age) {
+    // At a start only the new programme counts: the pause or the other
+    // programme before it would read as a syllable's rise.
+    const int window = currentPhase == Phase::starting ? std::min(startSpan, speechBlocks)
+                                                       : speechBlocks;
+    for (int age = 0; age < std::min(available, window); ++age) {
         const auto slot = slotOf(age);
         if (blockLufs[slot] > absoluteGateLufs) {
             const float level = std::max(blockLufs[slot], longLufs - 30.0f);
@@ -457,6 +461,7 @@ void ProgrammeLeveller::startProgramme(int seedBlocks) noexcept {
     currentPhase = Phase::starting;
     programmeKnown = false;
     startSpan = seedBlocks;
+    speechHoldBlocks = 0;
     heardBlocks = 0;
     for (int age = 0; age < seedBlocks; ++age) {
         heardBlocks += isQuiet(blockLufs[slotOf(age)]) ? 0 : 1;
