@@ -3,7 +3,6 @@
 #include "base/spawn_process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +18,6 @@ namespace quellora::integration {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr milliseconds pollInterval(5);
 
 std::runtime_error systemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
@@ -41,11 +39,6 @@ std::filesystem::path findExecutable(const std::string& name) {
         directories = colon == std::string_view::npos ? "" : directories.substr(colon + 1);
     }
     throw std::runtime_error("cannot find the program \"" + name + "\" on the PATH");
-}
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // Reads what is there without blocking; closes the pipe at its end.
@@ -212,14 +205,12 @@ std::optional<int> ChildProcess::terminatingSignal() {
 }
 
 std::optional<int> ChildProcess::waitForExit(milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (isRunning()) {
-        drainPipes();
-        if (Clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(pollInterval);
-    }
+    waitUntil(
+        [&] {
+            drainPipes();
+            return !isRunning();
+        },
+        timeout);
     drainPipes();
     return exitStatus_;
 }
@@ -270,18 +261,11 @@ const std::string& ChildProcess::errors() {
 }
 
 bool ChildProcess::waitForOutput(std::string_view text, milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        drainPipes();
-        if (output_.find(text) != std::string::npos) {
-            return true;
-        }
-        if (outputPipe_ < 0 || Clock::now() >= deadline) {
-            return false;
-        }
-        pollfd ready{outputPipe_, POLLIN, 0};
-        ::poll(&ready, 1, remainingMs(deadline));
-    }
+    const auto said = [&] {
+        return output().find(text) != std::string::npos;
+    };
+    waitUntil([&] { return said() || outputPipe_ < 0; }, timeout);
+    return said();
 }
 
 CommandResult runCommand(const std::vector<std::string>& command, milliseconds timeout) {
