@@ -103,6 +103,37 @@ TEST_F(QuelloraRecovery, AStreamTheUserMovesStaysThroughRebuilds) {
     }
 }
 
+// Real outputs switched while a play glides: how far into it each 10 ms
+// step was heard tells every gap, whichever recorder's clock drops cycles.
+TEST_F(QuelloraRecovery, SwitchingTheDefaultOutputLeavesNoSilence) {
+    startQuellora();
+    auto speakers = session().startRecording("speakers");
+    auto headphones = session().startRecording("headphones");
+    auto playback = session().play(glide(-12.0, 8.0, 600.0, 10.0), AudioClient::native);
+    for (const char* output : {"headphones", "speakers", "headphones"}) {
+        std::this_thread::sleep_for(2s);
+        session().setDefaultSink(output);
+    }
+    ASSERT_TRUE(playback.waitUntilFinished(10s));
+    std::vector<bool> heard(801, false);
+    for (const auto& recorded : {speakers.stop(), headphones.stop()}) {
+        for (const auto& window : toneWindows(recorded, 640.0, 0.04, 0.01)) {
+            const auto step = std::lround((window.frequencyHz - 600.0) / 10.0 / 0.01);
+            if (window.levelDb > compressedPeakDb(-12.0) - 30.0 && step >= 0 && step < 801) {
+                heard[static_cast<std::size_t>(step)] = true;
+            }
+        }
+    }
+    // The server needs about 100 ms to play a stream anew on another output,
+    // with or without Quellora; 40 ms windows 10 ms apart: thirteen unheard
+    // in a row are more than 150 ms of silence.
+    int unheard = 0;
+    for (std::size_t step = 0; step < heard.size(); ++step) {
+        unheard = heard[step] ? 0 : unheard + 1;
+        EXPECT_LT(unheard, 13) << "silent " << static_cast<double>(step) * 0.01 << " s into it";
+    }
+}
+
 TEST(QuelloraWithoutServer, SaysSoWaitsAndStartsOnceTheServerIsThere) {
     PrivatePipeWireSession session({.startAudioServer = false});
     auto quellora = ChildProcess::start({QUELLORA_EXECUTABLE, "run"});
