@@ -33,8 +33,6 @@ std::int64_t framesFor(double seconds, int sampleRate) {
     return std::llround(seconds * sampleRate);
 }
 
-} // namespace
-
 double decibels(double value) {
     return value > 0.0 ? std::max(20.0 * std::log10(value), silenceDb) : silenceDb;
 }
@@ -42,6 +40,8 @@ double decibels(double value) {
 double amplitude(double decibelsValue) {
     return std::pow(10.0, decibelsValue / 20.0);
 }
+
+} // namespace
 
 AudioClip AudioClip::slice(double fromSeconds, double toSeconds) const {
     const auto from = std::clamp<std::int64_t>(framesFor(fromSeconds, sampleRate), 0, frames());
@@ -66,10 +66,6 @@ AudioClip steppedTone(const std::vector<double>& levelsDb, double stepSeconds, d
         appendSine(clip, stepFrames, amplitude(level), frequencyHz, phase);
     }
     return clip;
-}
-
-AudioClip quietToLoudSteps(double stepSeconds, int sampleRate) {
-    return steppedTone({-30.0, -24.0, -18.0, -12.0, -6.0}, stepSeconds, 1000.0, sampleRate, 2);
 }
 
 AudioClip interleaved(const std::vector<AudioClip>& channels) {

@@ -36,9 +36,6 @@ AudioClip tone(double levelDb, double seconds, double frequencyHz = 1000.0, int 
 // each step starting at a zero crossing.
 AudioClip steppedTone(const std::vector<double>& levelsDb, double stepSeconds,
                       double frequencyHz = 1000.0, int sampleRate = 48000, int channels = 2);
-// -30, -24, -18, -12 and -6 dBFS: quiet to loud, for the compressor's
-// static curve and its attack.
-AudioClip quietToLoudSteps(double stepSeconds, int sampleRate = 48000);
 // Silence, then a tone that starts at full level on its first sample:
 // the onset marks a known instant for latency measurements.
 AudioClip onsetTone(double silenceSeconds, double toneSeconds, double levelDb,
@@ -49,13 +46,13 @@ void writeWav(const std::filesystem::path& path, const AudioClip& clip);
 AudioClip readAudioFile(const std::filesystem::path& path);
 
 // Levels over all channels together, in dBFS; silence reads as -200 dB.
+double rmsDb(const AudioClip& clip);
+double peakDb(const AudioClip& clip);
 struct LevelWindow {
     double startSeconds;
     double rmsDb;
     double peakDb;
 };
-double rmsDb(const AudioClip& clip);
-double peakDb(const AudioClip& clip);
 // Consecutive windows of `windowSeconds`; a last, shorter window is left out.
 std::vector<LevelWindow> levelWindows(const AudioClip& clip, double windowSeconds);
 // A sine gliding from `startHz` by `hzPerSecond`, phase-continuous: the
@@ -80,8 +77,5 @@ std::vector<ToneWindow> toneWindows(const AudioClip& clip, double probeHz, doubl
                                     double hopSeconds);
 // When the first sample at or above `thresholdDb` comes, in seconds.
 std::optional<double> onsetSeconds(const AudioClip& clip, double thresholdDb);
-
-double decibels(double amplitude);
-double amplitude(double decibels);
 
 } // namespace quellora::integration

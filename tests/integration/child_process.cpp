@@ -1,8 +1,8 @@
 #include "child_process.h"
 
+#include "base/spawn_process.h"
+
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +18,6 @@ namespace quellora::integration {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr milliseconds pollInterval(5);
 
 std::runtime_error systemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
@@ -40,11 +39,6 @@ std::filesystem::path findExecutable(const std::string& name) {
         directories = colon == std::string_view::npos ? "" : directories.substr(colon + 1);
     }
     throw std::runtime_error("cannot find the program \"" + name + "\" on the PATH");
-}
-
-int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
 }
 
 // Reads what is there without blocking; closes the pipe at its end.
@@ -83,86 +77,54 @@ ChildProcess ChildProcess::start(const std::vector<std::string>& command, const 
     if (command.empty()) {
         throw std::invalid_argument("no command to start");
     }
-    ChildProcess child;
-    child.command_ = command;
-    const auto executable = findExecutable(command.front());
-
-    // Everything the child needs is prepared before fork: between fork and
-    // exec only async-signal-safe calls are allowed in a threaded process.
-    std::vector<char*> argv;
-    for (auto& argument : child.command_) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-
+    SpawnRequest request;
+    request.program = findExecutable(command.front());
+    request.arguments = command;
+    const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     int outputEnds[2] = {-1, -1};
     int errorEnds[2] = {-1, -1};
     int logFd = -1;
-    const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const auto closeAll = [&] {
+        for (const int fd : {nullFd, logFd, outputEnds[1], errorEnds[1]}) {
+            if (fd >= 0) {
+                ::close(fd);
+            }
+        }
+    };
     if (nullFd < 0) {
         throw systemError("cannot open /dev/null");
     }
     if (options.logFile.empty()) {
         if (::pipe2(outputEnds, O_CLOEXEC) != 0 || ::pipe2(errorEnds, O_CLOEXEC) != 0) {
+            closeAll();
             throw systemError("cannot create pipes for " + command.front());
         }
     } else {
         logFd = ::open(options.logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (logFd < 0) {
+            closeAll();
             throw systemError("cannot open " + options.logFile.string());
         }
     }
-    const int childOut = logFd >= 0 ? logFd : outputEnds[1];
-    const int childErr = logFd >= 0 ? logFd : errorEnds[1];
-    int firstUnused = 3;
-    for (const auto& [target, source] : options.passDescriptors) {
-        firstUnused = std::max(firstUnused, target + 1);
-    }
-    sigset_t noSignals;
-    sigemptyset(&noSignals);
-    struct sigaction defaultAction {};
-    defaultAction.sa_handler = SIG_DFL;
-    sigemptyset(&defaultAction.sa_mask);
-    const pid_t parent = ::getpid();
+    request.descriptors = {{STDIN_FILENO, nullFd},
+                           {STDOUT_FILENO, logFd >= 0 ? logFd : outputEnds[1]},
+                           {STDERR_FILENO, logFd >= 0 ? logFd : errorEnds[1]}};
+    request.descriptors.insert(request.descriptors.end(), options.passDescriptors.begin(),
+                               options.passDescriptors.end());
+    request.closeOtherDescriptors = true;
+    request.dieWithParent = true;
+    request.resetSignals = true;
+    const auto spawned = spawnProcess(request);
+    closeAll();
 
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw systemError("cannot fork for " + command.front());
-    }
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) {
-            ::_exit(127);
-        }
-        ::sigprocmask(SIG_SETMASK, &noSignals, nullptr);
-        for (const int signal : {SIGINT, SIGTERM, SIGPIPE, SIGCHLD, SIGHUP}) {
-            ::sigaction(signal, &defaultAction, nullptr);
-        }
-        ::dup2(nullFd, STDIN_FILENO);
-        ::dup2(childOut, STDOUT_FILENO);
-        ::dup2(childErr, STDERR_FILENO);
-        // Out of the way first, so that no target number overwrites a source.
-        int parked = 200;
-        for (const auto& [target, source] : options.passDescriptors) {
-            ::dup2(source, parked++);
-        }
-        parked = 200;
-        for (const auto& [target, source] : options.passDescriptors) {
-            ::dup2(parked++, target);
-        }
-        ::close_range(static_cast<unsigned>(firstUnused), ~0U, 0);
-        ::execv(executable.c_str(), argv.data());
-        ::_exit(127);
-    }
-
-    child.pid_ = pid;
-    for (const int fd : {nullFd, logFd, outputEnds[1], errorEnds[1]}) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
+    ChildProcess child;
     child.outputPipe_ = outputEnds[0];
     child.errorPipe_ = errorEnds[0];
+    if (!spawned.started()) {
+        errno = spawned.error;
+        throw systemError("cannot start " + command.front());
+    }
+    child.pid_ = spawned.pid;
     for (const int fd : {child.outputPipe_, child.errorPipe_}) {
         if (fd >= 0) {
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -173,7 +135,6 @@ ChildProcess ChildProcess::start(const std::vector<std::string>& command, const 
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1))
-    , command_(std::move(other.command_))
     , outputPipe_(std::exchange(other.outputPipe_, -1))
     , errorPipe_(std::exchange(other.errorPipe_, -1))
     , output_(std::move(other.output_))
@@ -188,7 +149,6 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         }
         closePipes();
         pid_ = std::exchange(other.pid_, -1);
-        command_ = std::move(other.command_);
         outputPipe_ = std::exchange(other.outputPipe_, -1);
         errorPipe_ = std::exchange(other.errorPipe_, -1);
         output_ = std::move(other.output_);
@@ -206,9 +166,9 @@ ChildProcess::~ChildProcess() {
     closePipes();
 }
 
-std::string ChildProcess::commandLine() const {
+std::string commandLine(const std::vector<std::string>& command) {
     std::string line;
-    for (const auto& argument : command_) {
+    for (const auto& argument : command) {
         line += (line.empty() ? "" : " ") + argument;
     }
     return line;
@@ -245,14 +205,12 @@ std::optional<int> ChildProcess::terminatingSignal() {
 }
 
 std::optional<int> ChildProcess::waitForExit(milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (isRunning()) {
-        drainPipes();
-        if (Clock::now() >= deadline) {
-            return std::nullopt;
-        }
-        std::this_thread::sleep_for(pollInterval);
-    }
+    waitUntil(
+        [&] {
+            drainPipes();
+            return !isRunning();
+        },
+        timeout);
     drainPipes();
     return exitStatus_;
 }
@@ -303,18 +261,11 @@ const std::string& ChildProcess::errors() {
 }
 
 bool ChildProcess::waitForOutput(std::string_view text, milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    for (;;) {
-        drainPipes();
-        if (output_.find(text) != std::string::npos) {
-            return true;
-        }
-        if (outputPipe_ < 0 || Clock::now() >= deadline) {
-            return false;
-        }
-        pollfd ready{outputPipe_, POLLIN, 0};
-        ::poll(&ready, 1, remainingMs(deadline));
-    }
+    const auto said = [&] {
+        return output().find(text) != std::string::npos;
+    };
+    waitUntil([&] { return said() || outputPipe_ < 0; }, timeout);
+    return said();
 }
 
 CommandResult runCommand(const std::vector<std::string>& command, milliseconds timeout) {
@@ -322,7 +273,7 @@ CommandResult runCommand(const std::vector<std::string>& command, milliseconds t
     const auto status = child.waitForExit(timeout);
     if (!status) {
         child.stop(milliseconds(500));
-        throw CommandTimedOut("\"" + child.commandLine() + "\" did not finish within " +
+        throw CommandTimedOut("\"" + commandLine(command) + "\" did not finish within " +
                               std::to_string(timeout.count()) + " ms");
     }
     return {*status, child.output(), child.errors()};
@@ -331,11 +282,7 @@ CommandResult runCommand(const std::vector<std::string>& command, milliseconds t
 std::string runChecked(const std::vector<std::string>& command, milliseconds timeout) {
     auto result = runCommand(command, timeout);
     if (result.exitStatus != 0) {
-        std::string line;
-        for (const auto& argument : command) {
-            line += (line.empty() ? "" : " ") + argument;
-        }
-        throw std::runtime_error("\"" + line + "\" failed with status " +
+        throw std::runtime_error("\"" + commandLine(command) + "\" failed with status " +
                                  std::to_string(result.exitStatus) + ": " + result.errors +
                                  result.output);
     }

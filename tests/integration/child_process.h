@@ -49,15 +49,11 @@ public:
     ~ChildProcess();
 
     pid_t pid() const { return pid_; }
-    const std::vector<std::string>& command() const { return command_; }
-    // "pw-play --target speakers ...", for messages.
-    std::string commandLine() const;
 
     bool isRunning();
     // The exit code, or 128 + the signal that ended it; nothing while it runs.
     std::optional<int> exitStatus();
-    // The signal that ended it; nothing while it runs or after a normal exit
-    // (which exitStatus() alone cannot tell from 128 + a signal).
+    // The signal that ended it; nothing while it runs or after a normal exit.
     std::optional<int> terminatingSignal();
     std::optional<int> waitForExit(milliseconds timeout);
     void sendSignal(int signal);
@@ -78,7 +74,6 @@ private:
     void closePipes();
 
     pid_t pid_ = -1;
-    std::vector<std::string> command_;
     int outputPipe_ = -1;
     int errorPipe_ = -1;
     std::string output_;
@@ -86,6 +81,9 @@ private:
     std::optional<int> exitStatus_;
     std::optional<int> terminatingSignal_;
 };
+
+// "pw-play --target speakers ...", for messages.
+std::string commandLine(const std::vector<std::string>& command);
 
 struct CommandResult {
     int exitStatus = -1;

@@ -96,21 +96,16 @@ GraphSnapshot GraphSnapshot::fromDump(std::string_view json) {
 }
 
 const GraphNode* GraphSnapshot::node(std::string_view name) const {
-    for (const auto& candidate : nodes) {
-        if (candidate.name == name) {
-            return &candidate;
-        }
-    }
-    return nullptr;
+    const auto found = std::find_if(nodes.begin(), nodes.end(), [&](const GraphNode& candidate) {
+        return candidate.name == name;
+    });
+    return found != nodes.end() ? &*found : nullptr;
 }
 
 const GraphNode* GraphSnapshot::node(std::uint32_t id) const {
-    for (const auto& candidate : nodes) {
-        if (candidate.id == id) {
-            return &candidate;
-        }
-    }
-    return nullptr;
+    const auto found = std::find_if(nodes.begin(), nodes.end(),
+                                    [&](const GraphNode& candidate) { return candidate.id == id; });
+    return found != nodes.end() ? &*found : nullptr;
 }
 
 std::vector<const GraphNode*> GraphSnapshot::nodesOfClass(std::string_view mediaClass) const {

@@ -1,7 +1,5 @@
 #include "private_pipewire_session.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -37,26 +35,6 @@ std::string readTail(const fs::path& path, std::size_t limit) {
     text << stream.rdbuf();
     auto all = std::move(text).str();
     return all.size() > limit ? "..." + all.substr(all.size() - limit) : all;
-}
-
-std::string readLine(int fd, milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::string line;
-    while (line.find('\n') == std::string::npos) {
-        const auto left =
-            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        pollfd ready{fd, POLLIN, 0};
-        if (left.count() <= 0 || ::poll(&ready, 1, static_cast<int>(left.count())) <= 0) {
-            break;
-        }
-        char buffer[256];
-        const auto count = ::read(fd, buffer, sizeof buffer);
-        if (count <= 0) {
-            break;
-        }
-        line.append(buffer, static_cast<std::size_t>(count));
-    }
-    return line.substr(0, line.find('\n'));
 }
 
 // Whether a probe of a daemon that is starting answers at once, and says
@@ -110,15 +88,8 @@ struct PrivatePipeWireSession::Daemons {
 };
 
 const char* clientName(AudioClient client) {
-    switch (client) {
-    case AudioClient::native:
-        return "native";
-    case AudioClient::pulse:
-        return "pulse";
-    case AudioClient::alsa:
-        break;
-    }
-    return "alsa";
+    constexpr const char* names[] = {"native", "pulse", "alsa"};
+    return names[static_cast<int>(client)];
 }
 
 PrivatePipeWireSession::PrivatePipeWireSession()
@@ -172,8 +143,7 @@ void PrivatePipeWireSession::tearDown() {
     daemons_->bus.reset();
     restoreEnvironment();
     std::error_code ignored;
-    // QUELLORA_TEST_LOGS=<folder> keeps every session's daemon logs there,
-    // whole, for a failure the tails in the message do not explain.
+    // QUELLORA_TEST_LOGS=<folder> keeps every session's daemon logs there, whole.
     if (const char* keep = std::getenv("QUELLORA_TEST_LOGS")) {
         const auto folder = fs::path(keep) / root_.filename();
         fs::create_directories(folder, ignored);
@@ -217,28 +187,11 @@ void PrivatePipeWireSession::restoreEnvironment() {
 }
 
 void PrivatePipeWireSession::startBus() {
-    int addressPipe[2];
-    if (::pipe2(addressPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("cannot create a pipe for the bus address");
-    }
+    const auto address = "unix:path=" + (root_ / "bus").string();
     // --nofork keeps the bus a direct child, so it dies with this process.
-    try {
-        daemons_->bus = ChildProcess::start({"dbus-daemon", "--session", "--nofork",
-                                             "--address=unix:path=" + (root_ / "bus").string(),
-                                             "--print-address=3"},
-                                            {root_ / "dbus.log", {{3, addressPipe[1]}}});
-    } catch (...) {
-        ::close(addressPipe[0]);
-        ::close(addressPipe[1]);
-        throw;
-    }
-    ::close(addressPipe[1]);
-    const auto address = readLine(addressPipe[0], options_.startTimeout);
-    ::close(addressPipe[0]);
-    if (address.empty()) {
-        throw std::runtime_error("the session bus did not start: " +
-                                 readTail(root_ / "dbus.log", 2000));
-    }
+    daemons_->bus = ChildProcess::start(
+        {"dbus-daemon", "--session", "--nofork", "--address=" + address}, {root_ / "dbus.log", {}});
+    waitForAnswer("dbus-daemon", *daemons_->bus, [&] { return fs::exists(root_ / "bus"); });
     ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
 }
 
@@ -247,16 +200,21 @@ void PrivatePipeWireSession::startAudioServer() {
         return;
     }
     daemons_->pipewire = ChildProcess::start({"pipewire"}, {root_ / "pipewire.log", {}});
-    waitForServerAnswer();
+    waitForAnswer("pipewire", *daemons_->pipewire, [] {
+        return succeedsSoon({"pw-cli", "info", "0"});
+    });
     startSessionManager();
     daemons_->pulse = ChildProcess::start({"pipewire-pulse"}, {root_ / "pipewire-pulse.log", {}});
-    waitForPulseServer();
+    // Not before its socket is there: a PulseAudio client makes the pulse
+    // folder when it finds none, and pipewire-pulse 0.3.65 then refuses to
+    // start because the folder exists.
+    waitForAnswer("pipewire-pulse", *daemons_->pulse, [&] {
+        return fs::exists(root_ / "pulse" / "native") && succeedsSoon({"pactl", "info"});
+    });
     for (const auto& sink : options_.sinks) {
         createNullSink(sink);
     }
-    if (!options_.defaultSink.empty()) {
-        setDefaultSink(options_.defaultSink);
-    }
+    setDefaultSink("speakers");
 }
 
 // WirePlumber 0.4 now and then starts without ever publishing its metadata;
@@ -267,7 +225,13 @@ void PrivatePipeWireSession::startSessionManager() {
         daemons_->wireplumber =
             ChildProcess::start({"wireplumber"}, {root_ / "wireplumber.log", {}});
         try {
-            waitForDefaultMetadata();
+            waitForAnswer(
+                "wireplumber", *daemons_->wireplumber,
+                [] {
+                    return succeedsSoon({"pw-metadata", "-n", "default"},
+                                        "Found \"default\" metadata");
+                },
+                metadataTimeout);
             return;
         } catch (const std::runtime_error& error) {
             if (attempt == attempts) {
@@ -311,60 +275,19 @@ void PrivatePipeWireSession::restartSessionManager() {
     }
 }
 
-bool PrivatePipeWireSession::isAudioServerRunning() {
-    return daemons_->pipewire && daemons_->pipewire->isRunning();
-}
-
-void PrivatePipeWireSession::waitForServerAnswer() {
+void PrivatePipeWireSession::waitForAnswer(const char* name, ChildProcess& daemon,
+                                           const std::function<bool()>& answers,
+                                           milliseconds timeout) {
     const bool answered = waitUntil(
         [&] {
-            if (!daemons_->pipewire->isRunning()) {
-                throw std::runtime_error("pipewire exited: " + daemonLogs());
+            if (!daemon.isRunning()) {
+                throw std::runtime_error(std::string(name) + " exited: " + daemonLogs());
             }
-            return succeedsSoon({"pw-cli", "info", "0"});
+            return answers();
         },
-        options_.startTimeout);
+        timeout);
     if (!answered) {
-        throw std::runtime_error("pipewire did not answer: " + daemonLogs());
-    }
-}
-
-void PrivatePipeWireSession::waitForDefaultMetadata() {
-    const bool published = waitUntil(
-        [&] {
-            if (!daemons_->wireplumber->isRunning()) {
-                throw std::runtime_error("wireplumber exited: " + daemonLogs());
-            }
-            return succeedsSoon({"pw-metadata", "-n", "default"}, "Found \"default\" metadata");
-        },
-        std::min(options_.startTimeout, metadataTimeout));
-    if (!published) {
-        std::string listing;
-        try {
-            const auto probe = runCommand({"pw-cli", "ls", "Metadata"}, milliseconds(3000));
-            listing = probe.output + probe.errors;
-        } catch (const CommandTimedOut& timedOut) {
-            listing = timedOut.what();
-        }
-        throw std::runtime_error("wireplumber published no default metadata; the server has:\n" +
-                                 listing + daemonLogs());
-    }
-}
-
-void PrivatePipeWireSession::waitForPulseServer() {
-    const bool answered = waitUntil(
-        [&] {
-            if (!daemons_->pulse->isRunning()) {
-                throw std::runtime_error("pipewire-pulse exited: " + daemonLogs());
-            }
-            // Not before its socket is there: a PulseAudio client makes the
-            // pulse folder when it finds none, and pipewire-pulse 0.3.65
-            // then refuses to start because the folder exists.
-            return fs::exists(root_ / "pulse" / "native") && succeedsSoon({"pactl", "info"});
-        },
-        options_.startTimeout);
-    if (!answered) {
-        throw std::runtime_error("pipewire-pulse did not answer: " + daemonLogs());
+        throw std::runtime_error(std::string(name) + " did not answer: " + daemonLogs());
     }
 }
 
@@ -423,10 +346,6 @@ void PrivatePipeWireSession::destroyNode(std::string_view nodeName) {
                       graphTimeout)) {
         throw std::runtime_error("the node \"" + std::string(nodeName) + "\" stayed");
     }
-}
-
-void PrivatePipeWireSession::link(std::string_view outputPort, std::string_view inputPort) {
-    runChecked({"pw-link", std::string(outputPort), std::string(inputPort)});
 }
 
 std::optional<std::string> PrivatePipeWireSession::metadataValue(std::string_view metadataName,
@@ -496,8 +415,9 @@ std::string PrivatePipeWireSession::uniqueName(std::string_view prefix) {
     return std::string(prefix) + std::to_string(nextName_++);
 }
 
-Playback PrivatePipeWireSession::play(const fs::path& path, std::string_view targetSink,
+Playback PrivatePipeWireSession::play(const AudioClip& clip, std::string_view targetSink,
                                       double volume, std::string_view channelMap) {
+    const auto path = writeClip(clip);
     auto nodeName = uniqueName("quellora-test-play-");
     std::vector<std::string> command{"pw-play", "--volume", std::to_string(volume), "-P",
                                      "{ node.name=" + nodeName + " }"};
@@ -515,11 +435,6 @@ fs::path PrivatePipeWireSession::writeClip(const AudioClip& clip) {
     auto path = file(uniqueName("clip-") + ".wav");
     writeWav(path, clip);
     return path;
-}
-
-Playback PrivatePipeWireSession::play(const AudioClip& clip, std::string_view targetSink,
-                                      double volume, std::string_view channelMap) {
-    return play(writeClip(clip), targetSink, volume, channelMap);
 }
 
 Playback PrivatePipeWireSession::playAs(const AudioClip& clip, AudioClient client,
@@ -571,17 +486,8 @@ Playback PrivatePipeWireSession::play(const AudioClip& clip, AudioClient client,
 }
 
 const char* kindName(VirtualSinkKind kind) {
-    switch (kind) {
-    case VirtualSinkKind::loopback:
-        return "loopback";
-    case VirtualSinkKind::filterChain:
-        return "filterChain";
-    case VirtualSinkKind::combine:
-        return "combine";
-    case VirtualSinkKind::echoCancel:
-        break;
-    }
-    return "echoCancel";
+    constexpr const char* names[] = {"loopback", "filterChain", "combine", "echoCancel"};
+    return names[static_cast<int>(kind)];
 }
 
 VirtualSink PrivatePipeWireSession::createVirtualSink(VirtualSinkKind kind, std::string_view name,
@@ -728,12 +634,13 @@ Recording PrivatePipeWireSession::startRecordingWith(std::string_view sinkName, 
     auto nodeName = uniqueName("quellora-test-record-");
     auto path = file(nodeName + ".wav");
     // stream.capture.sink: record what the sink plays (its monitor), not an input.
+    const auto properties =
+        "{ stream.capture.sink=true node.name=" + nodeName + std::string(extraProperties) + " }";
     std::vector<std::string> command{"pw-record",
                                      "--target",
                                      std::string(sinkName),
                                      "-P",
-                                     "{ stream.capture.sink=true node.name=" + nodeName +
-                                         std::string(extraProperties) + " }",
+                                     properties,
                                      "--rate",
                                      std::to_string(sampleRate),
                                      "--channels",
@@ -745,8 +652,7 @@ Recording PrivatePipeWireSession::startRecordingWith(std::string_view sinkName, 
     }
     command.push_back(path.string());
     auto recorder = ChildProcess::start(command);
-    return Recording(std::move(recorder), std::move(path), std::move(nodeName), sampleRate,
-                     channels);
+    return Recording(std::move(recorder), std::move(path), sampleRate, channels);
 }
 
 AudioClip PrivatePipeWireSession::record(std::string_view sinkName, double seconds,

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <iostream>
 #include <thread>
 
 namespace quellora::integration {
@@ -338,8 +337,6 @@ TEST_F(QuelloraApplications, SwitchingToAndFromAVirtualSinkAndLosingItNeverSilen
         }
         ASSERT_TRUE(settled) << "change " << change << " never settled";
         EXPECT_LT(*settled, 1.5) << "change " << change;
-        std::cout << "change " << change << ": compressed sound after "
-                  << std::lround(*settled * 1000.0) << " ms" << std::endl;
     }
 }
 

@@ -1,26 +1,16 @@
-// A hostile, realistic schedule, from a seed: plays of random length from
-// every client API, several at once, pauses across the idle-suspend window,
-// default-output switches with every tool, a headset that vanishes while it
-// is the default and comes back, a virtual sink (an equaliser) created, made
-// the default, re-aimed at another output and removed while it is the
-// default, the session manager restarting and the server restarting. Every sink is recorded
-// throughout. Each play glides slowly through a band of its own, so that the frequency heard tells
-// which play it is and how far into it (recorders drop cycles on a busy machine, so their clocks
-// cannot tell). An invariant checker reads what each play did at the speakers:
-//
-//   - it was heard, for as long as it played;
-//   - it was never silent for more than 100 ms, except where a restart of the
-//     server or the session manager itself silences every stream (plays it
-//     interrupts count as ended), and right where the output changes or
-//     vanishes: the server itself needs about 100 ms there to play a stream
-//     anew, with or without Quellora, and more on a busy machine, so up to
-//     250 ms are excused;
-//   - it settled at the compressed level within 0.3 s of its start, or 1.5 s
-//     of the last switch, removal or restart (where no other play sounds);
-//   - right after every switch, removal and virtual sink event, audio goes
-//     round in no loop, and every play still running reaches a sink;
-//   - Quellora never exited, and at the end only its tap and aggregate, with
-//     their own links, are left.
+// A hostile, realistic schedule from a seed: plays of random length from
+// every client API, several at once; pauses across the idle-suspend window;
+// default-output switches with every tool; a headset unplugged while it is
+// the default and plugged in again; an equaliser (virtual sink) created, made
+// the default, re-aimed and removed; the session manager and the server
+// restarting. Every sink is recorded throughout. Each play glides through a
+// band of its own, so the frequency heard tells which play it is and how far
+// into it (recorders drop cycles on a busy machine: their clocks cannot).
+// Every play must be heard for as long as it played, never silent for more
+// than 100 ms (restarts silence everything; where the output changes the
+// server itself needs up to 250 ms), and settle at the compressed level; after
+// every event audio goes round in no loop and every play reaches a sink;
+// Quellora never exits and leaves only its tap and aggregate.
 //
 // QUELLORA_CHAOS_SECONDS sets the length (60 s by default), QUELLORA_CHAOS_SEED
 // replays a run; every failure names the seed.
@@ -225,6 +215,7 @@ private:
     std::vector<Take> takes_;
     std::vector<std::string> sinks_{"speakers", "headphones", headset};
     std::optional<VirtualSink> equaliser_;
+    std::size_t switches_ = 0;
 };
 
 void Chaos::startQuellora() {
@@ -341,8 +332,10 @@ void Chaos::switchOutput() {
         }
     }
     const auto target = pick(others);
-    const auto tool = pick(
-        std::vector{DefaultSinkTool::metadata, DefaultSinkTool::pactl, DefaultSinkTool::wpctl});
+    // Every tool in turn, so that every run uses each.
+    const DefaultSinkTool tools[] = {DefaultSinkTool::pactl, DefaultSinkTool::wpctl,
+                                     DefaultSinkTool::metadata};
+    const auto tool = tools[switches_++ % std::size(tools)];
     disrupt("default output to " + target, outputChangeSeconds, false,
             [&] { session_.setDefaultSink(target, tool); });
 }
@@ -441,35 +434,15 @@ void Chaos::run() {
 
     // The rarer disruptions at random moments of their own stretch of the run.
     const double length = settings_.seconds;
-    std::vector<std::pair<double, std::function<void()>>> scheduled{
-        {uniform(0.2, 0.3) * length,
-         [&] {
-             removeAndReturnHeadset();
-         }},
-        {uniform(0.32, 0.36) * length,
-         [&] {
-             createEqualiser();
-         }},
-        {uniform(0.37, 0.39) * length,
-         [&] {
-             makeEqualiserTheDefault();
-         }},
-        {uniform(0.41, 0.43) * length,
-         [&] {
-             reaimEqualiser();
-         }},
-        {uniform(0.45, 0.47) * length,
-         [&] {
-             removeEqualiser();
-         }},
-        {uniform(0.5, 0.6) * length,
-         [&] {
-             restartSessionManager();
-         }},
-        {uniform(0.75, 0.8) * length,
-         [&] {
-             restartServer();
-         }},
+    using Step = void (Chaos::*)();
+    std::vector<std::pair<double, Step>> scheduled{
+        {uniform(0.2, 0.3) * length, &Chaos::removeAndReturnHeadset},
+        {uniform(0.32, 0.36) * length, &Chaos::createEqualiser},
+        {uniform(0.37, 0.39) * length, &Chaos::makeEqualiserTheDefault},
+        {uniform(0.41, 0.43) * length, &Chaos::reaimEqualiser},
+        {uniform(0.45, 0.47) * length, &Chaos::removeEqualiser},
+        {uniform(0.5, 0.6) * length, &Chaos::restartSessionManager},
+        {uniform(0.75, 0.8) * length, &Chaos::restartServer},
     };
     double nextPlay = uniform(0.1, 1.0);
     double nextSwitch = uniform(4.0, 8.0);
@@ -477,7 +450,7 @@ void Chaos::run() {
         reapPlays();
         const double at = now();
         if (!scheduled.empty() && at >= scheduled.front().first) {
-            scheduled.front().second();
+            (this->*scheduled.front().second)();
             scheduled.erase(scheduled.begin());
         } else if (at >= nextSwitch) {
             switchOutput();

@@ -1,6 +1,6 @@
-// Quellora on a real PipeWire server: what reaches the speakers, how the
-// pipeline follows the default output and the rate, how it idles, and what
-// is left when it stops or dies.
+// `quellora run` on a real PipeWire server: what reaches the speakers, how
+// the pipeline follows the default output and the rate, how it idles, what
+// it loads, and what is left when it stops or dies.
 
 #include "dsp/compressor_params.h"
 #include "dsp/gain_computer.h"
@@ -15,6 +15,8 @@
 #include <cmath>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -28,7 +30,8 @@ using QuelloraPipeline = QuelloraTest;
 TEST_F(QuelloraPipeline, CompressesWhatReachesTheSpeakersAndNothingElse) {
     startQuellora();
     // The player appears after Quellora: new clients are captured too.
-    auto playback = session().play(quietToLoudSteps(1.5));
+    const double levels[] = {-30, -24, -18, -12, -6};
+    auto playback = session().play(steppedTone({std::begin(levels), std::end(levels)}, 1.5));
     waitForGraph(
         [&](const GraphSnapshot& g) {
             return routedThroughTap(g, playback.nodeName(), "speakers");
@@ -42,7 +45,6 @@ TEST_F(QuelloraPipeline, CompressesWhatReachesTheSpeakersAndNothingElse) {
     // The last half second of every 1.5 s step, after the onset of the clip.
     const auto onset = onsetSeconds(recorded, -45.0);
     ASSERT_TRUE(onset);
-    const double levels[] = {-30, -24, -18, -12, -6};
     for (int step = 0; step < 5; ++step) {
         const double from = *onset + 1.5 * step + 0.9;
         const auto window = recorded.slice(from, from + 0.5);
@@ -91,15 +93,12 @@ TEST_F(QuelloraPipeline, RebuildsAtTheNewRateWhenTheGraphRateChanges) {
 
     session().forceSampleRate(44100);
 
-    ASSERT_TRUE(waitUntil([&] { return logged("sampleRate=44100.000000"); }, 5s))
-        << quellora->errors();
     waitForGraph(
         [&](const GraphSnapshot& g) {
             const auto* aggregate = ourNode(g, "quellora-aggregate-");
             return aggregate && aggregate->name != before && processesInto(g, "speakers");
         },
         5s);
-    EXPECT_TRUE(logged("Output sample-rate changed 48000.000000→44100.000000 Hz"));
     EXPECT_GT(peakDb(session().record("speakers", 0.5, 44100)), -25.0);
 }
 
@@ -168,7 +167,8 @@ TEST_P(AddedDelay, IsTheChainsLookaheadAndNothingMore) {
             return routedThroughTap(g, playback.nodeName(), "speakers");
         },
         5s);
-    session().link(playback.nodeName() + ":output_FL", "speakers:playback_FR");
+    // A hand-made link, which the session manager leaves alone.
+    runChecked({"pw-link", playback.nodeName() + ":output_FL", "speakers:playback_FR"});
     ASSERT_TRUE(playback.waitUntilFinished(10s));
     const auto recorded = recording.stop();
 
@@ -223,13 +223,44 @@ TEST_F(QuelloraPipeline, NightReachesTheSpeakersAtTheLevelsTheOfflineChainPredic
     EXPECT_LT(rmsDb(recorded.slice(*heard + 7.5, *heard + 9.5)), -12.0 - 4.0);
 }
 
+TEST_F(QuelloraPipeline, LoadsQtCoreAndNothingOfTheTrayOrTheSoundFiles) {
+    startQuellora();
+    std::set<std::string> libraries;
+    std::ifstream maps("/proc/" + std::to_string(quellora->pid()) + "/maps");
+    for (std::string line; std::getline(maps, line);) {
+        const auto slash = line.rfind('/');
+        if (slash != std::string::npos && line.find(".so", slash) != std::string::npos) {
+            libraries.insert(line.substr(slash + 1));
+        }
+    }
+    EXPECT_THAT(libraries, ::testing::Contains(::testing::StartsWith("libQt6Core.so")));
+    EXPECT_THAT(libraries, ::testing::Contains(::testing::StartsWith("libpipewire-0.3.so")));
+    for (const char* other : {"libQt6Gui", "libQt6Widgets", "libQt6DBus", "libxcb", "libX11",
+                              "quellora-tray", "libcurl", "libsndfile", "quellora-process"}) {
+        EXPECT_THAT(libraries, ::testing::Not(::testing::Contains(::testing::StartsWith(other))))
+            << other;
+    }
+}
+
+std::set<std::string> nodeNames(const GraphSnapshot& graph) {
+    std::set<std::string> names;
+    for (const auto& node : graph.nodes) {
+        names.insert(node.name);
+    }
+    return names;
+}
+
 class ReturnOfTheAudio : public QuelloraPipeline, public ::testing::WithParamInterface<int> {};
 
-// Whether Quellora stops or is killed outright, the application plays on
-// the speakers directly again within a second.
+// Whether Quellora is interrupted, stopped or killed outright, the
+// application plays on the speakers directly again within a second, and the
+// graph is as it was before Quellora started.
 TEST_P(ReturnOfTheAudio, TheApplicationPlaysOnTheSpeakersUnprocessedWithinASecond) {
-    startQuellora();
     auto playback = session().play(tone(-6.0, 120.0));
+    waitForGraph(
+        [&](const GraphSnapshot& g) { return g.isLinked(playback.nodeName(), "speakers"); }, 5s);
+    const auto before = session().graph();
+    startQuellora();
     waitForGraph(
         [&](const GraphSnapshot& g) {
             return routedThroughTap(g, playback.nodeName(), "speakers");
@@ -243,17 +274,28 @@ TEST_P(ReturnOfTheAudio, TheApplicationPlaysOnTheSpeakersUnprocessedWithinASecon
         },
         1s);
     EXPECT_NEAR(peakDb(session().record("speakers", 0.5).slice(0.1, 0.5)), -6.0, 0.5);
+    const auto status = quellora->waitForExit(5s);
+    if (GetParam() != SIGKILL) {
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(quellora->output(), "Quellora is on.\n");
+    }
+    waitForGraph(
+        [&](const GraphSnapshot& g) {
+            return nodeNames(g) == nodeNames(before) && g.links.size() == before.links.size();
+        },
+        5s);
 
     // And nothing left behind changes routing at the next start.
-    quellora->waitForExit(5s);
     auto later = session().play(tone(-20.0, 30.0), "headphones");
     waitForGraph([&](const GraphSnapshot& g) { return g.isLinked(later.nodeName(), "headphones"); },
                  5s);
 }
 
-INSTANTIATE_TEST_SUITE_P(StopOrKill, ReturnOfTheAudio, ::testing::Values(SIGTERM, SIGKILL),
-                         [](const auto& test) {
-                             return test.param == SIGKILL ? std::string("killed") : "stopped";
+INSTANTIATE_TEST_SUITE_P(InterruptStopOrKill, ReturnOfTheAudio,
+                         ::testing::Values(SIGINT, SIGTERM, SIGKILL), [](const auto& test) {
+                             return std::string(test.param == SIGINT    ? "interrupted"
+                                                : test.param == SIGTERM ? "stopped"
+                                                                        : "killed");
                          });
 
 } // namespace
