@@ -194,6 +194,31 @@ TEST_F(ProgrammeLevellerTest, SteadyMusicKeepsOneGain) {
     EXPECT_NEAR(loudness(music, 3.0, 30.0), target, 1.0);
 }
 
+// Steady programmes of every spectrum and level land on the target as a
+// loudness meter hears them: the detector weighs low, mid and high sound
+// as the meter does, and the gain settles where it aims.
+TEST_F(ProgrammeLevellerTest, SteadyProgrammesLandOnTheTargetWhateverTheirSpectrum) {
+    struct Case {
+        const char* name;
+        std::vector<float> samples;
+    };
+    const auto tone = [](float hz, float db) {
+        return sineTone(framesOf(10.0), 2, decibelsToAmplitude(db), hz, rate);
+    };
+    Case cases[] = {
+        {"low tone", tone(80.0f, -24.0f)},
+        {"voice-band tone", tone(1000.0f, -12.0f)},
+        {"bright tone", tone(9000.0f, -30.0f)},
+        {"white noise", stereoNoise(framesOf(10.0), decibelsToAmplitude(-26.0f), 9)},
+        {"music", denseMusicLike(framesOf(10.0), rate, -8.0f)},
+    };
+    for (auto& c : cases) {
+        leveller.reset();
+        level(c.samples);
+        EXPECT_NEAR(loudness(c.samples, 8.0, 10.0), target, 0.3) << c.name;
+    }
+}
+
 // 5.1 with the dialogue in the centre is levelled as its stereo downmix,
 // every channel by the same gain.
 TEST_F(ProgrammeLevellerTest, SurroundGetsOneGainForEveryChannel) {
