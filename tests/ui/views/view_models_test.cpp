@@ -27,6 +27,13 @@ TEST(TransferCurve, StandardPresetLiftsQuietInputsAndLeavesDialogueOnTheUnityLin
     EXPECT_NEAR(outputDb(params, -3.0f), -14.97, 0.01);
 }
 
+TEST(TransferCurve, NightPassesBelowItsKneeAtUnityAndNeverAboveTheCeiling) {
+    EXPECT_NEAR(curveLevel(nightCompressorParams(), -31.0f, ChainKind::night).y(), -31.0, 0.01);
+    EXPECT_LE(
+        curveLevel({-50.0f, 1.0f, 1.0f, 150.0f, 0.0f, 1.0f, 20.0f}, 0.0f, ChainKind::night).y(),
+        static_cast<double>(TruePeakLimiter::ceilingDbtp));
+}
+
 TEST(TransferCurve, UnityRatioAtFullMixIsTheUnityLineAndAHardKneeHasNoBand) {
     auto params = CompressorParams::defaults();
     params.ratio = 1.0f;
