@@ -45,8 +45,8 @@ double glowIntensity(double seconds) {
     return (std::sin(3.9 * seconds) * 0.5 + 0.5) * 0.45 + 0.5;
 }
 
-} // namespace
-
+// A blurred accent capsule of `size` on a transparent image with room for the
+// blur around it; `blurRadius` in device-independent pixels.
 QImage blurredCapsule(QSizeF size, double blurRadius, double devicePixelRatio) {
     // Three box passes of about half the radius come close to a Gaussian
     // whose visible spread is the radius.
@@ -94,6 +94,8 @@ QImage blurredCapsule(QSizeF size, double blurRadius, double devicePixelRatio) {
     blurred.setDevicePixelRatio(devicePixelRatio);
     return blurred;
 }
+
+} // namespace
 
 SwitchGlow::SwitchGlow(QWidget& canvas, QSizeF switchSize)
     : QObject(&canvas)

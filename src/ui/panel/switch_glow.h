@@ -13,10 +13,6 @@ namespace quellora {
 // The intensity of a glow that is not pulsing.
 inline constexpr double restingGlowIntensity = 0.8;
 
-// A blurred accent capsule of `size` on a transparent image with room for the
-// blur around it; `blurRadius` in device-independent pixels.
-QImage blurredCapsule(QSizeF size, double blurRadius, double devicePixelRatio);
-
 // The glow behind the main switch while compression is off, inviting the user
 // to switch it back on. It is painted by `canvas` (under the switch, which is
 // one of its descendants) and pulses at 30 frames a second only while the

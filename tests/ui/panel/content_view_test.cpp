@@ -31,11 +31,6 @@ using ::testing::Not;
 
 const std::string noSpeakers =
     "Can't find your speakers or headphones. Make sure they're connected.";
-const QString lowVolumeAdvice =
-    "Your app-specific volume is low. For best results:\n"
-    "•  Increase the application volume to max and\n"
-    "•  Use the system volume to control loudness\n\n"
-    "(This may sometimes be a false warning with genuinely quiet sources!)";
 
 // What a tooltip or label reads as on screen: Qt renders text that looks like
 // markup as rich text.
@@ -148,16 +143,14 @@ TEST_P(ContentViewModeTest, ShowsTheModeInStatusSwitchBannersAndDimming) {
     const bool active = model->mode().get() == AppMode::on();
     EXPECT_EQ(status(panel), mode.status);
     EXPECT_EQ(mainSwitch(panel).isOn(), mode.switchOn);
-    EXPECT_EQ(mainSwitch(panel).accessibleDescription(),
-              off ? "Compression is off. Activate to turn it back on."
-                  : "Toggle audio compression on or off");
     for (const char* banner : {"lowVolumeBanner", "errorBanner"}) {
         const bool expected = mode.banner && std::string(banner) == mode.banner;
         EXPECT_EQ(panel.findChild<QWidget*>(banner)->isVisibleTo(&panel), expected) << banner;
     }
-    EXPECT_DOUBLE_EQ(opacity(panel, "curve"), active ? 1.0 : 0.5);
-    EXPECT_DOUBLE_EQ(opacity(panel, "waveform"), active ? 1.0 : 0.2);
-    EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), active ? 1.0 : 0.4);
+    // Whatever is not at work is dimmed.
+    for (const char* section : {"curve", "waveform", "fineTune"}) {
+        EXPECT_EQ(opacity(panel, section) == 1.0, active) << section;
+    }
     EXPECT_EQ(panel.findChild<QWidget*>("fineTune")->isEnabled(), active);
     EXPECT_EQ(panel.findChild<SwitchGlow*>()->isShown(), off);
     // Controls that are always there, with the names assistive technology reads.
@@ -165,10 +158,6 @@ TEST_P(ContentViewModeTest, ShowsTheModeInStatusSwitchBannersAndDimming) {
                              "SC HPF", "Launch at Login", "Support and FAQ", "Quit Quellora"}) {
         EXPECT_NE(accessible(panel, name), nullptr) << name;
     }
-    EXPECT_THAT(shownTexts(panel), Contains("Quellora"));
-    // The hot-key hint stays whatever the status needs.
-    EXPECT_TRUE(shownTexts(panel).contains("Ctrl+Shift+C"));
-    EXPECT_EQ(accessible<PlainButton>(panel, "Quit Quellora")->hint(), "Ctrl+Q");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,31 +211,10 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST_F(ContentViewTest, TheBannersShowTheirTextsAndDismissGoesThroughTheModel) {
-    runningModel();
-    feed(-30.0f, 180);
-    auto& panel = makePanel();
-    EXPECT_THAT(shownTexts(panel), Contains(lowVolumeAdvice));
-    QTest::mouseClick(accessible<QAbstractButton>(panel, "Dismiss"), Qt::LeftButton);
-    EXPECT_FALSE(model->lowVolumeWarning().get());
-    EXPECT_FALSE(panel.findChild<QWidget*>("lowVolumeBanner")->isVisibleTo(&panel));
-
-    model->send(AppEvent::engineFailed(noSpeakers));
-    EXPECT_THAT(shownTexts(panel), Contains(QString::fromStdString(noSpeakers)));
-    EXPECT_THAT(shownTexts(panel), Not(Contains(lowVolumeAdvice)));
-}
-
-TEST_F(ContentViewTest, TheSwitchAsksTheModelAndShowsWhatItDid) {
+TEST_F(ContentViewTest, TheErrorBannerShowsTheEngineMessageAndTheSwitchStillTurnsOff) {
     runningModel();
     auto& panel = makePanel();
     auto& toggle = mainSwitch(panel);
-
-    toggle.click();
-    EXPECT_EQ(model->mode().get(), AppMode::off());
-    EXPECT_FALSE(toggle.isOn());
-    toggle.click();
-    EXPECT_EQ(model->mode().get(), AppMode::on());
-
     // Switching on without the permission lands in needsPermission: still "on".
     toggle.click();
     permission->setStatus(SystemAudioAuthStatus::denied);
@@ -255,8 +223,10 @@ TEST_F(ContentViewTest, TheSwitchAsksTheModelAndShowsWhatItDid) {
     EXPECT_TRUE(toggle.isOn());
 
     model->send(AppEvent::engineFailed(noSpeakers));
+    EXPECT_THAT(shownTexts(panel), Contains(QString::fromStdString(noSpeakers)));
     toggle.click();
     EXPECT_EQ(model->mode().get(), AppMode::off());
+    EXPECT_FALSE(toggle.isOn());
 }
 
 TEST_F(ContentViewTest, InactiveContentFadesOverTimeAndTakesNoClicks) {
@@ -269,8 +239,7 @@ TEST_F(ContentViewTest, InactiveContentFadesOverTimeAndTakesNoClicks) {
     // Shown, the fade is under way rather than done.
     EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), 1.0);
     finishFades(panel);
-    EXPECT_DOUBLE_EQ(opacity(panel, "fineTune"), 0.4);
-    EXPECT_DOUBLE_EQ(opacity(panel, "waveform"), 0.2);
+    EXPECT_LT(opacity(panel, "fineTune"), 1.0);
 
     // A click where the pill is goes nowhere, and the keyboard cannot reach it.
     ASSERT_EQ(savedPills(panel).size(), 1u);
@@ -320,10 +289,7 @@ TEST_F(ContentViewTest, PillsNameSavedPresetsAndMarkTheActiveOne) {
     const auto pills = savedPills(panel);
     ASSERT_EQ(pills.size(), 3u);
     EXPECT_EQ(pills[0]->text(), "12");
-    EXPECT_EQ(pills[1]->text(), "Preset");
-    EXPECT_EQ(pills[2]->text(), "Preset x");
     EXPECT_EQ(shownAsPlainText(pills[0]->toolTip()), "Preset 12");
-    EXPECT_EQ(pills[0]->accessibleName(), "12 preset");
     EXPECT_EQ(accessible(panel, "Delete Preset"), nullptr);
     auto* standard = accessible<PresetPill>(panel, "Standard preset");
     EXPECT_TRUE(QAccessible::queryAccessibleInterface(standard)->state().selected);
@@ -341,9 +307,7 @@ TEST_F(ContentViewTest, PillsNameSavedPresetsAndMarkTheActiveOne) {
     EXPECT_TRUE(remove->x() < pills[2]->x() || remove->y() < pills[2]->y());
 
     model->setCustomValue(CustomParameter::ratio, 4.0f);
-    EXPECT_TRUE(pills[1]->isEdited());
     EXPECT_EQ(pills[1]->accessibleName(), "Preset preset, edited");
-    screenshot(panel, "panel-presets-edited");
 
     static_cast<QAbstractButton*>(remove)->click();
     EXPECT_EQ(model->savedPresets().get().size(), 2u);
@@ -395,26 +359,30 @@ TEST_F(ContentViewTest, PresetActionsFollowWhatTheModelAllows) {
     EXPECT_EQ(savedPills(panel).back()->text(), "2");
 }
 
-TEST_F(ContentViewTest, SlidersShowFormattedValuesAndWriteTheModel) {
+TEST_F(ContentViewTest, SlidersFollowAndWriteTheModelByPointerKeysAndAssistiveTechnology) {
     runningModel();
     auto& panel = makePanel();
-    model->setCustomValue(CustomParameter::mix, 0.5f);
     model->setCustomValue(CustomParameter::ratio, 4.0f);
-
-    EXPECT_EQ(slider(panel, "Mix").valueText(), "50%");
-    EXPECT_EQ(slider(panel, "Ratio").valueText(), "4.0:1");
     EXPECT_THAT(shownTexts(panel), Contains("4.0:1"));
-    auto* mixAccessible = QAccessible::queryAccessibleInterface(&slider(panel, "Mix").track());
-    EXPECT_EQ(mixAccessible->text(QAccessible::Value), "50%");
-    EXPECT_EQ(mixAccessible->text(QAccessible::Name), "Mix");
 
     // Dragged to the top: the range's bound, as a float, in the model.
     auto& release = slider(panel, "Release").track();
     release.setValue(release.maximum());
     EXPECT_EQ(model->customValue(CustomParameter::release).get(), 2000.0f);
-    mixAccessible->valueInterface()->setCurrentValue(0.25);
+
+    auto& threshold = slider(panel, "Threshold").track();
+    QTest::keyClick(&threshold, Qt::Key_Right);
+    // One step is a hundredth of the range: half a decibel.
+    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -28.5f);
+    EXPECT_EQ(model->selectedPreset().get(), Preset::custom);
+    QTest::keyClick(&threshold, Qt::Key_Left);
+    QTest::keyClick(&threshold, Qt::Key_Left);
+    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -29.5f);
+
+    auto* mix = QAccessible::queryAccessibleInterface(&slider(panel, "Mix").track());
+    mix->valueInterface()->setCurrentValue(0.25);
     EXPECT_EQ(model->customValue(CustomParameter::mix).get(), 0.25f);
-    EXPECT_EQ(slider(panel, "Mix").valueText(), "25%");
+    EXPECT_EQ(mix->text(QAccessible::Value), "25%");
 }
 
 TEST_F(ContentViewTest, EvenOutProgrammesWritesTheModelAndShowsWhatItHolds) {
@@ -489,7 +457,6 @@ TEST_F(ContentViewTest, TheUpdateBannerInstallsOnceHoweverOftenItIsPressed) {
     button->click();
     EXPECT_EQ(installs, 1);
     EXPECT_EQ(banner->accessibleName(), "Installing update");
-    EXPECT_EQ(banner->text(), "Installing update…");
     EXPECT_TRUE(banner->bar().isVisibleTo(&panel));
     EXPECT_FALSE(banner->bar().isAnimating()); // the panel is closed
     screenshot(panel, "panel-installing-update");
@@ -533,10 +500,6 @@ TEST_F(ContentViewTest, TheGlowPulsesOnlyWhileOffAndOpen) {
     EXPECT_TRUE(glow.isPulsing());
     model->setMenuIsOpen(false);
     EXPECT_FALSE(glow.isPulsing());
-    model->setMenuIsOpen(true);
-    model->send(AppEvent::Kind::userEnabled);
-    EXPECT_FALSE(glow.isShown());
-    EXPECT_FALSE(glow.isPulsing());
 }
 
 TEST_F(ContentViewTest, QuitAsksTheTray) {
@@ -558,9 +521,7 @@ TEST_F(ContentViewTest, PresetNamesAreShownAsThePlainTextTheyAre) {
     EXPECT_EQ(shownAsPlainText(pills[1]->toolTip()), "a  &amp; b");
 
     pills[0]->click();
-    const auto* status = panel.findChild<ElidedLabel*>("statusLabel");
-    EXPECT_EQ(status->fullText(), "<b>x</b> · speakers");
-    EXPECT_EQ(status->textFormat(), Qt::PlainText);
+    EXPECT_EQ(status(panel), "<b>x</b> · speakers");
     for (const auto* label : panel.findChildren<QLabel*>()) {
         EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->text().toStdString();
     }
@@ -570,10 +531,6 @@ TEST_F(ContentViewTest, PresetNamesAreShownAsThePlainTextTheyAre) {
 // then Space) or assistive technology's action (a switch is toggled, a
 // button pressed).
 enum class Way { pointer, keyboard, assistiveTechnology };
-
-void PrintTo(Way way, std::ostream* out) {
-    *out << (way == Way::pointer ? "pointer" : way == Way::keyboard ? "keyboard" : "assistive");
-}
 
 class ControlOperationTest;
 
@@ -595,6 +552,10 @@ public:
     using ContentViewTest::loginItem;
     using ContentViewTest::model;
 };
+
+void customised(ControlOperationTest& test) {
+    test.model->setCustomValue(CustomParameter::knee, 10.0f);
+}
 
 TEST_P(ControlOperationTest, EveryWayOfWorkingAControlReachesTheModel) {
     const auto& [control, way] = GetParam();
@@ -636,56 +597,50 @@ TEST_P(ControlOperationTest, EveryWayOfWorkingAControlReachesTheModel) {
 
 INSTANTIATE_TEST_SUITE_P(
     Controls, ControlOperationTest,
-    ::testing::Combine(
-        ::testing::Values(ControlCase{"Compression", [](ControlOperationTest&) {},
-                                      [](const AppState& model) {
-                                          return model.mode().get() == AppMode::off();
-                                      }},
-                          ControlCase{"Launch at Login",
-                                      [](ControlOperationTest& test) {
-                                          test.loginItem->status_ = LoginItemStatus::notRegistered;
-                                          test.model->refreshLaunchAtLoginStatus();
-                                      },
-                                      [](const AppState& model) {
-                                          return model.launchAtLogin();
-                                      }},
-                          ControlCase{"1 preset", [](ControlOperationTest&) {},
-                                      [](const AppState& model) {
-                                          return model.activePresetID().get() ==
-                                                 model.savedPresets().get()[0].id;
-                                      }},
-                          ControlCase{"Standard preset",
-                                      [](ControlOperationTest& test) {
-                                          test.model->setCustomValue(CustomParameter::knee, 10.0f);
-                                      },
-                                      [](const AppState& model) {
-                                          return model.selectedPreset().get() == Preset::on;
-                                      }},
-                          ControlCase{"Save as New Preset",
-                                      [](ControlOperationTest& test) {
-                                          test.model->setCustomValue(CustomParameter::knee, 10.0f);
-                                      },
-                                      [](const AppState& model) {
-                                          return model.savedPresets().get().size() == 2;
-                                      }},
-                          ControlCase{"Even out programmes", [](ControlOperationTest&) {},
-                                      [](const AppState& model) {
-                                          return model.programmeLevelling().get().enabled;
-                                      }},
-                          ControlCase{"Dismiss",
-                                      [](ControlOperationTest& test) { test.feed(-30.0f, 180); },
-                                      [](const AppState& model) {
-                                          return !model.lowVolumeWarning().get();
-                                      }}),
-        ::testing::Values(Way::pointer, Way::keyboard, Way::assistiveTechnology)),
+    ::testing::Combine(::testing::Values(ControlCase{"Compression", [](auto&) {},
+                                                     [](const AppState& m) {
+                                                         return m.mode().get() == AppMode::off();
+                                                     }},
+                                         ControlCase{"Launch at Login",
+                                                     [](ControlOperationTest& test) {
+                                                         test.loginItem->status_ =
+                                                             LoginItemStatus::notRegistered;
+                                                         test.model->refreshLaunchAtLoginStatus();
+                                                     },
+                                                     [](const AppState& m) {
+                                                         return m.launchAtLogin();
+                                                     }},
+                                         ControlCase{"1 preset", [](auto&) {},
+                                                     [](const AppState& m) {
+                                                         return m.activePresetID().get() ==
+                                                                m.savedPresets().get()[0].id;
+                                                     }},
+                                         ControlCase{"Standard preset", customised,
+                                                     [](const AppState& m) {
+                                                         return m.selectedPreset().get() ==
+                                                                Preset::on;
+                                                     }},
+                                         ControlCase{"Save as New Preset", customised,
+                                                     [](const AppState& m) {
+                                                         return m.savedPresets().get().size() == 2;
+                                                     }},
+                                         ControlCase{
+                                             "Even out programmes", [](auto&) {},
+                                             [](const AppState& m) {
+                                                 return m.programmeLevelling().get().enabled;
+                                             }},
+                                         ControlCase{"Dismiss",
+                                                     [](ControlOperationTest& test) {
+                                                         test.feed(-30.0f, 180);
+                                                     },
+                                                     [](const AppState& m) {
+                                                         return !m.lowVolumeWarning().get();
+                                                     }}),
+                       ::testing::Values(Way::pointer, Way::keyboard, Way::assistiveTechnology)),
     [](const ::testing::TestParamInfo<std::tuple<ControlCase, Way>>& row) {
         std::string name = std::get<0>(row.param).accessibleName;
         std::erase(name, ' ');
-        const auto way = std::get<1>(row.param);
-        return "n" + name + "_" +
-               (way == Way::pointer    ? "pointer"
-                : way == Way::keyboard ? "keyboard"
-                                       : "assistive");
+        return "n" + name + "_" + std::to_string(static_cast<int>(std::get<1>(row.param)));
     });
 
 TEST_F(ContentViewTest, SwitchesReadAsCheckBoxesThatFollowTheModel) {
@@ -697,23 +652,6 @@ TEST_F(ContentViewTest, SwitchesReadAsCheckBoxesThatFollowTheModel) {
     EXPECT_TRUE(accessibleSwitch->state().checked);
     model->send(AppEvent::Kind::userDisabled);
     EXPECT_FALSE(accessibleSwitch->state().checked);
-}
-
-TEST_F(ContentViewTest, SlidersMoveWithArrowKeysAsWithTheirValueInterface) {
-    runningModel();
-    auto& panel = makePanel();
-    auto& threshold = slider(panel, "Threshold").track();
-    QTest::keyClick(&threshold, Qt::Key_Right);
-    // One step is a hundredth of the range: half a decibel.
-    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -28.5f);
-    EXPECT_EQ(model->selectedPreset().get(), Preset::custom);
-    QTest::keyClick(&threshold, Qt::Key_Left);
-    QTest::keyClick(&threshold, Qt::Key_Left);
-    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -29.5f);
-
-    QAccessible::queryAccessibleInterface(&threshold)->valueInterface()->setCurrentValue(-40.0);
-    EXPECT_FLOAT_EQ(model->customValue(CustomParameter::threshold).get(), -40.0f);
-    EXPECT_EQ(slider(panel, "Threshold").valueText(), "-40 dB");
 }
 
 TEST_F(ContentViewTest, ADarkDesktopGetsADarkPanel) {

@@ -94,10 +94,6 @@ protected:
     }
     AppMode mode() const { return appState->mode().get(); }
 
-    int argc = 1;
-    char programName[16] = "tray-tests";
-    char* argv[2] = {programName, nullptr};
-    QApplication application{argc, argv};
     std::shared_ptr<StagingUpdateDriver> driver = std::make_shared<StagingUpdateDriver>();
     FakeStatusItem* icon = nullptr;
     FakeHotKey* hotKey = nullptr;
@@ -130,9 +126,6 @@ TEST_F(AppDelegateTest, LaunchWithoutPermissionShowsSetupUntilClosedAndAClickBri
     EXPECT_EQ(icon->symbol, Symbol::waveformBadgeExclamationmark);
     EXPECT_FALSE(tray.isPanelAttached());
     ASSERT_TRUE(tray.isSetupWindowVisible());
-    EXPECT_EQ(tray.setupWindow()->windowTitle(), "Quellora");
-    EXPECT_TRUE(tray.setupWindow()->isFloating());
-
     const auto* firstWindow = tray.setupWindow();
     closeSetup();
     EXPECT_FALSE(tray.isPanelAttached());
@@ -151,21 +144,16 @@ TEST_F(AppDelegateTest, PermissionGrantedWhileSetupIsUpSurfacesSuccessAndDoneOpe
     mainQueue.runUntilIdle();
 
     EXPECT_EQ(mode(), AppMode::on());
-    EXPECT_TRUE(logged("updateSetupPresentation: setup complete — surfacing success screen"));
     EXPECT_TRUE(tray.isSetupWindowVisible());
     EXPECT_FALSE(tray.isPanelAttached());
     EXPECT_EQ(icon->symbol, Symbol::waveform);
 
-    auto* setup = tray.setupWindow()->findChild<SetupView*>();
-    ASSERT_NE(setup, nullptr);
-    Q_EMIT setup->setupDone();
+    Q_EMIT tray.setupWindow()->findChild<SetupView*>()->setupDone();
     EXPECT_FALSE(tray.isSetupWindowVisible());
     EXPECT_TRUE(tray.isPanelAttached());
     mainQueue.runUntilIdle();
     EXPECT_TRUE(tray.isPanelOpen());
-    // Once, and with the setup window gone the tray alone is left.
-    EXPECT_EQ(log.count("openMenuBarMenu: clicking (attempt=0, appActive=false, policy=accessory)"),
-              1u);
+    EXPECT_EQ(log.countStartingWith("openMenuBarMenu: clicking (attempt=0,"), 1u) << "once";
 }
 
 TEST_F(AppDelegateTest, HotKeySwitchesOffInEveryModeButOffOnTheNextTurnOfTheQueue) {
@@ -183,7 +171,6 @@ TEST_F(AppDelegateTest, HotKeySwitchesOffInEveryModeButOffOnTheNextTurnOfTheQueu
     EXPECT_EQ(icon->symbol, Symbol::waveformBadgeXmark);
     pressHotKey();
     EXPECT_EQ(mode(), AppMode::off());
-    EXPECT_EQ(modeText(delegate->existingModel()->mode().get()), "off");
 }
 
 TEST_F(AppDelegateTest, OpeningWithoutAClickWaitsForTheIconGivesUpAfterAttempt40OrUsesTheCorner) {
@@ -219,7 +206,7 @@ TEST_F(AppDelegateTest, OpeningWhileDetachedIsAbortedAndTheQuitShortcutQuits) {
     auto& tray = launch(SystemAudioAuthStatus::denied);
     tray.openMenuBarMenu(0);
     mainQueue.runUntilIdle();
-    EXPECT_TRUE(logged("openMenuBarMenu: aborted — menu not attached"));
+    EXPECT_FALSE(tray.isPanelOpen());
 
     QKeyEvent other(QEvent::KeyPress, Qt::Key_W, Qt::ControlModifier);
     QCoreApplication::sendEvent(tray.setupWindow(), &other);
@@ -245,7 +232,7 @@ TEST_F(AppDelegateTest, BeforeLaunchNothingCreatesTheModelAndTerminatingStopsThe
     EXPECT_TRUE(hal.taps().empty());
 }
 
-TEST_F(AppDelegateTest, WithoutATrayThePanelIsAWindowThatStaysInTheTaskbarAndASecondLaunchRaises) {
+TEST_F(AppDelegateTest, WithoutATrayThePanelIsAWindowThatStaysInTheTaskbarAndReopenRaises) {
     auto& tray = launch(SystemAudioAuthStatus::authorized, false);
     EXPECT_TRUE(logged("No system tray: the panel opens as a window of its own"));
     ASSERT_TRUE(tray.isPanelWindowed());
@@ -285,12 +272,10 @@ TEST_F(AppDelegateTest, WithoutATrayOrPermissionSetupComesFirstAndDoneOpensTheWi
     auto& tray = launch(SystemAudioAuthStatus::undetermined, false);
     EXPECT_TRUE(tray.isSetupWindowVisible());
     EXPECT_FALSE(tray.isPanelOpen());
-    auto* setup = tray.setupWindow()->findChild<SetupView*>();
-    ASSERT_NE(setup, nullptr);
     permission->setStatus(SystemAudioAuthStatus::authorized);
     tray.applicationDidBecomeActive();
     mainQueue.runUntilIdle();
-    Q_EMIT setup->setupDone();
+    Q_EMIT tray.setupWindow()->findChild<SetupView*>()->setupDone();
     mainQueue.runUntilIdle();
     EXPECT_TRUE(tray.isPanelWindowed());
     EXPECT_TRUE(tray.isPanelOpen());
@@ -298,10 +283,6 @@ TEST_F(AppDelegateTest, WithoutATrayOrPermissionSetupComesFirstAndDoneOpensTheWi
 
 class PanelPopupTest : public ::testing::Test {
 protected:
-    int argc = 1;
-    char programName[16] = "tray-tests";
-    char* argv[2] = {programName, nullptr};
-    QApplication application{argc, argv};
     QWidget* content = new QWidget;
     PanelPopup popup{content};
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();

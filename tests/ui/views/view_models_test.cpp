@@ -27,6 +27,13 @@ TEST(TransferCurve, StandardPresetLiftsQuietInputsAndLeavesDialogueOnTheUnityLin
     EXPECT_NEAR(outputDb(params, -3.0f), -14.97, 0.01);
 }
 
+TEST(TransferCurve, NightPassesBelowItsKneeAtUnityAndNeverAboveTheCeiling) {
+    EXPECT_NEAR(curveLevel(nightCompressorParams(), -31.0f, ChainKind::night).y(), -31.0, 0.01);
+    EXPECT_LE(
+        curveLevel({-50.0f, 1.0f, 1.0f, 150.0f, 0.0f, 1.0f, 20.0f}, 0.0f, ChainKind::night).y(),
+        static_cast<double>(TruePeakLimiter::ceilingDbtp));
+}
+
 TEST(TransferCurve, UnityRatioAtFullMixIsTheUnityLineAndAHardKneeHasNoBand) {
     auto params = CompressorParams::defaults();
     params.ratio = 1.0f;
@@ -146,8 +153,10 @@ TEST(WaveformShapes, ShortHistoryIsRightAlignedAndScaled) {
         envelopeShape(samples, &LevelSample::inputPeak, WaveformLayout::waveBand(268.0));
     EXPECT_EQ(envelope.boundingRect(), QRectF(258.0, 14.0, 9.0, 28.0)) << "half deflection";
     const QRectF strip = WaveformLayout::gainReductionStrip(268.0);
-    EXPECT_EQ(gainReductionShape(samples, strip).boundingRect(), QRectF(258.0, 58.0, 9.0, 12.0))
+    const auto reduction = gainReductionShape(samples, strip);
+    EXPECT_EQ(reduction.boundingRect(), QRectF(258.0, 58.0, 9.0, 12.0))
         << "12 dB of reduction fills half the strip";
+    EXPECT_EQ(reduction.back().x(), reduction[reduction.size() - 2].x()) << "closed straight up";
     EXPECT_TRUE(gainReductionShape({}, strip).isEmpty());
 
     EXPECT_NEAR(envelopeDeflection(3.0f), 1.05, 1e-6) << "not limited above";
