@@ -15,7 +15,6 @@
 namespace quellora {
 namespace {
 
-namespace fs = std::filesystem;
 using Path = RelocationPlatform::Path;
 
 // Linux installs in place, so nothing here calls the relocator: one signed

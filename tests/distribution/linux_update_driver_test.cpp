@@ -17,7 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using testing::LoopbackHttpServer;
 using testing::readFile;
 using testing::writeFile;
@@ -387,12 +386,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Interference{"FileSwapped",
                                    [](auto& test) { writeFile(test.staged(), tampered()); },
                                    "its SHA-256 does not match the feed"},
-                      Interference{"FileSwappedForAnotherSignedRelease",
-                                   [](auto& test) {
-                                       writeFile(test.staged(),
-                                                 testing::debianPackage("quellora", "1.0.1"));
-                                   },
-                                   "before installing: the staged package: "},
                       Interference{"FolderReplacedByASymlink",
                                    [](auto& test) {
                                        const auto elsewhere = test.root_.path() / "elsewhere";
