@@ -3,7 +3,6 @@
 #include <functional>
 #include <optional>
 #include <string_view>
-#include <utility>
 
 namespace quellora {
 
@@ -35,40 +34,6 @@ public:
     SystemAudioAuthStatus status() override { return SystemAudioAuthStatus::authorized; }
     void request(std::function<void(bool granted)> completion) override { completion(true); }
     void openSystemSettings() override {}
-};
-
-// A permission source a test or demo sets up: a status, and requests that
-// complete when the test says so.
-class ScriptedPermissionSource final : public PermissionSource {
-public:
-    explicit ScriptedPermissionSource(
-        SystemAudioAuthStatus status = SystemAudioAuthStatus::authorized)
-        : status_(status) {}
-
-    SystemAudioAuthStatus status() override { return status_; }
-    void request(std::function<void(bool granted)> completion) override {
-        ++requests_;
-        pending_ = std::move(completion);
-    }
-    void openSystemSettings() override { ++settingsOpened_; }
-
-    void setStatus(SystemAudioAuthStatus status) { status_ = status; }
-    // Answers the pending request (if any) as the user would, on this thread.
-    void answer(bool granted) {
-        status_ = granted ? SystemAudioAuthStatus::authorized : SystemAudioAuthStatus::denied;
-        if (auto completion = std::exchange(pending_, {})) {
-            completion(granted);
-        }
-    }
-    bool hasPendingRequest() const { return static_cast<bool>(pending_); }
-    int requests() const { return requests_; }
-    int settingsOpened() const { return settingsOpened_; }
-
-private:
-    SystemAudioAuthStatus status_;
-    std::function<void(bool)> pending_;
-    int requests_ = 0;
-    int settingsOpened_ = 0;
 };
 
 } // namespace quellora

@@ -4,6 +4,7 @@
 #include "base/manual_dispatcher.h"
 #include "engine/hal/simulated/simulated_hal.h"
 #include "support/log_capture.h"
+#include "support/scripted_permission_source.h"
 
 #include <gtest/gtest.h>
 

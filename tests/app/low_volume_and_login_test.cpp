@@ -64,11 +64,13 @@ TEST_F(LowVolumeMonitorTest, NinetySecondsOfQuietRaiseTheWarningUntilDismissed) 
     feed(-30.0f, 400);
     EXPECT_FALSE(model->lowVolumeWarning().get());
 
-    // A new start of processing forgets the dismissal.
+    // A new start of processing forgets the dismissal and the quiet time.
     model->send(AppEvent::Kind::userDisabled);
     model->send(AppEvent::Kind::userEnabled);
     advance(0.5);
-    feed(-30.0f, 180);
+    feed(-30.0f, 1);
+    EXPECT_FALSE(model->lowVolumeWarning().get());
+    feed(-30.0f, 179);
     EXPECT_TRUE(model->lowVolumeWarning().get());
     feed(-60.0f, 3); // the first tick's window still holds the quiet signal
     EXPECT_TRUE(model->lowVolumeWarning().get());

@@ -140,10 +140,8 @@ TEST_P(AlignedOutput, IsTheCompressorOutputShiftedBackByTheLookahead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BlockSizes, AlignedOutput,
-                         ::testing::Values(BlockCase{1, 512}, BlockCase{2, 512}, BlockCase{1, 1},
-                                           BlockCase{2, 1}, BlockCase{2, 7}, BlockCase{1, 7},
-                                           BlockCase{2, 8192}, BlockCase{1, 8192},
-                                           BlockCase{6, 512}, BlockCase{8, 7}),
+                         ::testing::Values(BlockCase{1, 512}, BlockCase{2, 1}, BlockCase{1, 7},
+                                           BlockCase{2, 8192}, BlockCase{6, 512}, BlockCase{8, 7}),
                          [](const auto& row) {
                              return fmt::format("{}ch_block{}", row.param.channels,
                                                 row.param.blockFrames);

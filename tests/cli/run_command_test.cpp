@@ -25,14 +25,10 @@ TEST(RunOptions, TakeThePresetOptionsOfProcessAndVerbose) {
     EXPECT_FALSE(none.verbose);
     EXPECT_TRUE(parseRunOptions({"--preset", "standard"}).presets.anyGiven());
 
-    const auto options =
-        parseRunOptions({"-v", "--preset-file=p.json", "--preset-name", "Night", "--ratio", "4"});
+    const auto options = parseRunOptions({"-v", "--preset-file=p.json", "--ratio", "4"});
     EXPECT_TRUE(options.verbose);
-    ASSERT_TRUE(options.presets.savedPreset);
     EXPECT_EQ(options.presets.savedPreset->file, "p.json");
-    EXPECT_EQ(options.presets.savedPreset->name, "Night");
     EXPECT_EQ(options.presets.parameterOverrides[1], 4.0f);
-
     EXPECT_THROW(parseRunOptions({"--block", "64"}), CommandError);
     EXPECT_TRUE(parseRunOptions({"extra", "--help"}).showHelp);
 }

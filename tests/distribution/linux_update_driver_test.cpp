@@ -17,7 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using testing::LoopbackHttpServer;
 using testing::readFile;
 using testing::writeFile;
@@ -231,16 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Rejection{"TamperedBytes", [](auto& test) { test.publish("1.1.0", tampered()); },
                   "1.1.0: its SHA-256 does not match the feed", true},
-        Rejection{"SignedByAnotherKey",
-                  [](auto& test) {
-                      static const testing::Publisher other;
-                      test.publish("1.1.0", {}, {}, &other);
-                  },
-                  "Ignoring the update feed: its release signature does not verify", false},
         Rejection{"RelabelledAsALaterVersion",
                   [](auto& test) { test.relabel("version", "\"9.9.9\""); },
-                  "Ignoring the update feed: its release signature does not verify", false},
-        Rejection{"AnnouncingAnotherSize", [](auto& test) { test.relabel("size", "536870912"); },
                   "Ignoring the update feed: its release signature does not verify", false},
         Rejection{
             "CutShort",
@@ -270,13 +261,6 @@ INSTANTIATE_TEST_SUITE_P(
                                           {}});
                   },
                   "Ignoring the update feed: the feed has no \"releaseSignature\"", false},
-        Rejection{"PlainHttpFeed",
-                  [](auto& test) {
-                      test.publish("1.1.0");
-                      static LoopbackHttpServer plain(LoopbackHttpServer::Scheme::http);
-                      test.feedUrl = plain.url("/feed.json");
-                  },
-                  "Update check failed: Protocol \"http\" not supported", false},
         Rejection{"RedirectedToPlainHttp",
                   [](auto& test) {
                       test.publish("1.1.0");
@@ -364,7 +348,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(NotInstalled{"PromptDismissed", 126, 0,
                                    "Update 1.1.0 not installed: the administrator prompt was "
                                    "dismissed or not authorised (exit status 126)"},
-                      NotInstalled{"NotAuthorised", 127, 0, "(exit status 127)"},
                       NotInstalled{"PackageInstallerFailed", std::nullopt, 100,
                                    "Update 1.1.0 not installed: the package installer failed "
                                    "with exit status 100 (exit status 3)"}),
@@ -403,12 +386,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Interference{"FileSwapped",
                                    [](auto& test) { writeFile(test.staged(), tampered()); },
                                    "its SHA-256 does not match the feed"},
-                      Interference{"FileSwappedForAnotherSignedRelease",
-                                   [](auto& test) {
-                                       writeFile(test.staged(),
-                                                 testing::debianPackage("quellora", "1.0.1"));
-                                   },
-                                   "before installing: the staged package: "},
                       Interference{"FolderReplacedByASymlink",
                                    [](auto& test) {
                                        const auto elsewhere = test.root_.path() / "elsewhere";
@@ -417,13 +394,7 @@ INSTANTIATE_TEST_SUITE_P(
                                        fs::remove_all(test.cache_);
                                        fs::create_directory_symlink(elsewhere, test.cache_);
                                    },
-                                   "its SHA-256 does not match the feed"},
-                      Interference{"FileReplacedByANamedPipe",
-                                   [](auto& test) {
-                                       fs::remove(test.staged());
-                                       ASSERT_EQ(::mkfifo(test.staged().c_str(), 0600), 0);
-                                   },
-                                   "it is not a regular file"}),
+                                   "its SHA-256 does not match the feed"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(LinuxUpdateDriverTest, AStagedPackageChangedBeforeInstallingAsksForNoPassword) {

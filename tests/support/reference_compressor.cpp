@@ -57,32 +57,10 @@ void ReferenceCompressor::updateParams(const CompressorParams& p, float sampleRa
     }
 }
 
-void ReferenceCompressor::reset() {
-    meters.clear();
-    finalGainDb = smoothedGainDb = heldGainDb = 0.0f;
-    holdCounter = 0;
-    smoothedMakeupDb = makeupDb;
-    smoothedMix = mix;
-    paramInitialized = true;
-    bypassRamp = bypassTarget;
-    filterStates = {};
-    delays = {};
-    delayWriteIndex = 0;
-}
-
 void ReferenceCompressor::processInterleaved(float* buffer, std::int64_t frameCount,
                                              std::int64_t channelCount) {
-    processInterleaved(buffer, frameCount,
-                       ChannelLayout::conventional(static_cast<int>(channelCount)));
-}
-
-void ReferenceCompressor::processInterleaved(float* buffer, std::int64_t frameCount,
-                                             const ChannelLayout& layout) {
+    const auto layout = ChannelLayout::conventional(static_cast<int>(channelCount));
     processFrames(buffer, layout.count, layout.count < 2 ? 1u : layout.detectorMask(), frameCount);
-}
-
-void ReferenceCompressor::processMono(float* buffer, std::int64_t frameCount) {
-    processFrames(buffer, 1, 1u, frameCount);
 }
 
 void ReferenceCompressor::processFrames(float* frames, int channels, std::uint32_t detected,

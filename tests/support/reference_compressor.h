@@ -19,10 +19,7 @@ class ReferenceCompressor {
 public:
     void updateParams(const CompressorParams& params, float sampleRate);
     void processInterleaved(float* buffer, std::int64_t frameCount, std::int64_t channelCount);
-    void processInterleaved(float* buffer, std::int64_t frameCount, const ChannelLayout& layout);
-    void processMono(float* buffer, std::int64_t frameCount);
     void setBypassed(bool bypassed) { bypassTarget = bypassed ? 1.0f : 0.0f; }
-    void reset();
 
     std::vector<LevelSample> meters;
 

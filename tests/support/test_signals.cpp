@@ -34,10 +34,6 @@ float decibelsToAmplitude(float decibels) {
     return std::pow(10.0f, decibels / 20.0f);
 }
 
-} // namespace quellora::testing
-
-namespace quellora::testing {
-
 std::vector<float> programmeSignal(std::int64_t frames, float sampleRate, std::uint32_t seed) {
     const auto noise = stereoNoise(frames, 1.0f, seed);
     const auto tone = sineTone(frames, 2, 1.0f, 997.0f, sampleRate);
@@ -79,15 +75,11 @@ std::vector<float> programmeSignal(std::int64_t frames, float sampleRate, std::u
     return samples;
 }
 
-} // namespace quellora::testing
-
-namespace quellora::testing {
 namespace {
 
 constexpr double twoPi = 2.0 * std::numbers::pi;
 
-} // namespace
-
+// Scales interleaved samples so that their RMS is `rmsDb`.
 void scaleToRms(std::vector<float>& samples, float rmsDb) {
     double sum = 0.0;
     for (const float sample : samples) {
@@ -99,6 +91,8 @@ void scaleToRms(std::vector<float>& samples, float rmsDb) {
         sample = static_cast<float>(static_cast<double>(sample) * gain);
     }
 }
+
+} // namespace
 
 std::vector<float> speechLike(std::int64_t frames, float sampleRate, float rmsDb,
                               std::uint32_t seed) {

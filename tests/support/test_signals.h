@@ -15,18 +15,10 @@ std::vector<float> sineTone(std::int64_t frames, std::int64_t channels, float am
 
 float decibelsToAmplitude(float decibels);
 
-} // namespace quellora::testing
-
-namespace quellora::testing {
-
 // Stereo programme material with known character, interleaved: quiet speech
 // level noise, loud passages, a steady tone, silence and a full-scale burst,
 // so that the detector attacks, holds, releases and idles.
 std::vector<float> programmeSignal(std::int64_t frames, float sampleRate, std::uint32_t seed = 7);
-
-} // namespace quellora::testing
-
-namespace quellora::testing {
 
 // Stereo, centred, speech-like: syllables of 120 to 260 ms of a gliding
 // harmonic voice lifted around two formants, short gaps and a pause for
@@ -39,8 +31,5 @@ std::vector<float> speechLike(std::int64_t frames, float sampleRate, float rmsDb
 // `rmsDb`.
 std::vector<float> denseMusicLike(std::int64_t frames, float sampleRate, float rmsDb,
                                   std::uint32_t seed = 5);
-
-// Scales interleaved samples so that their RMS is `rmsDb`.
-void scaleToRms(std::vector<float>& samples, float rmsDb);
 
 } // namespace quellora::testing
