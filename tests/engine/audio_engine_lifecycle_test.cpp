@@ -160,7 +160,7 @@ class FailingBuildTest : public EngineTest, public ::testing::WithParamInterface
 // Attempts 1 and 2 fail quietly 0.4 s apart; from attempt 3 every failure is
 // reported, then retried every 5 s.
 TEST_P(FailingBuildTest, RetriesForeverAndReportsFromTheThirdAttempt) {
-    hal.injectFailure(GetParam().operation, 1852797029, SimulatedFailurePlan::always,
+    hal.injectFailure(GetParam().operation, 1852797029, ScriptedHal::always,
                       GetParam().selector);
     makeEngine().start();
     advance(16.3);

@@ -11,7 +11,7 @@ namespace {
 constexpr OSStatus kInjected = fourCharCode("fail");
 
 TEST_F(SimulatedHalTest, FailuresMatchBySelectorAndObjectAndLastAsLongAsAsked) {
-    hal.injectFailure(HalOperation::getPropertyData, kInjected, SimulatedFailurePlan::always,
+    hal.injectFailure(HalOperation::getPropertyData, kInjected, ScriptedHal::always,
                       AudioProperty::bufferFrameSizeRange);
     hal.injectFailure(HalOperation::getPropertyData, kInjected, 2, AudioProperty::nominalSampleRate,
                       headphones);
