@@ -181,17 +181,13 @@ OSStatus ScriptedHal::createProcessTap(const TapDescription& description, AudioO
 }
 
 OSStatus ScriptedHal::destroyProcessTap(AudioObjectID tap) {
-    if (const auto failure = script(HalOperation::destroyProcessTap, tap)) {
-        return failure;
-    }
-    return SimulatedHal::destroyProcessTap(tap);
+    const auto failure = script(HalOperation::destroyProcessTap, tap);
+    return failure ? failure : SimulatedHal::destroyProcessTap(tap);
 }
 
 OSStatus ScriptedHal::setTapDescription(AudioObjectID tap, const TapDescription& description) {
-    if (const auto failure = script(HalOperation::setTapDescription, tap)) {
-        return failure;
-    }
-    return SimulatedHal::setTapDescription(tap, description);
+    const auto failure = script(HalOperation::setTapDescription, tap);
+    return failure ? failure : SimulatedHal::setTapDescription(tap, description);
 }
 
 OSStatus ScriptedHal::createAggregateDevice(const AggregateDeviceDescription& description,
@@ -213,39 +209,29 @@ OSStatus ScriptedHal::createAggregateDevice(const AggregateDeviceDescription& de
 }
 
 OSStatus ScriptedHal::destroyAggregateDevice(AudioObjectID id) {
-    if (const auto failure = script(HalOperation::destroyAggregateDevice, id)) {
-        return failure;
-    }
-    return SimulatedHal::destroyAggregateDevice(id);
+    const auto failure = script(HalOperation::destroyAggregateDevice, id);
+    return failure ? failure : SimulatedHal::destroyAggregateDevice(id);
 }
 
 OSStatus ScriptedHal::createIOProcID(AudioObjectID id, AudioDeviceIOBlock block,
                                      AudioDeviceIOProcID& procID) {
-    if (const auto failure = script(HalOperation::createIOProcID, id)) {
-        return failure;
-    }
-    return SimulatedHal::createIOProcID(id, std::move(block), procID);
+    const auto failure = script(HalOperation::createIOProcID, id);
+    return failure ? failure : SimulatedHal::createIOProcID(id, std::move(block), procID);
 }
 
 OSStatus ScriptedHal::destroyIOProcID(AudioObjectID id, AudioDeviceIOProcID procID) {
-    if (const auto failure = script(HalOperation::destroyIOProcID, id)) {
-        return failure;
-    }
-    return SimulatedHal::destroyIOProcID(id, procID);
+    const auto failure = script(HalOperation::destroyIOProcID, id);
+    return failure ? failure : SimulatedHal::destroyIOProcID(id, procID);
 }
 
 OSStatus ScriptedHal::deviceStart(AudioObjectID id, AudioDeviceIOProcID procID) {
-    if (const auto failure = script(HalOperation::deviceStart, id)) {
-        return failure;
-    }
-    return SimulatedHal::deviceStart(id, procID);
+    const auto failure = script(HalOperation::deviceStart, id);
+    return failure ? failure : SimulatedHal::deviceStart(id, procID);
 }
 
 OSStatus ScriptedHal::deviceStop(AudioObjectID id, AudioDeviceIOProcID procID) {
-    if (const auto failure = script(HalOperation::deviceStop, id)) {
-        return failure;
-    }
-    return SimulatedHal::deviceStop(id, procID);
+    const auto failure = script(HalOperation::deviceStop, id);
+    return failure ? failure : SimulatedHal::deviceStop(id, procID);
 }
 
 OSStatus ScriptedHal::addPropertyListener(AudioObjectID object,
@@ -268,11 +254,8 @@ OSStatus ScriptedHal::addPropertyListener(AudioObjectID object,
 OSStatus ScriptedHal::removePropertyListener(AudioObjectID object,
                                              const AudioObjectPropertyAddress& address,
                                              AudioObjectPropertyListenerID listener) {
-    if (const auto failure =
-            script(HalOperation::removePropertyListener, object, address.mSelector)) {
-        return failure;
-    }
-    return SimulatedHal::removePropertyListener(object, address, listener);
+    const auto failure = script(HalOperation::removePropertyListener, object, address.mSelector);
+    return failure ? failure : SimulatedHal::removePropertyListener(object, address, listener);
 }
 
 } // namespace quellora
