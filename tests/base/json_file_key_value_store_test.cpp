@@ -214,10 +214,16 @@ TEST_P(UnusableSettingsPathTest, IsMovedAsideAndQuelloraStartsWithDefaults) {
     }
 }
 
+std::string nameOf(const ::testing::TestParamInfo<InTheWay>& row) {
+    const char* names[] = {"Folder", "NamedPipe", "HugeFile", "UnreadableFile", "LinkToANamedPipe"};
+    return names[static_cast<int>(row.param)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Kinds, UnusableSettingsPathTest,
                          ::testing::Values(InTheWay::folder, InTheWay::namedPipe,
                                            InTheWay::hugeFile, InTheWay::unreadableFile,
-                                           InTheWay::linkToANamedPipe));
+                                           InTheWay::linkToANamedPipe),
+                         nameOf);
 
 TEST_F(JsonFileKeyValueStoreTest, ASymlinkedFileIsWrittenThroughAndStaysALink) {
     fs::create_directories(directory());
