@@ -56,6 +56,7 @@ TEST_F(AudioEngineDiagnosticsTest, OverloadsAreCountedAndLogged) {
     hal.reportOverload(aggregate());
     hal.reportOverload(aggregate());
     mainQueue.runUntilIdle();
+    EXPECT_TRUE(logged("IO overload (dropout) #1 at buffer=128 frames"));
     EXPECT_TRUE(logged("IO overload (dropout) #2 at buffer=128 frames"));
     EXPECT_EQ(AudioEngineTestPeer(*engine).ioState()._overloadCount.load(), 2);
     engine->stop();
