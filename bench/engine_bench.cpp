@@ -7,7 +7,7 @@
 #include "base/manual_dispatcher.h"
 #include "engine/audio_engine.h"
 #include "engine/hal/simulated/simulated_buffer_list.h"
-#include "engine/hal/simulated/simulated_hal.h"
+#include "support/scripted_hal.h"
 #include "support/test_signals.h"
 
 #include <benchmark/benchmark.h>
@@ -23,7 +23,7 @@ void runEnginePeriods(benchmark::State& state, bool metering, std::uint32_t chan
     Log::setSinks({std::make_shared<MemoryLogSink>()});
     ManualDispatcher mainQueue;
     ManualDispatcher diagnosticsQueue;
-    SimulatedHal hal(mainQueue);
+    ScriptedHal hal(mainQueue);
     const auto speakers =
         hal.addOutputDevice({.uid = "speakers",
                              .bufferFrameSize = frames,

@@ -2,8 +2,8 @@
 
 #include "app/app_state.h"
 #include "base/manual_dispatcher.h"
-#include "engine/hal/simulated/simulated_hal.h"
 #include "support/log_capture.h"
+#include "support/scripted_hal.h"
 #include "support/scripted_permission_source.h"
 
 #include <gtest/gtest.h>
@@ -68,7 +68,7 @@ protected:
     testing::LogCapture log;
     ManualDispatcher mainQueue;
     ManualDispatcher diagnosticsQueue;
-    SimulatedHal hal{mainQueue};
+    ScriptedHal hal{mainQueue};
     AudioObjectID speakers = hal.addOutputDevice({.uid = "speakers"});
     std::shared_ptr<InMemoryKeyValueStore> settings = std::make_shared<InMemoryKeyValueStore>();
     std::shared_ptr<ScriptedPermissionSource> permission =

@@ -89,7 +89,7 @@ TEST_F(AppStateTest, SwitchingOnAgainWithinTheStopWindowKeepsTheEngineAndLiftsTh
 }
 
 TEST_F(AppStateTest, EngineFailuresShowFromTheThirdAttemptUntilItRecovers) {
-    hal.injectFailure(HalOperation::createAggregateDevice, 1, SimulatedFailurePlan::always);
+    hal.injectFailure(HalOperation::createAggregateDevice, 1, ScriptedHal::always);
     auto& app = makeModel();
     advance(1.0);
     EXPECT_EQ(app.mode().get(), AppMode::on());
@@ -153,7 +153,7 @@ TEST_F(AppStateTest, OnWithoutAPipelineForTwoSecondsShowsThatItWaitsForAnOutput)
 }
 
 TEST_F(AppStateTest, AnEngineFailureShowsTheErrorRatherThanWaiting) {
-    hal.injectFailure(HalOperation::createAggregateDevice, 1, SimulatedFailurePlan::always);
+    hal.injectFailure(HalOperation::createAggregateDevice, 1, ScriptedHal::always);
     auto& app = makeModel();
     advance(10.0);
     EXPECT_EQ(app.mode().get(), AppMode::error("Reconnecting to your audio…"));

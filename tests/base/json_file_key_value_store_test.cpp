@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <csignal>
 #include <fstream>
 #include <limits>
@@ -216,9 +215,8 @@ TEST_P(UnusableSettingsPathTest, IsMovedAsideAndQuelloraStartsWithDefaults) {
 }
 
 std::string nameOf(const ::testing::TestParamInfo<InTheWay>& row) {
-    constexpr std::array<const char*, 5> names = {"Folder", "NamedPipe", "HugeFile",
-                                                  "UnreadableFile", "LinkToANamedPipe"};
-    return names.at(static_cast<std::size_t>(row.param));
+    const char* names[] = {"Folder", "NamedPipe", "HugeFile", "UnreadableFile", "LinkToANamedPipe"};
+    return names[static_cast<int>(row.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, UnusableSettingsPathTest,

@@ -137,7 +137,7 @@ TEST_F(RunAnnouncerTest, TellsTheModeOnceConnectedAndWhenTheServerComesAndGoes) 
 }
 
 TEST_F(RunAnnouncerTest, TellsTheEnginesFailureAndItsRecovery) {
-    hal.injectFailure(HalOperation::createAggregateDevice, 1, SimulatedFailurePlan::always);
+    hal.injectFailure(HalOperation::createAggregateDevice, 1, ScriptedHal::always);
     auto& app = makeModel();
     RunAnnouncer announcer(app, out, true);
     advance(1.3);

@@ -118,7 +118,7 @@ TEST(AudioEngineSoakThreadedTest, DriftingClocksForThirtySecondsOfAudio) {
     const testing::LogCapture log;
     ManualDispatcher mainQueue;
     ManualDispatcher diagnosticsQueue;
-    SimulatedHal hal(mainQueue);
+    ScriptedHal hal(mainQueue);
     const auto speakers = hal.addOutputDevice({.uid = "speakers", .bufferFrameSize = 512});
     hal.setDefaultOutput(speakers);
     mainQueue.runUntilIdle();

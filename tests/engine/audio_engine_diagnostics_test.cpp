@@ -36,20 +36,17 @@ TEST_F(AudioEngineDiagnosticsTest, LatencySummaryAfterEveryBuild) {
     EXPECT_THAT(*line, HasSubstr("tapPathOverhead≈1.000000ms+slack"));
     EXPECT_THAT(*line, HasSubstr("[dev=32 safety=16 frames]"));
     EXPECT_EQ(logCountStartingWith("Bluetooth output"), 0u);
-}
 
-TEST_F(AudioEngineDiagnosticsTest, BluetoothOutputsNameTheirProfile) {
+    // A headset in call mode names its profile.
     const auto headset = hal.addOutputDevice({.uid = "headset",
                                               .nominalSampleRate = 16000,
                                               .transportType = AudioTransport::bluetooth,
                                               .inputStreamCount = 1});
     hal.setDefaultOutput(headset);
-    mainQueue.runUntilIdle();
-    startedEngine();
-    EXPECT_TRUE(logged("Bluetooth output: profile=HFP/call mode (degraded — mic forced the link "
-                       "down) inputStreams=1 — "
-                       "device is aggregate clock master; tap is drift-compensated. (The active "
-                       "codec is not read; sample rate is the A2DP↔HFP signal.)"));
+    advance(0.8);
+    EXPECT_EQ(logCountStartingWith("Bluetooth output: profile=HFP/call mode (degraded — mic forced "
+                                   "the link down) inputStreams=1"),
+              1u);
 }
 
 TEST_F(AudioEngineDiagnosticsTest, OverloadsAreCountedAndLogged) {
@@ -59,6 +56,7 @@ TEST_F(AudioEngineDiagnosticsTest, OverloadsAreCountedAndLogged) {
     hal.reportOverload(aggregate());
     hal.reportOverload(aggregate());
     mainQueue.runUntilIdle();
+    EXPECT_TRUE(logged("IO overload (dropout) #1 at buffer=128 frames"));
     EXPECT_TRUE(logged("IO overload (dropout) #2 at buffer=128 frames"));
     EXPECT_EQ(AudioEngineTestPeer(*engine).ioState()._overloadCount.load(), 2);
     engine->stop();

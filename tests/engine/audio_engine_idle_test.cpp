@@ -154,7 +154,7 @@ TEST_F(AudioEngineIdleTest, OneActiveTickRestartsTheIdleCount) {
 }
 
 TEST_F(AudioEngineIdleTest, AnUnreadableProcessListCountsAsSilenceUnlessTheTapReceives) {
-    hal.injectFailure(HalOperation::getPropertyDataSize, 1, SimulatedFailurePlan::always,
+    hal.injectFailure(HalOperation::getPropertyDataSize, 1, ScriptedHal::always,
                       AudioProperty::processObjectList);
     hal.startPlayback(player, speakers);
     advance(3.0);

@@ -50,19 +50,17 @@ TEST_F(AudioEngineLifecycleTest, StopTearsEverythingDownAndIsSafeToRepeat) {
     EXPECT_EQ(hal.listenerCount(), 0u);
     audio.stop();
     EXPECT_EQ(logCount("Stopping audio engine"), 2u);
-}
 
-TEST_F(AudioEngineLifecycleTest, StopBeforeTheScheduledStartLeavesItNothingToDo) {
-    auto& audio = makeEngine();
+    // Before the scheduled start: nothing is left for it to do.
     audio.start();
     advance(0.2);
     audio.stop();
     advance(2.0);
-    EXPECT_TRUE(runningReports.empty());
+    EXPECT_EQ(runningReports.size(), 1u);
     EXPECT_TRUE(hal.aggregateDevices().empty());
 }
 
-TEST_F(AudioEngineLifecycleTest, OutputSwitchColdRestartsOnTheNewOutput) {
+TEST_F(AudioEngineLifecycleTest, OutputSwitchColdRestartsOnTheNewOutputAndOnlyTheLast) {
     startedEngine().updateCompressorParams(CompressorParams::defaults());
     const auto firstAggregate = aggregate();
     hal.setDefaultOutput(headphones);
@@ -80,21 +78,19 @@ TEST_F(AudioEngineLifecycleTest, OutputSwitchColdRestartsOnTheNewOutput) {
     EXPECT_EQ(hal.startedIOProcCount(headphones), 1u);
     EXPECT_EQ(engine->processingSampleRate(), 44100.0f);
     EXPECT_EQ(engine->compressor().lookaheadSamples(), 220);
-}
 
-TEST_F(AudioEngineLifecycleTest, TwoSwitchesWithinTheSettleTimeBuildOnlyTheLast) {
-    startedEngine();
-    hal.setDefaultOutput(headphones);
-    mainQueue.runUntilIdle();
-    advance(0.2);
+    // Two switches within the settle time build only the last.
     hal.setDefaultOutput(speakers);
     mainQueue.runUntilIdle();
+    advance(0.2);
+    hal.setDefaultOutput(headphones);
+    mainQueue.runUntilIdle();
     advance(0.4);
-    EXPECT_EQ(runningReports.size(), 2u);
+    EXPECT_EQ(runningReports.size(), 3u);
     EXPECT_EQ(hal.aggregateDevices().size(), 1u);
-    EXPECT_EQ(hal.aggregateDescription(aggregate())->mainSubDevice, "speakers");
-    EXPECT_TRUE(logged("Audio pipeline generation 3 started on stable output speakers"));
-    EXPECT_EQ(logCountStartingWith("Aggregate device created"), 2u);
+    EXPECT_EQ(hal.aggregateDescription(aggregate())->mainSubDevice, "headphones");
+    EXPECT_TRUE(logged("Audio pipeline generation 4 started on stable output headphones"));
+    EXPECT_EQ(logCountStartingWith("Aggregate device created"), 3u);
 }
 
 TEST_F(AudioEngineLifecycleTest, AnOutputChangingWhileSettlingNeedsASecondLook) {
@@ -160,8 +156,7 @@ class FailingBuildTest : public EngineTest, public ::testing::WithParamInterface
 // Attempts 1 and 2 fail quietly 0.4 s apart; from attempt 3 every failure is
 // reported, then retried every 5 s.
 TEST_P(FailingBuildTest, RetriesForeverAndReportsFromTheThirdAttempt) {
-    hal.injectFailure(GetParam().operation, 1852797029, SimulatedFailurePlan::always,
-                      GetParam().selector);
+    hal.injectFailure(GetParam().operation, 1852797029, ScriptedHal::always, GetParam().selector);
     makeEngine().start();
     advance(16.3);
     ASSERT_EQ(failureReports.size(), 4u);
@@ -329,23 +324,19 @@ TEST_F(AudioEngineLifecycleTest, SampleRateBurstsAreDebounced) {
     EXPECT_EQ(AudioEngineTestPeer(*engine).builtOutputRate(), 96000.0);
 }
 
+// Requests are clamped to the device's range, or applied as they are without one.
 TEST_F(AudioEngineLifecycleTest, BufferSizeRequestsAreAppliedAndLogged) {
-    EngineSwitchValues switches;
-    switches.desiredBufferFrames = 8;
-    auto& audio = startedEngine(switches);
+    auto& audio = startedEngine({.desiredBufferFrames = 8});
     EXPECT_TRUE(logged("Buffer frame size: requested=8 applied=15 frames range=[15…4096]"));
     EXPECT_TRUE(logged("Output client buffer frame size: applied=15 frames (= ring fill target)"));
     EXPECT_EQ(AudioEngineTestPeer(audio).outputBufferFrames(), 15);
-}
 
-TEST_F(AudioEngineLifecycleTest, BufferSizeWithoutARangeIsAppliedUnclamped) {
-    const auto noRange =
-        hal.addOutputDevice({.uid = "no-range", .bufferFrameSizeRange = std::nullopt});
-    hal.setDefaultOutput(noRange);
+    engine.reset();
+    runningReports.clear();
+    hal.setDefaultOutput(
+        hal.addOutputDevice({.uid = "no-range", .bufferFrameSizeRange = std::nullopt}));
     mainQueue.runUntilIdle();
-    EngineSwitchValues switches;
-    switches.desiredBufferFrames = 64;
-    startedEngine(switches);
+    startedEngine({.desiredBufferFrames = 64});
     EXPECT_TRUE(logged("Buffer frame size: requested=64 applied=64 frames range=[-1…-1]"));
     EXPECT_EQ(AudioEngineTestPeer(*engine).outputBufferFrames(), 64);
 }

@@ -1,30 +1,14 @@
-// The engine's pure decisions: retry pacing, the idle gate, device naming,
+// The engine's pure decisions: the idle gate, device naming,
 // buffer clamping, latency arithmetic and the user-facing failure texts.
 
 #include "engine/audio_activity_gate.h"
 #include "engine/device_queries.h"
 #include "engine/engine_error.h"
-#include "engine/pipeline_retry.h"
 
-#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 namespace quellora {
 namespace {
-
-using ::testing::AnyOf;
-using ::testing::HasSubstr;
-using ::testing::Not;
-
-TEST(PipelineRetryTest, TwoQuietQuickRetriesThenReportedCalmOnes) {
-    const PipelineRetry retry;
-    EXPECT_FALSE(retry.shouldReport(1));
-    EXPECT_FALSE(retry.shouldReport(2));
-    EXPECT_TRUE(retry.shouldReport(3));
-    EXPECT_TRUE(retry.shouldReport(40));
-    EXPECT_DOUBLE_EQ(retry.delay(1), 0.4);
-    EXPECT_DOUBLE_EQ(retry.delay(2), 0.4);
-    EXPECT_DOUBLE_EQ(retry.delay(3), 5.0);
-}
 
 TEST(AudioActivityGateTest, SuspendsAfterTwoIdleSecondsAndResumesOnActivity) {
     AudioActivityGate gate;
@@ -75,17 +59,11 @@ TEST(DeviceQueriesTest, LatencyBreakdownArithmetic) {
     EXPECT_DOUBLE_EQ(breakdown.deviceCompensatedMs(-1), 0.0);
 }
 
-TEST(EngineErrorTest, DescriptionsAreTheUserFacingTexts) {
+// The build failures' texts are checked where the engine reports them.
+TEST(EngineErrorTest, NoOutputAndMissingPiecesHaveTheirTexts) {
     EXPECT_EQ(EngineError(EngineError::Kind::noOutputDevice, -1).errorDescription(),
               "Can't find your speakers or headphones. Make sure they're connected.");
-    // A failed tap tells a Linux user what to look at, and sends nobody to
-    // another platform's settings.
-    const auto tapFailure = EngineError(EngineError::Kind::tapCreationFailed, 5).errorDescription();
-    EXPECT_THAT(tapFailure, HasSubstr("systemctl --user status pipewire wireplumber"));
-    EXPECT_THAT(tapFailure, Not(AnyOf(HasSubstr("System Settings"), HasSubstr("Privacy"))));
-    for (const auto kind :
-         {EngineError::Kind::aggregateDeviceFailed, EngineError::Kind::ioProcFailed,
-          EngineError::Kind::startFailed, EngineError::Kind::noTap, EngineError::Kind::noIOProc}) {
+    for (const auto kind : {EngineError::Kind::noTap, EngineError::Kind::noIOProc}) {
         EXPECT_EQ(EngineError(kind).errorDescription(), "Reconnecting to your audio…");
     }
     EXPECT_EQ(EngineError(EngineError::Kind::startFailed, 7).status(), 7);

@@ -3,8 +3,8 @@
 #include "base/manual_dispatcher.h"
 #include "engine/audio_engine.h"
 #include "engine/hal/simulated/simulated_buffer_list.h"
-#include "engine/hal/simulated/simulated_hal.h"
 #include "support/log_capture.h"
+#include "support/scripted_hal.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +77,7 @@ protected:
     ManualDispatcher mainQueue;
     ManualDispatcher diagnosticsQueue;
     Dispatcher::TimePoint startTime = mainQueue.now();
-    SimulatedHal hal{mainQueue};
+    ScriptedHal hal{mainQueue};
     AudioObjectID speakers = hal.addOutputDevice({.uid = "speakers"});
     AudioObjectID headphones = hal.addOutputDevice({.uid = "headphones",
                                                     .nominalSampleRate = 44100,

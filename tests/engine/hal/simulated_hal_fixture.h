@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/manual_dispatcher.h"
-#include "engine/hal/simulated/simulated_hal.h"
+#include "support/scripted_hal.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +35,7 @@ protected:
     }
 
     ManualDispatcher dispatcher;
-    SimulatedHal hal{dispatcher};
+    ScriptedHal hal{dispatcher};
     AudioObjectID speakers = hal.addOutputDevice({.uid = "speakers"});
     AudioObjectID headphones = hal.addOutputDevice({.uid = "headphones",
                                                     .nominalSampleRate = 44100,

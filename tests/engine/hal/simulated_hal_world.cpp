@@ -1,7 +1,7 @@
 #include "base/manual_dispatcher.h"
 #include "engine/hal/simulated/simulated_buffer_list.h"
-#include "engine/hal/simulated/simulated_hal.h"
 #include "hal_contract.h"
+#include "support/scripted_hal.h"
 
 #include <algorithm>
 
@@ -78,7 +78,7 @@ private:
     }
 
     ManualDispatcher dispatcher_;
-    std::unique_ptr<SimulatedHal> hal_ = std::make_unique<SimulatedHal>(dispatcher_);
+    std::unique_ptr<ScriptedHal> hal_ = std::make_unique<ScriptedHal>(dispatcher_);
     SimulatedBufferList tap_ = SimulatedBufferList::interleaved(2, 512);
     SimulatedBufferList output_ = SimulatedBufferList::interleaved(2, 512);
 };

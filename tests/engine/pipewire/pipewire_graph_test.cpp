@@ -76,15 +76,11 @@ protected:
     Graph graph;
 };
 
-TEST_F(StreamRoutingTest, OurNodesAreToldByNameAndNeverCountAsDevices) {
-    EXPECT_EQ(ownRoleOf("quellora-tap-AB12"), ownTapRole);
+TEST_F(StreamRoutingTest, OurNodesAreToldByNameAndWhoChoseAStreamsTarget) {
     EXPECT_EQ(ownRoleOf("quellora-aggregate-CD34"), ownAggregateRole);
     EXPECT_EQ(ownRoleOf("alsa_output.quellora-tap"), "");
     EXPECT_FALSE(graph.nodes[3].isSink());
     EXPECT_TRUE(graph.nodes[1].isSink());
-}
-
-TEST_F(StreamRoutingTest, WhoChoseAStreamsTarget) {
     EXPECT_EQ(targetChooser(graph, std::nullopt), TargetChooser::nobody);
     EXPECT_EQ(targetChooser(graph, "-1"), TargetChooser::nobody);
     // Our tap by name or serial, and a tap of an earlier run.
@@ -242,29 +238,10 @@ TEST(PipeWireGraphTest, MetadataNamesAndTransports) {
     EXPECT_EQ(transportCode(node, nullptr), AudioTransport::virtualDevice);
 }
 
-// Which application a client is, from its own properties and its streams'.
-struct IdentityCase {
-    const char* name;
-    std::string binary;
-    std::string applicationName;
-    std::string identity;
-};
-
-class ApplicationIdentityTest : public ::testing::TestWithParam<IdentityCase> {};
-
-TEST_P(ApplicationIdentityTest, IsTheNameElseTheBinary) {
-    const auto& c = GetParam();
-    EXPECT_EQ(applicationIdentity(c.binary, c.applicationName), c.identity);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, ApplicationIdentityTest,
-    ::testing::Values(IdentityCase{"nameWins", "firefox-esr", "Firefox", "Firefox"},
-                      IdentityCase{"binaryWithoutName", "electron", "", "electron"},
-                      IdentityCase{"neither", "", "", ""}),
-    [](const auto& testCase) { return std::string(testCase.param.name); });
-
-TEST(DirectOutputReasonTest, CallsInAnyCaseAndJackClients) {
+TEST(ProcessIdentityTest, NameElseBinaryAndCallsInAnyCaseOrJackPlayDirect) {
+    EXPECT_EQ(applicationIdentity("firefox-esr", "Firefox"), "Firefox");
+    EXPECT_EQ(applicationIdentity("electron", ""), "electron");
+    EXPECT_EQ(applicationIdentity("", ""), "");
     for (const char* role : {"Communication", "communication", "Phone", "phone", "PHONE"}) {
         EXPECT_EQ(directOutputReason(role, "pipewire-pulse"), DirectOutputReason::callAudio)
             << role;

@@ -25,12 +25,10 @@ struct SimulatedDevice {
     std::optional<std::string> uid;
     std::optional<std::string> name;
     bool aliveFlag = true;
-    // Aggregates come alive a while after creation.
+    // Until then an aggregate is not alive yet (its server takes a while).
     Dispatcher::TimePoint aliveFrom{};
     double nominalRate = 0;
     std::uint32_t bufferFrameSize = 0;
-    std::optional<std::uint32_t> reportedBufferFrameSize;
-    std::optional<std::uint32_t> lastBufferFrameSizeSet;
     // What the engine last told an aggregate its processing delays, in
     // frames; it reads back as the aggregate's latency, as on the server.
     std::optional<std::uint32_t> reportedProcessingLatency;
@@ -53,11 +51,6 @@ struct SimulatedDevice {
     std::shared_ptr<SimulatedIoProcTable> procs = std::make_shared<SimulatedIoProcTable>();
     // While the device runs on its own thread.
     std::unique_ptr<SimulatedDeviceClock> clock;
-
-    // What the device reads back, and runs at.
-    std::uint32_t reportedFrames() const {
-        return reportedBufferFrameSize.value_or(bufferFrameSize);
-    }
 };
 
 } // namespace quellora

@@ -61,10 +61,6 @@ bool SimulatedHal::hasProperty(AudioObjectID object, const AudioObjectPropertyAd
 OSStatus SimulatedHal::getPropertyDataSize(AudioObjectID object,
                                            const AudioObjectPropertyAddress& address,
                                            std::uint32_t& size) {
-    if (const auto failure =
-            failures_.take(HalOperation::getPropertyDataSize, object, address.mSelector)) {
-        return failure;
-    }
     std::optional<SimulatedPropertyValue> value;
     if (const auto status = lookUp(object, address, value)) {
         return status;
@@ -79,10 +75,6 @@ OSStatus SimulatedHal::getPropertyDataSize(AudioObjectID object,
 OSStatus SimulatedHal::getPropertyData(AudioObjectID object,
                                        const AudioObjectPropertyAddress& address,
                                        std::uint32_t& size, void* data) {
-    if (const auto failure =
-            failures_.take(HalOperation::getPropertyData, object, address.mSelector)) {
-        return failure;
-    }
     std::optional<SimulatedPropertyValue> value;
     if (const auto status = lookUp(object, address, value)) {
         return status;
@@ -93,10 +85,6 @@ OSStatus SimulatedHal::getPropertyData(AudioObjectID object,
 OSStatus SimulatedHal::getPropertyString(AudioObjectID object,
                                          const AudioObjectPropertyAddress& address,
                                          std::optional<std::string>& text) {
-    if (const auto failure =
-            failures_.take(HalOperation::getPropertyString, object, address.mSelector)) {
-        return failure;
-    }
     std::optional<SimulatedPropertyValue> value;
     if (const auto status = lookUp(object, address, value)) {
         return status;
@@ -111,10 +99,6 @@ OSStatus SimulatedHal::getPropertyString(AudioObjectID object,
 OSStatus SimulatedHal::setPropertyData(AudioObjectID object,
                                        const AudioObjectPropertyAddress& address,
                                        std::uint32_t size, const void* data) {
-    if (const auto failure =
-            failures_.take(HalOperation::setPropertyData, object, address.mSelector)) {
-        return failure;
-    }
     std::optional<SimulatedPropertyValue> value;
     if (const auto status = lookUp(object, address, value)) {
         return status;
@@ -140,7 +124,6 @@ OSStatus SimulatedHal::setPropertyData(AudioObjectID object,
         target.reportedProcessingLatency = frames;
         return kAudioHardwareNoError;
     }
-    target.lastBufferFrameSizeSet = frames;
     if (frames == 0) {
         return kAudioHardwareIllegalOperationError;
     }
@@ -166,9 +149,6 @@ OSStatus SimulatedHal::lookUp(AudioObjectID object, const AudioObjectPropertyAdd
 
 std::optional<SimulatedPropertyValue>
 SimulatedHal::property(AudioObjectID object, const AudioObjectPropertyAddress& address) const {
-    if (removedProperties_.contains({object, address.mSelector, address.mScope})) {
-        return std::nullopt;
-    }
     if (object == kAudioObjectSystemObject) {
         return systemProperty(address);
     }
@@ -282,7 +262,7 @@ SimulatedHal::deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress&
     case AudioProperty::nominalSampleRate:
         return SimulatedPropertyValue::fixed(entry.nominalRate);
     case AudioProperty::bufferFrameSize:
-        return SimulatedPropertyValue::fixed(entry.reportedFrames());
+        return SimulatedPropertyValue::fixed(entry.bufferFrameSize);
     case AudioProperty::bufferFrameSizeRange:
         if (!entry.bufferFrameSizeRange) {
             return std::nullopt;
@@ -323,9 +303,6 @@ SimulatedHal::deviceProperty(AudioObjectID id, const AudioObjectPropertyAddress&
 // Taps and aggregates
 
 OSStatus SimulatedHal::createProcessTap(const TapDescription& description, AudioObjectID& tap) {
-    if (const auto failure = failures_.take(HalOperation::createProcessTap, 0, 0)) {
-        return failure;
-    }
     const auto defaultRate =
         devices_.contains(defaultOutput_) ? device(defaultOutput_).nominalRate : 0.0;
     std::uint32_t channels = 2;
@@ -339,25 +316,18 @@ OSStatus SimulatedHal::createProcessTap(const TapDescription& description, Audio
         channels = device(*named).outputChannelCount;
     }
     tap = newObjectID();
-    taps_.emplace(tap, Tap{description, tapSampleRateOverride_.value_or(defaultRate), channels});
+    taps_.emplace(tap, Tap{description, defaultRate, channels});
     return kAudioHardwareNoError;
 }
 
 OSStatus SimulatedHal::destroyProcessTap(AudioObjectID tap) {
-    if (const auto failure = failures_.take(HalOperation::destroyProcessTap, tap, 0)) {
-        return failure;
-    }
     if (taps_.erase(tap) == 0) {
         return kAudioHardwareBadObjectError;
     }
-    std::erase_if(removedProperties_, [tap](const auto& key) { return std::get<0>(key) == tap; });
     return kAudioHardwareNoError;
 }
 
 OSStatus SimulatedHal::setTapDescription(AudioObjectID tap, const TapDescription& description) {
-    if (const auto failure = failures_.take(HalOperation::setTapDescription, tap, 0)) {
-        return failure;
-    }
     const auto found = taps_.find(tap);
     if (found == taps_.end()) {
         return kAudioHardwareBadObjectError;
@@ -372,9 +342,6 @@ OSStatus SimulatedHal::setTapDescription(AudioObjectID tap, const TapDescription
 
 OSStatus SimulatedHal::createAggregateDevice(const AggregateDeviceDescription& description,
                                              AudioObjectID& result) {
-    if (const auto failure = failures_.take(HalOperation::createAggregateDevice, 0, 0)) {
-        return failure;
-    }
     const auto main = deviceWithUID(description.mainSubDevice);
     if (!main) {
         return kAudioHardwareBadDeviceError;
@@ -396,7 +363,6 @@ OSStatus SimulatedHal::createAggregateDevice(const AggregateDeviceDescription& d
     const auto& mainDevice = device(*main);
     auto aggregate = std::make_unique<SimulatedDevice>();
     aggregate->uid = description.uid;
-    aggregate->aliveFrom = dispatcher_.now() + aggregateAliveDelay_;
     aggregate->nominalRate = mainDevice.nominalRate;
     aggregate->bufferFrameSize = mainDevice.bufferFrameSize;
     aggregate->bufferFrameSizeRange = mainDevice.bufferFrameSizeRange;
@@ -413,21 +379,10 @@ OSStatus SimulatedHal::createAggregateDevice(const AggregateDeviceDescription& d
     aggregate->followsMainRate = true;
     result = insertDevice(std::move(aggregate));
 
-    if (aggregateAliveDelay_ > Dispatcher::Duration::zero()) {
-        dispatcher_.postAfter(
-            aggregateAliveDelay_, [this, lifetime = std::weak_ptr(lifetime_), id = result] {
-                if (lifetime.lock() && devices_.contains(id) && isAlive(device(id))) {
-                    listeners_->notify(id, AudioProperty::deviceIsAlive);
-                }
-            });
-    }
     return kAudioHardwareNoError;
 }
 
 OSStatus SimulatedHal::destroyAggregateDevice(AudioObjectID id) {
-    if (const auto failure = failures_.take(HalOperation::destroyAggregateDevice, id, 0)) {
-        return failure;
-    }
     if (const auto status = deviceStatus(id)) {
         return status;
     }
@@ -442,9 +397,6 @@ OSStatus SimulatedHal::destroyAggregateDevice(AudioObjectID id) {
 
 OSStatus SimulatedHal::createIOProcID(AudioObjectID id, AudioDeviceIOBlock block,
                                       AudioDeviceIOProcID& procID) {
-    if (const auto failure = failures_.take(HalOperation::createIOProcID, id, 0)) {
-        return failure;
-    }
     if (const auto status = deviceStatus(id)) {
         return status;
     }
@@ -457,9 +409,6 @@ OSStatus SimulatedHal::createIOProcID(AudioObjectID id, AudioDeviceIOBlock block
 }
 
 OSStatus SimulatedHal::destroyIOProcID(AudioObjectID id, AudioDeviceIOProcID procID) {
-    if (const auto failure = failures_.take(HalOperation::destroyIOProcID, id, 0)) {
-        return failure;
-    }
     if (const auto status = deviceStatus(id)) {
         return status;
     }
@@ -476,9 +425,6 @@ OSStatus SimulatedHal::destroyIOProcID(AudioObjectID id, AudioDeviceIOProcID pro
 }
 
 OSStatus SimulatedHal::deviceStart(AudioObjectID id, AudioDeviceIOProcID procID) {
-    if (const auto failure = failures_.take(HalOperation::deviceStart, id, 0)) {
-        return failure;
-    }
     if (const auto status = deviceStatus(id)) {
         return status;
     }
@@ -495,10 +441,6 @@ OSStatus SimulatedHal::deviceStart(AudioObjectID id, AudioDeviceIOProcID procID)
 }
 
 OSStatus SimulatedHal::deviceStop(AudioObjectID id, AudioDeviceIOProcID procID) {
-    runQueuedAction(HalOperation::deviceStop);
-    if (const auto failure = failures_.take(HalOperation::deviceStop, id, 0)) {
-        return failure;
-    }
     if (const auto status = deviceStatus(id)) {
         return status;
     }
@@ -514,28 +456,12 @@ OSStatus SimulatedHal::deviceStop(AudioObjectID id, AudioDeviceIOProcID procID) 
     return kAudioHardwareNoError;
 }
 
-int SimulatedHal::runIOCycle(AudioObjectID id, const AudioBufferList& input,
-                             AudioBufferList& output) {
-    if (!devices_.contains(id)) {
-        return 0;
-    }
-    auto& target = device(id);
-    if (target.clock) {
-        throw std::logic_error("SimulatedHal: the device runs on its own thread");
-    }
-    return target.procs->runCycle(input, output);
-}
-
 // Listeners
 
 OSStatus SimulatedHal::addPropertyListener(AudioObjectID object,
                                            const AudioObjectPropertyAddress& address,
                                            AudioObjectPropertyListenerBlock block,
                                            AudioObjectPropertyListenerID& listener) {
-    if (const auto failure =
-            failures_.take(HalOperation::addPropertyListener, object, address.mSelector)) {
-        return failure;
-    }
     if (!objectExists(object)) {
         return kAudioHardwareBadObjectError;
     }
@@ -549,19 +475,11 @@ OSStatus SimulatedHal::addPropertyListener(AudioObjectID object,
 OSStatus SimulatedHal::removePropertyListener(AudioObjectID object,
                                               const AudioObjectPropertyAddress& address,
                                               AudioObjectPropertyListenerID listener) {
-    if (const auto failure =
-            failures_.take(HalOperation::removePropertyListener, object, address.mSelector)) {
-        return failure;
-    }
     if (listeners_->remove(object, address, listener)) {
         return kAudioHardwareNoError;
     }
     return objectExists(object) ? kAudioHardwareIllegalOperationError
                                 : kAudioHardwareBadObjectError;
-}
-
-std::size_t SimulatedHal::listenerCount(AudioObjectID object, FourCharCode selector) const {
-    return listeners_->count(object, selector);
 }
 
 } // namespace quellora

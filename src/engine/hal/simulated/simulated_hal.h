@@ -4,20 +4,16 @@
 #include "engine/hal/audio_hal.h"
 #include "engine/hal/simulated/simulated_device.h"
 #include "engine/hal/simulated/simulated_device_clock.h"
-#include "engine/hal/simulated/simulated_failure_plan.h"
 #include "engine/hal/simulated/simulated_listener_registry.h"
 #include "engine/hal/simulated/simulated_property_value.h"
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
-#include <tuple>
 #include <vector>
 
 namespace quellora {
@@ -67,8 +63,8 @@ struct ThreadedClockOptions {
     std::function<void(AudioObjectID device, const AudioBufferList& output)> outputSink{};
 };
 
-// A deterministic audio server in this process. Control operations, test
-// controls and listener delivery happen on the main thread; IO procs run when
+// A deterministic audio server in this process. Control operations and
+// listener delivery happen on the main thread; IO procs run when
 // a test calls runIOCycle or, after runDevicesOnThreads, on a thread per
 // running device.
 //
@@ -79,7 +75,7 @@ struct ThreadedClockOptions {
 // device that is not alive fails with kAudioHardwareNotRunningError. Object IDs are never reused.
 // Listeners on a removed object stay installed (so removing them succeeds and a leak stays
 // countable) but never fire again.
-class SimulatedHal final : public AudioHal {
+class SimulatedHal : public AudioHal {
 public:
     static constexpr std::int32_t defaultOwnPID = 4242;
     // An aggregate's own output.
@@ -136,19 +132,11 @@ public:
     // A profile switch: the device's output channels become these.
     // Announces 'srnd' (at output scope).
     void setChannelLayout(AudioObjectID device, std::vector<std::uint32_t> labels);
-    // Nothing: the UID property reads as present but without a value.
-    void setDeviceUID(AudioObjectID device, std::optional<std::string> uid);
-    // What 'fsiz' reads back from now on, whatever is set; nothing restores it.
-    void overrideReportedBufferFrameSize(AudioObjectID device, std::optional<std::uint32_t> frames);
     // Unplugs a device: announces 'livn' on it, stops its threads and procs
     // and the playback on it, leaves aggregates built on it dead and, if it
     // was the default output, makes the first remaining output the default
     // (none when no output remains), as servers do.
     void removeDevice(AudioObjectID device);
-    // Makes a property missing: hasProperty false, reads fail.
-    void removeProperty(AudioObjectID object, FourCharCode selector,
-                        FourCharCode scope = AudioScope::global);
-
     // Process objects; all of these announce 'prs#' on the system object.
     AudioObjectID addProcess(std::int32_t pid);
     AudioObjectID addProcess(const ProcessProfile& profile);
@@ -170,45 +158,9 @@ public:
     // 'unlv' on the system object when it changes.
     void setUnlevelledAudioReason(std::string reason);
 
-    // Aggregates created from now on come alive this long after creation
-    // (on the main dispatcher's clock) and announce 'livn' then.
-    void setAggregateAliveDelay(Dispatcher::Duration delay) { aggregateAliveDelay_ = delay; }
-    // Taps created from now on report this sample rate instead of the default
-    // output's; 0 stands for a tap without a usable format.
-    void overrideTapSampleRate(std::optional<double> rate) { tapSampleRateOverride_ = rate; }
-
-    // Failure injection; `times` = always (-1) for every call from now on.
-    void injectFailure(HalOperation operation, OSStatus status, int times = 1,
-                       FourCharCode selector = 0, AudioObjectID object = 0);
-    void clearFailures() { failures_.clear(); }
-    // Runs `action` once, inside the next call of `operation`, before the
-    // call takes effect: a change that races with the engine's own call.
-    void runDuringNextCall(HalOperation operation, std::function<void()> action);
-    // Changes of `selector` are no longer announced: a notification lost.
-    void loseNotifications(FourCharCode selector) { listeners_->mute(selector); }
-
-    // State for tests to check.
-    std::vector<AudioObjectID> taps() const;
-    std::optional<TapDescription> tapDescription(AudioObjectID tap) const;
     // Whether the tap takes what the process plays.
     bool tapTakes(AudioObjectID tap, AudioObjectID process) const;
-    std::vector<AudioObjectID> aggregateDevices() const;
-    std::optional<AggregateDeviceDescription> aggregateDescription(AudioObjectID device) const;
     std::optional<AudioObjectID> deviceWithUID(const std::string& uid) const;
-    bool deviceExists(AudioObjectID device) const { return devices_.contains(device); }
-    std::size_t ioProcCount(AudioObjectID device) const;
-    std::size_t startedIOProcCount(AudioObjectID device) const;
-    bool isIOProcStarted(AudioObjectID device, AudioDeviceIOProcID procID) const;
-    std::size_t listenerCount(AudioObjectID object, FourCharCode selector) const;
-    std::size_t listenerCount() const { return listeners_->count(); }
-    // The frames last passed to setPropertyData for 'fsiz', before clamping.
-    std::optional<std::uint32_t> lastBufferFrameSizeSet(AudioObjectID device) const;
-    // The delay last written to an aggregate's output latency, if any.
-    std::optional<std::uint32_t> reportedProcessingLatency(AudioObjectID aggregate) const;
-
-    // Manual IO: runs every started proc of the device once, on the calling
-    // thread; how many ran. Do not mix with a device running on its thread.
-    int runIOCycle(AudioObjectID device, const AudioBufferList& input, AudioBufferList& output);
 
     // Threaded IO: from now on every device with a started proc runs on its
     // own thread (see ThreadedClockOptions), at the rate and buffer size it
@@ -217,14 +169,11 @@ public:
     // or in stopDeviceThreads().
     void runDevicesOnThreads(ThreadedClockOptions options);
     void stopDeviceThreads();
-    bool isRunningOnThread(AudioObjectID device) const;
-    // Cycles the device has completed, manual and threaded.
-    std::uint64_t cycleCount(AudioObjectID device) const;
-    // Blocks until the device has completed `cycles` cycles; false on timeout.
-    bool waitForCycles(AudioObjectID device, std::uint64_t cycles,
-                       std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
 private:
+    // The tests' scripting and inspection of the server.
+    friend class ScriptedHal;
+
     struct Process {
         ProcessProfile profile;
         AudioObjectID playingOn = kAudioObjectUnknown;
@@ -262,8 +211,6 @@ private:
     bool isAlive(const SimulatedDevice& device) const;
     bool isRunningSomewhere(AudioObjectID device) const;
     bool tapHasRunningSource(AudioObjectID tap) const;
-    // Runs the action queued for `operation`, if any.
-    void runQueuedAction(HalOperation operation);
     AudioObjectID newObjectID() { return nextObjectID_++; }
     AudioObjectID insertDevice(std::unique_ptr<SimulatedDevice> device);
     void eraseDevice(AudioObjectID id);
@@ -281,20 +228,15 @@ private:
     Dispatcher& dispatcher_;
     const std::int32_t ownPID_;
     std::shared_ptr<SimulatedListenerRegistry> listeners_;
-    SimulatedFailurePlan failures_;
-    std::vector<std::pair<HalOperation, std::function<void()>>> queuedActions_;
 
     AudioObjectID nextObjectID_ = 100;
     AudioDeviceIOProcID nextProcID_ = 1;
     std::map<AudioObjectID, Process> processes_;
     std::map<AudioObjectID, Tap> taps_;
     std::map<AudioObjectID, std::unique_ptr<SimulatedDevice>> devices_;
-    std::set<std::tuple<AudioObjectID, FourCharCode, FourCharCode>> removedProperties_;
     AudioObjectID defaultOutput_ = kAudioObjectUnknown;
     std::string unlevelledAudioReason_;
 
-    Dispatcher::Duration aggregateAliveDelay_{};
-    std::optional<double> tapSampleRateOverride_;
     std::optional<ThreadedClockOptions> threadedClocks_;
     // Lets work posted to the dispatcher notice that the server is gone.
     std::shared_ptr<int> lifetime_ = std::make_shared<int>(0);

@@ -122,26 +122,10 @@ void SimulatedHal::setChannelLayout(AudioObjectID id, std::vector<std::uint32_t>
     listeners_->notify(id, AudioProperty::preferredChannelLayout, AudioScope::output);
 }
 
-void SimulatedHal::setDeviceUID(AudioObjectID id, std::optional<std::string> uid) {
-    device(id).uid = std::move(uid);
-}
-
-void SimulatedHal::overrideReportedBufferFrameSize(AudioObjectID id,
-                                                   std::optional<std::uint32_t> frames) {
-    device(id).reportedBufferFrameSize = frames;
-}
-
 void SimulatedHal::removeDevice(AudioObjectID id) {
     expectDevice(id);
     listeners_->notify(id, AudioProperty::deviceIsAlive);
     eraseDevice(id);
-}
-
-void SimulatedHal::removeProperty(AudioObjectID object, FourCharCode selector, FourCharCode scope) {
-    if (!objectExists(object)) {
-        noSuchObject("object", object);
-    }
-    removedProperties_.insert({object, selector, scope});
 }
 
 AudioObjectID SimulatedHal::addProcess(std::int32_t pid) {
@@ -180,7 +164,6 @@ void SimulatedHal::closeOutputStream(AudioObjectID id) {
 void SimulatedHal::removeProcess(AudioObjectID id) {
     setPlayback(id, kAudioObjectUnknown);
     processes_.erase(id);
-    std::erase_if(removedProperties_, [id](const auto& key) { return std::get<0>(key) == id; });
     listeners_->notify(kAudioObjectSystemObject, AudioProperty::processObjectList);
 }
 
@@ -201,58 +184,6 @@ void SimulatedHal::reportOverload(AudioObjectID id) {
     listeners_->notify(id, AudioProperty::processorOverload);
 }
 
-void SimulatedHal::injectFailure(HalOperation operation, OSStatus status, int times,
-                                 FourCharCode selector, AudioObjectID object) {
-    failures_.inject(operation, status, times, selector, object);
-}
-
-void SimulatedHal::runDuringNextCall(HalOperation operation, std::function<void()> action) {
-    queuedActions_.emplace_back(operation, std::move(action));
-}
-
-void SimulatedHal::runQueuedAction(HalOperation operation) {
-    const auto queued =
-        std::find_if(queuedActions_.begin(), queuedActions_.end(),
-                     [operation](const auto& entry) { return entry.first == operation; });
-    if (queued == queuedActions_.end()) {
-        return;
-    }
-    const auto action = std::move(queued->second);
-    queuedActions_.erase(queued);
-    action();
-}
-
-// State for tests to check
-
-std::vector<AudioObjectID> SimulatedHal::taps() const {
-    std::vector<AudioObjectID> result;
-    for (const auto& [id, entry] : taps_) {
-        result.push_back(id);
-    }
-    return result;
-}
-
-std::optional<TapDescription> SimulatedHal::tapDescription(AudioObjectID tap) const {
-    const auto found = taps_.find(tap);
-    return found != taps_.end() ? std::optional(found->second.description) : std::nullopt;
-}
-
-std::vector<AudioObjectID> SimulatedHal::aggregateDevices() const {
-    std::vector<AudioObjectID> result;
-    for (const auto& [id, entry] : devices_) {
-        if (entry->aggregate) {
-            result.push_back(id);
-        }
-    }
-    return result;
-}
-
-std::optional<AggregateDeviceDescription>
-SimulatedHal::aggregateDescription(AudioObjectID id) const {
-    const auto found = devices_.find(id);
-    return found != devices_.end() ? found->second->aggregate : std::nullopt;
-}
-
 std::optional<AudioObjectID> SimulatedHal::deviceWithUID(const std::string& uid) const {
     for (const auto& [id, entry] : devices_) {
         if (entry->uid == uid) {
@@ -260,26 +191,6 @@ std::optional<AudioObjectID> SimulatedHal::deviceWithUID(const std::string& uid)
         }
     }
     return std::nullopt;
-}
-
-std::size_t SimulatedHal::ioProcCount(AudioObjectID id) const {
-    return devices_.contains(id) ? device(id).procs->count() : 0;
-}
-
-std::size_t SimulatedHal::startedIOProcCount(AudioObjectID id) const {
-    return devices_.contains(id) ? device(id).procs->startedCount() : 0;
-}
-
-bool SimulatedHal::isIOProcStarted(AudioObjectID id, AudioDeviceIOProcID procID) const {
-    return devices_.contains(id) && device(id).procs->isStarted(procID);
-}
-
-std::optional<std::uint32_t> SimulatedHal::lastBufferFrameSizeSet(AudioObjectID id) const {
-    return devices_.contains(id) ? device(id).lastBufferFrameSizeSet : std::nullopt;
-}
-
-std::optional<std::uint32_t> SimulatedHal::reportedProcessingLatency(AudioObjectID id) const {
-    return devices_.contains(id) ? device(id).reportedProcessingLatency : std::nullopt;
 }
 
 // Threaded IO
@@ -301,23 +212,10 @@ void SimulatedHal::stopDeviceThreads() {
     threadedClocks_.reset();
 }
 
-bool SimulatedHal::isRunningOnThread(AudioObjectID id) const {
-    return devices_.contains(id) && device(id).clock != nullptr;
-}
-
-std::uint64_t SimulatedHal::cycleCount(AudioObjectID id) const {
-    return devices_.contains(id) ? device(id).procs->cycleCount() : 0;
-}
-
-bool SimulatedHal::waitForCycles(AudioObjectID id, std::uint64_t cycles,
-                                 std::chrono::milliseconds timeout) const {
-    return devices_.contains(id) && device(id).procs->waitForCycles(cycles, timeout);
-}
-
 // A device without a usable rate or buffer size has no clock to run on.
 void SimulatedHal::startClockIfNeeded(AudioObjectID id) {
     auto& target = device(id);
-    const auto frames = target.reportedFrames();
+    const auto frames = target.bufferFrameSize;
     if (!threadedClocks_ || target.clock || target.procs->startedCount() == 0 ||
         !(target.nominalRate > 0) || frames == 0) {
         return;
@@ -416,7 +314,6 @@ void SimulatedHal::eraseDevice(AudioObjectID id) {
     stopClock(id);
     device(id).procs->clear();
     devices_.erase(id);
-    std::erase_if(removedProperties_, [id](const auto& key) { return std::get<0>(key) == id; });
 
     // What depended on the device, announced as it changes.
     for (auto& [processID, entry] : processes_) {

@@ -45,12 +45,6 @@ bool SimulatedIoProcTable::contains(AudioDeviceIOProcID id) const {
     return find(id) != procs_.end();
 }
 
-bool SimulatedIoProcTable::isStarted(AudioDeviceIOProcID id) const {
-    const std::scoped_lock lock(mutex_);
-    const auto proc = find(id);
-    return proc != procs_.end() && proc->started;
-}
-
 std::size_t SimulatedIoProcTable::count() const {
     const std::scoped_lock lock(mutex_);
     return procs_.size();

@@ -24,7 +24,6 @@ public:
     void clear();
 
     bool contains(AudioDeviceIOProcID id) const;
-    bool isStarted(AudioDeviceIOProcID id) const;
     std::size_t count() const;
     std::size_t startedCount() const;
 

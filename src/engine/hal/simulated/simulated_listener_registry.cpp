@@ -28,9 +28,6 @@ bool SimulatedListenerRegistry::remove(AudioObjectID object,
 
 void SimulatedListenerRegistry::notify(AudioObjectID object, FourCharCode selector,
                                        FourCharCode scope) {
-    if (muted_.contains(selector)) {
-        return;
-    }
     for (const auto& [id, listener] : listeners_) {
         if (listener.object == object && listener.selector == selector && listener.scope == scope) {
             dispatcher_.post([weakSelf = weak_from_this(), listenerID = id] {

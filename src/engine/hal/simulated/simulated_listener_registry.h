@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <map>
 #include <memory>
-#include <set>
 
 namespace quellora {
 
@@ -30,9 +29,6 @@ public:
     void notify(AudioObjectID object, FourCharCode selector,
                 FourCharCode scope = AudioScope::global);
 
-    // From now on changes of `selector` reach no listener.
-    void mute(FourCharCode selector) { muted_.insert(selector); }
-
     std::size_t count(AudioObjectID object, FourCharCode selector) const;
     std::size_t count() const { return listeners_.size(); }
 
@@ -50,7 +46,6 @@ private:
     Dispatcher& dispatcher_;
     AudioObjectPropertyListenerID nextID_ = 1;
     std::map<AudioObjectPropertyListenerID, Listener> listeners_;
-    std::set<FourCharCode> muted_;
 };
 
 } // namespace quellora
