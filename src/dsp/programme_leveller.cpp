@@ -382,8 +382,8 @@ bool ProgrammeLeveller::hearsSpeechIn(float longLufs) noexcept {
     int active = 0;
     // At a start only the new programme counts: the pause or the other
     // programme before it would read as a syllable's rise.
-    const int window = currentPhase == Phase::starting ? std::min(startSpan, speechBlocks)
-                                                       : speechBlocks;
+    const int window =
+        currentPhase == Phase::starting ? std::min(startSpan, speechBlocks) : speechBlocks;
     for (int age = 0; age < std::min(available, window); ++age) {
         const auto slot = slotOf(age);
         if (blockLufs[slot] > absoluteGateLufs) {
