@@ -410,6 +410,44 @@ TEST(ProcessingChain, StandardWithTheTargetClearedIsTheCompressorAloneBitForBit)
     EXPECT_EQ(std::memcmp(viaChain.data(), direct.data(), direct.size() * sizeof(float)), 0);
 }
 
+// With a target the programme lands on it whatever the compressor does to
+// its loudness, lowering or raising it, and what the compressor's makeup
+// would add to the hiss of a pause is taken back.
+TEST(ProcessingChain, TheTargetHoldsWhateverTheCompressorAndAPauseStaysUnlifted) {
+    const auto hiss = stereoNoise(framesOf(6.0), decibelsToAmplitude(-60.0f), 4);
+    const auto input = concatenated(denseMusicLike(framesOf(12.0), rate, -30.0f), hiss);
+    const auto rmsDb = [](const std::vector<float>& stereo, double from, double to) {
+        double sum = 0.0;
+        for (auto i = framesOf(from) * 2; i < framesOf(to) * 2; ++i) {
+            sum += static_cast<double>(stereo[static_cast<std::size_t>(i)]) *
+                   static_cast<double>(stereo[static_cast<std::size_t>(i)]);
+        }
+        return 10.0 * std::log10(sum / static_cast<double>((framesOf(to) - framesOf(from)) * 2));
+    };
+    struct Case {
+        const char* name;
+        CompressorParams params;
+    };
+    auto heavy = CompressorParams::defaults();
+    heavy.threshold = -45.0f;
+    heavy.ratio = 8.0f;
+    auto none = CompressorParams::defaults();
+    none.ratio = 1.0f;
+    for (const auto& [name, params] : {Case{"standard", CompressorParams::defaults()},
+                                       Case{"heavy", heavy}, Case{"ratio 1", none}}) {
+        ProcessingChain chain;
+        chain.updateParams(params, rate);
+        chain.setProgrammeTarget(-18.0f);
+        chain.reset();
+        auto output = input;
+        runChain(chain, output, 480);
+        const auto settled = std::vector<float>(output.begin() + framesOf(8.0) * 2,
+                                                output.begin() + framesOf(12.0) * 2);
+        EXPECT_NEAR(integratedLufs(settled), -18.0, 1.0) << name;
+        EXPECT_LT(rmsDb(output, 14.0, 18.0), rmsDb(input, 14.0, 18.0) + 1.0) << name;
+    }
+}
+
 TEST(ProcessingChain, BypassedNightIsTheDelayedInput) {
     const auto input = programmeSignal(48000, rate);
     auto output = input;
