@@ -399,7 +399,28 @@ void PrivatePipeWireSession::moveStream(std::string_view streamNodeName,
     if (!serial) {
         throw std::runtime_error("no stream named \"" + std::string(streamNodeName) + "\"");
     }
-    runChecked({"pactl", "move-sink-input", *serial, std::string(sinkName)});
+    // pipewire-pulse 0.3.65 may answer a move and drop its metadata writes
+    // when pactl hangs up at once (a mixer that stays connected never meets
+    // this): the move is made again until the stream's target is written.
+    auto monitor = ChildProcess::start({"stdbuf", "-oL", "pw-metadata", "-m", "-n", "default"});
+    if (!monitor.waitForOutput("key:'default.audio.sink'", graphTimeout)) {
+        throw std::runtime_error("pw-metadata -m did not list the default metadata");
+    }
+    const auto written = "update: id:" + std::to_string(stream->id) + " key:'target.node'";
+    constexpr int attempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        const auto from = monitor.output().size();
+        runChecked({"pactl", "move-sink-input", *serial, std::string(sinkName)});
+        if (waitUntil([&] { return monitor.output().find(written, from) != std::string::npos; },
+                      milliseconds(1000))) {
+            return;
+        }
+        if (attempt == attempts) {
+            throw std::runtime_error("pipewire-pulse did not move \"" +
+                                     std::string(streamNodeName) + "\"");
+        }
+        std::cerr << "pipewire-pulse did not move " << streamNodeName << "; again\n";
+    }
 }
 
 void PrivatePipeWireSession::forceSampleRate(int rate) {
