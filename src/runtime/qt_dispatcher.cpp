@@ -9,7 +9,11 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <map>
+#include <mutex>
 #include <thread>
+#include <utility>
 
 namespace quellora {
 namespace {
@@ -22,30 +26,6 @@ constexpr auto preciseTimerLimit = seconds(1.0);
 
 Milliseconds wholeMillisecondsAtLeast(Dispatcher::Duration duration) {
     return std::max(std::chrono::ceil<Milliseconds>(duration), Milliseconds(1));
-}
-
-// Runs `item` once `due` has come, on `context`'s thread. A coarse timer that
-// fires early arms a precise one for the rest, so work never starts before
-// its time.
-void runWhenDue(QObject* context, const std::shared_ptr<WorkItem>& item,
-                Dispatcher::TimePoint due) {
-    if (item->isCancelled()) {
-        return;
-    }
-    const auto remaining = due - Dispatcher::Clock::now();
-    if (remaining <= Dispatcher::Duration::zero()) {
-        item->perform();
-        return;
-    }
-    // A child of the context, so destroying the dispatcher drops the work.
-    auto* timer = new QTimer(context);
-    timer->setSingleShot(true);
-    timer->setTimerType(remaining < preciseTimerLimit ? Qt::PreciseTimer : Qt::CoarseTimer);
-    QObject::connect(timer, &QTimer::timeout, context, [context, timer, item, due] {
-        timer->deleteLater();
-        runWhenDue(context, item, due);
-    });
-    timer->start(wholeMillisecondsAtLeast(remaining));
 }
 
 // A QTimer on the dispatcher's thread. The flag stops a tick whose timeout
@@ -103,10 +83,70 @@ private:
 
 } // namespace
 
+// Work waits in one queue in due order, posting order among equals, so
+// that work whose time came while the loop was busy still runs after work
+// due before it. One timer, on the dispatcher's thread, wakes the queue for
+// the earliest.
 struct QtDispatcher::Context {
-    QObject object; // lives on the creating thread; the target of all posted work
+    QObject object; // lives on the creating thread; the target of all wakes
+    QTimer timer{&object};
+    std::mutex mutex;
+    std::map<std::pair<TimePoint, std::uint64_t>, std::shared_ptr<WorkItem>> pending;
+    std::uint64_t posted = 0;
+    bool wakeQueued = false; // a wake is on its way through the event loop
+
+    Context() {
+        timer.setSingleShot(true);
+        QObject::connect(&timer, &QTimer::timeout, &object, [this] { runDue(); });
+    }
 
     bool isCurrentThread() const { return QThread::currentThread() == object.thread(); }
+
+    void add(TimePoint due, std::shared_ptr<WorkItem> item) {
+        const std::lock_guard lock(mutex);
+        const bool earliest = pending.empty() || due < pending.begin()->first.first;
+        pending.emplace(std::pair(due, posted++), std::move(item));
+        if (earliest) {
+            queueWake();
+        }
+    }
+
+    // Always through the event loop, even on the dispatcher's own thread:
+    // work posted for now runs after the caller returns. Mutex held.
+    void queueWake() {
+        if (!std::exchange(wakeQueued, true)) {
+            QMetaObject::invokeMethod(
+                &object, [this] { runDue(); }, Qt::QueuedConnection);
+        }
+    }
+
+    // Runs what was due when it started, then lets the event loop go on
+    // until the next is due: work that keeps posting more never starves it.
+    void runDue() {
+        const auto start = Clock::now();
+        std::unique_lock lock(mutex);
+        wakeQueued = false;
+        const auto postedBefore = posted;
+        while (!pending.empty() && pending.begin()->first.first <= start &&
+               pending.begin()->first.second < postedBefore) {
+            const auto item = std::move(pending.begin()->second);
+            pending.erase(pending.begin());
+            lock.unlock();
+            item->perform();
+            lock.lock();
+        }
+        if (pending.empty()) {
+            return;
+        }
+        const auto remaining = pending.begin()->first.first - Clock::now();
+        if (remaining <= Duration::zero()) {
+            queueWake();
+            return;
+        }
+        // A coarse timer that fires early only wakes the queue again.
+        timer.setTimerType(remaining < preciseTimerLimit ? Qt::PreciseTimer : Qt::CoarseTimer);
+        timer.start(wholeMillisecondsAtLeast(remaining));
+    }
 };
 
 QtDispatcher::QtDispatcher()
@@ -116,12 +156,7 @@ QtDispatcher::~QtDispatcher() = default;
 
 std::shared_ptr<WorkItem> QtDispatcher::postAfter(Duration delay, std::function<void()> work) {
     auto item = std::make_shared<WorkItem>(std::move(work));
-    const auto due = now() + std::max(delay, Duration::zero());
-    QObject* context = &context_->object;
-    // Always queued, even on the dispatcher's own thread: work posted for now
-    // runs after the caller returns, in the order it was posted.
-    QMetaObject::invokeMethod(
-        context, [context, item, due] { runWhenDue(context, item, due); }, Qt::QueuedConnection);
+    context_->add(now() + std::max(delay, Duration::zero()), item);
     return item;
 }
 
