@@ -99,7 +99,6 @@ void ProgrammeLeveller::prepare(float sampleRate) {
     const double a0 = 1.0 + alpha;
     const LoudnessMeter::Biquad voiceBand{alpha / a0, 0.0, -alpha / a0, -2.0 * std::cos(w0) / a0,
                                           (1.0 - alpha) / a0};
-    const LoudnessMeter::Biquad passThrough{1.0, 0.0, 0.0, 0.0, 0.0};
     const auto setLane = [this](int stage, int lane, const LoudnessMeter::Biquad& b) {
         auto& s = detectorStages[static_cast<std::size_t>(stage)];
         const auto l = static_cast<std::size_t>(lane);
@@ -113,10 +112,8 @@ void ProgrammeLeveller::prepare(float sampleRate) {
         setLane(0, lane, filters.shelf);
         setLane(1, lane, filters.highPass);
     }
+    // The voice band's second stage and the mid lane stay pass-through.
     setLane(0, 2, voiceBand);
-    setLane(1, 2, passThrough);
-    setLane(0, 3, passThrough);
-    setLane(1, 3, passThrough);
     // What the pair means leave out, the top octave, gets the weighting's
     // gain at the detector's highest frequency: the shelf's lift.
     const auto atNyquist = [](const LoudnessMeter::Biquad& b) {
@@ -136,10 +133,8 @@ void ProgrammeLeveller::reset(float bypassPosition) noexcept {
     blockVoiceEnergy = 0.0f;
     blockDetectorSamples = 0;
     hasPending = false;
-    blockVoiceShare.fill(0.0f);
-    blockMeanSquares.fill(energyFloor);
     blockFramesDone = 0;
-    blockLufs.fill(absoluteGateLufs - 10.0f);
+    // The history is read only as far as blocks were written since.
     blockCount = 0;
     speechHoldBlocks = 0;
     currentPhase = Phase::starting;
@@ -398,10 +393,8 @@ bool ProgrammeLeveller::hearsSpeechIn(float longLufs) noexcept {
     const float share = weightSum > 0.0f ? shareSum / weightSum : 0.0f;
     voiceBandShare_.store(share, std::memory_order_relaxed);
     const float mean = active > 0 ? sum / static_cast<float>(active) : 0.0f;
-    const float spread =
-        active > 1
-            ? std::sqrt(std::max(sumSquares / static_cast<float>(active) - mean * mean, 0.0f))
-            : 0.0f;
+    const float spread = std::sqrt(
+        std::max(sumSquares / static_cast<float>(std::max(active, 1)) - mean * mean, 0.0f));
     if (active >= speechBlocks / 3 && spread >= speechSpreadDb && share >= speechVoiceShare) {
         speechHoldBlocks = speechHoldLength;
     } else if (speechHoldBlocks > 0) {

@@ -134,16 +134,22 @@ class ProgrammeLevellerTest : public ::testing::Test {
 protected:
     static constexpr double target = -18.0;
 
-    // Levels `stereo` in 10 ms blocks, in place; the gain after each block.
-    std::vector<float> level(std::vector<float>& samples, int channels = 2) {
+    // Levels `samples` in blocks of `block` frames, in place; the gain
+    // after each block, and whether a pause was heard.
+    std::vector<float> level(std::vector<float>& samples, int channels = 2,
+                             std::vector<bool>* pauses = nullptr,
+                             std::int64_t block = blockFrames) {
         std::vector<float> gains;
         const auto frames = static_cast<std::int64_t>(samples.size()) / channels;
         const auto layout = ChannelLayout::conventional(channels);
-        for (std::int64_t at = 0; at < frames; at += blockFrames) {
-            leveller.process(samples.data() + at * channels, std::min(blockFrames, frames - at),
-                             channels, layout,
-                             ProgrammeLeveller::Aim::uniform(static_cast<float>(target)), 0.0f);
+        for (std::int64_t at = 0; at < frames; at += block) {
+            leveller.process(samples.data() + at * channels, std::min(block, frames - at), channels,
+                             layout, ProgrammeLeveller::Aim::uniform(static_cast<float>(target)),
+                             0.0f);
             gains.push_back(leveller.gainDb());
+            if (pauses) {
+                pauses->push_back(leveller.inPause());
+            }
         }
         return gains;
     }
@@ -156,21 +162,71 @@ protected:
     ProgrammeLeveller leveller;
 };
 
-// Room tone in a long pause is not lifted, and the programme after it is
-// levelled from its own start: a quiet one comes up, a loud one is never
-// played with the lift of the last.
+// Room tone before the first programme and in a long pause is not lifted,
+// and the programme after a pause is levelled from its own start: a quiet
+// one comes up, a loud one is never played with the lift of the last.
 TEST_F(ProgrammeLevellerTest, APauseHoldsAndItsHissIsNeverLifted) {
-    auto hiss = stereoNoise(framesOf(8.0), decibelsToAmplitude(-62.0f), 4);
-    auto programme = concatenated(concatenated(speechLike(framesOf(8.0), rate, -34.0f), hiss),
-                                  denseMusicLike(framesOf(8.0), rate, -10.0f));
+    const auto hiss = stereoNoise(framesOf(8.0), decibelsToAmplitude(-62.0f), 4);
+    const std::vector<float> opening(hiss.begin(), hiss.begin() + framesOf(2.0) * 2);
+    auto programme = concatenated(
+        concatenated(concatenated(opening, speechLike(framesOf(8.0), rate, -34.0f)), hiss),
+        denseMusicLike(framesOf(8.0), rate, -10.0f));
     const auto gains = level(programme);
 
-    EXPECT_GT(gains[blockAt(7.9)], 10.0f) << "the quiet speech is lifted";
-    for (std::size_t block = blockAt(9.0); block < blockAt(16.0); ++block) {
-        ASSERT_LE(gains[block], 0.01f) << "hiss lifted at block " << block;
+    EXPECT_GT(gains[blockAt(9.9)], 10.0f) << "the quiet speech is lifted";
+    for (std::size_t block = 0; block < blockAt(18.0); ++block) {
+        if (block < blockAt(2.0) || block >= blockAt(11.0)) {
+            ASSERT_LE(gains[block], 0.01f) << "hiss lifted at block " << block;
+        }
     }
-    EXPECT_LT(loudness(programme, 16.0, 17.0), target + 4.0) << "the music starts with a blast";
-    EXPECT_NEAR(loudness(programme, 19.0, 24.0), target, 1.5);
+    EXPECT_LT(loudness(programme, 18.0, 19.0), target + 4.0) << "the music starts with a blast";
+    EXPECT_NEAR(loudness(programme, 21.0, 26.0), target, 1.5);
+}
+
+// 600 ms of quiet is a pause; a shorter gap between two notes is not.
+TEST_F(ProgrammeLevellerTest, SixHundredMillisecondsOfQuietAreAPause) {
+    const auto silence = [](double seconds) {
+        return std::vector<float>(static_cast<std::size_t>(framesOf(seconds)) * 2, 0.0f);
+    };
+    auto programme = concatenated(
+        concatenated(concatenated(denseMusicLike(framesOf(4.0), rate, -24.0f), silence(0.58)),
+                     denseMusicLike(framesOf(3.42), rate, -24.0f, 3)),
+        silence(1.0));
+    std::vector<bool> pauses;
+    level(programme, 2, &pauses);
+
+    // The state after each 10 ms block: the second silence starts at 8 s.
+    EXPECT_EQ(std::find(pauses.begin(), pauses.end(), true) - pauses.begin(), 859);
+    EXPECT_TRUE(pauses.back());
+}
+
+// Hosts hand over any number of frames at a time, and a leveller reset
+// mid-stream starts afresh: neither changes what comes out.
+TEST_F(ProgrammeLevellerTest, HowTheStreamIsCutAndAResetChangeNothing) {
+    const auto programme = concatenated(speechLike(framesOf(5.0), rate, -34.0f),
+                                        denseMusicLike(framesOf(5.0), rate, -12.0f));
+    const auto levelledIn = [&](std::int64_t block) {
+        auto output = programme;
+        leveller.reset();
+        level(output, 2, nullptr, block);
+        return output;
+    };
+    const auto whole = levelledIn(framesOf(10.0));
+    for (const std::int64_t block : {37, 480}) {
+        const auto cut = levelledIn(block);
+        float worst = 0.0f;
+        for (std::size_t i = 0; i < cut.size(); ++i) {
+            worst = std::max(worst, std::fabs(cut[i] - whole[i]));
+        }
+        EXPECT_LT(worst, 1e-5f) << block << " frames at a time";
+    }
+    const auto fresh = levelledIn(480);
+    auto noise = stereoNoise(101, 0.5f, 5);
+    level(noise);
+    auto afterReset = programme;
+    leveller.reset();
+    level(afterReset);
+    EXPECT_EQ(afterReset, fresh);
 }
 
 // A pause between two stretches of the same programme changes nothing:
@@ -246,6 +302,23 @@ TEST_F(ProgrammeLevellerTest, SurroundGetsOneGainForEveryChannel) {
         stereo[2 * i] = stereo[2 * i + 1] = surround[6 * i + 2] * 0.70710678f;
     }
     EXPECT_NEAR(loudness(stereo, 3.0, 10.0) + 3.0, target, 2.0);
+}
+
+// Sound in one front channel or the centre alone is as loud to the leveller
+// as to the meter.
+TEST_F(ProgrammeLevellerTest, SurroundLandsOnTheTargetWhicheverChannelPlays) {
+    const auto music = denseMusicLike(framesOf(10.0), rate, -30.0f);
+    for (const std::size_t channel : {0u, 2u}) {
+        std::vector<float> surround(static_cast<std::size_t>(framesOf(10.0)) * 6, 0.0f);
+        for (std::size_t i = 0; i < surround.size() / 6; ++i) {
+            surround[6 * i + channel] = music[2 * i];
+        }
+        leveller.reset();
+        level(surround, 6);
+        LoudnessMeter meter(6, static_cast<int>(rate));
+        meter.add(surround.data() + framesOf(8.0) * 6, framesOf(2.0));
+        EXPECT_NEAR(meter.measurement().integratedLufs, target, 0.5) << "channel " << channel;
+    }
 }
 
 // Signals whose reconstructed waveform peaks between the samples.
