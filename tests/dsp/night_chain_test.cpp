@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <tuple>
 #include <vector>
 
 namespace quellora::testing {
@@ -96,6 +97,20 @@ TEST_F(NightLevellerTest, HoldsSteadyDenseMusicStill) {
     EXPECT_LE(*high - *low, 0.5f) << "the gain pumps on steady music";
     // Loud music goes down toward the level set for everything but speech.
     EXPECT_LT(gains.back(), -2.0f);
+}
+
+// Speech has most of its energy in its first formants, around 1 kHz: a
+// tone there is all voice band, tones two octaves away hardly any.
+TEST_F(NightLevellerTest, HearsTheVoiceBandAroundOneKilohertz) {
+    for (const auto& [hz, least, most] :
+         {std::tuple{1000.0f, 0.9f, 1.0f}, std::tuple{250.0f, 0.0f, 0.3f},
+          std::tuple{4000.0f, 0.0f, 0.3f}}) {
+        auto tone = sineTone(framesOf(1.0), 2, 0.1f, hz, rate);
+        leveller.reset();
+        level(tone);
+        EXPECT_GE(leveller.voiceBandShare(), least) << hz << " Hz";
+        EXPECT_LE(leveller.voiceBandShare(), most) << hz << " Hz";
+    }
 }
 
 TEST_F(NightLevellerTest, PullsASuddenLoudPassageDownWithinASecond) {
@@ -183,6 +198,22 @@ TEST_F(ProgrammeLevellerTest, APauseHoldsAndItsHissIsNeverLifted) {
     EXPECT_NEAR(loudness(programme, 21.0, 26.0), target, 1.5);
 }
 
+// A quiet programme after a loud one and a pause is a programme, not the
+// pause going on: it comes up as it would on its own.
+TEST_F(ProgrammeLevellerTest, AQuietProgrammeAfterALoudOneAndAPauseComesUp) {
+    auto alone = speechLike(framesOf(10.0), rate, -40.0f);
+    auto programme = concatenated(
+        concatenated(denseMusicLike(framesOf(6.0), rate, -4.0f),
+                     std::vector<float>(static_cast<std::size_t>(framesOf(2.0)) * 2, 0.0f)),
+        alone);
+    level(programme);
+    leveller.reset();
+    level(alone);
+
+    EXPECT_GT(loudness(alone, 5.0, 10.0), -30.0);
+    EXPECT_NEAR(loudness(programme, 13.0, 18.0), loudness(alone, 5.0, 10.0), 1.0);
+}
+
 // 600 ms of quiet is a pause; a shorter gap between two notes is not.
 TEST_F(ProgrammeLevellerTest, SixHundredMillisecondsOfQuietAreAPause) {
     const auto silence = [](double seconds) {
@@ -220,6 +251,7 @@ TEST_F(ProgrammeLevellerTest, HowTheStreamIsCutAndAResetChangeNothing) {
         }
         EXPECT_LT(worst, 1e-5f) << block << " frames at a time";
     }
+    // Reset in the middle of a block, with all that heard before it.
     const auto fresh = levelledIn(480);
     auto noise = stereoNoise(101, 0.5f, 5);
     level(noise);
@@ -247,6 +279,9 @@ TEST_F(ProgrammeLevellerTest, SteadyMusicKeepsOneGain) {
     const auto [low, high] =
         std::minmax_element(gains.begin() + static_cast<long>(blockAt(3.0)), gains.end());
     EXPECT_LE(*high - *low, 1.0f) << "the gain breathes on steady music";
+    const auto [settledLow, settledHigh] =
+        std::minmax_element(gains.begin() + static_cast<long>(blockAt(6.0)), gains.end());
+    EXPECT_LT(*settledHigh - *settledLow, 0.01f) << "once settled, the gain moves";
     EXPECT_NEAR(loudness(music, 3.0, 30.0), target, 1.0);
 }
 
