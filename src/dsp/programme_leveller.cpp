@@ -70,9 +70,11 @@ constexpr float louderJumpLu = 8.0f;
 constexpr float quieterJumpLu = 12.0f;
 constexpr int louderJumpBlocks = 10;
 constexpr int quieterJumpBlocks = 20;
-// Momentary loudness this far above the aim pulls the gain down fast.
+// Momentary loudness this far above the aim pulls the gain down fast:
+// after a jump up with no pause before it, the lift of the quieter
+// programme plays for a tenth of a second, not a third.
 constexpr float guardMarginLu = 6.0f;
-constexpr float guardDbPerSecond = 40.0f;
+constexpr float guardDbPerSecond = 120.0f;
 constexpr float energyFloor = 1e-12f;
 
 using compressor_kernel::finiteOrZero;
