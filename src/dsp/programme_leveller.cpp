@@ -70,9 +70,11 @@ constexpr float louderJumpLu = 8.0f;
 constexpr float quieterJumpLu = 12.0f;
 constexpr int louderJumpBlocks = 10;
 constexpr int quieterJumpBlocks = 20;
-// Momentary loudness this far above the aim pulls the gain down fast.
+// Momentary loudness this far above the aim pulls the gain down fast:
+// after a jump up with no pause before it, the lift of the quieter
+// programme plays for a tenth of a second, not a third.
 constexpr float guardMarginLu = 6.0f;
-constexpr float guardDbPerSecond = 40.0f;
+constexpr float guardDbPerSecond = 120.0f;
 constexpr float energyFloor = 1e-12f;
 
 using compressor_kernel::finiteOrZero;
@@ -99,7 +101,6 @@ void ProgrammeLeveller::prepare(float sampleRate) {
     const double a0 = 1.0 + alpha;
     const LoudnessMeter::Biquad voiceBand{alpha / a0, 0.0, -alpha / a0, -2.0 * std::cos(w0) / a0,
                                           (1.0 - alpha) / a0};
-    const LoudnessMeter::Biquad passThrough{1.0, 0.0, 0.0, 0.0, 0.0};
     const auto setLane = [this](int stage, int lane, const LoudnessMeter::Biquad& b) {
         auto& s = detectorStages[static_cast<std::size_t>(stage)];
         const auto l = static_cast<std::size_t>(lane);
@@ -113,10 +114,8 @@ void ProgrammeLeveller::prepare(float sampleRate) {
         setLane(0, lane, filters.shelf);
         setLane(1, lane, filters.highPass);
     }
+    // The voice band's second stage and the mid lane stay pass-through.
     setLane(0, 2, voiceBand);
-    setLane(1, 2, passThrough);
-    setLane(0, 3, passThrough);
-    setLane(1, 3, passThrough);
     // What the pair means leave out, the top octave, gets the weighting's
     // gain at the detector's highest frequency: the shelf's lift.
     const auto atNyquist = [](const LoudnessMeter::Biquad& b) {
@@ -130,36 +129,8 @@ void ProgrammeLeveller::prepare(float sampleRate) {
 }
 
 void ProgrammeLeveller::reset(float bypassPosition) noexcept {
-    detectorStates = {};
-    blockEnergy = 0.0f;
-    blockMidEnergy = 0.0f;
-    blockVoiceEnergy = 0.0f;
-    blockDetectorSamples = 0;
-    hasPending = false;
-    blockVoiceShare.fill(0.0f);
-    blockMeanSquares.fill(energyFloor);
-    blockFramesDone = 0;
-    blockLufs.fill(absoluteGateLufs - 10.0f);
-    blockCount = 0;
-    speechHoldBlocks = 0;
-    currentPhase = Phase::starting;
-    quietBlocks = 0;
-    louderBlocks = 0;
-    quieterBlocks = 0;
-    lowerBlocks = 0;
-    startSpan = 0;
-    programmeKnown = false;
-    programmeEnergy = 0.0f;
-    heardBlocks = 0;
-    programmeDb = 0.0f;
-    hasPrevious = false;
-    previousEnergy = 0.0f;
-    previousDb = 0.0f;
-    previousHeard = 0;
-    moving = false;
-    currentDb = 0.0f;
+    state = {};
     ramp.gain = 1.0f;
-    gainStep = 0.0f;
     ramp.bypass = bypassPosition;
     gainDb_.store(0.0f, std::memory_order_relaxed);
     hearsSpeech_.store(false, std::memory_order_relaxed);
@@ -173,30 +144,32 @@ void ProgrammeLeveller::process(float* samples, std::int64_t frameCount, std::in
     const int channels = std::clamp(layout.count, 1, ChannelLayout::maxChannels);
     const auto input = DetectorInput::of(layout);
     for (std::int64_t done = 0; done < frameCount;) {
-        const auto run = std::min(frameCount - done, blockFrames - blockFramesDone);
+        const auto run = std::min(frameCount - done, blockFrames - state.blockFramesDone);
         float* frames = samples + done * stride;
         detect(frames, run, stride, input);
-        ramp.apply(frames, run, stride, channels, gainStep, bypassTarget);
-        blockFramesDone += run;
+        ramp.apply(frames, run, stride, channels, state.gainStep, bypassTarget);
+        state.blockFramesDone += run;
         done += run;
-        if (blockFramesDone == blockFrames) {
-            const float detected = std::max(1.0f, static_cast<float>(blockDetectorSamples));
-            analyseBlock(blockEnergy / detected,
-                         blockMidEnergy > 0.0f ? blockVoiceEnergy / blockMidEnergy : 0.0f, aim);
-            blockEnergy = 0.0f;
-            blockMidEnergy = 0.0f;
-            blockVoiceEnergy = 0.0f;
-            blockDetectorSamples = 0;
-            blockFramesDone = 0;
+        if (state.blockFramesDone == blockFrames) {
+            const float detected = std::max(1.0f, static_cast<float>(state.blockDetectorSamples));
+            analyseBlock(state.blockEnergy / detected,
+                         state.blockMidEnergy > 0.0f ? state.blockVoiceEnergy / state.blockMidEnergy
+                                                     : 0.0f,
+                         aim);
+            state.blockEnergy = 0.0f;
+            state.blockMidEnergy = 0.0f;
+            state.blockVoiceEnergy = 0.0f;
+            state.blockDetectorSamples = 0;
+            state.blockFramesDone = 0;
         }
     }
     // A filter driven to overflow starts afresh rather than carry NaN for good.
-    for (auto& state : detectorStates) {
+    for (auto& lanes : state.detectorStates) {
         for (std::size_t lane = 0; lane < 4; ++lane) {
-            if (!std::isfinite(state.z1[lane]) || !std::isfinite(state.z2[lane]) ||
-                std::fabs(state.z1[lane]) < 1e-20f) {
-                state.z1[lane] = 0.0f;
-                state.z2[lane] = 0.0f;
+            if (!std::isfinite(lanes.z1[lane]) || !std::isfinite(lanes.z2[lane]) ||
+                std::fabs(lanes.z1[lane]) < 1e-20f) {
+                lanes.z1[lane] = 0.0f;
+                lanes.z2[lane] = 0.0f;
             }
         }
     }
@@ -250,8 +223,8 @@ void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int
     const F a1a = lanes(first.a1), a2a = lanes(first.a2);
     const F b0b = lanes(second.b0), b1b = lanes(second.b1), b2b = lanes(second.b2);
     const F a1b = lanes(second.a1), a2b = lanes(second.a2);
-    F z1a = lanes(detectorStates[0].z1), z2a = lanes(detectorStates[0].z2);
-    F z1b = lanes(detectorStates[1].z1), z2b = lanes(detectorStates[1].z2);
+    F z1a = lanes(state.detectorStates[0].z1), z2a = lanes(state.detectorStates[0].z2);
+    F z1b = lanes(state.detectorStates[1].z1), z2b = lanes(state.detectorStates[1].z2);
     F energy{};
     float topEnergy = 0.0f;
     int detected = 0;
@@ -290,91 +263,91 @@ void ProgrammeLeveller::detect(const float* frames, std::int64_t count, std::int
                                                          : 0.0f;
     };
     std::int64_t i = 0;
-    if (hasPending && count > 0) {
-        pair(pendingLeft, leftAt(0), pendingRight, rightAt(0));
-        hasPending = false;
+    if (state.hasPending && count > 0) {
+        pair(state.pendingLeft, leftAt(0), state.pendingRight, rightAt(0));
+        state.hasPending = false;
         i = 1;
     }
     for (; i + 1 < count; i += 2) {
         pair(leftAt(i), leftAt(i + 1), rightAt(i), rightAt(i + 1));
     }
     if (i < count) {
-        pendingLeft = leftAt(i);
-        pendingRight = rightAt(i);
-        hasPending = true;
+        state.pendingLeft = leftAt(i);
+        state.pendingRight = rightAt(i);
+        state.hasPending = true;
     }
-    vm::store(detectorStates[0].z1.data(), z1a);
-    vm::store(detectorStates[0].z2.data(), z2a);
-    vm::store(detectorStates[1].z1.data(), z1b);
-    vm::store(detectorStates[1].z2.data(), z2b);
-    blockEnergy += energy[0] + energy[1] + topWeight * topEnergy;
-    blockVoiceEnergy += energy[2];
-    blockMidEnergy += energy[3];
-    blockDetectorSamples += detected;
+    vm::store(state.detectorStates[0].z1.data(), z1a);
+    vm::store(state.detectorStates[0].z2.data(), z2a);
+    vm::store(state.detectorStates[1].z1.data(), z1b);
+    vm::store(state.detectorStates[1].z2.data(), z2b);
+    state.blockEnergy += energy[0] + energy[1] + topWeight * topEnergy;
+    state.blockVoiceEnergy += energy[2];
+    state.blockMidEnergy += energy[3];
+    state.blockDetectorSamples += detected;
 }
 
 void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const Aim& aim) noexcept {
     const float level = lufsOf(meanSquare);
-    const auto newestSlot = static_cast<std::size_t>(blockCount % historyBlocks);
-    blockLufs[newestSlot] = level;
-    blockMeanSquares[newestSlot] = std::max(meanSquare, energyFloor);
-    blockVoiceShare[newestSlot] = std::isfinite(voiceShare) ? voiceShare : 0.0f;
-    ++blockCount;
+    const auto newestSlot = static_cast<std::size_t>(state.blockCount % historyBlocks);
+    state.blockLufs[newestSlot] = level;
+    state.blockMeanSquares[newestSlot] = std::max(meanSquare, energyFloor);
+    state.blockVoiceShare[newestSlot] = std::isfinite(voiceShare) ? voiceShare : 0.0f;
+    ++state.blockCount;
 
     float momentaryEnergy = 0.0f;
-    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    const int available = static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks));
     for (int age = 0; age < std::min(available, momentaryBlocks); ++age) {
-        momentaryEnergy += blockMeanSquares[slotOf(age)];
+        momentaryEnergy += state.blockMeanSquares[slotOf(age)];
     }
     momentaryEnergy /= static_cast<float>(momentaryBlocks);
 
-    // Quiet only beside a much louder programme, yet moving as speech or
+    // Quiet only beside a much louder programme, yet state.moving as speech or
     // music does rather than lying still as room tone: a quieter programme.
-    const bool quiet = isQuiet(level) && !(currentPhase == Phase::paused &&
+    const bool quiet = isQuiet(level) && !(state.currentPhase == Phase::paused &&
                                            level >= quietFloorLufs && quietRunIsModulated());
-    quietBlocks = quiet ? quietBlocks + 1 : 0;
-    if (quietBlocks >= pauseBlocks) {
-        currentPhase = Phase::paused;
+    state.quietBlocks = quiet ? state.quietBlocks + 1 : 0;
+    if (state.quietBlocks >= pauseBlocks) {
+        state.currentPhase = Phase::paused;
     }
-    if (currentPhase == Phase::paused) {
+    if (state.currentPhase == Phase::paused) {
         if (quiet) {
             followPause();
         } else {
             startProgramme(0);
         }
     }
-    if (currentPhase == Phase::starting) {
-        startSpan = std::min(startSpan + 1, historyBlocks);
+    if (state.currentPhase == Phase::starting) {
+        state.startSpan = std::min(state.startSpan + 1, historyBlocks);
     }
-    const bool speech = hearsSpeechIn(programmeKnown ? lufsOf(programmeEnergy) : level);
-    if (!quiet && currentPhase == Phase::starting) {
-        ++heardBlocks;
-        programmeEnergy = startEnergy();
+    const bool speech = hearsSpeechIn(state.programmeKnown ? lufsOf(state.programmeEnergy) : level);
+    if (!quiet && state.currentPhase == Phase::starting) {
+        ++state.heardBlocks;
+        state.programmeEnergy = startEnergy();
         followStart(aim, speech);
-    } else if (!quiet && currentPhase == Phase::inside) {
+    } else if (!quiet && state.currentPhase == Phase::inside) {
         hear(meanSquare, momentaryEnergy);
         followProgramme(aim, speech);
     }
-    if (currentPhase != Phase::paused) {
+    if (state.currentPhase != Phase::paused) {
         // The guard: whatever the phase, nothing much louder than the aim
         // plays for long.
         const float guardDb =
             std::max(aim.speechLufs, aim.otherLufs) + guardMarginLu - lufsOf(momentaryEnergy);
-        if (currentDb > guardDb) {
-            currentDb = std::max(guardDb, currentDb - guardDbPerSecond * blockSeconds);
-            programmeDb = std::min(programmeDb, currentDb);
+        if (state.currentDb > guardDb) {
+            state.currentDb = std::max(guardDb, state.currentDb - guardDbPerSecond * blockSeconds);
+            state.programmeDb = std::min(state.programmeDb, state.currentDb);
         }
     }
-    inPause_.store(currentPhase == Phase::paused, std::memory_order_relaxed);
-    const float next = gainFromDecibels(currentDb);
-    gainStep = (next - ramp.gain) / static_cast<float>(blockFrames);
-    gainDb_.store(currentDb, std::memory_order_relaxed);
+    inPause_.store(state.currentPhase == Phase::paused, std::memory_order_relaxed);
+    const float next = gainFromDecibels(state.currentDb);
+    state.gainStep = (next - ramp.gain) / static_cast<float>(blockFrames);
+    gainDb_.store(state.currentDb, std::memory_order_relaxed);
 }
 
 // Speech: enough recent blocks that are not silence, a wide spread of their
 // levels (syllables) and a good share of the voice band.
 bool ProgrammeLeveller::hearsSpeechIn(float longLufs) noexcept {
-    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    const int available = static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks));
     float sum = 0.0f;
     float sumSquares = 0.0f;
     float shareSum = 0.0f;
@@ -382,51 +355,50 @@ bool ProgrammeLeveller::hearsSpeechIn(float longLufs) noexcept {
     int active = 0;
     // At a start only the new programme counts: the pause or the other
     // programme before it would read as a syllable's rise.
-    const int window =
-        currentPhase == Phase::starting ? std::min(startSpan, speechBlocks) : speechBlocks;
+    const int window = state.currentPhase == Phase::starting
+                           ? std::min(state.startSpan, speechBlocks)
+                           : speechBlocks;
     for (int age = 0; age < std::min(available, window); ++age) {
         const auto slot = slotOf(age);
-        if (blockLufs[slot] > absoluteGateLufs) {
-            const float level = std::max(blockLufs[slot], longLufs - 30.0f);
+        if (state.blockLufs[slot] > absoluteGateLufs) {
+            const float level = std::max(state.blockLufs[slot], longLufs - 30.0f);
             sum += level;
             sumSquares += level * level;
             ++active;
-            shareSum += blockMeanSquares[slot] * blockVoiceShare[slot];
-            weightSum += blockMeanSquares[slot];
+            shareSum += state.blockMeanSquares[slot] * state.blockVoiceShare[slot];
+            weightSum += state.blockMeanSquares[slot];
         }
     }
     const float share = weightSum > 0.0f ? shareSum / weightSum : 0.0f;
     voiceBandShare_.store(share, std::memory_order_relaxed);
     const float mean = active > 0 ? sum / static_cast<float>(active) : 0.0f;
-    const float spread =
-        active > 1
-            ? std::sqrt(std::max(sumSquares / static_cast<float>(active) - mean * mean, 0.0f))
-            : 0.0f;
+    const float spread = std::sqrt(
+        std::max(sumSquares / static_cast<float>(std::max(active, 1)) - mean * mean, 0.0f));
     if (active >= speechBlocks / 3 && spread >= speechSpreadDb && share >= speechVoiceShare) {
-        speechHoldBlocks = speechHoldLength;
-    } else if (speechHoldBlocks > 0) {
-        --speechHoldBlocks;
+        state.speechHoldBlocks = speechHoldLength;
+    } else if (state.speechHoldBlocks > 0) {
+        --state.speechHoldBlocks;
     }
-    const bool speech = speechHoldBlocks > 0;
+    const bool speech = state.speechHoldBlocks > 0;
     hearsSpeech_.store(speech, std::memory_order_relaxed);
     return speech;
 }
 
 bool ProgrammeLeveller::isQuiet(float level) const noexcept {
     return level < quietFloorLufs ||
-           (programmeKnown && level < lufsOf(programmeEnergy) - quietDepthLu);
+           (state.programmeKnown && level < lufsOf(state.programmeEnergy) - quietDepthLu);
 }
 
 // Over the quiet run (its last 1.2 s), the blocks above the floor of
 // silence: enough of them, and their levels spread as syllables and notes
 // spread. Silence before steady hiss does not count: it lies below.
 bool ProgrammeLeveller::quietRunIsModulated() const noexcept {
-    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    const int available = static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks));
     float sum = 0.0f;
     float sumSquares = 0.0f;
     int heard = 0;
-    for (int age = 0; age < std::min({available, quietBlocks + 1, speechBlocks}); ++age) {
-        const float level = blockLufs[slotOf(age)];
+    for (int age = 0; age < std::min({available, state.quietBlocks + 1, speechBlocks}); ++age) {
+        const float level = state.blockLufs[slotOf(age)];
         if (level >= quietFloorLufs) {
             sum += level;
             sumSquares += level * level;
@@ -442,9 +414,10 @@ bool ProgrammeLeveller::quietRunIsModulated() const noexcept {
 
 // A lift goes back to unity; a cut and the estimate hold.
 void ProgrammeLeveller::followPause() noexcept {
-    const float unityOrCut = std::min(programmeDb, 0.0f);
-    if (currentDb > unityOrCut) {
-        currentDb = std::max(unityOrCut, currentDb - pauseReleaseDbPerSecond * blockSeconds);
+    const float unityOrCut = std::min(state.programmeDb, 0.0f);
+    if (state.currentDb > unityOrCut) {
+        state.currentDb =
+            std::max(unityOrCut, state.currentDb - pauseReleaseDbPerSecond * blockSeconds);
     }
 }
 
@@ -452,37 +425,37 @@ void ProgrammeLeveller::followPause() noexcept {
 // newest `seedBlocks` heard, and those to come. The last programme known is
 // kept, in case this turns out to be that one going on.
 void ProgrammeLeveller::startProgramme(int seedBlocks) noexcept {
-    if (programmeKnown) {
-        hasPrevious = true;
-        previousEnergy = programmeEnergy;
-        previousDb = programmeDb;
-        previousHeard = heardBlocks;
+    if (state.programmeKnown) {
+        state.hasPrevious = true;
+        state.previousEnergy = state.programmeEnergy;
+        state.previousDb = state.programmeDb;
+        state.previousHeard = state.heardBlocks;
     }
-    currentPhase = Phase::starting;
-    programmeKnown = false;
-    startSpan = seedBlocks;
-    speechHoldBlocks = 0;
-    heardBlocks = 0;
+    state.currentPhase = Phase::starting;
+    state.programmeKnown = false;
+    state.startSpan = seedBlocks;
+    state.speechHoldBlocks = 0;
+    state.heardBlocks = 0;
     for (int age = 0; age < seedBlocks; ++age) {
-        heardBlocks += isQuiet(blockLufs[slotOf(age)]) ? 0 : 1;
+        state.heardBlocks += isQuiet(state.blockLufs[slotOf(age)]) ? 0 : 1;
     }
-    programmeEnergy = startEnergy();
-    louderBlocks = 0;
-    quieterBlocks = 0;
-    lowerBlocks = 0;
-    moving = false;
+    state.programmeEnergy = startEnergy();
+    state.louderBlocks = 0;
+    state.quieterBlocks = 0;
+    state.lowerBlocks = 0;
+    state.moving = false;
 }
 
 // The mean energy of what was heard since the start, gated as loudness is:
 // over 400 ms windows (within the start), those far below the rest left out.
 float ProgrammeLeveller::startEnergy() const noexcept {
     const int span = std::min<int>(
-        startSpan, static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks)));
+        state.startSpan, static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks)));
     const auto momentaryAt = [&](int age) {
         float sum = 0.0f;
         const int last = std::min(span, age + momentaryBlocks);
         for (int a = age; a < last; ++a) {
-            sum += blockMeanSquares[slotOf(a)];
+            sum += state.blockMeanSquares[slotOf(a)];
         }
         return sum / static_cast<float>(last - age);
     };
@@ -491,8 +464,8 @@ float ProgrammeLeveller::startEnergy() const noexcept {
         int count = 0;
         for (int age = 0; age < span; ++age) {
             const auto slot = slotOf(age);
-            if (!isQuiet(blockLufs[slot]) && lufsOf(momentaryAt(age)) >= gateLufs) {
-                sum += blockMeanSquares[slot];
+            if (!isQuiet(state.blockLufs[slot]) && lufsOf(momentaryAt(age)) >= gateLufs) {
+                sum += state.blockMeanSquares[slot];
                 ++count;
             }
         }
@@ -505,40 +478,41 @@ float ProgrammeLeveller::startEnergy() const noexcept {
 // its last several seconds, leaving out those whose 400 ms window lies far
 // below the rest (BS.1770's relative gate).
 void ProgrammeLeveller::hear(float energy, float momentaryEnergy) noexcept {
-    if (lufsOf(momentaryEnergy) >= lufsOf(programmeEnergy) + relativeGateLu) {
-        ++heardBlocks;
-        programmeEnergy +=
-            (energy - programmeEnergy) / static_cast<float>(std::min(heardBlocks, programmeBlocks));
+    if (lufsOf(momentaryEnergy) >= lufsOf(state.programmeEnergy) + relativeGateLu) {
+        ++state.heardBlocks;
+        state.programmeEnergy += (energy - state.programmeEnergy) /
+                                 static_cast<float>(std::min(state.heardBlocks, programmeBlocks));
     }
 }
 
 void ProgrammeLeveller::followStart(const Aim& aim, bool speech) noexcept {
-    if (hasPrevious && heardBlocks >= continuationBlocks &&
-        std::fabs(recentLufs(lufsOf(previousEnergy)) - lufsOf(previousEnergy)) <= continuationLu) {
-        currentPhase = Phase::inside;
-        programmeKnown = true;
-        programmeEnergy = previousEnergy;
-        heardBlocks = previousHeard;
-        programmeDb = previousDb;
-        currentDb = previousDb;
-        hasPrevious = false;
+    if (state.hasPrevious && state.heardBlocks >= continuationBlocks &&
+        std::fabs(recentLufs(lufsOf(state.previousEnergy)) - lufsOf(state.previousEnergy)) <=
+            continuationLu) {
+        state.currentPhase = Phase::inside;
+        state.programmeKnown = true;
+        state.programmeEnergy = state.previousEnergy;
+        state.heardBlocks = state.previousHeard;
+        state.programmeDb = state.previousDb;
+        state.currentDb = state.previousDb;
+        state.hasPrevious = false;
         return;
     }
-    const float allowed = allowedDb(lufsOf(programmeEnergy), aim, speech);
+    const float allowed = allowedDb(lufsOf(state.programmeEnergy), aim, speech);
     const float confidence =
-        std::min(1.0f, static_cast<float>(heardBlocks) / static_cast<float>(startingBlocks));
+        std::min(1.0f, static_cast<float>(state.heardBlocks) / static_cast<float>(startingBlocks));
     const float goal =
-        allowed > currentDb ? allowed - startMarginDb * (1.0f - confidence) : allowed;
-    if (goal < currentDb) {
-        currentDb = std::max(goal, currentDb - startCutDbPerSecond * blockSeconds);
+        allowed > state.currentDb ? allowed - startMarginDb * (1.0f - confidence) : allowed;
+    if (goal < state.currentDb) {
+        state.currentDb = std::max(goal, state.currentDb - startCutDbPerSecond * blockSeconds);
     } else {
-        currentDb = std::min(goal, currentDb + startBoostDbPerSecond * blockSeconds);
+        state.currentDb = std::min(goal, state.currentDb + startBoostDbPerSecond * blockSeconds);
     }
-    programmeDb = currentDb;
-    if (heardBlocks >= startingBlocks) {
-        programmeKnown = true;
-        hasPrevious = false;
-        currentPhase = Phase::inside;
+    state.programmeDb = state.currentDb;
+    if (state.heardBlocks >= startingBlocks) {
+        state.programmeKnown = true;
+        state.hasPrevious = false;
+        state.currentPhase = Phase::inside;
     }
 }
 
@@ -547,11 +521,11 @@ void ProgrammeLeveller::followStart(const Aim& aim, bool speech) noexcept {
 float ProgrammeLeveller::recentLufs(float otherwise) const noexcept {
     float energy = 0.0f;
     int heard = 0;
-    const int available = static_cast<int>(std::min<std::int64_t>(blockCount, historyBlocks));
+    const int available = static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks));
     for (int age = 0; age < std::min(available, shortTermBlocks); ++age) {
         const auto slot = slotOf(age);
-        if (!isQuiet(blockLufs[slot])) {
-            energy += blockMeanSquares[slot];
+        if (!isQuiet(state.blockLufs[slot])) {
+            energy += state.blockMeanSquares[slot];
             ++heard;
         }
     }
@@ -559,36 +533,38 @@ float ProgrammeLeveller::recentLufs(float otherwise) const noexcept {
 }
 
 void ProgrammeLeveller::followProgramme(const Aim& aim, bool speech) noexcept {
-    const float programmeLufs = lufsOf(programmeEnergy);
+    const float programmeLufs = lufsOf(state.programmeEnergy);
     const float shortTermLufs = recentLufs(programmeLufs);
-    louderBlocks = shortTermLufs > programmeLufs + louderJumpLu ? louderBlocks + 1 : 0;
-    quieterBlocks = shortTermLufs < programmeLufs - quieterJumpLu ? quieterBlocks + 1 : 0;
-    lowerBlocks = shortTermLufs < programmeLufs + relativeGateLu ? lowerBlocks + 1 : 0;
-    if (louderBlocks >= louderJumpBlocks || quieterBlocks >= quieterJumpBlocks ||
-        lowerBlocks >= programmeBlocks) {
-        startProgramme(
-            std::min(historyBlocks, std::max({louderBlocks, quieterBlocks, lowerBlocks})));
+    state.louderBlocks = shortTermLufs > programmeLufs + louderJumpLu ? state.louderBlocks + 1 : 0;
+    state.quieterBlocks =
+        shortTermLufs < programmeLufs - quieterJumpLu ? state.quieterBlocks + 1 : 0;
+    state.lowerBlocks = shortTermLufs < programmeLufs + relativeGateLu ? state.lowerBlocks + 1 : 0;
+    if (state.louderBlocks >= louderJumpBlocks || state.quieterBlocks >= quieterJumpBlocks ||
+        state.lowerBlocks >= programmeBlocks) {
+        startProgramme(std::min(
+            historyBlocks, std::max({state.louderBlocks, state.quieterBlocks, state.lowerBlocks})));
         return;
     }
 
     const float allowed = allowedDb(programmeLufs, aim, speech);
     const float step = programmeDbPerSecond * blockSeconds;
-    if (heardBlocks < programmeBlocks) {
+    if (state.heardBlocks < programmeBlocks) {
         // Still settling: the estimate gains seconds, the gain follows it.
         const float settling = settlingDbPerSecond * blockSeconds;
-        currentDb = std::clamp(allowed, currentDb - settling, currentDb + settling);
+        state.currentDb =
+            std::clamp(allowed, state.currentDb - settling, state.currentDb + settling);
     } else {
-        if (!moving && std::fabs(allowed - currentDb) > deadBandDb) {
-            moving = true;
+        if (!state.moving && std::fabs(allowed - state.currentDb) > deadBandDb) {
+            state.moving = true;
         }
-        if (moving) {
-            currentDb = std::clamp(allowed, currentDb - step, currentDb + step);
-            if (std::fabs(allowed - currentDb) < settledDb) {
-                moving = false;
+        if (state.moving) {
+            state.currentDb = std::clamp(allowed, state.currentDb - step, state.currentDb + step);
+            if (std::fabs(allowed - state.currentDb) < settledDb) {
+                state.moving = false;
             }
         }
     }
-    programmeDb = currentDb;
+    state.programmeDb = state.currentDb;
 }
 
 // The gain that brings a programme at `programmeLufs` to the aim; what does
@@ -597,7 +573,7 @@ float ProgrammeLeveller::allowedDb(float programmeLufs, const Aim& aim,
                                    bool speech) const noexcept {
     const float target = speech ? aim.speechLufs : aim.otherLufs;
     const float desired = std::clamp(target - programmeLufs, -maxCutDb, aim.maxBoostDb);
-    return speech ? desired : std::min(desired, std::max(currentDb, aim.otherMaxBoostDb));
+    return speech ? desired : std::min(desired, std::max(state.currentDb, aim.otherMaxBoostDb));
 }
 
 } // namespace quellora

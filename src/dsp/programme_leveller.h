@@ -86,7 +86,7 @@ public:
     // slowly; `paused`: a pause is heard and everything holds.
     enum class Phase { starting, inside, paused };
     // Processing thread only.
-    Phase phase() const noexcept { return currentPhase; }
+    Phase phase() const noexcept { return state.currentPhase; }
 
 private:
     static constexpr int historyBlocks = 150; // 3 s of 20 ms blocks
@@ -129,7 +129,7 @@ private:
     void followProgramme(const Aim& aim, bool speech) noexcept;
     // The ring slot of the block `age` blocks before the newest.
     std::size_t slotOf(int age) const noexcept {
-        return static_cast<std::size_t>((blockCount - 1 - age) % historyBlocks);
+        return static_cast<std::size_t>((state.blockCount - 1 - age) % historyBlocks);
     }
     float recentLufs(float otherwise) const noexcept;
     float allowedDb(float programmeLufs, const Aim& aim, bool speech) const noexcept;
@@ -139,42 +139,46 @@ private:
     float topWeight = 1.0f;
     std::int64_t blockFrames = 960;
 
-    // Signal history, owned by the processing thread.
-    std::array<LaneState, 2> detectorStates{};
-    float blockEnergy = 0.0f;
-    float blockMidEnergy = 0.0f;
-    float blockVoiceEnergy = 0.0f;
-    int blockDetectorSamples = 0;
-    // The first frame of a pair whose second is still to come.
-    bool hasPending = false;
-    float pendingLeft = 0.0f;
-    float pendingRight = 0.0f;
-    std::int64_t blockFramesDone = 0;
-    std::array<float, historyBlocks> blockLufs{}; // ring, newest at blockCount - 1
-    std::array<float, historyBlocks> blockVoiceShare{};
-    std::array<float, historyBlocks> blockMeanSquares{};
-    std::int64_t blockCount = 0;
-    std::int64_t speechHoldBlocks = 0;
+    // What was heard since the last reset, owned by the processing thread;
+    // a reset is a fresh value.
+    struct State {
+        std::array<LaneState, 2> detectorStates{};
+        float blockEnergy = 0.0f;
+        float blockMidEnergy = 0.0f;
+        float blockVoiceEnergy = 0.0f;
+        int blockDetectorSamples = 0;
+        // The first frame of a pair whose second is still to come.
+        bool hasPending = false;
+        float pendingLeft = 0.0f;
+        float pendingRight = 0.0f;
+        std::int64_t blockFramesDone = 0;
+        std::array<float, historyBlocks> blockLufs{}; // ring, newest at blockCount - 1
+        std::array<float, historyBlocks> blockVoiceShare{};
+        std::array<float, historyBlocks> blockMeanSquares{};
+        std::int64_t blockCount = 0;
+        std::int64_t speechHoldBlocks = 0;
 
-    Phase currentPhase = Phase::starting;
-    int quietBlocks = 0;          // in a row
-    int louderBlocks = 0;         // in a row, well above the programme's loudness
-    int quieterBlocks = 0;        // in a row, well below it
-    int lowerBlocks = 0;          // in a row, under the relative gate
-    int startSpan = 0;            // blocks since the start, up to the history's length
-    bool programmeKnown = false;  // past its start
-    float programmeEnergy = 0.0f; // mean of the programme's blocks heard
-    int heardBlocks = 0;          // since its start, not quiet
-    float programmeDb = 0.0f;     // the gain the programme plays at, kept through pauses
-    // The programme before this start, until the start is found to be new.
-    bool hasPrevious = false;
-    float previousEnergy = 0.0f;
-    float previousDb = 0.0f;
-    int previousHeard = 0;
-    bool moving = false;
-    float currentDb = 0.0f;
-    GainRamp ramp;         // as applied to the current frame
-    float gainStep = 0.0f; // per frame, toward the current block's target
+        Phase currentPhase = Phase::starting;
+        int quietBlocks = 0;          // in a row
+        int louderBlocks = 0;         // in a row, well above the programme's loudness
+        int quieterBlocks = 0;        // in a row, well below it
+        int lowerBlocks = 0;          // in a row, under the relative gate
+        int startSpan = 0;            // blocks since the start, up to the history's length
+        bool programmeKnown = false;  // past its start
+        float programmeEnergy = 0.0f; // mean of the programme's blocks heard
+        int heardBlocks = 0;          // since its start, not quiet
+        float programmeDb = 0.0f;     // the gain the programme plays at, kept through pauses
+        // The programme before this start, until the start is found to be new.
+        bool hasPrevious = false;
+        float previousEnergy = 0.0f;
+        float previousDb = 0.0f;
+        int previousHeard = 0;
+        bool moving = false;
+        float currentDb = 0.0f;
+        float gainStep = 0.0f; // per frame, toward the current block's target
+    };
+    State state;
+    GainRamp ramp; // as applied to the current frame
 
     std::atomic<float> gainDb_{0.0f};
     std::atomic<bool> hearsSpeech_{false};

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <tuple>
 #include <vector>
 
 namespace quellora::testing {
@@ -98,6 +99,20 @@ TEST_F(NightLevellerTest, HoldsSteadyDenseMusicStill) {
     EXPECT_LT(gains.back(), -2.0f);
 }
 
+// Speech has most of its energy in its first formants, around 1 kHz: a
+// tone there is all voice band, tones two octaves away hardly any.
+TEST_F(NightLevellerTest, HearsTheVoiceBandAroundOneKilohertz) {
+    for (const auto& [hz, least, most] :
+         {std::tuple{1000.0f, 0.9f, 1.0f}, std::tuple{250.0f, 0.0f, 0.3f},
+          std::tuple{4000.0f, 0.0f, 0.3f}}) {
+        auto tone = sineTone(framesOf(1.0), 2, 0.1f, hz, rate);
+        leveller.reset();
+        level(tone);
+        EXPECT_GE(leveller.voiceBandShare(), least) << hz << " Hz";
+        EXPECT_LE(leveller.voiceBandShare(), most) << hz << " Hz";
+    }
+}
+
 TEST_F(NightLevellerTest, PullsASuddenLoudPassageDownWithinASecond) {
     auto programme = concatenated(speechLike(framesOf(8.0), rate, -36.0f),
                                   denseMusicLike(framesOf(4.0), rate, -8.0f));
@@ -134,43 +149,150 @@ class ProgrammeLevellerTest : public ::testing::Test {
 protected:
     static constexpr double target = -18.0;
 
-    // Levels `stereo` in 10 ms blocks, in place; the gain after each block.
-    std::vector<float> level(std::vector<float>& samples, int channels = 2) {
+    // Levels `samples` in blocks of `block` frames, in place; the gain
+    // after each block, and whether a pause was heard.
+    std::vector<float> level(std::vector<float>& samples, int channels = 2,
+                             std::vector<bool>* pauses = nullptr,
+                             std::int64_t block = blockFrames) {
         std::vector<float> gains;
         const auto frames = static_cast<std::int64_t>(samples.size()) / channels;
         const auto layout = ChannelLayout::conventional(channels);
-        for (std::int64_t at = 0; at < frames; at += blockFrames) {
-            leveller.process(samples.data() + at * channels, std::min(blockFrames, frames - at),
-                             channels, layout,
-                             ProgrammeLeveller::Aim::uniform(static_cast<float>(target)), 0.0f);
+        for (std::int64_t at = 0; at < frames; at += block) {
+            leveller.process(samples.data() + at * channels, std::min(block, frames - at), channels,
+                             layout, ProgrammeLeveller::Aim::uniform(static_cast<float>(target)),
+                             0.0f);
             gains.push_back(leveller.gainDb());
+            if (pauses) {
+                pauses->push_back(leveller.inPause());
+            }
         }
         return gains;
     }
     static std::size_t blockAt(double seconds) { return static_cast<std::size_t>(seconds * 100.0); }
-    static double loudness(const std::vector<float>& stereo, double from, double to) {
-        return integratedLufs(std::vector<float>(stereo.begin() + framesOf(from) * 2,
-                                                 stereo.begin() + framesOf(to) * 2));
+    static double loudness(const std::vector<float>& samples, double from, double to,
+                           int channels = 2) {
+        LoudnessMeter meter(channels, static_cast<int>(rate));
+        meter.add(samples.data() + framesOf(from) * channels, framesOf(to) - framesOf(from));
+        return meter.measurement().integratedLufs;
     }
 
     ProgrammeLeveller leveller;
 };
 
-// Room tone in a long pause is not lifted, and the programme after it is
-// levelled from its own start: a quiet one comes up, a loud one is never
-// played with the lift of the last.
+// Room tone before the first programme and in a long pause is not lifted,
+// and the programme after a pause is levelled from its own start: a quiet
+// one comes up, a loud one is never played with the lift of the last.
 TEST_F(ProgrammeLevellerTest, APauseHoldsAndItsHissIsNeverLifted) {
-    auto hiss = stereoNoise(framesOf(8.0), decibelsToAmplitude(-62.0f), 4);
-    auto programme = concatenated(concatenated(speechLike(framesOf(8.0), rate, -34.0f), hiss),
-                                  denseMusicLike(framesOf(8.0), rate, -10.0f));
+    const auto hiss = stereoNoise(framesOf(8.0), decibelsToAmplitude(-62.0f), 4);
+    const std::vector<float> opening(hiss.begin(), hiss.begin() + framesOf(2.0) * 2);
+    auto programme = concatenated(
+        concatenated(concatenated(opening, speechLike(framesOf(8.0), rate, -34.0f)), hiss),
+        denseMusicLike(framesOf(8.0), rate, -10.0f));
     const auto gains = level(programme);
 
-    EXPECT_GT(gains[blockAt(7.9)], 10.0f) << "the quiet speech is lifted";
-    for (std::size_t block = blockAt(9.0); block < blockAt(16.0); ++block) {
-        ASSERT_LE(gains[block], 0.01f) << "hiss lifted at block " << block;
+    EXPECT_GT(gains[blockAt(9.9)], 10.0f) << "the quiet speech is lifted";
+    float largestStep = 0.0f;
+    for (std::size_t block = 1; block < gains.size(); ++block) {
+        largestStep = std::max(largestStep, std::fabs(gains[block] - gains[block - 1]));
     }
-    EXPECT_LT(loudness(programme, 16.0, 17.0), target + 4.0) << "the music starts with a blast";
-    EXPECT_NEAR(loudness(programme, 19.0, 24.0), target, 1.5);
+    EXPECT_LE(largestStep, 2.0f) << "the gain jumps";
+    for (std::size_t block = 0; block < blockAt(18.0); ++block) {
+        if (block < blockAt(2.0) || block >= blockAt(11.0)) {
+            ASSERT_LE(gains[block], 0.01f) << "hiss lifted at block " << block;
+        }
+    }
+    EXPECT_LT(loudness(programme, 18.0, 19.0), target + 4.0) << "the music starts with a blast";
+    EXPECT_NEAR(loudness(programme, 21.0, 26.0), target, 1.5);
+}
+
+// A quiet programme after a loud one and a pause is a programme, not the
+// pause going on: it comes up as it would on its own.
+TEST_F(ProgrammeLevellerTest, AQuietProgrammeAfterALoudOneAndAPauseComesUp) {
+    auto alone = speechLike(framesOf(10.0), rate, -40.0f);
+    auto programme = concatenated(
+        concatenated(denseMusicLike(framesOf(6.0), rate, -4.0f),
+                     std::vector<float>(static_cast<std::size_t>(framesOf(2.0)) * 2, 0.0f)),
+        alone);
+    level(programme);
+    leveller.reset();
+    level(alone);
+
+    EXPECT_GT(loudness(alone, 5.0, 10.0), -30.0);
+    EXPECT_NEAR(loudness(programme, 13.0, 18.0), loudness(alone, 5.0, 10.0), 1.0);
+}
+
+// 600 ms of quiet is a pause; a shorter gap between two notes is not.
+TEST_F(ProgrammeLevellerTest, SixHundredMillisecondsOfQuietAreAPause) {
+    const auto silence = [](double seconds) {
+        return std::vector<float>(static_cast<std::size_t>(framesOf(seconds)) * 2, 0.0f);
+    };
+    auto programme = concatenated(
+        concatenated(concatenated(denseMusicLike(framesOf(4.0), rate, -24.0f), silence(0.58)),
+                     denseMusicLike(framesOf(3.42), rate, -24.0f, 3)),
+        silence(1.0));
+    std::vector<bool> pauses;
+    level(programme, 2, &pauses);
+
+    // The state after each 10 ms block: the second silence starts at 8 s.
+    EXPECT_EQ(std::find(pauses.begin(), pauses.end(), true) - pauses.begin(), 859);
+    EXPECT_TRUE(pauses.back());
+}
+
+// Hosts hand over any number of frames at a time, and a leveller reset
+// mid-stream starts afresh: neither changes what comes out.
+TEST_F(ProgrammeLevellerTest, HowTheStreamIsCutAndAResetChangeNothing) {
+    const auto programme = concatenated(speechLike(framesOf(5.0), rate, -34.0f),
+                                        denseMusicLike(framesOf(5.0), rate, -12.0f));
+    const auto levelledIn = [&](std::int64_t block) {
+        auto output = programme;
+        leveller.reset();
+        level(output, 2, nullptr, block);
+        return output;
+    };
+    const auto whole = levelledIn(framesOf(10.0));
+    for (const std::int64_t block : {37, 480}) {
+        const auto cut = levelledIn(block);
+        float worst = 0.0f;
+        for (std::size_t i = 0; i < cut.size(); ++i) {
+            worst = std::max(worst, std::fabs(cut[i] - whole[i]));
+        }
+        EXPECT_LT(worst, 1e-5f) << block << " frames at a time";
+    }
+    // Reset in the middle of a block, with all that heard before it.
+    const auto fresh = levelledIn(480);
+    auto noise = stereoNoise(101, 0.5f, 5);
+    level(noise);
+    auto afterReset = programme;
+    leveller.reset();
+    level(afterReset);
+    EXPECT_EQ(afterReset, fresh);
+}
+
+// A programme straight after a much louder or quieter one is levelled from
+// its own start: its first seconds play near where it settles.
+TEST_F(ProgrammeLevellerTest, AProgrammeRightAfterAnotherStartsNearItsLevel) {
+    for (const auto& [before, after] : {std::pair{-10.0f, -30.0f}, std::pair{-30.0f, -10.0f}}) {
+        auto programme = concatenated(denseMusicLike(framesOf(8.0), rate, before),
+                                      denseMusicLike(framesOf(12.0), rate, after, 7));
+        leveller.reset();
+        level(programme);
+
+        EXPECT_NEAR(loudness(programme, 8.0, 11.0), loudness(programme, 14.0, 20.0), 3.0)
+            << before << " then " << after << " dB";
+    }
+}
+
+// A programme that swells slowly, never by a jump, is followed.
+TEST_F(ProgrammeLevellerTest, AProgrammeThatSwellsSlowlyIsFollowed) {
+    auto music = denseMusicLike(framesOf(20.0), rate, -30.0f);
+    for (std::size_t i = 0; i < music.size(); ++i) {
+        const double seconds = static_cast<double>(i / 2) / static_cast<double>(rate);
+        music[i] *=
+            decibelsToAmplitude(static_cast<float>(std::clamp(seconds - 4.0, 0.0, 12.0) * 0.5));
+    }
+    level(music);
+
+    EXPECT_NEAR(loudness(music, 17.0, 20.0), target, 2.0);
 }
 
 // A pause between two stretches of the same programme changes nothing:
@@ -191,6 +313,9 @@ TEST_F(ProgrammeLevellerTest, SteadyMusicKeepsOneGain) {
     const auto [low, high] =
         std::minmax_element(gains.begin() + static_cast<long>(blockAt(3.0)), gains.end());
     EXPECT_LE(*high - *low, 1.0f) << "the gain breathes on steady music";
+    const auto [settledLow, settledHigh] =
+        std::minmax_element(gains.begin() + static_cast<long>(blockAt(6.0)), gains.end());
+    EXPECT_LT(*settledHigh - *settledLow, 0.01f) << "once settled, the gain moves";
     EXPECT_NEAR(loudness(music, 3.0, 30.0), target, 1.0);
 }
 
@@ -201,9 +326,10 @@ TEST_F(ProgrammeLevellerTest, SteadyProgrammesLandOnTheTargetWhateverTheirSpectr
     struct Case {
         const char* name;
         std::vector<float> samples;
+        int channels = 2;
     };
-    const auto tone = [](float hz, float db) {
-        return sineTone(framesOf(10.0), 2, decibelsToAmplitude(db), hz, rate);
+    const auto tone = [](float hz, float db, int channels = 2) {
+        return sineTone(framesOf(10.0), channels, decibelsToAmplitude(db), hz, rate);
     };
     Case cases[] = {
         {"low tone", tone(80.0f, -24.0f)},
@@ -211,11 +337,12 @@ TEST_F(ProgrammeLevellerTest, SteadyProgrammesLandOnTheTargetWhateverTheirSpectr
         {"bright tone", tone(9000.0f, -30.0f)},
         {"white noise", stereoNoise(framesOf(10.0), decibelsToAmplitude(-26.0f), 9)},
         {"music", denseMusicLike(framesOf(10.0), rate, -8.0f)},
+        {"mono tone", tone(440.0f, -24.0f, 1), 1},
     };
     for (auto& c : cases) {
         leveller.reset();
-        level(c.samples);
-        EXPECT_NEAR(loudness(c.samples, 8.0, 10.0), target, 0.3) << c.name;
+        level(c.samples, c.channels);
+        EXPECT_NEAR(loudness(c.samples, 8.0, 10.0, c.channels), target, 0.3) << c.name;
     }
 }
 
@@ -246,6 +373,21 @@ TEST_F(ProgrammeLevellerTest, SurroundGetsOneGainForEveryChannel) {
         stereo[2 * i] = stereo[2 * i + 1] = surround[6 * i + 2] * 0.70710678f;
     }
     EXPECT_NEAR(loudness(stereo, 3.0, 10.0) + 3.0, target, 2.0);
+}
+
+// Sound in one front channel or the centre alone is as loud to the leveller
+// as to the meter.
+TEST_F(ProgrammeLevellerTest, SurroundLandsOnTheTargetWhicheverChannelPlays) {
+    const auto music = denseMusicLike(framesOf(10.0), rate, -30.0f);
+    for (const std::size_t channel : {0u, 2u}) {
+        std::vector<float> surround(static_cast<std::size_t>(framesOf(10.0)) * 6, 0.0f);
+        for (std::size_t i = 0; i < surround.size() / 6; ++i) {
+            surround[6 * i + channel] = music[2 * i];
+        }
+        leveller.reset();
+        level(surround, 6);
+        EXPECT_NEAR(loudness(surround, 8.0, 10.0, 6), target, 0.5) << "channel " << channel;
+    }
 }
 
 // Signals whose reconstructed waveform peaks between the samples.
@@ -369,45 +511,32 @@ INSTANTIATE_TEST_SUITE_P(Rates, ChainLookaheadTest,
                                            LookaheadCase{44100.0f, 220, 314},
                                            LookaheadCase{96000.0f, 480, 678}));
 
+// Standard is the compressor alone, bit for bit: as built, and after a
+// target was set and cleared again.
 TEST(ProcessingChain, StandardIsTheCompressorAloneBitForBit) {
     const auto programme = programmeSignal(72000, rate);
-    auto viaChain = programme;
     auto direct = programme;
-    ProcessingChain chain;
-    chain.updateParams(CompressorParams::defaults(), rate);
     AudioCompressor compressor;
     compressor.updateParams(CompressorParams::defaults(), rate);
-
-    runChain(chain, viaChain, 500);
     const auto frames = static_cast<std::int64_t>(direct.size() / 2);
     for (std::int64_t at = 0; at < frames; at += 500) {
         compressor.processInterleaved(direct.data() + at * 2,
                                       std::min<std::int64_t>(500, frames - at), 2);
     }
-    EXPECT_EQ(std::memcmp(viaChain.data(), direct.data(), direct.size() * sizeof(float)), 0);
-}
-
-// A target set and cleared again leaves Standard exactly as it was.
-TEST(ProcessingChain, StandardWithTheTargetClearedIsTheCompressorAloneBitForBit) {
-    const auto programme = programmeSignal(72000, rate);
-    auto viaChain = programme;
-    auto direct = programme;
-    ProcessingChain chain;
-    chain.updateParams(CompressorParams::defaults(), rate);
-    chain.setProgrammeTarget(-18.0f);
-    EXPECT_GT(chain.lookaheadSamples(), 240);
-    chain.setProgrammeTarget(std::nullopt);
-    chain.reset();
-    AudioCompressor compressor;
-    compressor.updateParams(CompressorParams::defaults(), rate);
-
-    runChain(chain, viaChain, 500);
-    const auto frames = static_cast<std::int64_t>(direct.size() / 2);
-    for (std::int64_t at = 0; at < frames; at += 500) {
-        compressor.processInterleaved(direct.data() + at * 2,
-                                      std::min<std::int64_t>(500, frames - at), 2);
+    for (const bool targetWasSet : {false, true}) {
+        ProcessingChain chain;
+        chain.updateParams(CompressorParams::defaults(), rate);
+        if (targetWasSet) {
+            chain.setProgrammeTarget(-18.0f);
+            EXPECT_GT(chain.lookaheadSamples(), 240);
+            chain.setProgrammeTarget(std::nullopt);
+            chain.reset();
+        }
+        auto viaChain = programme;
+        runChain(chain, viaChain, 500);
+        EXPECT_EQ(std::memcmp(viaChain.data(), direct.data(), direct.size() * sizeof(float)), 0)
+            << (targetWasSet ? "after a target was cleared" : "as built");
     }
-    EXPECT_EQ(std::memcmp(viaChain.data(), direct.data(), direct.size() * sizeof(float)), 0);
 }
 
 // With a target the programme lands on it whatever the compressor does to
