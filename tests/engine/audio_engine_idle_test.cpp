@@ -153,6 +153,33 @@ TEST_F(AudioEngineIdleTest, OneActiveTickRestartsTheIdleCount) {
     EXPECT_TRUE(suspended());
 }
 
+// After a resume the idle count starts from it: two whole seconds of
+// silence before IO stops again, whatever the phase of the ticks.
+TEST_F(AudioEngineIdleTest, AfterAResumeTwoWholeSecondsOfSilenceSuspendAgain) {
+    suspend();
+    advance(0.5);
+    hal.startPlayback(player, speakers);
+    mainQueue.runUntilIdle();
+    ASSERT_FALSE(suspended());
+    hal.stopPlayback(player);
+    advance(1.9);
+    EXPECT_FALSE(suspended());
+    advance(0.2);
+    EXPECT_TRUE(suspended());
+}
+
+// A notification whose news cannot be read resumes IO at once: a second of
+// idle IO costs less than the start of a sound.
+TEST_F(AudioEngineIdleTest, ANotificationThatCannotBeReadResumesAtOnce) {
+    suspend();
+    hal.injectFailure(HalOperation::getPropertyData, 1852797029, 1,
+                      AudioProperty::tapHasRunningSource);
+    hal.startPlayback(player, speakers);
+    mainQueue.runUntilIdle();
+    EXPECT_FALSE(suspended());
+    EXPECT_TRUE(ioRunning());
+}
+
 TEST_F(AudioEngineIdleTest, AnUnreadableProcessListCountsAsSilenceUnlessTheTapReceives) {
     hal.injectFailure(HalOperation::getPropertyDataSize, 1, ScriptedHal::always,
                       AudioProperty::processObjectList);
