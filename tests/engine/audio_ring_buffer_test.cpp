@@ -51,6 +51,16 @@ TEST(AudioRingBufferTest, WritesAndReadsAcrossTheWrapInOrder) {
     EXPECT_EQ(ring.write(second.data(), 600), 600);
     EXPECT_EQ(ring.read(out.data(), 600), 600);
     EXPECT_EQ(out, second);
+    // A single frame, as an IO cycle of one frame hands over; and mono.
+    EXPECT_EQ(ring.write(second.data(), 1), 1);
+    EXPECT_EQ(ring.read(out.data(), 1), 1);
+    EXPECT_EQ(out[0], 600.0f);
+    AudioRingBuffer mono(4, 1);
+    const float samples[] = {1.0f, 2.0f, 3.0f};
+    EXPECT_EQ(mono.write(samples, 3), 3);
+    EXPECT_EQ(mono.read(out.data(), 3), 3);
+    EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 3),
+              std::vector<float>(samples, samples + 3));
 }
 
 TEST(AudioRingBufferTest, AShortReadIsZeroFilledAndLeavesTheRingEmpty) {
