@@ -134,6 +134,27 @@ TEST_F(QuelloraRecovery, SwitchingTheDefaultOutputLeavesNoSilence) {
     }
 }
 
+// A server that stops reading Quellora (here: it waits for a client that
+// does not answer for the metadata Quellora binds) gets a new connection,
+// and sound is levelled again once that client answers.
+TEST_F(QuelloraRecovery, ConnectsAgainWhenTheServerStopsAnswering) {
+    startQuellora();
+    auto stuck = ChildProcess::start({UNANSWERING_METADATA_EXECUTABLE});
+    ASSERT_TRUE(stuck.waitForOutput("exported\n", 5s)) << stuck.errors();
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return quellora->errors().find("The PipeWire server stopped answering Quellora; "
+                                           "connecting again") != std::string::npos;
+        },
+        15s))
+        << quellora->errors();
+
+    stuck.sendSignal(SIGCONT);
+    auto playback = session().play(tone(-12.0, 60.0), AudioClient::native);
+    waitUntilProcessed(playback.nodeName(), "speakers", 15s);
+    expectCompressedTone(session().record("speakers", 0.8), "after connecting again");
+}
+
 TEST(QuelloraWithoutServer, SaysSoWaitsAndStartsOnceTheServerIsThere) {
     PrivatePipeWireSession session({.startAudioServer = false});
     auto quellora = ChildProcess::start({QUELLORA_EXECUTABLE, "run"});

@@ -26,6 +26,10 @@ constexpr auto reconnectInterval = seconds(1.0);
 // How long a destroyed tap waits for the next generation to take it over.
 constexpr auto tapLinger = seconds(1.5);
 constexpr auto overloadPollInterval = seconds(1.0);
+// A healthy server answers in milliseconds even when busy; one that takes
+// this long has stopped reading us.
+constexpr auto answerCheckInterval = seconds(1.0);
+constexpr auto answerPatience = std::chrono::milliseconds(5000);
 
 } // namespace
 
@@ -57,6 +61,7 @@ struct PipeWireHal::Impl {
     std::shared_ptr<WorkItem> reconnect;
     std::shared_ptr<WorkItem> retirement; // the end of lingering taps
     std::unique_ptr<RepeatingTimer> overloadPoll;
+    std::unique_ptr<RepeatingTimer> answerCheck;
     std::map<AudioObjectID, std::int64_t> overloadsSeen;
     // When the graph is next looked at for news that comes without a change
     // of it; max while no look is due. Locked.
@@ -66,11 +71,14 @@ struct PipeWireHal::Impl {
 
     explicit Impl(Dispatcher& queue)
         : mainQueue(queue)
-        , session(std::make_unique<Session>([this] { postChanges(graphChanged()); },
-                                            [this](std::uint64_t connection) {
-                                                post(
-                                                    [this, connection] { serverLost(connection); });
-                                            }))
+        , session(std::make_unique<Session>(
+              [this] { postChanges(graphChanged()); },
+              [this](std::uint64_t connection) {
+                  post([this, connection] {
+                      dropConnection(connection, "The PipeWire server went away; waiting "
+                                                 "for it to come back");
+                  });
+              }))
         , view(*session)
         , router(view, *session, queue)
         , registry(view, *session) {}
@@ -99,6 +107,9 @@ struct PipeWireHal::Impl {
         }
         connected = true;
         log.notice("Connected to the PipeWire server");
+        answerCheck =
+            mainQueue.startRepeatingTimer(answerCheckInterval, answerCheckInterval, seconds(0.5),
+                                          lifetime.guard([this] { checkAnswering(); }));
         std::vector<PropertyChange> changes;
         {
             const Session::Lock lock(*session);
@@ -114,9 +125,24 @@ struct PipeWireHal::Impl {
         }
     }
 
+    // Dropping a connection the server no longer reads also frees whoever
+    // waits on our streams there: the session manager, in that deadlock.
+    void checkAnswering() {
+        std::uint64_t connection = 0;
+        {
+            const Session::Lock lock(*session);
+            if (session->stillAnswering(answerPatience)) {
+                return;
+            }
+            connection = session->connectionNumber();
+        }
+        dropConnection(connection,
+                       "The PipeWire server stopped answering Quellora; connecting again");
+    }
+
     // Everything known of the old server goes: what comes back is learnt
     // from the new registry, as on a first connection.
-    void serverLost(std::uint64_t connection) {
+    void dropConnection(std::uint64_t connection, const char* why) {
         if (!connected) {
             return; // the failed attempt cleaned up after itself; a retry is due
         }
@@ -126,8 +152,9 @@ struct PipeWireHal::Impl {
             if (connection != session->connectionNumber()) {
                 return; // news of a connection that was replaced already
             }
-            log.error("The PipeWire server went away; waiting for it to come back");
+            log.error("%{public}s", why);
             connected = false;
+            answerCheck.reset();
             for (auto& [id, aggregate] : view.aggregates) {
                 aggregate.reset();
             }

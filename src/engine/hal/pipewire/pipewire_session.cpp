@@ -170,6 +170,7 @@ void Session::disconnect() {
     pw_core_disconnect(core_);
     core_ = nullptr;
     broken_ = false;
+    askedAt_.reset();
     graph_ = Graph{};
     pw_thread_loop_signal(loop_, false);
 }
@@ -210,6 +211,21 @@ bool Session::roundtrip(std::chrono::milliseconds timeout) {
         return false;
     }
     return waitFor([this] { return done_; }, timeout);
+}
+
+bool Session::stillAnswering(std::chrono::milliseconds patience) {
+    if (!connected()) {
+        return true; // a lost connection is told of by the server's hang-up
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (askedAt_) {
+        return now - *askedAt_ <= patience;
+    }
+    answerSeq_ = pw_core_sync(core_, PW_ID_CORE, 0);
+    if (answerSeq_ >= 0) {
+        askedAt_ = now;
+    }
+    return true;
 }
 
 bool Session::setDefaultMetadata(std::uint32_t subject, const std::string& key,
@@ -478,6 +494,9 @@ void Session::onCoreDone(void* data, std::uint32_t id, int seq) {
     if (id == PW_ID_CORE && seq == self.pendingSeq_) {
         self.done_ = true;
         pw_thread_loop_signal(self.loop_, false);
+    }
+    if (id == PW_ID_CORE && seq == self.answerSeq_) {
+        self.askedAt_.reset();
     }
 }
 

@@ -57,6 +57,12 @@ public:
     Graph& graph() { return graph_; }
     pw_core* core() { return core_; }
     AudioObjectID nextObjectId() { return nextObjectId_++; }
+    // Asks the server for an answer unless one is awaited already; false
+    // once one has been awaited longer than `patience`. A server that holds
+    // our messages unread (PipeWire 0.3 can deadlock a client that binds the
+    // session manager's metadata while the session manager waits on one of
+    // that client's streams) answers nothing ever again. With the lock held.
+    bool stillAnswering(std::chrono::milliseconds patience);
     // Waits until the server has handled everything sent so far.
     bool roundtrip(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
     // Waits, releasing the lock meanwhile, until `ready` holds or time runs out.
@@ -102,6 +108,8 @@ private:
     Graph graph_;
     AudioObjectID nextObjectId_ = 100;
     int pendingSeq_ = -1;
+    int answerSeq_ = -1;
+    std::optional<std::chrono::steady_clock::time_point> askedAt_; // while an answer is awaited
     bool done_ = false;
     bool broken_ = false; // the server went away; waits end at once
     std::uint64_t connectionNumber_ = 0;
