@@ -294,12 +294,7 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
     state.blockVoiceShare[newestSlot] = std::isfinite(voiceShare) ? voiceShare : 0.0f;
     ++state.blockCount;
 
-    float momentaryEnergy = 0.0f;
-    const int available = static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks));
-    for (int age = 0; age < std::min(available, momentaryBlocks); ++age) {
-        momentaryEnergy += state.blockMeanSquares[slotOf(age)];
-    }
-    momentaryEnergy /= static_cast<float>(momentaryBlocks);
+    const float momentaryEnergy = windowEnergy(momentaryBlocks);
 
     // Quiet only beside a much louder programme, yet state.moving as speech or
     // music does rather than lying still as room tone: a quieter programme.
@@ -324,9 +319,11 @@ void ProgrammeLeveller::analyseBlock(float meanSquare, float voiceShare, const A
         ++state.heardBlocks;
         state.programmeEnergy = startEnergy();
         followStart(aim, speech);
-    } else if (!quiet && state.currentPhase == Phase::inside) {
+    } else if (state.currentPhase == Phase::inside) {
         hear(meanSquare, momentaryEnergy);
-        followProgramme(aim, speech);
+        if (!quiet) {
+            followProgramme(aim, speech);
+        }
     }
     if (state.currentPhase != Phase::paused) {
         // The guard: whatever the phase, nothing much louder than the aim
@@ -447,7 +444,8 @@ void ProgrammeLeveller::startProgramme(int seedBlocks) noexcept {
 }
 
 // The mean energy of what was heard since the start, gated as loudness is:
-// over 400 ms windows (within the start), those far below the rest left out.
+// over 400 ms windows (within the start), those far below the rest left
+// out, the gaps inside the rest kept.
 float ProgrammeLeveller::startEnergy() const noexcept {
     const int span = std::min<int>(
         state.startSpan, static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks)));
@@ -464,7 +462,7 @@ float ProgrammeLeveller::startEnergy() const noexcept {
         int count = 0;
         for (int age = 0; age < span; ++age) {
             const auto slot = slotOf(age);
-            if (!isQuiet(state.blockLufs[slot]) && lufsOf(momentaryAt(age)) >= gateLufs) {
+            if (lufsOf(momentaryAt(age)) >= gateLufs) {
                 sum += state.blockMeanSquares[slot];
                 ++count;
             }
@@ -476,7 +474,9 @@ float ProgrammeLeveller::startEnergy() const noexcept {
 
 // Inside a programme its loudness is the mean energy of its blocks, over
 // its last several seconds, leaving out those whose 400 ms window lies far
-// below the rest (BS.1770's relative gate).
+// below the rest (BS.1770's relative gate). The quiet gaps between words
+// count, as they do for a meter: without them speech reads louder than it
+// is, and lands under the aim.
 void ProgrammeLeveller::hear(float energy, float momentaryEnergy) noexcept {
     if (lufsOf(momentaryEnergy) >= lufsOf(state.programmeEnergy) + relativeGateLu) {
         ++state.heardBlocks;
@@ -516,6 +516,17 @@ void ProgrammeLeveller::followStart(const Aim& aim, bool speech) noexcept {
     }
 }
 
+// The mean energy of the newest `blocks` blocks, as a meter's window holds
+// them: blocks before the first count as silence.
+float ProgrammeLeveller::windowEnergy(int blocks) const noexcept {
+    float sum = 0.0f;
+    const int available = static_cast<int>(std::min<std::int64_t>(state.blockCount, historyBlocks));
+    for (int age = 0; age < std::min(available, blocks); ++age) {
+        sum += state.blockMeanSquares[slotOf(age)];
+    }
+    return sum / static_cast<float>(blocks);
+}
+
 // The loudness of the last half second, leaving out what is quiet; `otherwise`
 // when all of it is.
 float ProgrammeLeveller::recentLufs(float otherwise) const noexcept {
@@ -536,8 +547,11 @@ void ProgrammeLeveller::followProgramme(const Aim& aim, bool speech) noexcept {
     const float programmeLufs = lufsOf(state.programmeEnergy);
     const float shortTermLufs = recentLufs(programmeLufs);
     state.louderBlocks = shortTermLufs > programmeLufs + louderJumpLu ? state.louderBlocks + 1 : 0;
-    state.quieterBlocks =
-        shortTermLufs < programmeLufs - quieterJumpLu ? state.quieterBlocks + 1 : 0;
+    // A quieter programme is told as the meter hears it, gaps and all: its
+    // loudest syllables alone may lie close to the last programme's level.
+    state.quieterBlocks = lufsOf(windowEnergy(shortTermBlocks)) < programmeLufs - quieterJumpLu
+                              ? state.quieterBlocks + 1
+                              : 0;
     state.lowerBlocks = shortTermLufs < programmeLufs + relativeGateLu ? state.lowerBlocks + 1 : 0;
     if (state.louderBlocks >= louderJumpBlocks || state.quieterBlocks >= quieterJumpBlocks ||
         state.lowerBlocks >= programmeBlocks) {

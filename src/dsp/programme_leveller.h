@@ -131,6 +131,7 @@ private:
     std::size_t slotOf(int age) const noexcept {
         return static_cast<std::size_t>((state.blockCount - 1 - age) % historyBlocks);
     }
+    float windowEnergy(int blocks) const noexcept;
     float recentLufs(float otherwise) const noexcept;
     float allowedDb(float programmeLufs, const Aim& aim, bool speech) const noexcept;
 
@@ -166,7 +167,7 @@ private:
         int startSpan = 0;            // blocks since the start, up to the history's length
         bool programmeKnown = false;  // past its start
         float programmeEnergy = 0.0f; // mean of the programme's blocks heard
-        int heardBlocks = 0;          // since its start, not quiet
+        int heardBlocks = 0;          // since its start, counted into its loudness
         float programmeDb = 0.0f;     // the gain the programme plays at, kept through pauses
         // The programme before this start, until the start is found to be new.
         bool hasPrevious = false;

@@ -346,6 +346,20 @@ TEST_F(ProgrammeLevellerTest, SteadyProgrammesLandOnTheTargetWhateverTheirSpectr
     }
 }
 
+// Speech, gaps between words and all, lands on the target as the meter
+// hears it, alone or right after much louder music.
+TEST_F(ProgrammeLevellerTest, SpeechLandsOnTheTargetAsTheMeterHearsIt) {
+    auto alone = speechLike(framesOf(20.0), rate, -32.0f);
+    level(alone);
+    EXPECT_NEAR(loudness(alone, 6.0, 20.0), target, 1.0) << "alone";
+
+    auto afterMusic = concatenated(denseMusicLike(framesOf(10.0), rate, -10.0f),
+                                   speechLike(framesOf(20.0), rate, -32.0f, 5));
+    leveller.reset();
+    level(afterMusic);
+    EXPECT_NEAR(loudness(afterMusic, 16.0, 30.0), target, 1.0) << "after music";
+}
+
 // 5.1 with the dialogue in the centre is levelled as its stereo downmix,
 // every channel by the same gain.
 TEST_F(ProgrammeLevellerTest, SurroundGetsOneGainForEveryChannel) {
