@@ -17,9 +17,10 @@ namespace {
 
 using Path = RelocationPlatform::Path;
 
-// Linux installs in place, so nothing here calls the relocator: one signed
-// download, copied, checked and relaunched, keeps the algorithm honest behind
-// its seam until a platform uses it.
+// Linux installs in place, so nothing here calls the relocator: a signed
+// download copied, checked and relaunched, and a copy already running at the
+// destination brought forward, keep the algorithm honest behind its seam
+// until a platform uses it.
 struct ScriptedPlatform final : RelocationPlatform {
     std::optional<std::string> leafCertificateCommonName() override {
         return "Developer ID Application: Quellora (Q1W2E3R4T5)";
@@ -32,9 +33,16 @@ struct ScriptedPlatform final : RelocationPlatform {
         return {"/Applications"};
     }
     Path resolvingSymlinks(const Path& path) override { return path; }
-    std::vector<Path> runningApplicationPaths() override { return {}; }
-    bool fileExists(const Path&) override { return false; }
-    bool isWritable(const Path& path) override { return path == "/Applications"; }
+    std::vector<Path> runningApplicationPaths() override {
+        return copyRunsThere ? std::vector<Path>{"/Applications/Quellora.app"}
+                             : std::vector<Path>{};
+    }
+    bool fileExists(const Path& path) override {
+        return copyRunsThere && path == "/Applications/Quellora.app";
+    }
+    bool isWritable(const Path& path) override {
+        return path.string().starts_with("/Applications");
+    }
     bool moveToTrash(const Path& path) override { return record("trash " + path.string()); }
     bool copyItem(const Path& from, const Path& to) override {
         return record("copy " + from.string() + " to " + to.string());
@@ -56,6 +64,7 @@ struct ScriptedPlatform final : RelocationPlatform {
         return true;
     }
     std::vector<std::string> calls;
+    bool copyRunsThere = false;
 };
 
 TEST(AppRelocatorTest, ASignedDownloadIsCopiedCheckedAndRelaunched) {
@@ -73,6 +82,12 @@ TEST(AppRelocatorTest, ASignedDownloadIsCopiedCheckedAndRelaunched) {
                   "terminate", "exit 0"}));
     ASSERT_EQ(sink->records().size(), 1u);
     EXPECT_EQ(sink->records()[0].message, "Relocated to /Applications/Quellora.app; relaunching.");
+
+    ScriptedPlatform secondLaunch;
+    secondLaunch.copyRunsThere = true;
+    AppRelocator::moveToApplicationsIfNeeded(secondLaunch, false);
+    EXPECT_EQ(secondLaunch.calls,
+              (std::vector<std::string>{"open /Applications/Quellora.app", "terminate", "exit 0"}));
 }
 
 TEST(ProcessCommandRunnerTest, ReportsHowTheCommandEnded) {
