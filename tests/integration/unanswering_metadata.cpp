@@ -46,14 +46,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no PipeWire server\n");
         return 1;
     }
-    auto* metadata = pw_context_create_metadata(context, "settings", nullptr, 0);
-    const spa_dict_item items[] = {{PW_KEY_METADATA_NAME, "settings"}};
-    const spa_dict props = SPA_DICT_INIT_ARRAY(items);
-    if (!metadata || !pw_core_export(core, PW_TYPE_INTERFACE_Metadata, &props,
-                                     pw_impl_metadata_get_implementation(metadata), 0)) {
-        std::fprintf(stderr, "cannot export a metadata\n");
-        return 1;
-    }
+    // A round trip first, so the connection is up before the metadata is.
     Roundtrip roundtrip{loop, 0};
     spa_hook listener{};
     static const pw_core_events events = [] {
@@ -65,6 +58,22 @@ int main(int argc, char** argv) {
     pw_core_add_listener(core, &listener, &events, &roundtrip);
     roundtrip.seq = pw_core_sync(core, PW_ID_CORE, 0);
     pw_main_loop_run(loop);
+
+    auto* metadata = pw_context_create_metadata(context, "settings", nullptr, 0);
+    const spa_dict_item items[] = {{PW_KEY_METADATA_NAME, "settings"}};
+    const spa_dict props = SPA_DICT_INIT_ARRAY(items);
+    if (!metadata || !pw_core_export(core, PW_TYPE_INTERFACE_Metadata, &props,
+                                     pw_impl_metadata_get_implementation(metadata), 0)) {
+        std::fprintf(stderr, "cannot export a metadata\n");
+        return 1;
+    }
+    // One pass of the loop sends the export and reads only what came before
+    // it, so no ping for the new metadata can be answered: whoever binds it
+    // waits, whatever the timing.
+    auto* events_loop = pw_main_loop_get_loop(loop);
+    pw_loop_enter(events_loop);
+    pw_loop_iterate(events_loop, -1);
+    pw_loop_leave(events_loop);
     std::printf("exported\n");
     std::fflush(stdout);
     std::raise(SIGSTOP);
