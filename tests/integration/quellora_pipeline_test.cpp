@@ -31,7 +31,13 @@ TEST_F(QuelloraPipeline, CompressesWhatReachesTheSpeakersAndNothingElse) {
     startQuellora();
     // The player appears after Quellora: new clients are captured too.
     const double levels[] = {-30, -24, -18, -12, -6};
-    auto playback = session().play(steppedTone({std::begin(levels), std::end(levels)}, 1.5));
+    // Silence first: the tone must start after the recorder does, or its
+    // steps cannot be found (a loaded machine starts the recorder late).
+    constexpr double leadIn = 2.0;
+    auto clip = steppedTone({std::begin(levels), std::end(levels)}, 1.5);
+    clip.samples.insert(clip.samples.begin(),
+                        static_cast<std::size_t>(leadIn * clip.sampleRate * clip.channels), 0.0f);
+    auto playback = session().play(clip);
     waitForGraph(
         [&](const GraphSnapshot& g) {
             return routedThroughTap(g, playback.nodeName(), "speakers");
@@ -39,12 +45,13 @@ TEST_F(QuelloraPipeline, CompressesWhatReachesTheSpeakersAndNothingElse) {
         5s);
 
     auto recording = session().startRecording("speakers");
-    ASSERT_TRUE(recording.waitForSeconds(7.4, 20s));
+    ASSERT_TRUE(recording.waitForSeconds(leadIn + 7.5, 25s));
     const auto recorded = recording.stop();
 
     // The last half second of every 1.5 s step, after the onset of the clip.
     const auto onset = onsetSeconds(recorded, -45.0);
     ASSERT_TRUE(onset);
+    ASSERT_GT(*onset, 0.01) << "the recorder started after the tone";
     for (int step = 0; step < 5; ++step) {
         const double from = *onset + 1.5 * step + 0.9;
         const auto window = recorded.slice(from, from + 0.5);
