@@ -125,13 +125,21 @@ TEST_F(QuelloraRecovery, SwitchingTheDefaultOutputLeavesNoSilence) {
         }
     }
     // The server needs about 100 ms to play a stream anew on another output,
-    // with or without Quellora; 40 ms windows 10 ms apart: thirteen unheard
-    // in a row are more than 150 ms of silence.
+    // with or without Quellora, and up to half as long again when both cores
+    // are busy; a pipeline rebuilt without sound in the meantime leaves
+    // 400 ms or more. 40 ms windows 10 ms apart: twenty unheard in a row are
+    // more than 200 ms of silence.
     int unheard = 0;
+    int longest = 0;
+    std::size_t longestEnd = 0;
     for (std::size_t step = 0; step < heard.size(); ++step) {
         unheard = heard[step] ? 0 : unheard + 1;
-        EXPECT_LT(unheard, 13) << "silent " << static_cast<double>(step) * 0.01 << " s into it";
+        if (unheard > longest) {
+            longest = unheard;
+            longestEnd = step;
+        }
     }
+    EXPECT_LT(longest, 20) << "silent " << static_cast<double>(longestEnd) * 0.01 << " s into it";
 }
 
 // A server that stops reading Quellora (here: it waits for a client that
