@@ -46,12 +46,19 @@ std::optional<StepLevels> stepLevels(const AudioClip& recorded, double frequency
     if (onset == windows.end()) {
         return std::nullopt;
     }
-    // Between the quiet and the loud step, compressed or not.
+    // Between the quiet and the loud step, compressed or not, for 200 ms:
+    // a click from a dropout on a busy machine is no step.
     const double between = (compressedPeakDb(quietDb) + compressedPeakDb(loudDb)) / 2;
-    const auto loud = std::find_if(onset, windows.end(), [&](const ToneWindow& w) {
-        return w.centreSeconds > onset->centreSeconds + stepSeconds && w.levelDb > between;
-    });
-    if (loud == windows.end()) {
+    constexpr long heldWindows = 20;
+    auto loud = onset;
+    for (; windows.end() - loud > heldWindows; ++loud) {
+        if (loud->centreSeconds > onset->centreSeconds + stepSeconds &&
+            std::all_of(loud, loud + heldWindows,
+                        [&](const ToneWindow& w) { return w.levelDb > between; })) {
+            break;
+        }
+    }
+    if (windows.end() - loud <= heldWindows) {
         return std::nullopt;
     }
     // The median: a dropout on a busy machine (the echo canceller runs
